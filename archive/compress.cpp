@@ -1,0 +1,193 @@
+#include "archive/compress.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "support/file_stream.hpp"
+
+namespace vexmira::archive {
+namespace {
+
+using support::SeekOrigin;
+using support::Stream;
+
+std::uint16_t LoadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+std::uint32_t LoadU32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::int32_t LoadI32(const std::uint8_t* p) { return static_cast<std::int32_t>(LoadU32(p)); }
+
+constexpr std::size_t kLongestName = std::numeric_limits<std::int16_t>::max();
+
+}  // namespace
+
+TCompress::TCompress(support::Component* owner)
+    : Component(owner),
+      WorkStorage(std::make_unique<TCompThreadSafety>()),
+      name_scratch_(std::make_unique_for_overwrite<char[]>(kLongestName)) {}
+
+TCompress::~TCompress() = default;
+
+void TCompress::SetTargetPath(std::string value) {
+    if (!value.empty() && value.back() != '\\') value += '\\';
+    target_path_ = std::move(value);
+}
+
+void TCompress::ScanArchiveFile(const std::string& fileName, EntryList& list, WalkSummary* summary) {
+    support::FileStream stream(fileName, support::FileMode::OpenReadExclusive);
+    ScanArchiveStream(stream, list, summary);
+}
+
+void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* summary) {
+    WalkSummary walk;
+    walk.ArchiveStart = stream.Position();
+    walk.StreamSize = stream.Size();
+    walk.ArchiveEnd = walk.ArchiveStart;
+    if (walk.StreamSize < walk.ArchiveStart || walk.StreamSize - walk.ArchiveStart < kMinimumArchiveLength) {
+        walk.End = WalkEnd::TooShort;
+        if (summary) *summary = walk;
+        return;
+    }
+
+    ArchiveHeader archiveHeader;
+    std::string identifier;
+    PrepareArchiveHeader(stream, archiveHeader, identifier);
+    walk.ArchiveEnd = stream.Position();
+
+    EntryHeader header;
+    std::string name;
+    for (;;) {
+        const std::int64_t headerStart = stream.Position();
+        if (const std::optional<WalkEnd> end = ReadEntryChecked(stream, header, name)) {
+            walk.End = headerStart == walk.StreamSize ? WalkEnd::EndOfData
+                       : headerStart > walk.StreamSize ? WalkEnd::PastEnd
+                                                       : *end;
+            break;
+        }
+        TCompressedFileInfo info;
+        info.Long2 = header.Long2;
+        info.Word6 = header.Word6;
+        info.FullSize = header.FullSize;
+        info.CompressedSize = header.CompressedSize;
+        info.Method = header.Method;
+        info.Long17 = header.Long17;
+        info.HeaderOffset = stream.Position() - EntryHeaderSize(header) - header.NameLength;
+        info.Locked = (header.Flags & kLockMask) != 0;
+        list.Add(name, info);
+
+        // A negative size would walk backwards over headers already read: end here.
+        if (header.CompressedSize < 0) {
+            walk.ArchiveEnd = stream.Position();
+            walk.End = WalkEnd::NegativeSize;
+            break;
+        }
+        const std::int64_t next = stream.Seek(header.CompressedSize, SeekOrigin::Current);
+        if (next < 0) {
+            walk.ArchiveEnd = stream.Position();
+            walk.End = WalkEnd::SeekFailed;
+            break;
+        }
+        walk.ArchiveEnd = next;
+    }
+    if (summary) *summary = walk;
+}
+
+void TCompress::PrepareArchiveHeader(Stream& stream, ArchiveHeader& header, std::string& identifier) {
+    ReadArchiveHeader(stream, header);
+    if (header.Signature != ArchiveSignature) throw EInvalidHeader();
+    if (header.ArchiveType != 1) throw EInvalidHeaderArchiveType();
+    identifier.assign(header.CompressID.begin(), header.CompressID.end());
+    RecognizeCompressID(identifier);
+}
+
+int TCompress::ReadArchiveHeader(Stream& stream, ArchiveHeader& header) {
+    // Signature and identifier together, then the fixed fields, then the
+    // extension word if Flags asks for it. Fields the data does not reach stay as they were.
+    std::uint8_t bytes[kExtendedArchiveHeaderSize] = {};
+    std::size_t count = stream.Read(bytes, kArchiveHeaderSize);
+    if (count >= 5) std::copy_n(bytes, 5, header.Signature.begin());
+    if (count >= 8) std::copy_n(bytes + 5, 3, header.CompressID.begin());
+    std::int32_t sizeLow = static_cast<std::int32_t>(header.SizeValue);
+    if (count >= 12) sizeLow = LoadI32(bytes + 8);
+    if (count >= 13) header.ArchiveType = bytes[12];
+    if (count >= 17) header.Long13 = LoadU32(bytes + 13);
+    if (count >= 18) header.Flags = LoadU32(bytes + 17);  // bit 7 lies in the first byte
+    std::int32_t sizeExtension = 0;
+    if (count == kArchiveHeaderSize && (header.Flags & kExtensionFlag) != 0) {
+        const std::size_t extra = stream.Read(bytes + kArchiveHeaderSize, 4);
+        if (extra == 4) sizeExtension = LoadI32(bytes + kArchiveHeaderSize);
+        count += extra;
+    }
+    header.SizeValue = CompleteSize(sizeLow, sizeExtension);
+    return static_cast<int>(count);
+}
+
+int TCompress::ReadEntryHeader(Stream& stream, EntryHeader& header) {
+    std::uint8_t bytes[kExtendedEntryHeaderSize];
+    std::size_t count = stream.Read(bytes, kEntryHeaderSize);
+    if (count < kEntryHeaderSize) return static_cast<int>(count);  // cut short: never a valid entry
+    header.NameLength = static_cast<std::int16_t>(LoadU16(bytes + 0));
+    header.Long2 = LoadU32(bytes + 2);
+    header.Word6 = LoadU16(bytes + 6);
+    const std::int32_t fullLow = LoadI32(bytes + 8);
+    const std::int32_t storedLow = LoadI32(bytes + 12);
+    header.Method = bytes[16];
+    header.Long17 = LoadU32(bytes + 17);
+    header.Flags = LoadU32(bytes + 21);
+    std::int32_t fullExtension = 0;
+    std::int32_t storedExtension = 0;
+    if ((header.Flags & kExtensionFlag) != 0) {
+        const std::size_t extra = stream.Read(bytes + kEntryHeaderSize, 8);
+        count += extra;
+        if (extra == 8) {
+            fullExtension = LoadI32(bytes + 25);
+            storedExtension = LoadI32(bytes + 29);
+        }
+    }
+    header.FullSize = CompleteSize(fullLow, fullExtension);
+    header.CompressedSize = CompleteSize(storedLow, storedExtension);
+    return static_cast<int>(count);
+}
+
+int TCompress::EntryHeaderSize(const EntryHeader& header) noexcept {
+    return header.FullSize > kLargestShortSize ? kExtendedEntryHeaderSize : kEntryHeaderSize;
+}
+
+bool TCompress::ReadEntry(Stream& stream, EntryHeader& header, std::string& name) {
+    return !ReadEntryChecked(stream, header, name).has_value();
+}
+
+std::optional<WalkEnd> TCompress::ReadEntryChecked(Stream& stream, EntryHeader& header, std::string& name) {
+    const int count = ReadEntryHeader(stream, header);
+    const bool extended = count >= kEntryHeaderSize && (header.Flags & kExtensionFlag) != 0;
+    if (count < (extended ? kExtendedEntryHeaderSize : kEntryHeaderSize)) return WalkEnd::Incomplete;
+    if (count != EntryHeaderSize(header)) return WalkEnd::Invalid;
+    if (header.NameLength < 0) return WalkEnd::Invalid;
+    const auto length = static_cast<std::size_t>(header.NameLength);
+    const std::size_t got = stream.Read(name_scratch_.get(), length);
+    if (got != length) return WalkEnd::Incomplete;
+    name.assign(name_scratch_.get(), length);
+    return std::nullopt;
+}
+
+int TCompress::RecognizeCompressID(const std::string& identifier) {
+    for (std::size_t i = 0; i < CompressIDTable.size(); ++i) {
+        if (identifier == CompressIDTable[i]) return static_cast<int>(i);
+    }
+    if (OnRecognize) {
+        bool recognized = false;
+        OnRecognize(identifier, recognized);
+        if (recognized) return kCustomCompressIndex;
+    }
+    throw EUnrecognizedCompressionMethod(identifier);
+}
+
+void TCompress::FreeFileList(EntryList* list) noexcept {
+    if (list != nullptr) list->Clear();
+}
+
+}  // namespace vexmira::archive

@@ -1,0 +1,156 @@
+#pragma once
+// TCompress: validates an archive header and walks the entry headers into a
+// list of names with records. Headers only; nothing is ever decompressed.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/format.hpp"
+#include "support/component.hpp"
+#include "support/exception.hpp"
+#include "support/stream.hpp"
+
+namespace vexmira::archive {
+
+class EInvalidHeader : public support::Exception {
+public:
+    EInvalidHeader() : Exception("Can't recognize compressed file header") {}
+};
+
+class EInvalidHeaderArchiveType : public support::Exception {
+public:
+    EInvalidHeaderArchiveType() : Exception("Archive type must be caMulti") {}
+};
+
+class EUnrecognizedCompressionMethod : public support::Exception {
+public:
+    explicit EUnrecognizedCompressionMethod(std::string_view compressId)
+        : Exception("Unrecognized compression method: \"" + std::string(compressId) + "\" in header") {}
+};
+
+// One per listed entry.
+struct TCompressedFileInfo {
+    std::uint32_t Long2 = 0;
+    std::uint16_t Word6 = 0;
+    std::int64_t FullSize = 0;
+    std::int64_t CompressedSize = 0;
+    std::uint8_t Method = 0;
+    std::uint32_t Long17 = 0;
+    std::int64_t HeaderOffset = 0;  // stream offset of the entry header
+    bool Locked = false;            // entry Flags & 0x7F non-zero
+};
+
+// Entry names in archive order, each with the record it owns. Duplicate names
+// all appear.
+class EntryList {
+public:
+    struct Item {
+        std::string Name;  // exactly as stored, 8-bit
+        TCompressedFileInfo Info;
+    };
+
+    void Add(std::string name, const TCompressedFileInfo& info) { items_.push_back({std::move(name), info}); }
+    std::size_t Count() const noexcept { return items_.size(); }
+    bool Empty() const noexcept { return items_.empty(); }
+    const std::string& Name(std::size_t index) const { return items_.at(index).Name; }
+    const TCompressedFileInfo& Info(std::size_t index) const { return items_.at(index).Info; }
+    const std::vector<Item>& Items() const noexcept { return items_; }
+    void Clear() noexcept { items_.clear(); }
+
+private:
+    std::vector<Item> items_;
+};
+
+enum class TCProcessMode { cmCompress, cmExpand, cmDelete };
+
+// Callback types; parameters passed by reference are the ones a callback may change.
+using TCompressEvent = std::function<void(support::Stream& dest, support::Stream& source, std::string& CompressID,
+                                          std::int64_t& Outputsize, std::int32_t& checksum)>;
+using TExpandEvent = std::function<void(support::Stream& dest, support::Stream& source, std::int64_t Sourcesize,
+                                        std::int64_t Destsize, const std::string& CompressID, std::int32_t& checksum)>;
+using TFilenameCheckEvent = std::function<void(std::string& filepath, TCProcessMode mode)>;
+using TRecognizeEvent = std::function<void(const std::string& CompressID, bool& recognized)>;
+using TShowProgressEvent = std::function<void(std::int32_t& PercentageDone)>;
+
+// Method identifiers, indexed like an entry's Method byte. Slot 3 ("CUS") is
+// also what a callback-recognised identifier maps to.
+inline constexpr std::array<std::string_view, 5> CompressIDTable = {"NON", "RLE", "LZH", "CUS", "LH5"};
+inline constexpr int kCustomCompressIndex = 3;
+
+// Why a walk ended; beyond what the dialog shows, for tools that report it.
+enum class WalkEnd {
+    TooShort,        // fewer than 46 bytes: nothing examined
+    EndOfData,       // the next entry header would start exactly at the end
+    Incomplete,      // an entry header or name was cut short by the end of the data
+    Invalid,         // header size does not match FullSize, or negative NameLength
+    NegativeSize,    // CompressedSize < 0 would move the walk backwards
+    SeekFailed,      // the next header offset does not fit in 64 bits
+    PastEnd,         // the last entry's stored data runs past the end of the data
+};
+
+struct WalkSummary {
+    std::int64_t ArchiveStart = 0;  // stream position the scan started at
+    std::int64_t ArchiveEnd = 0;    // just past the last listed entry (its stored data included)
+    std::int64_t StreamSize = 0;
+    WalkEnd End = WalkEnd::TooShort;
+
+    // Cut short: the walk stopped at something the end of the data truncated.
+    bool Truncated() const noexcept { return End == WalkEnd::Incomplete || End == WalkEnd::PastEnd; }
+    std::int64_t TrailingBytes() const noexcept { return ArchiveEnd < StreamSize ? StreamSize - ArchiveEnd : 0; }
+};
+
+// Opaque working storage the component keeps for its lifetime.
+class TCompThreadSafety {};
+
+class TCompress : public support::Component {
+public:
+    explicit TCompress(support::Component* owner = nullptr);
+    ~TCompress() override;
+
+    TCompressEvent OnCompress;           // never invoked here
+    TExpandEvent OnExpand;               // never invoked here
+    TFilenameCheckEvent OnCheckFile;     // never invoked here
+    TRecognizeEvent OnRecognize;         // consulted for identifiers not in the table
+    TShowProgressEvent OnShowProgress;   // never invoked here
+    bool MakeDirectories = false;        // stored only
+    bool ExceptionOnFileError = false;   // stored only
+    std::int32_t Key = 0;                // stored only
+    bool CheckSpaceBeforeExpand = false; // stored only
+
+    const std::string& TargetPath() const noexcept { return target_path_; }
+    // Non-empty values get a trailing '\' when they lack one.
+    void SetTargetPath(std::string value);
+
+    // Opens the file read-only without sharing, appends its entries, closes it.
+    void ScanArchiveFile(const std::string& fileName, EntryList& list, WalkSummary* summary = nullptr);
+    // Appends the entries found from the stream's current position. Header
+    // errors raise before anything is appended; anything incomplete ends the
+    // walk quietly and keeps what was found.
+    void ScanArchiveStream(support::Stream& stream, EntryList& list, WalkSummary* summary = nullptr);
+
+    void PrepareArchiveHeader(support::Stream& stream, ArchiveHeader& header, std::string& identifier);
+    int ReadArchiveHeader(support::Stream& stream, ArchiveHeader& header);
+    bool ReadEntry(support::Stream& stream, EntryHeader& header, std::string& name);
+    int ReadEntryHeader(support::Stream& stream, EntryHeader& header);
+    static int EntryHeaderSize(const EntryHeader& header) noexcept;
+    int RecognizeCompressID(const std::string& identifier);
+    static void FreeFileList(EntryList* list) noexcept;
+
+private:
+    // Empty when a valid entry header and its whole name were read; otherwise why not.
+    std::optional<WalkEnd> ReadEntryChecked(support::Stream& stream, EntryHeader& header, std::string& name);
+
+    std::string target_path_;
+    std::unique_ptr<TCompThreadSafety> WorkStorage;
+    // Names are read here first, so a NameLength larger than the data left
+    // never sizes an allocation.
+    std::unique_ptr<char[]> name_scratch_;
+};
+
+}  // namespace vexmira::archive

@@ -1,0 +1,39 @@
+#include "archive/entry_text.hpp"
+
+#include <limits>
+
+namespace vexmira::archive {
+
+std::string PercentageText(const TCompressedFileInfo& info) {
+    std::string text;
+    if (info.FullSize > 0) {
+        std::int64_t quotient;
+        if (info.FullSize <= 100000) {
+            // The product wraps like the 64-bit machine arithmetic it mirrors.
+            const auto product = static_cast<std::int64_t>(std::uint64_t{100} * static_cast<std::uint64_t>(info.CompressedSize));
+            quotient = product / info.FullSize;
+        } else {
+            quotient = info.CompressedSize / (info.FullSize / 100);
+        }
+        const auto ratio = static_cast<std::uint32_t>(static_cast<std::uint64_t>(quotient));  // low 32 bits
+        const auto percentage = static_cast<std::int32_t>(100u - ratio);                     // 32-bit, wrapping
+        text = std::to_string(percentage) + "%";
+    } else {
+        text = "(empty)";
+    }
+    if (info.Locked) text += " (locked)";
+    return text;
+}
+
+std::string SizeText(std::int64_t fullSize) {
+    // Completed sizes stay far below the limit; anything else saturates rather than wraps.
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t rounded = fullSize > largest - 512 ? largest : fullSize + 512;
+    return std::to_string(rounded / 1024) + " Kb";
+}
+
+int MethodButtonIndex(std::uint8_t method) noexcept { return method < 3 ? method : 3; }
+
+std::string_view MethodName(std::uint8_t method) noexcept { return MethodButtonCaptions[MethodButtonIndex(method)]; }
+
+}  // namespace vexmira::archive

@@ -1,0 +1,56 @@
+#pragma once
+// The on-disk layout of a multi-file archive: an archive header, then entries
+// (entry header, name, stored data) laid end to end to the end of the file.
+// All integers are little-endian; there is no directory or trailer.
+
+#include <array>
+#include <cstdint>
+
+namespace vexmira::archive {
+
+// "SPIS" followed by 0x1A opens every archive.
+inline constexpr std::array<std::uint8_t, 5> ArchiveSignature = {'S', 'P', 'I', 'S', 0x1A};
+
+inline constexpr int kArchiveHeaderSize = 21;          // 25 with the extension word
+inline constexpr int kExtendedArchiveHeaderSize = 25;
+inline constexpr int kEntryHeaderSize = 25;            // 33 with the two extension words
+inline constexpr int kExtendedEntryHeaderSize = 33;
+// The shortest stream worth examining: an archive header and one entry header.
+inline constexpr int kMinimumArchiveLength = kArchiveHeaderSize + kEntryHeaderSize;
+
+// Flags bit 7: extension word(s) follow. Entry Flags bits 0-6: locked.
+inline constexpr std::uint32_t kExtensionFlag = 0x80;
+inline constexpr std::uint32_t kLockMask = 0x7F;
+
+// Sizes above this need the extension words, and entries at or below it must
+// not carry them.
+inline constexpr std::int64_t kLargestShortSize = 0x7FFFFFFF;
+
+// A 64-bit size from its sign-extended low word and extension word; the
+// extension word counts in units of 2^31, not 2^32. Cannot overflow: the
+// result lies within +/-(2^62 + 2^31).
+constexpr std::int64_t CompleteSize(std::int32_t low, std::int32_t extension) noexcept {
+    return static_cast<std::int64_t>(low) + static_cast<std::int64_t>(extension) * (std::int64_t{1} << 31);
+}
+
+struct ArchiveHeader {
+    std::array<std::uint8_t, 5> Signature{};
+    std::array<char, 3> CompressID{};
+    std::int64_t SizeValue = 0;  // completed; not used by the reader
+    std::uint8_t ArchiveType = 0;  // 1 = multi-file (caMulti), the only type accepted
+    std::uint32_t Long13 = 0;      // opaque
+    std::uint32_t Flags = 0;
+};
+
+struct EntryHeader {
+    std::int16_t NameLength = 0;  // negative makes the entry invalid
+    std::uint32_t Long2 = 0;       // opaque, carried into the record
+    std::uint16_t Word6 = 0;       // opaque, carried into the record
+    std::int64_t FullSize = 0;        // completed
+    std::int64_t CompressedSize = 0;  // completed; stored bytes after the name
+    std::uint8_t Method = 0;       // numbered like CompressIDTable
+    std::uint32_t Long17 = 0;      // opaque, carried into the record
+    std::uint32_t Flags = 0;
+};
+
+}  // namespace vexmira::archive

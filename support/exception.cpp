@@ -1,0 +1,11 @@
+#include "support/exception.hpp"
+
+namespace vexmira::support {
+
+std::string ErrorReportText(std::string_view message) {
+    std::string text(message);
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    return text;
+}
+
+}  // namespace vexmira::support

@@ -1,0 +1,64 @@
+#pragma once
+// The stream over one open file, with buffered, adaptive read-ahead.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "support/file_system.hpp"
+#include "support/stream.hpp"
+
+namespace vexmira::support {
+
+enum class FileMode {
+    // Read-only, without sharing: fails while another handle to the file is
+    // open, and keeps others out meanwhile.
+    OpenReadExclusive,
+    // Create or replace (an existing file is emptied), read and write, without
+    // sharing.
+    CreateExclusive,
+};
+
+class FileStream final : public Stream {
+public:
+    // Raises EFOpenError or EFCreateError with the message
+    // 'Cannot open file "<absolute path>". <system text>' (or "Cannot create file ").
+    FileStream(const std::string& path, FileMode mode);
+    ~FileStream() override;
+
+    std::size_t Read(void* buffer, std::size_t count) noexcept override;
+    std::int64_t Seek(std::int64_t offset, SeekOrigin origin) noexcept override;
+    std::int64_t Size() noexcept override;
+    std::int64_t Position() const noexcept override { return position_; }
+
+    // Bytes asked of the operating system by reads so far, and how many read
+    // calls that took; for measuring the read-ahead.
+    std::uint64_t BytesFetched() const noexcept { return bytes_fetched_; }
+    std::uint64_t FetchCount() const noexcept { return fetch_count_; }
+
+    // Read-ahead bounds: the window starts small after every seek outside the
+    // buffer (so skipping stored data never reads it) and doubles while
+    // reading stays sequential.
+    static constexpr std::size_t kMinReadAhead = 4 * 1024;
+    static constexpr std::size_t kMaxReadAhead = 1024 * 1024;
+
+protected:
+    std::size_t Write(const void* buffer, std::size_t count) noexcept override;
+
+private:
+    std::size_t Fetch(std::int64_t offset, void* buffer, std::size_t count) noexcept;
+
+    NativeFile file_;
+    std::int64_t position_ = 0;
+    // Holds the file's bytes [buffer_start_, buffer_start_ + buffer_length_).
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t buffer_capacity_ = 0;
+    std::int64_t buffer_start_ = 0;
+    std::size_t buffer_length_ = 0;
+    std::int64_t fetch_end_ = -1;  // file offset just past the last fetch
+    std::size_t read_ahead_ = kMinReadAhead;
+    std::uint64_t bytes_fetched_ = 0;
+    std::uint64_t fetch_count_ = 0;
+};
+
+}  // namespace vexmira::support

@@ -1,0 +1,62 @@
+#pragma once
+// The platform edge of the file layer: one implementation on Win32, one on POSIX.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vexmira::support {
+
+// An open file handle, closed on destruction. Offsets are explicit so the
+// stream above keeps the only notion of a current position.
+class NativeFile {
+public:
+    NativeFile() = default;
+    NativeFile(NativeFile&& other) noexcept;
+    NativeFile& operator=(NativeFile&& other) noexcept;
+    NativeFile(const NativeFile&) = delete;
+    NativeFile& operator=(const NativeFile&) = delete;
+    ~NativeFile();
+
+    // Both raise on failure: EFOpenError / EFCreateError with the full message.
+    static NativeFile OpenReadExclusive(const std::string& path);
+    static NativeFile CreateExclusive(const std::string& path);
+#ifndef _WIN32
+    // Takes ownership of an open descriptor.
+    static NativeFile Adopt(int fd);
+#endif
+
+    // Return the count transferred; 0 on error or at the end.
+    std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count) noexcept;
+    std::size_t WriteAt(std::int64_t offset, const void* buffer, std::size_t count) noexcept;
+    // -1 when the system cannot tell.
+    std::int64_t Size() const noexcept;
+
+    bool IsOpen() const noexcept;
+    void Close() noexcept;
+
+private:
+#ifdef _WIN32
+    explicit NativeFile(void* handle) : handle_(handle) {}
+    void* handle_ = nullptr;  // INVALID_HANDLE_VALUE is never stored
+#else
+    explicit NativeFile(int fd) : fd_(fd) {}
+    int fd_ = -1;
+#endif
+};
+
+// The path made absolute the way the system would (no link resolution; the
+// file need not exist).
+std::string AbsolutePath(const std::string& path);
+
+// True when a regular file (not a directory or device) exists at path.
+bool RegularFileExists(const std::string& path);
+
+// The system's description of the last failed call, without trailing blanks,
+// line breaks and full stops.
+std::string LastSystemErrorText();
+
+// Removes trailing blanks, line breaks and full stops from a system message.
+std::string TrimSystemMessage(std::string text);
+
+}  // namespace vexmira::support

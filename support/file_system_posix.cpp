@@ -1,0 +1,156 @@
+// POSIX file layer. Windows opens files without sharing; POSIX cannot keep
+// every other process out, so the open stream holds an advisory exclusive
+// flock instead. That keeps out every other stream of this system (another
+// vexmira process, or a second open of the same file in this one, such as a
+// side file that is a link to its own input); programs that ignore advisory
+// locks can still open the file.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "support/exception.hpp"
+#include "support/file_system.hpp"
+
+namespace vexmira::support {
+namespace {
+
+std::string ErrorText(int code) {
+    if (code == EWOULDBLOCK) return "The file is in use by another process";
+    return TrimSystemMessage(std::strerror(code));
+}
+
+std::string Describe(const char* prefix, const std::string& path, const std::string& reason) {
+    return std::string(prefix) + "\"" + AbsolutePath(path) + "\". " + reason;
+}
+
+// Regular files and block devices hold a fixed run of bytes; a pipe or a
+// terminal would block or never end.
+std::string UnsuitableFileReason(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return ErrorText(errno);
+    if (S_ISDIR(info.st_mode)) return ErrorText(EISDIR);
+    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) return "Not a regular file";
+    return {};
+}
+
+template <class Error>
+NativeFile OpenChecked(const std::string& path, int flags, const char* prefix, bool truncate) {
+    const int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) throw Error(Describe(prefix, path, ErrorText(errno)));
+    NativeFile file = NativeFile::Adopt(fd);
+    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw Error(Describe(prefix, path, reason));
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Filesystems without flock support report EOPNOTSUPP or ENOLCK: open anyway.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw Error(Describe(prefix, path, ErrorText(EWOULDBLOCK)));
+    // Emptied only once the lock is held, so a file in use is never truncated.
+    if (truncate && ftruncate(fd, 0) != 0) throw Error(Describe(prefix, path, ErrorText(errno)));
+    return file;
+}
+
+}  // namespace
+
+NativeFile NativeFile::Adopt(int fd) { return NativeFile(fd); }
+
+NativeFile::NativeFile(NativeFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+NativeFile::~NativeFile() { Close(); }
+
+bool NativeFile::IsOpen() const noexcept { return fd_ >= 0; }
+
+void NativeFile::Close() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);  // also releases the lock
+        fd_ = -1;
+    }
+}
+
+NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
+    return OpenChecked<EFOpenError>(path, O_RDONLY, "Cannot open file ", false);
+}
+
+NativeFile NativeFile::CreateExclusive(const std::string& path) {
+    return OpenChecked<EFCreateError>(path, O_RDWR | O_CREAT, "Cannot create file ", true);
+}
+
+std::size_t NativeFile::ReadAt(std::int64_t offset, void* buffer, std::size_t count) noexcept {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = pread(fd_, out + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::size_t NativeFile::WriteAt(std::int64_t offset, const void* buffer, std::size_t count) noexcept {
+    const auto* in = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = pwrite(fd_, in + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::int64_t NativeFile::Size() const noexcept {
+    const off_t end = lseek(fd_, 0, SEEK_END);  // reads and writes are positioned, so moving the offset is harmless
+    return end < 0 ? -1 : static_cast<std::int64_t>(end);
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty()) return path;
+    std::string joined = path;
+    if (path.front() != '/') {
+        std::vector<char> cwd(4096);
+        while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+            if (errno != ERANGE) return path;
+            cwd.resize(cwd.size() * 2);
+        }
+        joined = std::string(cwd.data()) + "/" + path;
+    }
+    // Lexical clean-up only: "." and empty parts vanish, ".." drops one part.
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= joined.size()) {
+        std::size_t slash = joined.find('/', start);
+        if (slash == std::string::npos) slash = joined.size();
+        std::string part = joined.substr(start, slash - start);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        start = slash + 1;
+    }
+    std::string result;
+    for (const std::string& part : parts) result += "/" + part;
+    return result.empty() ? "/" : result;
+}
+
+bool RegularFileExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string LastSystemErrorText() { return ErrorText(errno); }
+
+}  // namespace vexmira::support
