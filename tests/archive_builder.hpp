@@ -36,11 +36,11 @@ struct EntrySpec {
     std::uint16_t word6 = 0;
     std::uint32_t long17 = 0;
     // Writes bit 7 and both extension words; defaults to full_size > 0x7FFFFFFF.
-    std::optional<bool> extended;
+    std::optional<bool> extended{};
     // Writes this NameLength instead of name.size() (the name bytes are still written).
-    std::optional<std::int16_t> name_length;
+    std::optional<std::int16_t> name_length{};
     // How many stored-data bytes actually follow the name; defaults to compressed_size.
-    std::optional<std::uint64_t> data_bytes;
+    std::optional<std::uint64_t> data_bytes{};
 };
 
 class ArchiveBuilder {

@@ -1,0 +1,173 @@
+// The file stream: messages, exclusive opening, buffered reads that stay exact.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "support/exception.hpp"
+#include "support/file_stream.hpp"
+#include "tests/archive_builder.hpp"
+
+namespace vexmira::support {
+namespace {
+
+using testing::Bytes;
+using testing::TempDir;
+
+std::string Cwd() {
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? buffer : "";
+}
+
+template <class Error>
+std::string MessageOf(const std::string& path, FileMode mode) {
+    try {
+        FileStream stream(path, mode);
+    } catch (const Error& error) {
+        return error.Message();
+    }
+    return "(no error)";
+}
+
+Bytes Pattern(std::size_t size) {
+    Bytes bytes(size);
+    std::mt19937 random(7);
+    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+TEST(FileStreamErrors, MissingFileNamesTheAbsolutePathAndTheSystemReason) {
+    TempDir dir;
+    const std::string path = (dir / "missing.ARC").string();
+    EXPECT_EQ(MessageOf<EFOpenError>(path, FileMode::OpenReadExclusive),
+              "Cannot open file \"" + path + "\". No such file or directory");
+    EXPECT_EQ(MessageOf<EFOpenError>("no-such-file.ARC", FileMode::OpenReadExclusive),
+              "Cannot open file \"" + Cwd() + "/no-such-file.ARC\". No such file or directory");
+}
+
+TEST(FileStreamErrors, UncreatableFileRaisesTheCreateError) {
+    TempDir dir;
+    const std::string path = (dir / "no-dir" / "x$$$").string();
+    EXPECT_EQ(MessageOf<EFCreateError>(path, FileMode::CreateExclusive),
+              "Cannot create file \"" + path + "\". No such file or directory");
+    EXPECT_EQ(MessageOf<EFCreateError>(dir.Path().string(), FileMode::CreateExclusive),
+              "Cannot create file \"" + dir.Path().string() + "\". Is a directory");
+    EXPECT_EQ(MessageOf<EFOpenError>(dir.Path().string(), FileMode::OpenReadExclusive),
+              "Cannot open file \"" + dir.Path().string() + "\". Is a directory");
+}
+
+TEST(FileStreamErrors, AFileOpenWithoutSharingCannotBeOpenedOrReplacedAgain) {
+    TempDir dir;
+    const std::string path = (dir / "held.bin").string();
+    testing::WriteFile(path, Bytes{1, 2, 3});
+    {
+        FileStream held(path, FileMode::OpenReadExclusive);
+        EXPECT_EQ(MessageOf<EFOpenError>(path, FileMode::OpenReadExclusive),
+                  "Cannot open file \"" + path + "\". The file is in use by another process");
+        EXPECT_EQ(MessageOf<EFCreateError>(path, FileMode::CreateExclusive),
+                  "Cannot create file \"" + path + "\". The file is in use by another process");
+        // The same file under a second name is the same file.
+        const std::string link = (dir / "link$$$").string();
+        ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+        EXPECT_NE(MessageOf<EFCreateError>(link, FileMode::CreateExclusive), "(no error)");
+    }
+    EXPECT_EQ(testing::ReadFile(path), (Bytes{1, 2, 3})) << "a refused create must not empty the file";
+    EXPECT_NO_THROW(FileStream again(path, FileMode::OpenReadExclusive));
+}
+
+TEST(FileStreamErrors, AbsolutePathsAreCleanedLexically) {
+    EXPECT_EQ(AbsolutePath("/a/./b//c/../d"), "/a/b/d");
+    EXPECT_EQ(AbsolutePath("/.."), "/");
+    EXPECT_EQ(AbsolutePath("x/../y"), Cwd() + "/y");
+    EXPECT_EQ(AbsolutePath(""), "");
+}
+
+TEST(FileStreamWrite, CreateReplacesAndWritesAreReadBack) {
+    TempDir dir;
+    const std::string path = (dir / "out$$$").string();
+    testing::WriteFile(path, Pattern(10000));
+    {
+        FileStream out(path, FileMode::CreateExclusive);
+        EXPECT_EQ(out.Size(), 0) << "an existing file is emptied";
+        out.WriteBuffer("hello", 5);
+        EXPECT_EQ(out.Position(), 5);
+        EXPECT_EQ(out.Seek(0, SeekOrigin::Beginning), 0);
+        char back[5] = {};
+        EXPECT_EQ(out.Read(back, 5), 5u);
+        EXPECT_EQ(std::string(back, 5), "hello");
+    }
+    EXPECT_EQ(testing::ReadFile(path), (Bytes{'h', 'e', 'l', 'l', 'o'}));
+}
+
+TEST(FileStreamWrite, WritingToAReadOnlyStreamRaisesTheWriteError) {
+    TempDir dir;
+    const std::string path = (dir / "in.bin").string();
+    testing::WriteFile(path, Bytes{1});
+    FileStream in(path, FileMode::OpenReadExclusive);
+    EXPECT_THROW(in.WriteBuffer("x", 1), EWriteError);
+}
+
+// Random reads and seeks must deliver exactly what the file holds, whatever
+// the buffer happens to contain.
+TEST(FileStreamReads, RandomReadsAndSeeksMatchTheFile) {
+    TempDir dir;
+    const std::string path = (dir / "data.bin").string();
+    const Bytes content = Pattern(3 * 1024 * 1024 + 17);
+    testing::WriteFile(path, content);
+    FileStream stream(path, FileMode::OpenReadExclusive);
+    ASSERT_EQ(stream.Size(), static_cast<std::int64_t>(content.size()));
+
+    std::mt19937 random(42);
+    std::vector<std::uint8_t> got(2 * 1024 * 1024);
+    std::int64_t position = 0;
+    for (int step = 0; step < 2000; ++step) {
+        switch (random() % 4) {
+            case 0: position = stream.Seek(static_cast<std::int64_t>(random() % (content.size() + 100)), SeekOrigin::Beginning); break;
+            case 1: {
+                const std::int64_t target = stream.Seek(static_cast<std::int64_t>(random() % 20000) - 10000, SeekOrigin::Current);
+                if (target >= 0) position = target;
+                break;
+            }
+            default: break;
+        }
+        const std::size_t count = random() % 8 == 0 ? random() % got.size() : random() % 5000;
+        const std::size_t n = stream.Read(got.data(), count);
+        const std::size_t expected =
+            position >= static_cast<std::int64_t>(content.size()) ? 0 : std::min<std::size_t>(count, content.size() - static_cast<std::size_t>(position));
+        ASSERT_EQ(n, expected) << "step " << step << " at " << position << " reading " << count;
+        ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(n), content.begin() + position))
+            << "step " << step << " at " << position;
+        position += static_cast<std::int64_t>(n);
+        ASSERT_EQ(stream.Position(), position);
+    }
+}
+
+TEST(FileStreamReads, SequentialSmallReadsTakeFewSystemCalls) {
+    TempDir dir;
+    const std::string path = (dir / "seq.bin").string();
+    testing::WriteFile(path, Pattern(8 * 1024 * 1024));
+    FileStream stream(path, FileMode::OpenReadExclusive);
+    std::uint8_t chunk[25];
+    while (stream.Read(chunk, sizeof chunk) == sizeof chunk) {
+    }
+    // 4 KiB doubling to 1 MiB: 9 fetches reach 1 MiB, then 1 MiB each, plus the final empty one.
+    EXPECT_LE(stream.FetchCount(), 20u) << "read-ahead did not grow";
+}
+
+TEST(FileStreamReads, SkippingLargeDataDoesNotReadIt) {
+    TempDir dir;
+    const std::string path = (dir / "skip.bin").string();
+    const std::size_t stride = 1024 * 1024;
+    testing::WriteFile(path, Pattern(64 * stride));
+    FileStream stream(path, FileMode::OpenReadExclusive);
+    std::uint8_t header[33];
+    for (std::size_t record = 0; record < 64; ++record) {
+        stream.Seek(static_cast<std::int64_t>(record * stride), SeekOrigin::Beginning);
+        ASSERT_EQ(stream.Read(header, sizeof header), sizeof header);
+    }
+    EXPECT_LE(stream.BytesFetched(), 64 * FileStream::kMinReadAhead) << "jumps must start the read-ahead small again";
+}
+
+}  // namespace
+}  // namespace vexmira::support

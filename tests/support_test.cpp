@@ -1,0 +1,112 @@
+// Shared types: error report text, path rules, memory stream, ownership.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/component.hpp"
+#include "support/exception.hpp"
+#include "support/memory_stream.hpp"
+#include "support/path.hpp"
+
+namespace vexmira::support {
+namespace {
+
+TEST(ErrorReportText, AppendsAFullStopOnlyAfterBytesAboveTheFullStop) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"Archive type must be caMulti", "Archive type must be caMulti."},
+        {"Done.", "Done."},
+        {"Stop!", "Stop!"},        // '!' sorts below '.'
+        {"a path/", "a path/."},   // '/' sorts just above it
+        {"ends in -", "ends in -"},
+        {"caf\xE9", "caf\xE9."},  // 8-bit bytes count as unsigned
+    };
+    for (const auto& [message, expected] : cases) EXPECT_EQ(ErrorReportText(message), expected) << "message [" << message << "]";
+}
+
+TEST(PathRules, ExtensionIsTheTextFromTheLastDotNotFollowedBySeparators) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\data\\SETUP.ARC", ".ARC"}, {"setup.arc", ".arc"},  {"a.tar.ARC", ".ARC"},
+        {"dir.ARC\\file", ""},           {"C:file", ""},          {"D:x.ARC", ".ARC"},
+        {"noext", ""},                   {"trailing.", "."},      {"x.ARC$$$", ".ARC$$$"},
+        {"/posix/dir.v2/file.ARC", ".ARC"},
+    };
+    for (const auto& [path, extension] : cases) EXPECT_EQ(ExtractFileExt(path), extension) << "path " << path;
+}
+
+TEST(PathRules, OnlyTheExactUpperCaseExtensionIsAnArchive) {
+    EXPECT_TRUE(IsArcPath("C:\\x\\SETUP.ARC"));
+    EXPECT_FALSE(IsArcPath("setup.arc"));
+    EXPECT_FALSE(IsArcPath("setup.Arc"));
+    EXPECT_FALSE(IsArcPath("SETUP.ARC.exe"));
+    EXPECT_FALSE(IsArcPath("ARC"));
+    EXPECT_FALSE(IsArcPath(""));
+    EXPECT_EQ(SideFilePath("C:\\in\\setup.exe"), "C:\\in\\setup.exe$$$");
+}
+
+TEST(MemoryStream, SeeksRefuseNegativeAndOverflowingTargets) {
+    MemoryStream stream(std::vector<std::uint8_t>{1, 2, 3, 4});
+    EXPECT_EQ(stream.Seek(2, SeekOrigin::Beginning), 2);
+    EXPECT_EQ(stream.Seek(-3, SeekOrigin::Current), -1);
+    EXPECT_EQ(stream.Position(), 2) << "a refused seek leaves the position";
+    EXPECT_EQ(stream.Seek(-1, SeekOrigin::Beginning), -1);
+    EXPECT_EQ(stream.Seek(std::numeric_limits<std::int64_t>::max(), SeekOrigin::Current), -1);
+    EXPECT_EQ(stream.Position(), 2);
+    EXPECT_EQ(stream.Seek(100, SeekOrigin::Current), 102) << "past the end is allowed";
+    std::uint8_t byte = 0;
+    EXPECT_EQ(stream.Read(&byte, 1), 0u);
+    EXPECT_EQ(stream.Seek(-101, SeekOrigin::Current), 1);
+    EXPECT_EQ(stream.Read(&byte, 1), 1u);
+    EXPECT_EQ(byte, 2);
+}
+
+// A stream whose disk is full after a few bytes.
+class ShortWriteStream final : public Stream {
+public:
+    std::size_t Read(void*, std::size_t) noexcept override { return 0; }
+    std::int64_t Seek(std::int64_t, SeekOrigin) noexcept override { return 0; }
+    std::int64_t Size() noexcept override { return 0; }
+    std::int64_t Position() const noexcept override { return 0; }
+
+protected:
+    std::size_t Write(const void*, std::size_t count) noexcept override { return count > 3 ? 3 : count; }
+};
+
+TEST(Stream, ShortWritesRaiseTheWriteError) {
+    ShortWriteStream stream;
+    EXPECT_NO_THROW(stream.WriteBuffer("abc", 3));
+    try {
+        stream.WriteBuffer("abcd", 4);
+        FAIL() << "a short write must raise";
+    } catch (const EWriteError& error) {
+        EXPECT_EQ(error.Message(), "Stream write error");
+    }
+}
+
+class Recorder : public Component {
+public:
+    Recorder(Component* owner, std::vector<int>* log, int id) : Component(owner), log_(log), id_(id) {}
+    ~Recorder() override { log_->push_back(id_); }
+
+private:
+    std::vector<int>* log_;
+    int id_;
+};
+
+TEST(Component, OwnerDestroysWhatItOwnsLastFirst) {
+    std::vector<int> destroyed;
+    {
+        Component owner;
+        Recorder& first = owner.CreateOwned<Recorder>(&destroyed, 1);
+        first.CreateOwned<Recorder>(&destroyed, 11);
+        owner.CreateOwned<Recorder>(&destroyed, 2);
+        EXPECT_EQ(first.Owner(), &owner);
+        EXPECT_EQ(owner.ComponentCount(), 2u);
+        EXPECT_TRUE(destroyed.empty());
+    }
+    EXPECT_EQ(destroyed, (std::vector<int>{2, 1, 11}));
+}
+
+}  // namespace
+}  // namespace vexmira::support
