@@ -59,7 +59,7 @@ void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* 
     walk.ArchiveEnd = stream.Position();
 
     EntryHeader header;
-    std::string name;
+    std::string_view name;
     for (;;) {
         const std::int64_t headerStart = stream.Position();
         if (const std::optional<WalkEnd> end = ReadEntryChecked(stream, header, name)) {
@@ -158,10 +158,14 @@ int TCompress::EntryHeaderSize(const EntryHeader& header) noexcept {
 }
 
 bool TCompress::ReadEntry(Stream& stream, EntryHeader& header, std::string& name) {
-    return !ReadEntryChecked(stream, header, name).has_value();
+    std::string_view read;
+    if (ReadEntryChecked(stream, header, read)) return false;
+    name.assign(read);
+    return true;
 }
 
-std::optional<WalkEnd> TCompress::ReadEntryChecked(Stream& stream, EntryHeader& header, std::string& name) {
+// The name is returned as a view of the scratch buffer, valid until the next call.
+std::optional<WalkEnd> TCompress::ReadEntryChecked(Stream& stream, EntryHeader& header, std::string_view& name) {
     const int count = ReadEntryHeader(stream, header);
     const bool extended = count >= kEntryHeaderSize && (header.Flags & kExtensionFlag) != 0;
     if (count < (extended ? kExtendedEntryHeaderSize : kEntryHeaderSize)) return WalkEnd::Incomplete;
@@ -170,7 +174,7 @@ std::optional<WalkEnd> TCompress::ReadEntryChecked(Stream& stream, EntryHeader& 
     const auto length = static_cast<std::size_t>(header.NameLength);
     const std::size_t got = stream.Read(name_scratch_.get(), length);
     if (got != length) return WalkEnd::Incomplete;
-    name.assign(name_scratch_.get(), length);
+    name = std::string_view(name_scratch_.get(), length);
     return std::nullopt;
 }
 

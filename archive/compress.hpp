@@ -47,24 +47,36 @@ struct TCompressedFileInfo {
 };
 
 // Entry names in archive order, each with the record it owns. Duplicate names
-// all appear.
+// all appear. Names are kept back to back in one buffer, so listing a million
+// entries costs no allocation per entry; a view from Name() lasts until the
+// next Add or Clear.
 class EntryList {
 public:
-    struct Item {
-        std::string Name;  // exactly as stored, 8-bit
-        TCompressedFileInfo Info;
-    };
-
-    void Add(std::string name, const TCompressedFileInfo& info) { items_.push_back({std::move(name), info}); }
+    void Add(std::string_view name, const TCompressedFileInfo& info) {
+        items_.push_back({names_.size(), name.size(), info});
+        names_.append(name);
+    }
     std::size_t Count() const noexcept { return items_.size(); }
     bool Empty() const noexcept { return items_.empty(); }
-    const std::string& Name(std::size_t index) const { return items_.at(index).Name; }
+    // Exactly as stored, 8-bit.
+    std::string_view Name(std::size_t index) const {
+        const Item& item = items_.at(index);
+        return std::string_view(names_).substr(item.NameOffset, item.NameLength);
+    }
     const TCompressedFileInfo& Info(std::size_t index) const { return items_.at(index).Info; }
-    const std::vector<Item>& Items() const noexcept { return items_; }
-    void Clear() noexcept { items_.clear(); }
+    void Clear() noexcept {
+        items_.clear();
+        names_.clear();
+    }
 
 private:
+    struct Item {
+        std::size_t NameOffset;
+        std::size_t NameLength;
+        TCompressedFileInfo Info;
+    };
     std::vector<Item> items_;
+    std::string names_;
 };
 
 enum class TCProcessMode { cmCompress, cmExpand, cmDelete };
@@ -144,7 +156,7 @@ public:
 
 private:
     // Empty when a valid entry header and its whole name were read; otherwise why not.
-    std::optional<WalkEnd> ReadEntryChecked(support::Stream& stream, EntryHeader& header, std::string& name);
+    std::optional<WalkEnd> ReadEntryChecked(support::Stream& stream, EntryHeader& header, std::string_view& name);
 
     std::string target_path_;
     std::unique_ptr<TCompThreadSafety> WorkStorage;

@@ -18,7 +18,7 @@ inline archive::EntryList Scan(const Bytes& bytes, archive::WalkSummary* summary
 
 inline std::vector<std::string> Names(const archive::EntryList& list) {
     std::vector<std::string> names;
-    for (const auto& item : list.Items()) names.push_back(item.Name);
+    for (std::size_t i = 0; i < list.Count(); ++i) names.emplace_back(list.Name(i));
     return names;
 }
 
