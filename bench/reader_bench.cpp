@@ -38,7 +38,7 @@ const std::string& ManyEntriesArchive() {
 // 1,000 entries of 1 MiB stored data each, written sparse: only headers and names hold bytes.
 const std::string& LargeDataArchive() {
     static const std::string path = [] {
-        constexpr std::int64_t kData = 1024 * 1024;
+        constexpr std::int64_t kData = std::int64_t{1024} * 1024;
         const std::string file = (BenchDir() / "large.ARC").string();
         std::ofstream out(file, std::ios::binary);
         const testing::Bytes header = testing::ArchiveBuilder().Build();

@@ -39,8 +39,8 @@ public:
     // Read-ahead bounds: the window starts small after every seek outside the
     // buffer (so skipping stored data never reads it) and doubles while
     // reading stays sequential.
-    static constexpr std::size_t kMinReadAhead = 4 * 1024;
-    static constexpr std::size_t kMaxReadAhead = 1024 * 1024;
+    static constexpr std::size_t kMinReadAhead = std::size_t{4} * 1024;
+    static constexpr std::size_t kMaxReadAhead = std::size_t{1024} * 1024;
 
 protected:
     std::size_t Write(const void* buffer, std::size_t count) noexcept override;

@@ -113,13 +113,13 @@ TEST(FileStreamWrite, WritingToAReadOnlyStreamRaisesTheWriteError) {
 TEST(FileStreamReads, RandomReadsAndSeeksMatchTheFile) {
     TempDir dir;
     const std::string path = (dir / "data.bin").string();
-    const Bytes content = Pattern(3 * 1024 * 1024 + 17);
+    const Bytes content = Pattern(std::size_t{3} * 1024 * 1024 + 17);
     testing::WriteFile(path, content);
     FileStream stream(path, FileMode::OpenReadExclusive);
     ASSERT_EQ(stream.Size(), static_cast<std::int64_t>(content.size()));
 
     std::mt19937 random(42);
-    std::vector<std::uint8_t> got(2 * 1024 * 1024);
+    std::vector<std::uint8_t> got(std::size_t{2} * 1024 * 1024);
     std::int64_t position = 0;
     for (int step = 0; step < 2000; ++step) {
         switch (random() % 4) {
@@ -146,7 +146,7 @@ TEST(FileStreamReads, RandomReadsAndSeeksMatchTheFile) {
 TEST(FileStreamReads, SequentialSmallReadsTakeFewSystemCalls) {
     TempDir dir;
     const std::string path = (dir / "seq.bin").string();
-    testing::WriteFile(path, Pattern(8 * 1024 * 1024));
+    testing::WriteFile(path, Pattern(std::size_t{8} * 1024 * 1024));
     FileStream stream(path, FileMode::OpenReadExclusive);
     std::uint8_t chunk[25];
     while (stream.Read(chunk, sizeof chunk) == sizeof chunk) {
@@ -158,7 +158,7 @@ TEST(FileStreamReads, SequentialSmallReadsTakeFewSystemCalls) {
 TEST(FileStreamReads, SkippingLargeDataDoesNotReadIt) {
     TempDir dir;
     const std::string path = (dir / "skip.bin").string();
-    const std::size_t stride = 1024 * 1024;
+    const std::size_t stride = std::size_t{1024} * 1024;
     testing::WriteFile(path, Pattern(64 * stride));
     FileStream stream(path, FileMode::OpenReadExclusive);
     std::uint8_t header[33];
