@@ -66,6 +66,8 @@ void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* 
             walk.End = headerStart == walk.StreamSize ? WalkEnd::EndOfData
                        : headerStart > walk.StreamSize ? WalkEnd::PastEnd
                                                        : *end;
+            // The last entry's data runs past the end: the archive is whole only up to its header.
+            if (walk.End == WalkEnd::PastEnd && !list.Empty()) walk.ArchiveEnd = list.Info(list.Count() - 1).HeaderOffset;
             break;
         }
         TCompressedFileInfo info;

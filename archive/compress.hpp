@@ -108,7 +108,9 @@ enum class WalkEnd {
 
 struct WalkSummary {
     std::int64_t ArchiveStart = 0;  // stream position the scan started at
-    std::int64_t ArchiveEnd = 0;    // just past the last listed entry (its stored data included)
+    // Just past the last entry that is whole, stored data included. An entry
+    // whose data runs past the end is listed but not whole: the end is its header.
+    std::int64_t ArchiveEnd = 0;
     std::int64_t StreamSize = 0;
     WalkEnd End = WalkEnd::TooShort;
 

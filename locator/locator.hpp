@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "support/stream.hpp"
 
 namespace vexmira::locator {
 
@@ -18,9 +21,20 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
 };
 
+inline constexpr std::string_view kNotFoundMessage = "File scanned , But NO TCompress ARC Archive found !";
+inline constexpr std::string_view kNotFoundText = "Not found";
+// Prefixed to the message of every file-layer error the locator catches.
+inline constexpr std::string_view kExceptPrefix = "Except: ";
+
 // Scans the file at inputPath; on success writes inputPath + "$$$" and returns
 // the archive's offset, else -1. Errors of the file layer are shown as
 // "Except: " + message and the offset known at that moment is returned.
 std::int64_t Rip_ARC_Archive(const std::string& inputPath, Display& display);
+
+// The part of Rip_ARC_Archive that needs no side file, for listing in place:
+// sets the progress range and position 0, runs the block scan from the
+// stream's position, and shows the offset text, or the not-found message and
+// "Not found". Returns the offset or -1.
+std::int64_t LocateArchive(support::Stream& input, Display& display);
 
 }  // namespace vexmira::locator

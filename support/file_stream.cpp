@@ -53,7 +53,7 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) noexcept {
             break;
         }
         if (buffer_capacity_ < read_ahead_) {
-            buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(read_ahead_);
+            buffer_ = AllocateAligned(read_ahead_);
             buffer_capacity_ = read_ahead_;
         }
         buffer_start_ = position_;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "support/aligned_buffer.hpp"
 #include "support/file_system.hpp"
 #include "support/stream.hpp"
 
@@ -51,7 +52,7 @@ private:
     NativeFile file_;
     std::int64_t position_ = 0;
     // Holds the file's bytes [buffer_start_, buffer_start_ + buffer_length_).
-    std::unique_ptr<std::uint8_t[]> buffer_;
+    AlignedBuffer buffer_;  // aligned: the kernel copies into unaligned memory far slower
     std::size_t buffer_capacity_ = 0;
     std::int64_t buffer_start_ = 0;
     std::size_t buffer_length_ = 0;

@@ -139,6 +139,28 @@ Bytes Carrier(std::size_t prefix_size, const Bytes& archive, std::size_t suffix_
     return out;
 }
 
+void WriteNoise(std::ostream& out, std::uint64_t count) {
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    Bytes chunk(kChunk);
+    std::uint64_t state = 0x5EED;
+    while (count > 0) {
+        const std::size_t n = count < kChunk ? static_cast<std::size_t>(count) : kChunk;
+        for (std::size_t i = 0; i < n; i += 8) {
+            // splitmix64
+            std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+            z ^= z >> 31;
+            for (std::size_t k = 0; k < 8 && i + k < n; ++k) {
+                const auto byte = static_cast<std::uint8_t>(z >> (8 * k));
+                chunk[i + k] = byte == 0x1A ? 0x1B : byte;
+            }
+        }
+        out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(n));
+        count -= n;
+    }
+}
+
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,6 +74,10 @@ private:
 // An executable-looking carrier: a fake "MZ" stub of prefix_size bytes, the
 // archive, then suffix_size bytes of padding. The stub holds no signature.
 Bytes Carrier(std::size_t prefix_size, const Bytes& archive, std::size_t suffix_size = 0);
+
+// Appends `count` pseudo-random bytes (fixed seed) to `out`. They never hold
+// 0x1A, so no signature can occur in them: a scan of them reads everything.
+void WriteNoise(std::ostream& out, std::uint64_t count);
 
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
 Bytes ReadFile(const std::filesystem::path& path);

@@ -117,6 +117,9 @@ TEST(EntryWalk, IncompleteOrInvalidEntriesEndTheWalkQuietly) {
         const EntryList list = Scan(ending.bytes, &summary);
         EXPECT_EQ(Names(list), ending.names) << ending.what;
         EXPECT_EQ(summary.End, ending.end) << ending.what;
+        // Whatever ends the walk, the archive is whole up to the second entry's header.
+        EXPECT_EQ(summary.ArchiveEnd, 21 + 25 + 1) << ending.what;
+        EXPECT_EQ(summary.TrailingBytes(), static_cast<std::int64_t>(ending.bytes.size()) - summary.ArchiveEnd) << ending.what;
     }
 }
 

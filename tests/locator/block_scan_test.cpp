@@ -1,0 +1,206 @@
+// The block scan: which candidate wins, where the blocks lie, and what is read
+// beyond a block.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "locator/scan.hpp"
+#include "support/memory_stream.hpp"
+#include "tests/locator/locator_helpers.hpp"
+
+namespace vexmira::locator {
+namespace {
+
+using testing::Bytes;
+using testing::CandidateBytes;
+using testing::Plant;
+
+std::int64_t Find(const Bytes& file) {
+    support::MemoryStream stream(file);
+    return FindArchive(stream, stream.Size());
+}
+
+std::vector<std::int64_t> All(const Bytes& file) {
+    support::MemoryStream stream(file);
+    std::vector<std::int64_t> found;
+    ForEachCandidate(stream, [&](std::int64_t offset) { found.push_back(offset); });
+    return found;
+}
+
+// A file of `size` filler bytes with candidates planted at `offsets`.
+Bytes FileWith(std::size_t size, std::initializer_list<std::size_t> offsets) {
+    Bytes file(size, '.');
+    for (const std::size_t offset : offsets) Plant(file, offset, CandidateBytes("LZH"));
+    return file;
+}
+
+TEST(BlockScan, LaterCandidateInTheSameBlockWins) {
+    EXPECT_EQ(Find(FileWith(10000, {100, 3000})), 3000);
+    EXPECT_EQ(Find(FileWith(10000, {100, 3000, 4095})), 4095) << "the last position of the block counts too";
+}
+
+TEST(BlockScan, EarlierBlockWins) {
+    // Block 0 covers [0, 4096), block 1 [4032, 8128), block 2 [8064, ...).
+    EXPECT_EQ(Find(FileWith(20000, {5000, 9000})), 5000);
+    EXPECT_EQ(Find(FileWith(20000, {9000, 15000})), 9000);
+    EXPECT_EQ(Find(FileWith(20000, {4096})), 4096) << "first position only block 1 holds";
+}
+
+TEST(BlockScan, CandidateWhoseTestBytesLieBeyondTheFirstBlock) {
+    // Bytes 56 and 57 of a candidate at 4050 are at 4106 and 4107, in block 1.
+    EXPECT_EQ(Find(FileWith(10000, {4050})), 4050);
+    // It belongs to block 0, so block 1's later candidate never counts.
+    EXPECT_EQ(Find(FileWith(10000, {4050, 4100, 6000})), 4050);
+    // Block 0 reads byte 56 from the file: a 'G' there rejects it, and block 1 wins.
+    Bytes file = FileWith(10000, {4050, 6000});
+    file[4050 + 56] = 'G';
+    EXPECT_EQ(Find(file), 6000);
+}
+
+TEST(BlockScan, SignatureSplitByTheBlockEnd) {
+    // 4094: "SP" in block 0, "IS", 0x1A and the identifier beyond it.
+    EXPECT_EQ(Find(FileWith(10000, {4094, 4500})), 4094);
+    EXPECT_EQ(Find(FileWith(10000, {4095, 4500})), 4095) << "only the 'S' inside the block";
+    Bytes file = FileWith(10000, {4094, 4500});
+    file[4094 + 5] = 'C';
+    EXPECT_EQ(Find(file), 4500) << "a CUS archive across the boundary";
+}
+
+TEST(BlockScan, OverlapIsExaminedByBothBlocks) {
+    // 4040 lies in the 64 bytes both block 0 and block 1 hold; in block 0 it
+    // is the only candidate, so it wins before block 1's later one.
+    EXPECT_EQ(Find(FileWith(20000, {4040, 4200})), 4040);
+}
+
+TEST(BlockScan, NothingFound) {
+    EXPECT_EQ(Find(Bytes{}), -1);
+    EXPECT_EQ(Find(FileWith(100000, {})), -1);
+    Bytes file = FileWith(10000, {});
+    Plant(file, 777, CandidateBytes("CUS"));
+    EXPECT_EQ(Find(file), -1);
+}
+
+TEST(BlockScan, CandidateInTheLastBytesOfTheFile) {
+    // The file ends 20 bytes after the signature: bytes 56 and 57 do not exist.
+    const Bytes candidate = CandidateBytes("LZH");
+    Bytes file = FileWith(9000, {});
+    Plant(file, 8980, Bytes(candidate.begin(), candidate.begin() + 20));
+    ASSERT_EQ(file.size(), 9000u);
+    EXPECT_EQ(Find(file), 8980);
+    // Five bytes left: the identifier letter is missing, so no candidate.
+    file = FileWith(9000, {});
+    Plant(file, 8995, Bytes(candidate.begin(), candidate.begin() + 5));
+    EXPECT_EQ(Find(file), -1);
+}
+
+TEST(BlockScan, FileOfExactlyOneBlockAndOfOneBlockPlusOverlap) {
+    EXPECT_EQ(Find(FileWith(4096, {4000})), 4000);
+    EXPECT_EQ(Find(FileWith(4096 + 64, {4100})), 4100);
+    EXPECT_EQ(Find(FileWith(4096 + 65, {4101})), 4101);
+}
+
+TEST(BlockScan, LookaheadIsFetchedOnlyWhenAPositionNeedsIt) {
+    std::array<std::uint8_t, kBlockSize + kLookahead> buffer{};
+    buffer.fill('.');
+    int fetches = 0;
+    const LookaheadFetch fetch = [&](std::span<std::uint8_t> out) {
+        ++fetches;
+        const Bytes rest = {'I', 'S', 0x1A, 'L', 'Z', 'H'};
+        std::copy(rest.begin(), rest.end(), out.begin());
+        return rest.size();
+    };
+    EXPECT_TRUE(BlockCandidates(buffer, kBlockSize, fetch).empty());
+    EXPECT_EQ(fetches, 0) << "no signature near the end";
+
+    buffer[kBlockSize - 30] = 'S';
+    buffer[kBlockSize - 29] = 'Q';
+    EXPECT_TRUE(BlockCandidates(buffer, kBlockSize, fetch).empty());
+    EXPECT_EQ(fetches, 0) << "the bytes at hand already rule it out";
+
+    buffer[kBlockSize - 2] = 'S';
+    buffer[kBlockSize - 1] = 'P';
+    const auto found = BlockCandidates(buffer, kBlockSize, fetch);
+    EXPECT_EQ(fetches, 1);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], kBlockSize - 2);
+}
+
+// The scan as the block rules state it, one position at a time.
+std::int64_t ReferenceFind(const Bytes& file) {
+    const auto size = static_cast<std::int64_t>(file.size());
+    const auto isCandidate = [&](std::int64_t p) {
+        if (size - p < 6) return false;
+        for (std::size_t k = 0; k < 5; ++k) {
+            if (file[static_cast<std::size_t>(p) + k] != kSignature[k]) return false;
+        }
+        const std::uint8_t letter = file[static_cast<std::size_t>(p + 5)];
+        if (letter != 'L' && letter != 'N' && letter != 'R') return false;
+        if (size - p > 56 && file[static_cast<std::size_t>(p + 56)] == 'G') return false;
+        if (size - p > 57 && file[static_cast<std::size_t>(p + 57)] == 'P') return false;
+        return true;
+    };
+    std::int64_t position = 0;
+    for (;;) {
+        const std::int64_t start = position;
+        const std::int64_t n = std::min<std::int64_t>(4096, size - start);
+        if (n <= 0) return -1;
+        std::int64_t found = -1;
+        for (std::int64_t i = 0; i < n; ++i) {
+            if (isCandidate(start + i)) found = start + i;
+        }
+        if (found >= 0) return found;
+        position = start + n;
+        if (position < size) position -= 64;
+    }
+}
+
+TEST(BlockScan, AgreesWithAPositionByPositionScan) {
+    std::mt19937 random(2024);
+    // Bytes that make up signatures, identifiers and test-3 rejections, so
+    // near misses of every kind turn up.
+    const std::uint8_t letters[] = {'S', 'P', 'I', 0x1A, 'L', 'N', 'C', 'G', '.'};
+    for (int round = 0; round < 300; ++round) {
+        Bytes file(random() % 14000);
+        for (auto& byte : file) byte = letters[random() % 9];
+        const int planted = static_cast<int>(random() % 4);
+        for (int k = 0; k < planted && !file.empty(); ++k) {
+            Bytes candidate = CandidateBytes(random() % 2 ? "LZH" : "CUS");
+            if (random() % 3 == 0) candidate[56 + random() % 2] = random() % 2 ? 'G' : 'P';
+            const std::size_t at = random() % file.size();
+            for (std::size_t i = 0; i < candidate.size() && at + i < file.size(); ++i) file[at + i] = candidate[i];
+        }
+        ASSERT_EQ(Find(file), ReferenceFind(file)) << "round " << round << ", size " << file.size();
+
+        std::vector<std::int64_t> expected;
+        for (std::int64_t p = 0; p < static_cast<std::int64_t>(file.size()); ++p) {
+            Bytes window(file.begin() + p, file.begin() + std::min<std::int64_t>(p + 58, static_cast<std::int64_t>(file.size())));
+            if (IsCandidate(window)) expected.push_back(p);
+        }
+        ASSERT_EQ(All(file), expected) << "round " << round;
+    }
+}
+
+TEST(WholeFileSearch, EveryCandidateOnceAcrossChunks) {
+    // Chunks are 1 MiB: candidates on both sides of a chunk boundary, one
+    // split by it, and one in the last bytes.
+    const std::size_t chunk = std::size_t{1} << 20;
+    Bytes file = FileWith(2 * chunk + 100, {10, chunk - 3, chunk + 5, 2 * chunk + 90});
+    EXPECT_EQ(All(file), (std::vector<std::int64_t>{10, static_cast<std::int64_t>(chunk - 3),
+                                                    static_cast<std::int64_t>(chunk + 5),
+                                                    static_cast<std::int64_t>(2 * chunk + 90)}));
+}
+
+TEST(WholeFileSearch, CallbackMayMoveTheStream) {
+    Bytes file = FileWith(3'000'000, {100, 1'500'000, 2'999'000});
+    support::MemoryStream stream(file);
+    std::vector<std::int64_t> found;
+    ForEachCandidate(stream, [&](std::int64_t offset) {
+        found.push_back(offset);
+        stream.Seek(offset + 7, support::SeekOrigin::Beginning);  // as a listing in place would
+    });
+    EXPECT_EQ(found, (std::vector<std::int64_t>{100, 1'500'000, 2'999'000}));
+}
+
+}  // namespace
+}  // namespace vexmira::locator
