@@ -1,0 +1,366 @@
+// vexmira end to end on generated files: plain output, the JSON contract,
+// listing in place, every candidate, and every exit status.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/cli/cli_helpers.hpp"
+
+namespace vexmira::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using Lines = std::vector<std::string>;
+
+constexpr std::string_view kNotFound = "File scanned , But NO TCompress ARC Archive found !";
+
+// Three entries: a plain one, an empty locked one, one stored larger than it is.
+ArchiveBuilder SmallArchive() {
+    ArchiveBuilder builder;
+    builder.Add("README.TXT", 5120, 2210, 4)
+        .Add("EMPTY.LOG", 0, 0, 0, true)
+        .Add(EntrySpec{.name = "DATA.RLE", .full_size = 1000, .compressed_size = 1200, .method = 1,
+                       .long2 = 0xFFFFFFFF, .word6 = 0xABCD, .long17 = 17});
+    return builder;
+}
+
+bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+
+// ---------------------------------------------------------------------------
+// Plain output
+
+TEST(CliPlain, ArcFileIsListedDirectlyAsATable) {
+    TempDir dir;
+    WriteFile(dir / "a.ARC", SmallArchive().Build());
+    const ProcessResult run = RunVexmira(dir, {"a.ARC"});
+    ASSERT_EQ(run.status, 0) << run;
+    EXPECT_EQ(run.err, "") << run;
+    EXPECT_EQ(run.OutLines(),
+              (Lines{
+                  "File: a.ARC",
+                  "Listed: a.ARC",
+                  "Name                 Full size  Stored size  % compressed      Size  Method  Header offset",
+                  "README.TXT                5120         2210  57%               5 Kb  LZH5               21",
+                  "EMPTY.LOG                    0            0  (empty) (locked)  0 Kb  None             2266",
+                  "DATA.RLE                  1000         1200  -20%              1 Kb  RLE              2300",
+                  "3 entries, 1 locked       6120         3410  45%",
+                  "Archive end: 3533, complete, 0 trailing bytes",
+              }))
+        << run;
+    EXPECT_FALSE(fs::exists(dir / "a.ARC$$$"));
+}
+
+TEST(CliPlain, CarrierGoesThroughTheSideFile) {
+    TempDir dir;
+    const Bytes archive = SmallArchive().Build();
+    WriteFile(dir / "setup.exe", Carrier(40000, archive));
+    const ProcessResult run = RunVexmira(dir, {"setup.exe"});
+    ASSERT_EQ(run.status, 0) << run;
+    const Lines lines = run.OutLines();
+    ASSERT_GE(lines.size(), 4u) << run;
+    EXPECT_EQ(lines[0], "File: setup.exe");
+    EXPECT_EQ(lines[1], "Offset: 00009C40 - 39 Kb");
+    EXPECT_EQ(lines[2], "Listed: setup.exe$$$");
+    EXPECT_TRUE(Contains(run.out, "README.TXT                5120         2210  57%")) << run;
+    EXPECT_EQ(ReadFile(dir / "setup.exe$$$"), archive);
+    // Lower-case .arc is not ".ARC": it is located like any carrier.
+    WriteFile(dir / "b.arc", archive);
+    const ProcessResult lower = RunVexmira(dir, {"b.arc"});
+    EXPECT_EQ(lower.status, 0) << lower;
+    EXPECT_TRUE(Contains(lower.out, "Offset: 00000000 - 0 Kb\nListed: b.arc$$$\n")) << lower;
+}
+
+TEST(CliPlain, FooterTellsWhereTheArchiveEnds) {
+    TempDir dir;
+    // Bytes after a complete archive that cannot start an entry (NameLength -1).
+    const Bytes archive = SmallArchive().Build();
+    Bytes padded = archive;
+    padded.resize(padded.size() + 100, 0xFF);
+    WriteFile(dir / "pad.ARC", padded);
+    // Cut inside the last entry's stored data: that entry is listed but not complete.
+    WriteFile(dir / "cut.ARC", Bytes(archive.begin(), archive.end() - 200));
+    // Cut inside an entry header: the walk stops before it.
+    Bytes cutHeader = ArchiveBuilder().Add("ONE", 10, 10).Add("TWO", 10, 10).Build();
+    cutHeader.resize(cutHeader.size() - 30);
+    WriteFile(dir / "head.ARC", cutHeader);
+
+    EXPECT_TRUE(Contains(RunVexmira(dir, {"pad.ARC"}).out, "Archive end: 3533, complete, 100 trailing bytes\n"));
+    const ProcessResult cut = RunVexmira(dir, {"cut.ARC"});
+    EXPECT_EQ(cut.status, 0) << cut;
+    EXPECT_TRUE(Contains(cut.out, "DATA.RLE")) << cut;
+    EXPECT_TRUE(Contains(cut.out, "Archive end: 2300, cut short, 1033 trailing bytes\n")) << cut;
+    const ProcessResult head = RunVexmira(dir, {"head.ARC"});
+    EXPECT_TRUE(Contains(head.out, "1 entry, 0 locked")) << head;
+    EXPECT_TRUE(Contains(head.out, "Archive end: 59, cut short, 8 trailing bytes\n")) << head;
+}
+
+TEST(CliPlain, NamesAreShownAsLatin1WithControlBytesEscaped) {
+    TempDir dir;
+    WriteFile(dir / "n.ARC", ArchiveBuilder().Add("caf\xE9\x1B[2J", 1, 1).Build());
+    const ProcessResult run = RunVexmira(dir, {"n.ARC"});
+    EXPECT_TRUE(Contains(run.out, "caf\xC3\xA9\\x1B[2J ")) << run;
+}
+
+// ---------------------------------------------------------------------------
+// Exit statuses and messages
+
+TEST(CliStatus, NotFoundIsOne) {
+    TempDir dir;
+    WriteFile(dir / "plain.exe", Carrier(10000, {}));
+    const ProcessResult run = RunVexmira(dir, {"plain.exe"});
+    EXPECT_EQ(run.status, 1) << run;
+    EXPECT_EQ(run.OutLines(), (Lines{"File: plain.exe", "Offset: Not found"})) << run;
+    EXPECT_EQ(run.ErrLines(), (Lines{std::string(kNotFound)})) << run;
+    EXPECT_FALSE(fs::exists(dir / "plain.exe$$$"));
+}
+
+TEST(CliStatus, ErrorsAreTwo) {
+    TempDir dir;
+    const ProcessResult missing = RunVexmira(dir, {"missing.exe"});
+    EXPECT_EQ(missing.status, 2) << missing;
+    EXPECT_EQ(missing.ErrLines(),
+              (Lines{"Except: Cannot open file \"" + (dir / "missing.exe").string() + "\". No such file or directory"}))
+        << missing;
+
+    // Header errors as the error report shows them: a full stop appended.
+    WriteFile(dir / "sig.ARC", ArchiveBuilder().Signature({'S', 'P', 'I', 'S', 0}).Add("A", 1, 1).Build());
+    const ProcessResult signature = RunVexmira(dir, {"sig.ARC"});
+    EXPECT_EQ(signature.status, 2) << signature;
+    EXPECT_EQ(signature.ErrLines(), (Lines{"Can't recognize compressed file header."})) << signature;
+    EXPECT_EQ(signature.OutLines(), (Lines{"File: sig.ARC", "Listed: sig.ARC"})) << "no table after an error";
+
+    WriteFile(dir / "id.ARC", ArchiveBuilder().CompressId("lzh").Add("A", 1, 1).Build());
+    EXPECT_EQ(RunVexmira(dir, {"id.ARC"}).ErrLines(), (Lines{"Unrecognized compression method: \"lzh\" in header."}));
+
+    // A located archive whose side file cannot be created: the offset is
+    // reported, the error too, and nothing can be listed.
+    WriteFile(dir / "setup.exe", Carrier(5000, SmallArchive().Build()));
+    fs::create_directory(dir / "setup.exe$$$");
+    const ProcessResult create = RunVexmira(dir, {"setup.exe"});
+    EXPECT_EQ(create.status, 2) << create;
+    EXPECT_EQ(create.OutLines(), (Lines{"File: setup.exe", "Offset: 00001388 - 4 Kb"})) << create;
+    EXPECT_EQ(create.err.rfind("Except: Cannot create file \"" + (dir / "setup.exe$$$").string() + "\". ", 0), 0u)
+        << create;
+}
+
+TEST(CliStatus, ArcPathThatIsNoRegularFileIsTwoAndSaysSo) {
+    TempDir dir;
+    fs::create_directory(dir / "folder.ARC");
+    for (const char* name : {"absent.ARC", "folder.ARC"}) {
+        const ProcessResult run = RunVexmira(dir, {name});
+        EXPECT_EQ(run.status, 2) << run;
+        EXPECT_EQ(run.OutLines(), (Lines{std::string("File: ") + name})) << run;
+        EXPECT_EQ(run.ErrLines(), (Lines{std::string(name) + ": no regular file to list"})) << run;
+    }
+}
+
+TEST(CliStatus, WorstOutcomeOfAllFilesWins) {
+    TempDir dir;
+    WriteFile(dir / "a.ARC", SmallArchive().Build());
+    WriteFile(dir / "empty.ARC", Bytes(45, 'x'));  // too short to examine: an empty listing
+    WriteFile(dir / "plain.exe", Carrier(100, {}));
+    EXPECT_EQ(RunVexmira(dir, {"a.ARC", "empty.ARC"}).status, 0);
+    EXPECT_EQ(RunVexmira(dir, {"a.ARC", "plain.exe", "empty.ARC"}).status, 1);
+    EXPECT_EQ(RunVexmira(dir, {"missing.exe", "plain.exe", "a.ARC"}).status, 2);
+    const ProcessResult both = RunVexmira(dir, {"a.ARC", "plain.exe"});
+    EXPECT_TRUE(Contains(both.out, "trailing bytes\n\nFile: plain.exe\n")) << "files are separated by a blank line";
+}
+
+TEST(CliStatus, UsageHelpAndVersion) {
+    TempDir dir;
+    const ProcessResult none = RunVexmira(dir, {});
+    EXPECT_EQ(none.status, 64) << none;
+    EXPECT_NE(none.err, "") << none;
+    EXPECT_EQ(RunVexmira(dir, {"--bogus", "a.ARC"}).status, 64);
+
+    const ProcessResult help = RunVexmira(dir, {"--help"});
+    EXPECT_EQ(help.status, 0) << help;
+    for (const char* part : {"--json", "--in-place", "--all", "FILE", "Exit status"}) {
+        EXPECT_TRUE(Contains(help.out, part)) << "help lacks " << part << "\n" << help;
+    }
+    const ProcessResult version = RunVexmira(dir, {"--version"});
+    EXPECT_EQ(version.status, 0) << version;
+    EXPECT_EQ(version.OutLines(), (Lines{"vexmira 1.0.0"})) << version;
+
+    // After "--" a name that looks like an option is a file.
+    WriteFile(dir / "--all.ARC", SmallArchive().Build());
+    EXPECT_EQ(RunVexmira(dir, {"--", "--all.ARC"}).status, 0);
+}
+
+// ---------------------------------------------------------------------------
+// The JSON contract
+
+const std::vector<std::string> kObjectKeys = {"file",    "listed",  "offset",      "messages",      "error",
+                                              "entries", "archive_end", "truncated", "trailing_bytes"};
+const std::vector<std::string> kEntryKeys = {"name",          "full_size", "compressed_size", "method",
+                                             "method_name",   "locked",    "header_offset",   "long2",
+                                             "word6",         "long17",    "percentage",      "size"};
+
+std::vector<std::string> Keys(const Json& object) {
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) keys.push_back(item.key());
+    return keys;
+}
+
+TEST(CliJson, KeysAndTypesOfAListedCarrier) {
+    TempDir dir;
+    Bytes carrier = Carrier(40000, SmallArchive().Build());
+    carrier.resize(carrier.size() + 40, 0xFF);  // whole header bytes that make no valid entry
+    WriteFile(dir / "setup.exe", carrier);
+    const ProcessResult run = RunVexmira(dir, {"--json", "setup.exe"});
+    ASSERT_EQ(run.status, 0) << run;
+    const std::vector<Json> objects = run.Objects();
+    ASSERT_EQ(objects.size(), 1u) << run;
+    const Json& object = objects[0];
+    EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
+    EXPECT_EQ(object["file"], "setup.exe");
+    EXPECT_EQ(object["listed"], "setup.exe$$$");
+    EXPECT_EQ(object["offset"], 40000);
+    EXPECT_EQ(object["messages"], Json::array());
+    EXPECT_TRUE(object["error"].is_null());
+    EXPECT_EQ(object["archive_end"], 3533);
+    EXPECT_EQ(object["truncated"], false);
+    EXPECT_EQ(object["trailing_bytes"], 40);
+
+    const Json& entries = object["entries"];
+    ASSERT_EQ(entries.size(), 3u) << object.dump();
+    for (const Json& entry : entries) EXPECT_EQ(Keys(entry), kEntryKeys) << entry.dump();
+    EXPECT_EQ(entries[0].dump(),
+              R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_name":"LZH5",)"
+              R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb"})");
+    EXPECT_EQ(entries[1]["percentage"], "(empty) (locked)");
+    EXPECT_EQ(entries[1]["locked"], true);
+    EXPECT_EQ(entries[1]["size"], "0 Kb");
+    EXPECT_EQ(entries[1]["method_name"], "None");
+    EXPECT_EQ(entries[2]["percentage"], "-20%");
+    EXPECT_EQ(entries[2]["long2"], 4294967295u) << "unsigned, as stored";
+    EXPECT_EQ(entries[2]["word6"], 0xABCD);
+    EXPECT_EQ(entries[2]["long17"], 17);
+}
+
+TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
+    TempDir dir;
+    WriteFile(dir / "plain.exe", Carrier(100, {}));
+    WriteFile(dir / "bad.ARC", ArchiveBuilder().ArchiveType(0).Add("A", 1, 1).Build());
+    const ProcessResult run = RunVexmira(dir, {"--json", "plain.exe", "bad.ARC", "absent.ARC", "a.ARC"});
+    EXPECT_EQ(run.status, 2) << run;
+    const std::vector<Json> objects = run.Objects();
+    ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
+    for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
+
+    EXPECT_EQ(objects[0].dump(), R"({"file":"plain.exe","listed":null,"offset":-1,"messages":[")" +
+                                     std::string(kNotFound) +
+                                     R"("],"error":null,"entries":[],"archive_end":null,"truncated":null,"trailing_bytes":null})");
+    // ".ARC" inputs have no offset; the error is the message without the report's full stop.
+    EXPECT_EQ(objects[1]["listed"], "bad.ARC");
+    EXPECT_TRUE(objects[1]["offset"].is_null());
+    EXPECT_EQ(objects[1]["error"], "Archive type must be caMulti");
+    EXPECT_EQ(objects[1]["entries"], Json::array());
+    EXPECT_TRUE(objects[2]["listed"].is_null());
+    EXPECT_TRUE(objects[2]["error"].is_null());
+    EXPECT_EQ(objects[2]["messages"], Json::array());
+    EXPECT_EQ(run.ErrLines(), (Lines{"absent.ARC: no regular file to list", "a.ARC: no regular file to list"}))
+        << "JSON mode keeps messages in the objects";
+}
+
+TEST(CliJson, TextFieldsAreLatin1) {
+    TempDir dir;
+    // Every byte of a name maps to the code point of the same value.
+    WriteFile(dir / "n.ARC", ArchiveBuilder().Add("\xE9\xFF\x80\x41", 1, 1).Build());
+    WriteFile(dir / "id.ARC", ArchiveBuilder().CompressId("\xE9zz").Add("A", 1, 1).Build());
+    const std::string missing = "caf\xE9.exe";  // not UTF-8
+    const ProcessResult run = RunVexmira(dir, {"--json", "n.ARC", "id.ARC", missing});
+    const std::vector<Json> objects = run.Objects();
+    ASSERT_EQ(objects.size(), 3u) << run;
+    EXPECT_EQ(objects[0]["entries"][0]["name"], "\u00E9\u00FF\u0080A");
+    EXPECT_EQ(objects[1]["error"], "Unrecognized compression method: \"\u00E9zz\" in header");
+    const std::string expected = "Except: Cannot open file \"" + (dir / "caf").string() + "\u00E9.exe\". ";
+    ASSERT_EQ(objects[2]["messages"].size(), 1u) << run;
+    EXPECT_EQ(objects[2]["messages"][0].get<std::string>().rfind(expected, 0), 0u) << objects[2].dump();
+    EXPECT_EQ(objects[2]["file"], "caf\uFFFD.exe") << "a path that is not UTF-8 is passed on with U+FFFD";
+}
+
+// ---------------------------------------------------------------------------
+// Listing in place and every candidate
+
+TEST(CliInPlace, ListsInsideTheCarrierWithoutASideFile) {
+    TempDir dir;
+    const ArchiveBuilder builder = SmallArchive();
+    Bytes carrier = Carrier(40000, builder.Build());
+    carrier.resize(carrier.size() + 40, 0xFF);
+    WriteFile(dir / "setup.exe", carrier);
+    const ProcessResult run = RunVexmira(dir, {"--json", "--in-place", "setup.exe"});
+    ASSERT_EQ(run.status, 0) << run;
+    EXPECT_FALSE(fs::exists(dir / "setup.exe$$$"));
+    const Json object = run.Objects().at(0);
+    EXPECT_EQ(object["listed"], "setup.exe");
+    EXPECT_EQ(object["offset"], 40000);
+    ASSERT_EQ(object["entries"].size(), 3u) << object.dump();
+    EXPECT_EQ(object["entries"][2]["header_offset"], 40000 + builder.HeaderOffset(2)) << "counted from the carrier's start";
+    EXPECT_EQ(object["archive_end"], 40000 + 3533);
+    EXPECT_EQ(object["trailing_bytes"], 40);
+
+    const ProcessResult plain = RunVexmira(dir, {"--in-place", "setup.exe"});
+    EXPECT_TRUE(Contains(plain.out, "Offset: 00009C40 - 39 Kb\nListed: setup.exe\n")) << plain;
+
+    WriteFile(dir / "plain.exe", Carrier(100, {}));
+    const ProcessResult notFound = RunVexmira(dir, {"--in-place", "plain.exe"});
+    EXPECT_EQ(notFound.status, 1) << notFound;
+    EXPECT_EQ(notFound.ErrLines(), (Lines{std::string(kNotFound)}));
+}
+
+TEST(CliAll, EveryCandidateIsListedInPlace) {
+    TempDir dir;
+    // Two archives in different blocks, a "CUS" one (never a candidate) and a
+    // stray signature with a bad archive type between them.
+    const Bytes first = SmallArchive().Build();
+    const Bytes second = ArchiveBuilder().CompressId("NON").Add("SECOND.TXT", 10, 10, 0).Build();
+    const Bytes custom = ArchiveBuilder().CompressId("CUS").Add("CUSTOM.BIN", 10, 10, 3).Build();
+    const Bytes stray = ArchiveBuilder().ArchiveType(2).Add("STRAY.BIN", 1, 1).Build();
+    Bytes carrier = Carrier(1000, first);
+    const auto at = [&](const Bytes& part, std::size_t gap) {
+        const auto offset = static_cast<std::int64_t>(carrier.size() + gap);
+        carrier.resize(carrier.size() + gap, 0xFF);
+        carrier.insert(carrier.end(), part.begin(), part.end());
+        return offset;
+    };
+    const std::int64_t customAt = at(custom, 500);
+    const std::int64_t strayAt = at(stray, 500);
+    const std::int64_t secondAt = at(second, 5000);
+    ASSERT_GT(secondAt, 8192);
+    WriteFile(dir / "multi.exe", carrier);
+
+    const ProcessResult run = RunVexmira(dir, {"--json", "--all", "multi.exe"});
+    EXPECT_EQ(run.status, 2) << "the stray signature's header is an error\n" << run;
+    const std::vector<Json> objects = run.Objects();
+    ASSERT_EQ(objects.size(), 3u) << run;
+    EXPECT_EQ(objects[0]["offset"], 1000);
+    EXPECT_EQ(objects[0]["entries"].size(), 3u);
+    EXPECT_EQ(objects[1]["offset"], strayAt);
+    EXPECT_EQ(objects[1]["error"], "Archive type must be caMulti");
+    EXPECT_EQ(objects[2]["offset"], secondAt);
+    EXPECT_EQ(objects[2]["entries"][0]["name"], "SECOND.TXT");
+    EXPECT_EQ(objects[2]["entries"][0]["header_offset"], secondAt + 21);
+    for (const Json& object : objects) {
+        EXPECT_EQ(object["listed"], "multi.exe");
+        EXPECT_NE(object["offset"], customAt);
+    }
+    EXPECT_FALSE(fs::exists(dir / "multi.exe$$$"));
+
+    const ProcessResult plain = RunVexmira(dir, {"--all", "multi.exe"});
+    EXPECT_TRUE(Contains(plain.out, "Offset: 000003E8 - 0 Kb\n")) << plain;
+    EXPECT_TRUE(Contains(plain.out, "SECOND.TXT")) << plain;
+    EXPECT_EQ(plain.ErrLines(), (Lines{"Archive type must be caMulti."})) << plain;
+
+    WriteFile(dir / "plain.exe", Carrier(100, {}));
+    const ProcessResult none = RunVexmira(dir, {"--json", "--all", "plain.exe"});
+    EXPECT_EQ(none.status, 1) << none;
+    ASSERT_EQ(none.Objects().size(), 1u) << none;
+    EXPECT_EQ(none.Objects()[0]["offset"], -1);
+    EXPECT_EQ(none.Objects()[0]["messages"][0], kNotFound);
+}
+
+}  // namespace
+}  // namespace vexmira::testing

@@ -1,0 +1,91 @@
+// vexmira_sample: writes the files the demo and the scan benchmark run on.
+//
+//   vexmira_sample carrier OUT      an executable-looking stub with an archive appended
+//   vexmira_sample archive OUT      the same archive on its own
+//   vexmira_sample noise OUT BYTES  random bytes that hold no signature
+//   vexmira_sample tail OUT BYTES   a stub, then an archive whose one entry's
+//                                   stored data is BYTES random bytes
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "tests/archive_builder.hpp"
+
+namespace {
+
+using vexmira::testing::ArchiveBuilder;
+using vexmira::testing::Bytes;
+using vexmira::testing::EntrySpec;
+
+constexpr std::size_t kStubSize = 40000;
+
+// Entries of every kind the listing shows: each method, a locked one, an empty one.
+ArchiveBuilder SampleArchive() {
+    ArchiveBuilder builder;
+    builder.Add("README.TXT", 5120, 2210, 4)
+        .Add("SETUP.INI", 812, 530, 1)
+        .Add("PROGRAM.EXE", 145408, 61044, 2)
+        .Add("LICENSE.TXT", 18322, 7011, 4, true)
+        .Add("EMPTY.LOG", 0, 0, 0)
+        .Add("LOGO.BMP", 30054, 30054, 0)
+        .Add(EntrySpec{.name = "ICONS.DAT", .full_size = 9000, .compressed_size = 4100, .method = 3, .long2 = 0x5A17,
+                       .word6 = 7, .long17 = 0xC0FFEE});
+    return builder;
+}
+
+std::ofstream Open(const std::filesystem::path& path) {
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot create " + path.string());
+    return out;
+}
+
+void Write(std::ofstream& out, const Bytes& bytes) {
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+int Usage() {
+    std::cerr << "usage: vexmira_sample carrier|archive OUT\n"
+                 "       vexmira_sample noise|tail OUT BYTES\n";
+    return 64;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return Usage();
+    const std::string_view mode = argv[1];
+    const std::filesystem::path path = argv[2];
+    try {
+        if ((mode == "carrier" || mode == "archive") && argc == 3) {
+            const Bytes archive = SampleArchive().Build();
+            std::ofstream out = Open(path);
+            Write(out, mode == "carrier" ? vexmira::testing::Carrier(kStubSize, archive) : archive);
+            return out.good() ? 0 : 1;
+        }
+        if ((mode == "noise" || mode == "tail") && argc == 4) {
+            const std::uint64_t bytes = std::stoull(argv[3]);
+            std::ofstream out = Open(path);
+            if (mode == "tail") {
+                const auto stored = static_cast<std::int64_t>(bytes);
+                const Bytes archive =
+                    ArchiveBuilder()
+                        .Add(EntrySpec{.name = "PAYLOAD.BIN", .full_size = stored, .compressed_size = stored, .data_bytes = 0})
+                        .Build();
+                Write(out, vexmira::testing::Carrier(kStubSize, archive));
+            }
+            vexmira::testing::WriteNoise(out, bytes);
+            return out.good() ? 0 : 1;
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "vexmira_sample: " << error.what() << '\n';
+        return 1;
+    }
+    return Usage();
+}
