@@ -31,15 +31,13 @@ std::string ExceptText(const support::Exception& error) {
     return std::string(locator::kExceptPrefix) + error.Message();
 }
 
-// As the dialog lists a path: nothing (and no message) when no regular file
-// is there; a raised error leaves the list empty.
-void ListFile(Listing& listing, const std::string& path) {
-    if (!support::RegularFileExists(path)) return;
-    listing.listed = path;
+// Runs one walk; a raised error leaves the list empty, as the dialog shows it.
+template <class Scan>
+void Walk(Listing& listing, Scan scan) {
     archive::TCompress reader;
     archive::WalkSummary walk;
     try {
-        reader.ScanArchiveFile(path, listing.entries, &walk);
+        scan(reader, walk);
         listing.walk = walk;
     } catch (const support::Exception& error) {
         listing.entries.Clear();
@@ -47,19 +45,22 @@ void ListFile(Listing& listing, const std::string& path) {
     }
 }
 
+// As the dialog lists a path: nothing (and no message) when no regular file is there.
+void ListFile(Listing& listing, const std::string& path) {
+    if (!support::RegularFileExists(path)) return;
+    listing.listed = path;
+    Walk(listing, [&](archive::TCompress& reader, archive::WalkSummary& walk) {
+        reader.ScanArchiveFile(path, listing.entries, &walk);
+    });
+}
+
 // Lists the archive at `offset` of an open carrier.
 void ListInPlace(Listing& listing, support::Stream& input, std::int64_t offset) {
     listing.listed = listing.file;
-    archive::TCompress reader;
-    archive::WalkSummary walk;
     input.Seek(offset, support::SeekOrigin::Beginning);
-    try {
+    Walk(listing, [&](archive::TCompress& reader, archive::WalkSummary& walk) {
         reader.ScanArchiveStream(input, listing.entries, &walk);
-        listing.walk = walk;
-    } catch (const support::Exception& error) {
-        listing.entries.Clear();
-        listing.error = error.Message();
-    }
+    });
 }
 
 Outcome Judge(const Listing& listing) {

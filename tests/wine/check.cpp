@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace vexmira::wine_test {
@@ -35,29 +36,36 @@ const char* BaseName(const char* path) {
 
 }  // namespace
 
-void Check(bool passed, const char* file, int line, const char* format, ...) {
-    InterlockedIncrement(&checks);
-    if (passed) return;
-    InterlockedIncrement(&failures);
+namespace {
+
+// Prints one line under the lock, so the driving thread and the host never interleave.
+void PrintLocked(const char* prefix, const char* format, va_list arguments) {
     EnterCriticalSection(PrintLock());
-    std::printf("%s:%d: Test failed: ", BaseName(file), line);
-    for (const std::string& context : contexts) std::printf("%s: ", context.c_str());
-    va_list arguments;
-    va_start(arguments, format);
+    std::fputs(prefix, stdout);
     std::vprintf(format, arguments);
-    va_end(arguments);
     std::fflush(stdout);
     LeaveCriticalSection(PrintLock());
 }
 
-void Trace(const char* format, ...) {
-    EnterCriticalSection(PrintLock());
+}  // namespace
+
+void Check(bool passed, const char* file, int line, const char* format, ...) {
+    InterlockedIncrement(&checks);
+    if (passed) return;
+    InterlockedIncrement(&failures);
+    std::string prefix = std::string(BaseName(file)) + ":" + std::to_string(line) + ": Test failed: ";
+    for (const std::string& context : contexts) prefix += context + ": ";
     va_list arguments;
     va_start(arguments, format);
-    std::vprintf(format, arguments);
+    PrintLocked(prefix.c_str(), format, arguments);
     va_end(arguments);
-    std::fflush(stdout);
-    LeaveCriticalSection(PrintLock());
+}
+
+void Trace(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    PrintLocked("", format, arguments);
+    va_end(arguments);
 }
 
 long Failures() noexcept { return failures; }
