@@ -25,9 +25,7 @@ constexpr const char* kFooter =
     "With --in-place and --all, header offsets and the archive end count from the start of FILE.\n"
     "With --json, each listing is one JSON object on one line (with --all, one per candidate).";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     CLI::App app(kDescription, "vexmira");
     app.footer(kFooter);
     vexmira::cli::Options options;
@@ -71,4 +69,15 @@ int main(int argc, char** argv) {
     }
     std::cout.flush();
     return static_cast<int>(worst);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {  // out of memory, or a stream that failed
+        std::cerr << "vexmira: " << error.what() << '\n';
+        return static_cast<int>(vexmira::cli::Outcome::Failed);
+    }
 }
