@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-apps imagemagick
-  fonts-wine fonts-liberation  # only recommended by Wine, so --no-install-recommends would skip them
+  fonts-wine fonts-liberation  # only recommended by Wine: named so they are there for sure
 )
 # wine32 is deliberately absent: only the 64-bit Wine runs on this kind of machine.
 
@@ -23,4 +23,4 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
