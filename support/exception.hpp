@@ -33,6 +33,15 @@ public:
     EWriteError() : Exception("Stream write error") {}
 };
 
+// Raised in place of std::bad_alloc wherever an allocation failure is caught,
+// so the dialog and the command-line tool report it with one text.
+inline constexpr std::string_view kOutOfMemoryMessage = "Out of memory";
+
+class EOutOfMemory : public Exception {
+public:
+    EOutOfMemory() : Exception(std::string(kOutOfMemoryMessage)) {}
+};
+
 // The text the error report box shows for a message: a full stop is appended
 // when the message is not empty and its last byte sorts above '.' (0x2E), so
 // messages already ending in '.', '!', ',' and the like are left alone.
