@@ -1,16 +1,25 @@
 // vexmira: the plug-in's listings in a terminal or a script.
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/examine.hpp"
+#include "cli/output.hpp"
 #include "cli/report.hpp"
+#include "support/exception.hpp"
 
 namespace {
+
+using vexmira::cli::Outcome;
 
 // As sysexits.h has it: the command was used incorrectly.
 constexpr int kUsageError = 64;
@@ -21,9 +30,19 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Exit status: 0 when every FILE was listed, 1 when no archive was found in some FILE,\n"
-    "2 on any error (open, create, write, header, nothing to list), 64 on bad usage.\n"
+    "2 on any error (open, create, write, header, out of memory, or writing the output), 64 on bad usage.\n"
     "With --in-place and --all, header offsets and the archive end count from the start of FILE.\n"
-    "With --json, each listing is one JSON object on one line (with --all, one per candidate).";
+    "With --json, each listing is one JSON object on one line (with --all, one per candidate).\n"
+    "\"--\" ends the options: every argument after it is a FILE.";
+
+// Set only by the tests: examining this path runs out of memory.
+constexpr const char* kFailAllocationVariable = "VEXMIRA_TEST_FAIL_ALLOCATION";
+
+int Usage(const std::string& message) {
+    vexmira::cli::WriteErrorLine("vexmira: " + message);
+    vexmira::cli::WriteErrorLine("Run with --help for more information.");
+    return kUsageError;
+}
 
 int Run(int argc, char** argv) {
     CLI::App app(kDescription, "vexmira");
@@ -32,11 +51,23 @@ int Run(int argc, char** argv) {
     bool json = false;
     std::vector<std::string> files;
     app.add_flag("--json", json, "One JSON object per listing instead of a table");
-    app.add_flag("--in-place", options.inPlace, "List a located archive inside FILE; write no side file");
-    app.add_flag("--all", options.all, "List every candidate position in FILE, each in place");
-    app.add_option("FILE", files, "Archive or file carrying one")->required();
+    app.add_flag("--in-place", options.InPlace, "List a located archive inside FILE; write no side file");
+    app.add_flag("--all", options.All, "List every candidate position in FILE, each in place");
+    app.add_option("FILE", files, "Archive or file carrying one");
     app.set_version_flag("--version", std::string("vexmira ") + VEXMIRA_VERSION);
 
+    // Anything before "--" that looks like an option and is not one is named
+    // as such, rather than taken for a missing or odd FILE.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") break;
+        if (arg.size() > 1 && arg[0] == '-') {
+            const std::string name = arg.substr(0, arg.find('='));
+            if (name != "-h" && name != "--help" && app.get_option_no_throw(name) == nullptr) {
+                return Usage("unknown option: " + arg);
+            }
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -46,38 +77,38 @@ int Run(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return kUsageError;
+        return Usage(e.what());
     }
+    if (files.empty()) return Usage("FILE is required");
+    if (const char* path = std::getenv(kFailAllocationVariable)) options.FailAllocationFor = path;
 
-    vexmira::cli::Outcome worst = vexmira::cli::Outcome::Listed;
-    bool first = true;
-    for (const std::string& file : files) {
-        const vexmira::cli::Outcome outcome =
-            vexmira::cli::Examine(file, options, [&](const vexmira::cli::Listing& listing) {
-                if (json) {
-                    vexmira::cli::PrintJson(listing, std::cout);
-                    // The one thing the JSON object has no field for.
-                    if (listing.note) std::cerr << listing.file << ": " << *listing.note << '\n';
-                } else {
-                    if (!first) std::cout << '\n';
-                    vexmira::cli::PrintPlain(listing, std::cout, std::cerr);
-                }
-                first = false;
-            });
-        worst = std::max(worst, outcome);
+    vexmira::cli::LineOutput out(STDOUT_FILENO);
+    vexmira::cli::PlainReport plain(out);
+    vexmira::cli::JsonReport jsonReport(out);
+    vexmira::cli::ListingSink& sink = json ? static_cast<vexmira::cli::ListingSink&>(jsonReport) : plain;
+    Outcome worst = Outcome::Listed;
+    try {
+        for (const std::string& file : files) worst = std::max(worst, vexmira::cli::Examine(file, options, sink));
+        out.Flush();
+    } catch (const vexmira::cli::OutputError& error) {
+        vexmira::cli::WriteErrorLine(std::string("vexmira: cannot write to standard output: ") + error.what());
+        return static_cast<int>(Outcome::Failed);
     }
-    std::cout.flush();
     return static_cast<int>(worst);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A closed pipe ends the process quietly, as it does other tools, even
+    // when the parent left SIGPIPE ignored.
+    std::signal(SIGPIPE, SIG_DFL);
     try {
         return Run(argc, argv);
-    } catch (const std::exception& error) {  // out of memory, or a stream that failed
-        std::cerr << "vexmira: " << error.what() << '\n';
-        return static_cast<int>(vexmira::cli::Outcome::Failed);
+    } catch (const std::bad_alloc&) {
+        vexmira::cli::WriteErrorLine(std::string("vexmira: ") + std::string(vexmira::support::kOutOfMemoryMessage));
+    } catch (const std::exception& error) {
+        vexmira::cli::WriteErrorLine(std::string("vexmira: ") + error.what());
     }
+    return static_cast<int>(Outcome::Failed);
 }

@@ -1,0 +1,80 @@
+#include "cli/output.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace vexmira::cli {
+
+namespace {
+
+std::size_t ChunkFor(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) return PIPE_BUF;
+    return LineOutput::kFileChunk;
+}
+
+}  // namespace
+
+LineOutput::LineOutput(int fd) : fd_(fd), chunk_(ChunkFor(fd)) { buffer_.reserve(chunk_ * 2); }
+
+void LineOutput::WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw OutputError(n < 0 ? std::strerror(errno) : "nothing was written");
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void LineOutput::Drain() {
+    std::size_t start = 0;
+    while (buffer_.size() - start >= chunk_) {
+        // The most whole lines that fit in one write.
+        const std::size_t newline = buffer_.rfind('\n', start + chunk_ - 1);
+        std::size_t end;
+        if (newline != std::string::npos && newline >= start) {
+            end = newline + 1;
+        } else {
+            // A line longer than a write: it goes out in pieces up to its end,
+            // or all that is held of it so far.
+            const std::size_t next = buffer_.find('\n', start);
+            end = next == std::string::npos ? buffer_.size() : next + 1;
+        }
+        WriteAll(buffer_.data() + start, end - start);
+        start = end;
+    }
+    buffer_.erase(0, start);
+}
+
+void LineOutput::Flush() {
+    Drain();
+    if (!buffer_.empty()) WriteAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+}
+
+void WriteErrorLine(std::string_view line) noexcept {
+    std::string text;
+    try {
+        text.reserve(line.size() + 1);
+        text.append(line);
+        text += '\n';
+    } catch (...) {
+        return;
+    }
+    const char* data = text.data();
+    std::size_t size = text.size();
+    while (size > 0) {
+        const ssize_t n = ::write(STDERR_FILENO, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace vexmira::cli
