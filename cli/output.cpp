@@ -35,15 +35,15 @@ void LineOutput::Drain() {
     std::size_t start = 0;
     while (buffer_.size() - start >= chunk_) {
         // The most whole lines that fit in one write.
-        const std::size_t newline = buffer_.rfind('\n', start + chunk_ - 1);
+        const char* const data = buffer_.data();
         std::size_t end;
-        if (newline != std::string::npos && newline >= start) {
-            end = newline + 1;
+        if (const void* newline = memrchr(data + start, '\n', chunk_)) {
+            end = static_cast<std::size_t>(static_cast<const char*>(newline) - data) + 1;
         } else {
             // A line longer than a write: it goes out in pieces up to its end,
             // or all that is held of it so far.
-            const std::size_t next = buffer_.find('\n', start);
-            end = next == std::string::npos ? buffer_.size() : next + 1;
+            const void* next = std::memchr(data + start, '\n', buffer_.size() - start);
+            end = next == nullptr ? buffer_.size() : static_cast<std::size_t>(static_cast<const char*>(next) - data) + 1;
         }
         WriteAll(buffer_.data() + start, end - start);
         start = end;

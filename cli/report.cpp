@@ -26,8 +26,9 @@ std::string Number(std::int64_t value) {
 
 // Columns count characters, not bytes.
 std::size_t Width(std::string_view utf8) noexcept {
-    return static_cast<std::size_t>(
-        std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<std::uint8_t>(c) & 0xC0) != 0x80; }));
+    std::size_t continuations = 0;
+    for (const char c : utf8) continuations += (static_cast<std::uint8_t>(c) & 0xC0) == 0x80 ? 1 : 0;
+    return utf8.size() - continuations;
 }
 
 Encoding TextEncoding(const Text& text, const ListingHead& head) {
@@ -82,26 +83,41 @@ void PlainReport::Begin(const ListingHead& head) {
     total_ = {};
 }
 
-void PlainReport::Print(const Row& row) {
-    std::string& out = out_.Buffer();
-    const std::size_t start = out.size();
+void PlainReport::AppendRow(const std::array<std::string_view, kColumns>& cells) {
+    std::array<std::size_t, kColumns> pads{};
+    std::size_t length = 1;  // the line break
     for (std::size_t c = 0; c < kColumns; ++c) {
-        const std::size_t width = Width(row[c]);
-        const std::size_t pad = widths_[c] > width ? widths_[c] - width : 0;
-        if (c > 0) out += "  ";
-        if (kRightAligned[c]) out.append(pad, ' ');
-        out += row[c];
-        if (!kRightAligned[c]) out.append(pad, ' ');
+        const std::size_t width = Width(cells[c]);
+        pads[c] = widths_[c] > width ? widths_[c] - width : 0;
+        length += (c > 0 ? 2 : 0) + pads[c] + cells[c].size();
     }
-    while (out.size() > start && out.back() == ' ') out.pop_back();
-    out += '\n';
+    // Laid out in a buffer on the stack and appended at once: this runs for
+    // every entry, and appends cell by cell cost more than the rest of a row.
+    char stack[1024];
+    std::string heap;
+    char* const line = length <= sizeof stack ? stack : (heap.resize(length), heap.data());
+    char* p = line;
+    for (std::size_t c = 0; c < kColumns; ++c) {
+        if (c > 0) p = std::fill_n(p, 2, ' ');
+        if (kRightAligned[c]) p = std::fill_n(p, pads[c], ' ');
+        p = std::copy(cells[c].begin(), cells[c].end(), p);
+        if (!kRightAligned[c]) p = std::fill_n(p, pads[c], ' ');
+    }
+    while (p > line && p[-1] == ' ') --p;
+    *p++ = '\n';
+    out_.Buffer().append(line, static_cast<std::size_t>(p - line));
     out_.Commit();
+}
+
+void PlainReport::Print(const Row& row) {
+    AppendRow({row[0], row[1], row[2], row[3], row[4], row[5], row[6]});
 }
 
 void PlainReport::FixWidths(const Row* extra) {
     static const Row kHeader = {"Name", "Full size", "Stored size", "% compressed", "Size", "Method", "Header offset"};
     const auto widen = [this](const Row& row) {
         for (std::size_t c = 0; c < kColumns; ++c) widths_[c] = std::max(widths_[c], Width(row[c]));
+        widths_[0] = std::min(widths_[0], kWidestNameColumn);
     };
     widths_ = {};
     widen(kHeader);
@@ -114,24 +130,35 @@ void PlainReport::FixWidths(const Row* extra) {
 }
 
 void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info) {
-    Row& row = fixed_ ? row_ : pending_.emplace_back();
-    row[0].clear();
-    AppendTerminalText(row[0], name, Encoding::Latin1);
-    row[1] = Number(info.FullSize);
-    row[2] = Number(info.CompressedSize);
-    row[3] = archive::PercentageText(info);
-    row[4] = archive::SizeText(info.FullSize);
-    row[5] = archive::MethodName(info.Method);
-    row[6] = Number(info.HeaderOffset);
     ++count_;
     if (info.Locked) ++locked_;
     total_.FullSize = SaturatingAdd(total_.FullSize, info.FullSize);
     total_.CompressedSize = SaturatingAdd(total_.CompressedSize, info.CompressedSize);
-    if (fixed_) {
-        Print(row);
-    } else if (pending_.size() == kScreenful) {
-        FixWidths(nullptr);
+    if (!fixed_) {
+        Row& row = pending_.emplace_back();
+        AppendTerminalText(row[0], name, Encoding::Latin1);
+        row[1] = Number(info.FullSize);
+        row[2] = Number(info.CompressedSize);
+        row[3] = archive::PercentageText(info);
+        row[4] = archive::SizeText(info.FullSize);
+        row[5] = archive::MethodName(info.Method);
+        row[6] = Number(info.HeaderOffset);
+        if (pending_.size() == kScreenful) FixWidths(nullptr);
+        return;
     }
+    // Once the widths are fixed, rows go straight into the output: this is
+    // the loop that runs millions of times.
+    name_.clear();
+    AppendTerminalText(name_, name, Encoding::Latin1);
+    char full[24];
+    char stored[24];
+    char offset[24];
+    const std::string percentage = archive::PercentageText(info);
+    const std::string size = archive::SizeText(info.FullSize);
+    AppendRow({name_, std::string_view(full, std::to_chars(full, full + sizeof full, info.FullSize).ptr),
+               std::string_view(stored, std::to_chars(stored, stored + sizeof stored, info.CompressedSize).ptr),
+               percentage, size, archive::MethodName(info.Method),
+               std::string_view(offset, std::to_chars(offset, offset + sizeof offset, info.HeaderOffset).ptr)});
 }
 
 void PlainReport::End(const ListingHead& head, const ListingEnd& end) {

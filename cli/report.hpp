@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/examine.hpp"
@@ -31,11 +32,15 @@ std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept;
 // File, offset text, the table with a totals row, and the footer on `out`;
 // messages and errors on standard error, after what `out` holds, so that a
 // terminal shows them in order. Column widths are taken from the first
-// screenful of rows (all of them when there are fewer); a later cell that is
-// wider pushes the rest of its row to the right, and names stay whole.
+// screenful of rows (all of them when there are fewer), the name column at
+// most kWidestNameColumn wide; a cell that is wider pushes the rest of its row
+// to the right, and names stay whole.
 class PlainReport final : public ListingSink {
 public:
     static constexpr std::size_t kScreenful = 50;
+    // A longer name in the first screenful does not widen the column for
+    // every row after it (a crafted name may be 32,767 characters long).
+    static constexpr std::size_t kWidestNameColumn = 40;
 
     explicit PlainReport(LineOutput& out) : out_(out) {}
     void Begin(const ListingHead& head) override;
@@ -47,6 +52,7 @@ private:
     using Row = std::array<std::string, kColumns>;
 
     void ToErr(const std::string& line);
+    void AppendRow(const std::array<std::string_view, 7>& cells);
     void Print(const Row& row);
     void FixWidths(const Row* extra);
 
@@ -58,7 +64,7 @@ private:
     std::size_t count_ = 0;
     std::size_t locked_ = 0;
     archive::TCompressedFileInfo total_;
-    Row row_;  // reused, so a row costs no allocation once warm
+    std::string name_;  // reused, so a row costs no allocation once warm
 };
 
 // One JSON object per listing on one line, written as the listing goes:
