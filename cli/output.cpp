@@ -57,7 +57,7 @@ void LineOutput::Flush() {
     buffer_.clear();
 }
 
-void WriteErrorLine(std::string_view line) noexcept {
+void WriteErrorLine(std::string_view line, int fd) noexcept {
     std::string text;
     try {
         text.reserve(line.size() + 1);
@@ -69,7 +69,7 @@ void WriteErrorLine(std::string_view line) noexcept {
     const char* data = text.data();
     std::size_t size = text.size();
     while (size > 0) {
-        const ssize_t n = ::write(STDERR_FILENO, data, size);
+        const ssize_t n = ::write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         data += n;

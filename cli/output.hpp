@@ -53,8 +53,8 @@ private:
     std::string buffer_;
 };
 
-// One line to standard error in one write; a failure there has nowhere to be
-// reported and is ignored.
-void WriteErrorLine(std::string_view line) noexcept;
+// One line to standard error (or `fd`) in one write; a failure there has
+// nowhere to be reported and is ignored.
+void WriteErrorLine(std::string_view line, int fd = 2) noexcept;
 
 }  // namespace vexmira::cli

@@ -58,7 +58,7 @@ std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
 
 void PlainReport::ToErr(const std::string& line) {
     out_.Flush();
-    WriteErrorLine(line);
+    WriteErrorLine(line, err_fd_);
 }
 
 void PlainReport::Begin(const ListingHead& head) {

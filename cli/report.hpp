@@ -42,7 +42,8 @@ public:
     // every row after it (a crafted name may be 32,767 characters long).
     static constexpr std::size_t kWidestNameColumn = 40;
 
-    explicit PlainReport(LineOutput& out) : out_(out) {}
+    // Messages and errors go to `errFd`, standard error unless told otherwise.
+    explicit PlainReport(LineOutput& out, int errFd = 2) : out_(out), err_fd_(errFd) {}
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info) override;
     void End(const ListingHead& head, const ListingEnd& end) override;
@@ -57,6 +58,7 @@ private:
     void FixWidths(const Row* extra);
 
     LineOutput& out_;
+    int err_fd_;
     bool first_ = true;
     std::vector<Row> pending_;  // rows held until the widths are fixed
     bool fixed_ = false;
