@@ -5,6 +5,7 @@
 
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
+#include "cli/sources.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 #include "support/file_system.hpp"
@@ -169,14 +170,25 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
                 return listing.End(ErrorText(error));
             }
         }
-        const locator::RipOutcome rip = locator::RipArchive(file, display);
+        const locator::RipOutcome rip =
+            options.OutputDir
+                ? locator::RipArchive(file, OutputPathFor(*options.OutputDir, file, "$$$"), display,
+                                      [&] { MakeParentFolders(*options.OutputDir, OutputPathFor(*options.OutputDir, file, "$$$")); })
+                : locator::RipArchive(file, display);
         listing.head.Offset = rip.Offset;
         // A side file this run could not create or fill is not its result,
         // whatever an earlier run left there.
         if (rip.Failure) return listing.End(Text{*rip.Failure});
         if (rip.Offset < 0) return listing.End(std::nullopt);
-        return listing.WalkFile(support::SideFilePath(file));
+        return listing.WalkFile(options.OutputDir ? OutputPathFor(*options.OutputDir, file, "$$$")
+                                                  : support::SideFilePath(file));
     });
+}
+
+Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink) {
+    const Options none;
+    Listing listing(sink, file, none);
+    return listing.End(Text{error});
 }
 
 }  // namespace vexmira::cli

@@ -61,6 +61,8 @@ public:
 struct Options {
     bool InPlace = false;  // list a located archive inside the carrier; no side file
     bool All = false;      // every candidate in the file, each listed in place
+    // Side files go below this folder instead of next to their input.
+    std::optional<std::string> OutputDir;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;
@@ -71,5 +73,9 @@ struct Options {
 // out-of-memory error. Returns the worst outcome among its listings.
 // Whatever the sink raises (other than running out of memory) passes through.
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink);
+
+// A listing of a FILE that cannot be examined at all (a folder without
+// recursion, a folder that cannot be read): only the error.
+Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink);
 
 }  // namespace vexmira::cli

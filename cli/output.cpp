@@ -9,27 +9,31 @@
 
 namespace vexmira::cli {
 
-namespace {
-
-std::size_t ChunkFor(int fd) {
+std::size_t WriteChunkFor(int fd) {
     struct stat info {};
     if (fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) return PIPE_BUF;
     return LineOutput::kFileChunk;
 }
 
-}  // namespace
-
-LineOutput::LineOutput(int fd) : fd_(fd), chunk_(ChunkFor(fd)) { buffer_.reserve(chunk_ * 2); }
-
-void LineOutput::WriteAll(const char* data, std::size_t size) {
+void WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
+        const ssize_t n = ::write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw OutputError(n < 0 ? std::strerror(errno) : "nothing was written");
         data += n;
         size -= static_cast<std::size_t>(n);
     }
 }
+
+LineOutput::LineOutput(int fd, int errFd) : fd_(fd), err_fd_(errFd), chunk_(WriteChunkFor(fd)) {
+    buffer_.reserve(chunk_ * 2);
+}
+
+LineOutput::LineOutput(std::size_t chunk) : chunk_(chunk) { buffer_.reserve(chunk_ * 2); }
+
+void LineOutput::Send(const char* data, std::size_t size) { WriteAll(fd_, data, size); }
+
+void LineOutput::SendError(std::string_view line) { WriteErrorLine(line.substr(0, line.size() - 1), err_fd_); }
 
 void LineOutput::Drain() {
     std::size_t start = 0;
@@ -45,7 +49,7 @@ void LineOutput::Drain() {
             const void* next = std::memchr(data + start, '\n', buffer_.size() - start);
             end = next == nullptr ? buffer_.size() : static_cast<std::size_t>(static_cast<const char*>(next) - data) + 1;
         }
-        WriteAll(buffer_.data() + start, end - start);
+        Send(buffer_.data() + start, end - start);
         start = end;
     }
     buffer_.erase(0, start);
@@ -53,8 +57,17 @@ void LineOutput::Drain() {
 
 void LineOutput::Flush() {
     Drain();
-    if (!buffer_.empty()) WriteAll(buffer_.data(), buffer_.size());
+    if (!buffer_.empty()) Send(buffer_.data(), buffer_.size());
     buffer_.clear();
+}
+
+void LineOutput::ErrorLine(std::string_view line) {
+    Flush();
+    std::string text;
+    text.reserve(line.size() + 1);
+    text.append(line);
+    text += '\n';
+    SendError(text);
 }
 
 void WriteErrorLine(std::string_view line, int fd) noexcept {

@@ -21,13 +21,21 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The size of one write to `fd`, as above.
+std::size_t WriteChunkFor(int fd);
+
+// Writes all of `data` to `fd`, retrying short writes; raises OutputError.
+void WriteAll(int fd, const char* data, std::size_t size);
+
 class LineOutput {
 public:
     static constexpr std::size_t kFileChunk = std::size_t{64} * 1024;
 
-    explicit LineOutput(int fd);
+    // Lines to `fd`; error lines to `errFd`.
+    explicit LineOutput(int fd, int errFd = 2);
     LineOutput(const LineOutput&) = delete;
     LineOutput& operator=(const LineOutput&) = delete;
+    virtual ~LineOutput() = default;
 
     // Text to write; sent once whole lines fill a write. Raises OutputError.
     std::string& Buffer() noexcept { return buffer_; }
@@ -39,16 +47,26 @@ public:
     void Commit() {
         if (buffer_.size() >= chunk_) Drain();
     }
-    // Writes everything held, a partial last line included.
+    // Sends everything held, a partial last line included.
     void Flush();
+    // One line for the error stream, after everything held so far, so that a
+    // terminal shows both in order.
+    void ErrorLine(std::string_view line);
 
     std::size_t Chunk() const noexcept { return chunk_; }
 
+protected:
+    explicit LineOutput(std::size_t chunk);
+    // One write of whole lines (or a piece of one longer line).
+    virtual void Send(const char* data, std::size_t size);
+    // One error line, its line break included; failures are ignored.
+    virtual void SendError(std::string_view line);
+
 private:
     void Drain();
-    void WriteAll(const char* data, std::size_t size);
 
-    int fd_;
+    int fd_ = -1;
+    int err_fd_ = 2;
     std::size_t chunk_;
     std::string buffer_;
 };

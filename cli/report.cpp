@@ -56,11 +56,6 @@ std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
 // ---------------------------------------------------------------------------
 // Plain
 
-void PlainReport::ToErr(const std::string& line) {
-    out_.Flush();
-    WriteErrorLine(line, err_fd_);
-}
-
 void PlainReport::Begin(const ListingHead& head) {
     std::string& out = out_.Buffer();
     if (!first_) out += '\n';
@@ -69,7 +64,7 @@ void PlainReport::Begin(const ListingHead& head) {
     AppendTerminalText(out, head.File, head.PathEncoding);
     out += '\n';
     if (head.Located && !head.OffsetText.empty()) out += "Offset: " + head.OffsetText + '\n';
-    for (const Text& message : head.Messages) ToErr(TerminalText(message.Bytes, TextEncoding(message, head)));
+    for (const Text& message : head.Messages) out_.ErrorLine(TerminalText(message.Bytes, TextEncoding(message, head)));
     if (head.Listed) {
         out += "Listed: ";
         AppendTerminalText(out, *head.Listed, head.PathEncoding);
@@ -183,7 +178,7 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
                            return message.Bytes.size() == kExceptPrefix.size() + end.Error->Bytes.size() &&
                                   message.Bytes.starts_with(kExceptPrefix) && message.Bytes.ends_with(end.Error->Bytes);
                        });
-    if (end.Error && !shown) ToErr(TerminalText(support::ErrorReportText(end.Error->Bytes), TextEncoding(*end.Error, head)));
+    if (end.Error && !shown) out_.ErrorLine(TerminalText(support::ErrorReportText(end.Error->Bytes), TextEncoding(*end.Error, head)));
 }
 
 // ---------------------------------------------------------------------------

@@ -42,8 +42,8 @@ public:
     // every row after it (a crafted name may be 32,767 characters long).
     static constexpr std::size_t kWidestNameColumn = 40;
 
-    // Messages and errors go to `errFd`, standard error unless told otherwise.
-    explicit PlainReport(LineOutput& out, int errFd = 2) : out_(out), err_fd_(errFd) {}
+    // `first`: no blank line before the first listing.
+    explicit PlainReport(LineOutput& out, bool first = true) : out_(out), first_(first) {}
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info) override;
     void End(const ListingHead& head, const ListingEnd& end) override;
@@ -52,14 +52,12 @@ private:
     static constexpr std::size_t kColumns = 7;
     using Row = std::array<std::string, kColumns>;
 
-    void ToErr(const std::string& line);
     void AppendRow(const std::array<std::string_view, 7>& cells);
     void Print(const Row& row);
     void FixWidths(const Row* extra);
 
     LineOutput& out_;
-    int err_fd_;
-    bool first_ = true;
+    bool first_;
     std::vector<Row> pending_;  // rows held until the widths are fixed
     bool fixed_ = false;
     std::array<std::size_t, kColumns> widths_{};

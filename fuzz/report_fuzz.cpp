@@ -104,9 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemoryFile plainFile;
     MemoryFile errFile;
     cli::LineOutput jsonOut(jsonFile.Fd());
-    cli::LineOutput plainOut(plainFile.Fd());
+    cli::LineOutput plainOut(plainFile.Fd(), errFile.Fd());
     cli::JsonReport json(jsonOut);
-    cli::PlainReport plain(plainOut, errFile.Fd());
+    cli::PlainReport plain(plainOut);
 
     std::vector<Walked> walked;
     cli::ListingEnd end;

@@ -47,6 +47,11 @@ std::int64_t LocateArchive(support::Stream& input, Display& display) {
 }
 
 RipOutcome RipArchive(const std::string& inputPath, Display& display) {
+    return RipArchive(inputPath, support::SideFilePath(inputPath), display);
+}
+
+RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath, Display& display,
+                      const std::function<void()>& prepareSide) {
     // The offset is kept across errors: one raised after a candidate was found
     // still returns it, and the dialog lists whatever side file there is.
     RipOutcome outcome;
@@ -64,7 +69,8 @@ RipOutcome RipArchive(const std::string& inputPath, Display& display) {
         input.Seek(outcome.Offset, support::SeekOrigin::Beginning);
         // A link or another file's name in the side file's place is refused
         // by the create, so the input can never be emptied through it.
-        support::FileStream side(support::SideFilePath(inputPath), support::FileMode::CreateExclusive);
+        if (prepareSide) prepareSide();
+        support::FileStream side(sidePath, support::FileMode::CreateExclusive);
         CopyToEnd(input, side);
         outcome.Copied = true;
 

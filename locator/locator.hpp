@@ -2,6 +2,7 @@
 // Finds an archive embedded in a carrier file and copies it out to the side file.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,10 @@ struct RipOutcome {
     std::optional<std::string> Failure;  // the caught error's full message, when one was shown
 };
 RipOutcome RipArchive(const std::string& inputPath, Display& display);
+// The same with the side file elsewhere; `prepareSide` runs just before it is
+// created (to make its folder), and what it raises is shown like a create error.
+RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath, Display& display,
+                      const std::function<void()>& prepareSide = {});
 
 // The part of Rip_ARC_Archive that needs no side file, for listing in place:
 // sets the progress range and position 0, runs the block scan from the

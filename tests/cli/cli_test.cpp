@@ -150,7 +150,7 @@ TEST(CliStatus, ArcPathThatIsNoRegularFileIsTwoAndSaysWhy) {
     TempDir dir;
     fs::create_directory(dir / "folder.ARC");
     const std::vector<std::pair<std::string, std::string>> cases = {{"absent.ARC", "No such file or directory"},
-                                                                    {"folder.ARC", "Is a directory"}};
+                                                                    {"folder.ARC", "Is a directory; use -r to examine the files in it"}};
     for (const auto& [name, reason] : cases) {
         const ProcessResult run = RunVexmira(dir, {name});
         EXPECT_EQ(run.status, 2) << run;
