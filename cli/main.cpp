@@ -66,6 +66,9 @@ int Run(int argc, char** argv) {
     app.add_flag("--json", run.Json, "One JSON object per listing instead of a table");
     app.add_flag("--in-place", run.Examine.InPlace, "List a located archive inside FILE; write no side file");
     app.add_flag("--all", run.Examine.All, "List every candidate position in FILE, each in place");
+    app.add_flag("--carve", run.Examine.Carve,
+                 "Write each located archive, from its offset to where it plausibly ends, to FILE.OFFSET.ARC "
+                 "(next to FILE, or below --output-dir); lists in place and writes no side file");
     app.add_flag("-r,--recursive", sources.Recursive,
                  "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\" and the "
                  "output folder are skipped)");
