@@ -213,7 +213,9 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
 
 void JsonReport::Begin(const ListingHead& head) {
     std::string& out = out_.Buffer();
-    out += "{\"file\":";
+    out += "{\"schema_version\":\"";
+    out += kSchemaVersion;
+    out += "\",\"file\":";
     AppendJsonString(out, head.File, head.PathEncoding);
     out += ",\"path_encoding\":\"";
     out += EncodingName(head.PathEncoding);

@@ -73,6 +73,11 @@ private:
     std::string name_;  // reused, so a row costs no allocation once warm
 };
 
+// The version of the JSON contract, "MAJOR.MINOR": a new key raises MINOR, a
+// changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
+// describes it.
+inline constexpr std::string_view kSchemaVersion = "1.0";
+
 // One JSON object per listing on one line, written as the listing goes:
 // what is only known at the end (error, archive_end, truncated,
 // trailing_bytes) follows the entries.

@@ -198,7 +198,8 @@ TEST(CliStatus, UsageHelpAndVersion) {
 // Key order is not part of the contract: keys are compared sorted.
 const std::vector<std::string> kObjectKeys = {"archive_end", "carved",        "entries",        "error",
                                               "file",        "listed",        "messages",       "offset",
-                                              "path_encoding", "plausible_end", "trailing_bytes", "truncated"};
+                                              "path_encoding", "plausible_end", "schema_version", "trailing_bytes",
+                                              "truncated"};
 const std::vector<std::string> kEntryKeys = {"compressed_size", "full_size",  "header_offset", "locked",
                                              "long17",          "long2",      "method",        "method_name",
                                              "name",            "percentage", "size",          "suspect",
@@ -258,7 +259,7 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"1.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
                                      std::string(kNotFound) +
                                      R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
                                      R"("plausible_end":null,"carved":null})");
