@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <system_error>
 
 #include "support/aligned_buffer.hpp"
@@ -85,6 +86,9 @@ std::int64_t Rip_ARC_Archive(const std::string& inputPath, Display& display) {
         display.SetProgressPosition(ProgressScale::For(input.Size()).Units(end));
     } catch (const support::Exception& error) {
         display.ShowMessage(std::string(kExceptPrefix) + error.Message());
+    } catch (const std::bad_alloc&) {
+        // An allocation failure is an error of the general class like the others.
+        display.ShowMessage(std::string(kExceptPrefix) + support::EOutOfMemory().Message());
     }
     return ripOffset;
 }

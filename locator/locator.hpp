@@ -27,8 +27,9 @@ inline constexpr std::string_view kNotFoundText = "Not found";
 inline constexpr std::string_view kExceptPrefix = "Except: ";
 
 // Scans the file at inputPath; on success writes inputPath + "$$$" and returns
-// the archive's offset, else -1. Errors of the file layer are shown as
-// "Except: " + message and the offset known at that moment is returned.
+// the archive's offset, else -1. Errors of the file layer, and a failed
+// allocation, are shown as "Except: " + message (support::kOutOfMemoryMessage
+// for the latter) and the offset known at that moment is returned.
 std::int64_t Rip_ARC_Archive(const std::string& inputPath, Display& display);
 
 // The part of Rip_ARC_Archive that needs no side file, for listing in place:

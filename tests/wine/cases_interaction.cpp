@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "dialog/layout.hpp"
+#include "form/layout.hpp"
 #include "tests/wine/cases.hpp"
 #include "tests/wine/check.hpp"
 
@@ -73,7 +73,7 @@ void ExpectDetail(const Dialog& dialog, int index) {
        detail.size);
     ok(dialog.CheckedMethod() == detail.button, "method button got %d, expected %d\n", dialog.CheckedMethod(),
        detail.button);
-    ok(dialog.Text("TimeLabel") == dialog::kTimeLabelSelected, "TimeLabel got \"%s\"\n",
+    ok(dialog.Text("TimeLabel") == form::kTimeLabelSelected, "TimeLabel got \"%s\"\n",
        dialog.Text("TimeLabel").c_str());
 }
 
@@ -331,7 +331,7 @@ void CaseTwoJobs(const Options& options) {
         ok(dialog.Text("RIPoffset") == "0", "RIPoffset got \"%s\"\n", dialog.Text("RIPoffset").c_str());
         // What FormShow does not reset keeps its value.
         ok(dialog.Text("Percentage") == "75%" && dialog.Text("Time") == "4 Kb" &&
-               dialog.Text("TimeLabel") == dialog::kTimeLabelSelected && dialog.CheckedMethod() == 1,
+               dialog.Text("TimeLabel") == form::kTimeLabelSelected && dialog.CheckedMethod() == 1,
            "details got \"%s\" \"%s\" \"%s\" button %d, expected those of the first showing\n",
            dialog.Text("Percentage").c_str(), dialog.Text("Time").c_str(), dialog.Text("TimeLabel").c_str(),
            dialog.CheckedMethod());

@@ -93,6 +93,8 @@ void CaseLifetime(const Options& options) {
         if (!plugin.Loaded()) return;
         HWND form = FindForm(GetCurrentThreadId());
         ok(form != nullptr, "no dialog after loading\n");
+        const std::string formClass = ClassName(form);
+        const HMODULE module = plugin.Module();
         const JobOutcome outcome = RunJob(plugin, path.c_str(), [](Dialog& dialog) {
             ExpectItems(dialog, {"life.txt"});
             CloseWithEscape(dialog);
@@ -104,7 +106,8 @@ void CaseLifetime(const Options& options) {
         ok(FindForm(GetCurrentThreadId()) == nullptr, "a dialog remains after unloading\n");
         WNDCLASSEXA description{};
         description.cbSize = sizeof description;
-        ok(!GetClassInfoExA(nullptr, "VexmiraForm", &description), "the form's class remains registered\n");
+        ok(!GetClassInfoExA(module, formClass.c_str(), &description), "the form's class %s remains registered\n",
+           formClass.c_str());
     }
 }
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dialog/layout.hpp"
+#include "form/layout.hpp"
 #include "tests/wine/check.hpp"
 
 namespace vexmira::wine_test {
@@ -76,7 +76,7 @@ BOOL CALLBACK FindVisibleOfClass(HWND window, LPARAM state) {
 
 BOOL CALLBACK FindFormOfThread(HWND window, LPARAM state) {
     auto* found = reinterpret_cast<HWND*>(state);
-    if (WindowText(window) == dialog::kFormCaption) {
+    if (WindowText(window) == form::kFormCaption) {
         *found = window;
         return FALSE;
     }
@@ -279,15 +279,15 @@ std::string WindowsPath(const std::string& path) {
 }
 
 HWND Dialog::Control(std::string_view name) const {
-    const auto row = dialog::FindControl(name);
+    const auto row = form::FindControl(name);
     if (!row) return nullptr;
-    ChildSearch search{dialog::ControlId(*row)};
+    ChildSearch search{form::ControlId(*row)};
     EnumChildWindows(form_, &FindChildById, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 HWND Dialog::MethodButton(std::size_t index) const {
-    return GetDlgItem(Control("CMethod"), dialog::MethodButtonId(index));
+    return GetDlgItem(Control("CMethod"), form::MethodButtonId(index));
 }
 
 int Dialog::Count() const { return static_cast<int>(SendMessageA(Control("ListBox1"), LB_GETCOUNT, 0, 0)); }
@@ -321,7 +321,7 @@ std::vector<int> Dialog::Selection() const {
 
 int Dialog::CheckedMethod() const {
     int checked = -1;
-    for (std::size_t i = 0; i < dialog::kMethodButtons.size(); ++i)
+    for (std::size_t i = 0; i < form::kMethodButtons.size(); ++i)
         if (SendMessageA(MethodButton(i), BM_GETCHECK, 0, 0) == BST_CHECKED) {
             if (checked != -1) return -2;  // more than one
             checked = static_cast<int>(i);
