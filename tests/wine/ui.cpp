@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <algorithm>
+
 #include "form/layout.hpp"
 #include "tests/wine/check.hpp"
 
@@ -74,9 +76,20 @@ BOOL CALLBACK FindVisibleOfClass(HWND window, LPARAM state) {
     return TRUE;
 }
 
+// Forms an unloaded library left behind; FindForm passes over them.
+std::vector<HWND> leftForms;
+SRWLOCK leftFormsLock = SRWLOCK_INIT;
+
+bool LeftBehind(HWND window) {
+    AcquireSRWLockShared(&leftFormsLock);
+    const bool found = std::find(leftForms.begin(), leftForms.end(), window) != leftForms.end();
+    ReleaseSRWLockShared(&leftFormsLock);
+    return found;
+}
+
 BOOL CALLBACK FindFormOfThread(HWND window, LPARAM state) {
     auto* found = reinterpret_cast<HWND*>(state);
-    if (WindowText(window) == form::kFormCaption) {
+    if (WindowText(window) == form::kFormCaption && !LeftBehind(window)) {
         *found = window;
         return FALSE;
     }
@@ -166,6 +179,12 @@ POINT ToScreen(HWND window, POINT client) {
 }
 
 }  // namespace
+
+void PassOverForm(HWND form) {
+    AcquireSRWLockExclusive(&leftFormsLock);
+    leftForms.push_back(form);
+    ReleaseSRWLockExclusive(&leftFormsLock);
+}
 
 HWND FindForm(DWORD thread) {
     HWND found = nullptr;
@@ -403,20 +422,23 @@ void Dialog::Click(HWND window, POINT client, Modifiers modifiers) const {
     SendInputs(inputs);
 }
 
-void Dialog::MouseDown(HWND window, POINT client) const {
+void Dialog::MouseDown(HWND window, POINT client, Modifiers modifiers) const {
     MakeForeground();
     const POINT screen = ToScreen(window, client);
     MoveMouse(screen);
-    std::vector<INPUT> inputs{MouseInput(screen, MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN)};
+    std::vector<INPUT> inputs;
+    AddModifiers(inputs, modifiers, false);
+    inputs.push_back(MouseInput(screen, MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN));
     SendInputs(inputs);
 }
 
 void Dialog::MouseMove(HWND window, POINT client) const { MoveMouse(ToScreen(window, client)); }
 
-void Dialog::MouseUp(HWND window, POINT client) const {
+void Dialog::MouseUp(HWND window, POINT client, Modifiers modifiers) const {
     const POINT screen = ToScreen(window, client);
     MoveMouse(screen);
     std::vector<INPUT> inputs{MouseInput(screen, MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTUP)};
+    AddModifiers(inputs, modifiers, true);
     SendInputs(inputs);
 }
 
