@@ -57,7 +57,7 @@ public:
     Control(support::Component* owner, Controls& controls, std::size_t row, HWND window)
         : Component(owner), controls_(controls), row_(row), window_(window) {
         const ControlKind kind = kControls[row].Kind;
-        if (kind == ControlKind::ListBox || kind == ControlKind::Edit) background_ = GetSysColor(COLOR_WINDOW);
+        if (kind == ControlKind::ListBox || kind == ControlKind::Edit) Background = GetSysColor(COLOR_WINDOW);
         SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
 
@@ -109,8 +109,8 @@ public:
     std::size_t Row() const noexcept { return row_; }
     HWND Handle() const noexcept { return window_; }
 
-    COLORREF background_ = GetSysColor(COLOR_BTNFACE);
-    HFONT font_ = nullptr;  // for our own classes, which keep their font themselves
+    COLORREF Background = GetSysColor(COLOR_BTNFACE);
+    HFONT Font = nullptr;  // for our own classes, which keep their font themselves
 
 private:
     void Detach() noexcept {
@@ -218,7 +218,7 @@ Control& Controls::Create(std::size_t row) {
     Control& control = CreateOwned<Control>(*this, row, window);
     controls_.push_back(&control);
     if (form::IsContainer(spec.Kind))
-        control.font_ = font;
+        control.Font = font;
     else if (form::IsDragSource(row))
         control.Subclass();  // they start drags; the list box also relays to its tooltip
     SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -239,7 +239,7 @@ Control& Controls::Create(std::size_t row) {
 
 void Controls::CreateMethodButtons(Control& group) {
     HDC dc = GetDC(group.Handle());
-    const HGDIOBJ previous = SelectObject(dc, group.font_);
+    const HGDIOBJ previous = SelectObject(dc, group.Font);
     TEXTMETRICA metrics{};
     GetTextMetricsA(dc, &metrics);
     SelectObject(dc, previous);
@@ -256,7 +256,7 @@ void Controls::CreateMethodButtons(Control& group) {
                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(form::MethodButtonId(i))),
                                       ThisModule(), nullptr);
         if (button == nullptr) throw support::Exception("Cannot create the method buttons");
-        SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(group.font_), FALSE);
+        SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(group.Font), FALSE);
         method_buttons_.push_back(button);
     }
     SelectMethodButton(form::kInitialMethodButton);
@@ -288,7 +288,7 @@ void Controls::CreateTooltips() {
 void Controls::SetText(std::size_t row, const std::string& text) { SetWindowTextA(Handle(row), text.c_str()); }
 
 void Controls::SetBackground(std::size_t row, form::Colour colour) {
-    controls_.at(row)->background_ = RGB(colour.Red, colour.Green, colour.Blue);
+    controls_.at(row)->Background = RGB(colour.Red, colour.Green, colour.Blue);
     RedrawWindow(Handle(row), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -329,9 +329,9 @@ LRESULT Controls::ColourMessage(HDC dc, HWND child) {
         return DefWindowProcA(form_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(child));
     // Disabled text keeps the system's grey.
     if (control->Spec().Enabled) SetTextColor(dc, kBlack);
-    SetBkColor(dc, control->background_);
+    SetBkColor(dc, control->Background);
     SetBkMode(dc, OPAQUE);
-    return reinterpret_cast<LRESULT>(BrushFor(control->background_));
+    return reinterpret_cast<LRESULT>(BrushFor(control->Background));
 }
 
 LRESULT Controls::Message(Control& control, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -356,18 +356,18 @@ LRESULT Controls::Message(Control& control, UINT message, WPARAM wParam, LPARAM 
         break;
     case WM_SETFONT:
         if (!container) break;
-        control.font_ = reinterpret_cast<HFONT>(wParam);
+        control.Font = reinterpret_cast<HFONT>(wParam);
         if (LOWORD(lParam)) InvalidateRect(window, nullptr, TRUE);
         return 0;
     case WM_GETFONT:
         if (!container) break;
-        return reinterpret_cast<LRESULT>(control.font_);
+        return reinterpret_cast<LRESULT>(control.Font);
     case WM_ERASEBKGND:
         if (!container) break;
         {
             RECT client{};
             GetClientRect(window, &client);
-            FillRect(reinterpret_cast<HDC>(wParam), &client, BrushFor(control.background_));
+            FillRect(reinterpret_cast<HDC>(wParam), &client, BrushFor(control.Background));
         }
         return 1;
     case WM_PAINT:
@@ -432,7 +432,7 @@ void Controls::Paint(Control& control) {
         }
     } else {
         // A group: an etched frame through the middle of the caption's line.
-        const HGDIOBJ previous = SelectObject(dc, control.font_);
+        const HGDIOBJ previous = SelectObject(dc, control.Font);
         TEXTMETRICA metrics{};
         GetTextMetricsA(dc, &metrics);
         RECT frame = client;
@@ -442,7 +442,7 @@ void Controls::Paint(Control& control) {
         RECT text{8, 0, 8, metrics.tmHeight};
         DrawTextA(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
         SetTextColor(dc, kBlack);
-        SetBkColor(dc, control.background_);
+        SetBkColor(dc, control.Background);
         SetBkMode(dc, OPAQUE);
         DrawTextA(dc, caption.c_str(), -1, &text, DT_SINGLELINE | DT_NOPREFIX);
         SelectObject(dc, previous);

@@ -20,7 +20,7 @@ using testing::ArchiveBuilder;
 using testing::Carrier;
 using testing::TempDir;
 using testing::WriteFile;
-using Events = std::vector<std::string>;
+using CallList = std::vector<std::string>;
 
 std::string Hex(Colour colour) {
     char text[8];
@@ -33,12 +33,12 @@ class RecordingView final : public View {
 public:
     void ClearList() override { Record("clear"); }
     void FillList(const archive::EntryList& entries) override {
-        if (fail_fill) fail_fill();
+        if (FailFill) FailFill();
         std::string names;
         for (std::size_t i = 0; i < entries.Count(); ++i) names += (i ? "," : "") + std::string(entries.Name(i));
         Record("fill " + names);
     }
-    std::int64_t FocusedIndex() const override { return focused; }
+    std::int64_t FocusedIndex() const override { return Focused; }
     void SetText(std::size_t row, const std::string& text) override {
         Record("text " + std::string(kControls[row].Name) + "=" + text);
     }
@@ -47,7 +47,7 @@ public:
     }
     void SelectMethodButton(int index) override { Record("method " + std::to_string(index)); }
     void SetProgressRange(std::int32_t maximum) override {
-        if (fail_progress) throw std::bad_alloc();
+        if (FailProgress) throw std::bad_alloc();
         Record("range " + std::to_string(maximum));
     }
     void SetProgressPosition(std::int32_t position) override { Record("position " + std::to_string(position)); }
@@ -57,35 +57,35 @@ public:
     void Close() override { Record("close"); }
 
     // Everything but the bar's positions, which follow the locator's blocks.
-    Events WithoutPositions() const {
-        Events kept;
-        for (const std::string& event : events)
+    CallList WithoutPositions() const {
+        CallList kept;
+        for (const std::string& event : Calls)
             if (event.rfind("position ", 0) != 0) kept.push_back(event);
         return kept;
     }
 
-    Events events;
-    std::int64_t focused = -1;
-    bool fail_progress = false;
-    void (*fail_fill)() = nullptr;
+    CallList Calls;
+    std::int64_t Focused = -1;
+    bool FailProgress = false;
+    void (*FailFill)() = nullptr;
 
 private:
-    void Record(std::string event) { events.push_back(std::move(event)); }
+    void Record(std::string event) { Calls.push_back(std::move(event)); }
 };
 
 // A dialog module of its own: the model, the reader and the module's variables.
 struct Dialog {
-    RecordingView view;
-    archive::TCompress compress1;
-    std::string sourcePath;
-    std::unique_ptr<archive::EntryList> entryList;
-    std::int64_t ripOffset = -1;
-    FormModel model{view, compress1, {sourcePath, entryList, ripOffset}};
+    RecordingView Recorder;
+    archive::TCompress Compress1;
+    std::string SourcePath;
+    std::unique_ptr<archive::EntryList> EntryList;
+    std::int64_t RipOffset = -1;
+    FormModel Model{Recorder, Compress1, {SourcePath, EntryList, RipOffset}};
 
     void Show(const std::string& path) {
-        sourcePath = path;
-        view.events.clear();
-        model.Guarded([this] { model.FormShow(); });
+        SourcePath = path;
+        Recorder.Calls.clear();
+        Model.Guarded([this] { Model.FormShow(); });
     }
 };
 
@@ -97,12 +97,12 @@ TEST(FormShow, ListsAnArcPathDirectly) {
     WriteFile(path, TwoEntries());
     Dialog dialog;
     dialog.Show(path);
-    EXPECT_EQ(dialog.view.events, (Events{"clear", "text RIPoffset=0", "text archivefile=" + path, "clear",
+    EXPECT_EQ(dialog.Recorder.Calls, (CallList{"clear", "text RIPoffset=0", "text archivefile=" + path, "clear",
                                           "fill readme.txt,setup.ini"}));
-    ASSERT_TRUE(dialog.entryList);
-    EXPECT_EQ(dialog.entryList->Count(), 2u);
-    EXPECT_EQ(dialog.ripOffset, -1) << "the locator ran";
-    EXPECT_EQ(dialog.model.ArchivePath(), path);
+    ASSERT_TRUE(dialog.EntryList);
+    EXPECT_EQ(dialog.EntryList->Count(), 2u);
+    EXPECT_EQ(dialog.RipOffset, -1) << "the locator ran";
+    EXPECT_EQ(dialog.Model.ArchivePath(), path);
 }
 
 TEST(FormShow, LocatesInACarrierAndListsTheSideFile) {
@@ -116,12 +116,12 @@ TEST(FormShow, LocatesInACarrierAndListsTheSideFile) {
         Dialog dialog;
         dialog.Show(path);
         const std::string size = std::to_string(carrier.size());
-        EXPECT_EQ(dialog.view.WithoutPositions(),
-                  (Events{"clear", "text RIPoffset=0", "text archivefile=" + path, "text archivefile=",
+        EXPECT_EQ(dialog.Recorder.WithoutPositions(),
+                  (CallList{"clear", "text RIPoffset=0", "text archivefile=" + path, "text archivefile=",
                           "range " + size, "text RIPoffset=" + locator::OffsetText(3000),
                           "text archivefile=" + path + "$$$", "clear", "fill readme.txt,setup.ini"}));
-        EXPECT_EQ(dialog.view.events.back(), "fill readme.txt,setup.ini");
-        EXPECT_EQ(dialog.ripOffset, 3000);
+        EXPECT_EQ(dialog.Recorder.Calls.back(), "fill readme.txt,setup.ini");
+        EXPECT_EQ(dialog.RipOffset, 3000);
     }
 }
 
@@ -133,14 +133,14 @@ TEST(FormShow, StopsWhenNothingIsLocatedAndKeepsTheEarlierList) {
     WriteFile(plain, testing::Bytes(5000, 'x'));
     Dialog dialog;
     dialog.Show(arc);
-    const archive::EntryList* first = dialog.entryList.get();
+    const archive::EntryList* first = dialog.EntryList.get();
     dialog.Show(plain);
-    EXPECT_EQ(dialog.view.WithoutPositions(),
-              (Events{"clear", "text RIPoffset=0", "text archivefile=" + plain, "text archivefile=", "range 5000",
+    EXPECT_EQ(dialog.Recorder.WithoutPositions(),
+              (CallList{"clear", "text RIPoffset=0", "text archivefile=" + plain, "text archivefile=", "range 5000",
                       "information " + std::string(locator::kNotFoundMessage),
                       "text RIPoffset=" + std::string(locator::kNotFoundText)}));
-    EXPECT_EQ(dialog.entryList.get(), first) << "EntryList was replaced although nothing was listed";
-    EXPECT_EQ(dialog.ripOffset, -1);
+    EXPECT_EQ(dialog.EntryList.get(), first) << "EntryList was replaced although nothing was listed";
+    EXPECT_EQ(dialog.RipOffset, -1);
 }
 
 TEST(FormShow, AMissingArcGivesAnEmptyListAndNoMessage) {
@@ -148,9 +148,9 @@ TEST(FormShow, AMissingArcGivesAnEmptyListAndNoMessage) {
     const std::string path = (dir / "missing.ARC").string();
     Dialog dialog;
     dialog.Show(path);
-    EXPECT_EQ(dialog.view.events, (Events{"clear", "text RIPoffset=0", "text archivefile=" + path, "clear"}));
-    ASSERT_TRUE(dialog.entryList) << "EntryList is replaced before the listing";
-    EXPECT_EQ(dialog.entryList->Count(), 0u);
+    EXPECT_EQ(dialog.Recorder.Calls, (CallList{"clear", "text RIPoffset=0", "text archivefile=" + path, "clear"}));
+    ASSERT_TRUE(dialog.EntryList) << "EntryList is replaced before the listing";
+    EXPECT_EQ(dialog.EntryList->Count(), 0u);
 }
 
 TEST(FormShow, ErrorsReachTheErrorReportAndTheListStaysEmpty) {
@@ -159,18 +159,18 @@ TEST(FormShow, ErrorsReachTheErrorReportAndTheListStaysEmpty) {
     WriteFile(path, ArchiveBuilder().Signature({'S', 'P', 'I', 'X', 0x1A}).Add("a", 1, 1).Build());
     Dialog dialog;
     dialog.Show(path);
-    ASSERT_FALSE(dialog.view.events.empty());
-    EXPECT_EQ(dialog.view.events.back().rfind("error ", 0), 0u) << dialog.view.events.back();
-    for (const std::string& event : dialog.view.events) EXPECT_NE(event.rfind("fill", 0), 0u) << event;
+    ASSERT_FALSE(dialog.Recorder.Calls.empty());
+    EXPECT_EQ(dialog.Recorder.Calls.back().rfind("error ", 0), 0u) << dialog.Recorder.Calls.back();
+    for (const std::string& event : dialog.Recorder.Calls) EXPECT_NE(event.rfind("fill", 0), 0u) << event;
 }
 
 TEST(FormShow, AnUnopenableInputIsTheLocatorsExceptMessage) {
     Dialog dialog;
     dialog.Show("");
-    const Events events = dialog.view.WithoutPositions();
-    ASSERT_EQ(events.size(), 5u);
-    EXPECT_EQ(events[3], "text archivefile=");
-    EXPECT_EQ(events[4].rfind("information Except: Cannot open file \"", 0), 0u) << events[4];
+    const CallList calls = dialog.Recorder.WithoutPositions();
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[3], "text archivefile=");
+    EXPECT_EQ(calls[4].rfind("information Except: Cannot open file \"", 0), 0u) << calls[4];
 }
 
 TEST(FormShow, OutOfMemoryIsReportedWithTheSystemsText) {
@@ -183,26 +183,26 @@ TEST(FormShow, OutOfMemoryIsReportedWithTheSystemsText) {
     {
         // Inside the locator: an error of the general class like any other.
         Dialog dialog;
-        dialog.view.fail_progress = true;
+        dialog.Recorder.FailProgress = true;
         dialog.Show(carrier);
-        EXPECT_EQ(dialog.view.events.back(), "information Except: " + outOfMemory);
-        EXPECT_EQ(dialog.ripOffset, -1);
+        EXPECT_EQ(dialog.Recorder.Calls.back(), "information Except: " + outOfMemory);
+        EXPECT_EQ(dialog.RipOffset, -1);
     }
     {
         // While listing: the error report, not "std::bad_alloc".
         Dialog dialog;
-        dialog.view.fail_fill = [] { throw std::bad_alloc(); };
+        dialog.Recorder.FailFill = [] { throw std::bad_alloc(); };
         dialog.Show(arc);
-        EXPECT_EQ(dialog.view.events.back(), "error " + outOfMemory);
+        EXPECT_EQ(dialog.Recorder.Calls.back(), "error " + outOfMemory);
     }
     {
         Dialog dialog;
-        dialog.view.fail_fill = [] { throw std::runtime_error("odd"); };
+        dialog.Recorder.FailFill = [] { throw std::runtime_error("odd"); };
         dialog.Show(arc);
-        EXPECT_EQ(dialog.view.events.back(), "error odd");
-        dialog.view.fail_fill = [] { throw 42; };
+        EXPECT_EQ(dialog.Recorder.Calls.back(), "error odd");
+        dialog.Recorder.FailFill = [] { throw 42; };
         dialog.Show(arc);
-        EXPECT_EQ(dialog.view.events.back(), "error ");
+        EXPECT_EQ(dialog.Recorder.Calls.back(), "error ");
     }
 }
 
@@ -222,21 +222,21 @@ TEST(ListBox1Click, ShowsTheFocusedEntrysDetails) {
     Dialog dialog;
     dialog.Show(path);
     struct Row {
-        std::int64_t focused;
-        const char* percentage;
-        const char* size;
-        int method;
+        std::int64_t Focused;
+        const char* Percentage;
+        const char* Size;
+        int Method;
     };
     const Row rows[] = {{0, "75%", "4 Kb", 1}, {1, "(empty) (locked)", "0 Kb", 0}, {2, "75%", "98 Kb", 3}};
     for (const Row& row : rows) {
-        SCOPED_TRACE("focused " + std::to_string(row.focused));
-        dialog.view.events.clear();
-        dialog.view.focused = row.focused;
-        dialog.model.ListBox1Click();
-        EXPECT_EQ(dialog.view.events,
-                  (Events{"background CMethod=ffffff", "background Percentage=ffffff", "background Time=ffffff",
-                          "text TimeLabel=Full Size:", std::string("text Percentage=") + row.percentage,
-                          std::string("text Time=") + row.size, "method " + std::to_string(row.method)}));
+        SCOPED_TRACE("focused " + std::to_string(row.Focused));
+        dialog.Recorder.Calls.clear();
+        dialog.Recorder.Focused = row.Focused;
+        dialog.Model.ListBox1Click();
+        EXPECT_EQ(dialog.Recorder.Calls,
+                  (CallList{"background CMethod=ffffff", "background Percentage=ffffff", "background Time=ffffff",
+                          "text TimeLabel=Full Size:", std::string("text Percentage=") + row.Percentage,
+                          std::string("text Time=") + row.Size, "method " + std::to_string(row.Method)}));
     }
 }
 
@@ -245,47 +245,47 @@ TEST(ListBox1Click, DoesNothingWithoutAFocusedEntry) {
     const std::string path = (dir / "details.ARC").string();
     WriteFile(path, DetailArchive());
     Dialog dialog;
-    dialog.model.ListBox1Click();  // before any listing: no EntryList at all
+    dialog.Model.ListBox1Click();  // before any listing: no EntryList at all
     dialog.Show(path);
     // No caret, and carets past the entries (an empty list box reports 0).
     for (std::int64_t focused : {-1, 3, 4}) {
-        dialog.view.events.clear();
-        dialog.view.focused = focused;
-        dialog.model.ListBox1Click();
-        EXPECT_TRUE(dialog.view.events.empty()) << "caret " << focused << ": " << dialog.view.events.front();
+        dialog.Recorder.Calls.clear();
+        dialog.Recorder.Focused = focused;
+        dialog.Model.ListBox1Click();
+        EXPECT_TRUE(dialog.Recorder.Calls.empty()) << "caret " << focused << ": " << dialog.Recorder.Calls.front();
     }
     dialog.Show((dir / "missing.ARC").string());
-    dialog.view.events.clear();
-    dialog.view.focused = 0;
-    dialog.model.ListBox1Click();
-    EXPECT_TRUE(dialog.view.events.empty()) << dialog.view.events.front();
+    dialog.Recorder.Calls.clear();
+    dialog.Recorder.Focused = 0;
+    dialog.Model.ListBox1Click();
+    EXPECT_TRUE(dialog.Recorder.Calls.empty()) << dialog.Recorder.Calls.front();
 }
 
 TEST(Handlers, KeysButtonsAndDestroy) {
     Dialog dialog;
     for (std::uint16_t key : {std::uint16_t{13}, std::uint16_t{'A'}, std::uint16_t{9}}) {
         std::uint16_t pressed = key;
-        dialog.model.FormKeyDown(pressed);
+        dialog.Model.FormKeyDown(pressed);
         EXPECT_EQ(pressed, key) << "the handler consumed a key";
     }
-    EXPECT_TRUE(dialog.view.events.empty()) << dialog.view.events.front();
+    EXPECT_TRUE(dialog.Recorder.Calls.empty()) << dialog.Recorder.Calls.front();
     std::uint16_t escape = kEscapeKey;
-    dialog.model.FormKeyDown(escape);
+    dialog.Model.FormKeyDown(escape);
     EXPECT_EQ(escape, kEscapeKey) << "the handler consumed Escape";
-    dialog.model.Button2Click();
-    dialog.model.Button1Click();
-    EXPECT_EQ(dialog.view.events, (Events{"close", "close", "not on top", "information " + std::string(kCreditText)}));
+    dialog.Model.Button2Click();
+    dialog.Model.Button1Click();
+    EXPECT_EQ(dialog.Recorder.Calls, (CallList{"close", "close", "not on top", "information " + std::string(kCreditText)}));
 
-    dialog.entryList = std::make_unique<archive::EntryList>();
-    dialog.model.FormDestroy();
-    EXPECT_FALSE(dialog.entryList);
+    dialog.EntryList = std::make_unique<archive::EntryList>();
+    dialog.Model.FormDestroy();
+    EXPECT_FALSE(dialog.EntryList);
 }
 
 TEST(ListItemAt, MapsRowsOfSixteenPixelsToItems) {
     struct Row {
-        std::int64_t top, count;
-        int y;
-        std::optional<std::int64_t> expected;
+        std::int64_t Top, Count;
+        int Y;
+        std::optional<std::int64_t> Expected;
     };
     const Row rows[] = {
         {0, 5, 0, 0},          {0, 5, 15, 0},         {0, 5, 16, 1},        {0, 5, 79, 4},
@@ -293,8 +293,8 @@ TEST(ListItemAt, MapsRowsOfSixteenPixelsToItems) {
         {10, 12, 32, {}},      {99990, 100000, 144, 99999},                  {70000, 100000, 0, 70000},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(ListItemAt(row.top, row.count, row.y), row.expected)
-            << "top " << row.top << ", count " << row.count << ", y " << row.y;
+        EXPECT_EQ(ListItemAt(row.Top, row.Count, row.Y), row.Expected)
+            << "top " << row.Top << ", count " << row.Count << ", y " << row.Y;
     }
 }
 

@@ -146,17 +146,17 @@ void CaseDetails(const Options& options) {
             // Pressing on a selected item starts a drag instead, whatever keys
             // are held: nothing changes.
             struct Press {
-                const char* label;
-                int index;
-                Modifiers keys;
+                const char* Label;
+                int Index;
+                Modifiers Keys;
             };
             const Press presses[] = {{"plain", 3, {}},
                                      {"Shift", 2, {.shift = true}},
                                      {"Ctrl", 4, {.ctrl = true}},
                                      {"Shift+Ctrl", 6, {.shift = true, .ctrl = true}}};
             for (const Press& press : presses) {
-                Context context(std::string("click on a selected item, ") + press.label);
-                dialog.ClickItem(press.index, press.keys);
+                Context context(std::string("click on a selected item, ") + press.Label);
+                dialog.ClickItem(press.Index, press.Keys);
                 Settle(dialog.Form());
                 ExpectSelection(dialog, {2, 3, 4, 6});
                 ok(dialog.Caret() == 6, "focused item got %d, expected 6\n", dialog.Caret());
@@ -244,25 +244,25 @@ void CaseDrag(const Options& options) {
             // Shift and Ctrl on an unselected item extend the selection, and
             // moving on drags it rather than extending it further.
             struct Press {
-                const char* label;
-                int index;
-                Modifiers keys;
-                std::vector<int> selection;
+                const char* Label;
+                int Index;
+                Modifiers Keys;
+                std::vector<int> Selection;
             };
             const Press presses[] = {{"Shift", 5, {.shift = true}, {3, 4, 5}}, {"Ctrl", 1, {.ctrl = true}, {1, 3, 4, 5}}};
             for (const Press& press : presses) {
-                Context context(std::string("ListBox1 on an unselected item, ") + press.label);
-                const POINT at = dialog.ItemPoint(press.index);
-                dialog.MouseDown(list, at, press.keys);
-                WaitUntil([&] { return dialog.Selection() == press.selection; });
-                ExpectSelection(dialog, press.selection);
+                Context context(std::string("ListBox1 on an unselected item, ") + press.Label);
+                const POINT at = dialog.ItemPoint(press.Index);
+                dialog.MouseDown(list, at, press.Keys);
+                WaitUntil([&] { return dialog.Selection() == press.Selection; });
+                ExpectSelection(dialog, press.Selection);
                 dialog.MouseMove(list, {at.x, at.y + 40});
                 ok(WaitUntil([&] { return CurrentCursor() == noDrop; }), "the cursor is %p while dragging\n",
                    static_cast<void*>(CurrentCursor()));
-                dialog.MouseUp(list, {at.x, at.y + 40}, press.keys);
+                dialog.MouseUp(list, {at.x, at.y + 40}, press.Keys);
                 ok(WaitUntil([&] { return dialog.Capture() == nullptr; }), "the mouse is still held after release\n");
-                ExpectDetail(dialog, press.index);
-                ExpectSelection(dialog, press.selection);
+                ExpectDetail(dialog, press.Index);
+                ExpectSelection(dialog, press.Selection);
             }
         }
         {
@@ -304,8 +304,13 @@ void CaseClosing(const Options& options) {
          }},
         {"Exit", [](const Dialog& dialog) { dialog.Click(dialog.Control("Button2"), {20, 10}); }},
         {"close box", [](const Dialog& dialog) { dialog.ClickCloseBox(); }},
-        // Sent, not posted: it runs inside the modal loop's wait, and no input follows to wake it.
-        {"WM_CLOSE sent from another thread", [](const Dialog& dialog) { SendMessageA(dialog.Form(), WM_CLOSE, 0, 0); }},
+        // Sent, not posted, once the dialog is idle: it runs inside the modal
+        // loop's wait, and nothing follows that would wake the loop.
+        {"WM_CLOSE sent from another thread",
+         [](const Dialog& dialog) {
+             Settle(dialog.Form());
+             SendMessageA(dialog.Form(), WM_CLOSE, 0, 0);
+         }},
     };
     for (const Row& row : rows) {
         Context context(row.how);
