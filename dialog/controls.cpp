@@ -173,13 +173,9 @@ Control& Controls::Create(std::size_t row) {
     DWORD exStyle = 0;
     switch (spec.Kind) {
     case ControlKind::Panel:
-        className = panel_class_->Name();
-        style |= WS_CLIPCHILDREN;
-        exStyle |= WS_EX_CONTROLPARENT;
-        break;
     case ControlKind::GroupBox:
     case ControlKind::RadioGroup:
-        className = group_class_->Name();
+        className = spec.Kind == ControlKind::Panel ? panel_class_->Name() : group_class_->Name();
         style |= WS_CLIPCHILDREN;
         exStyle |= WS_EX_CONTROLPARENT;
         break;

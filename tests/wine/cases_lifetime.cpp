@@ -83,6 +83,27 @@ void CaseExports(const Options& options) {
     }
 }
 
+namespace {
+
+// The form of a freshly loaded plug-in, after one job listed path on it; null
+// when either failed.
+HWND FormAfterOneJob(Plugin& plugin, const std::string& path) {
+    if (!plugin.Loaded()) return nullptr;
+    HWND form = FindForm(GetCurrentThreadId());
+    ok(form != nullptr, "no dialog after loading\n");
+    const JobOutcome outcome = RunJob(plugin, path.c_str(), [](Dialog& dialog) {
+        ExpectItems(dialog, {"life.txt"});
+        dialog.ClickItem(0);
+        WaitUntil([&] { return dialog.Text("Percentage") == "0%"; });
+        CloseWithEscape(dialog);
+    });
+    ok(outcome.shown && outcome.result == 0, "the job did not run: shown %d, result %d\n", outcome.shown,
+       outcome.result);
+    return form;
+}
+
+}  // namespace
+
 void CaseLifetime(const Options& options) {
     Workspace files;
     const std::string path = files.Write("life.ARC", ArchiveOf({{"life.txt", 10, 10, 0}}));
@@ -91,17 +112,10 @@ void CaseLifetime(const Options& options) {
     for (int round = 1; round <= 3; ++round) {
         Context context("load " + std::to_string(round));
         Plugin plugin(options.dll);
-        if (!plugin.Loaded()) return;
-        HWND form = FindForm(GetCurrentThreadId());
-        ok(form != nullptr, "no dialog after loading\n");
+        HWND form = FormAfterOneJob(plugin, path);
+        if (!form) return;
         const std::string formClass = ClassName(form);
         const HMODULE module = plugin.Module();
-        const JobOutcome outcome = RunJob(plugin, path.c_str(), [](Dialog& dialog) {
-            ExpectItems(dialog, {"life.txt"});
-            CloseWithEscape(dialog);
-        });
-        ok(outcome.shown && outcome.result == 0, "the job did not run: shown %d, result %d\n", outcome.shown,
-           outcome.result);
         plugin.Unload();
         ok(!IsWindow(form), "the dialog outlived the library\n");
         ok(FindForm(GetCurrentThreadId()) == nullptr, "a dialog remains after unloading\n");
@@ -153,18 +167,8 @@ void CaseUnloadElsewhere(const Options& options) {
     for (int round = 1; round <= 3; ++round) {
         Context context("load " + std::to_string(round));
         Plugin plugin(options.dll);
-        if (!plugin.Loaded()) return;
-        HWND form = FindForm(GetCurrentThreadId());
-        ok(form != nullptr, "no dialog after loading\n");
+        HWND form = FormAfterOneJob(plugin, path);
         if (!form) return;
-        const JobOutcome outcome = RunJob(plugin, path.c_str(), [](Dialog& dialog) {
-            ExpectItems(dialog, {"life.txt"});
-            dialog.ClickItem(0);
-            WaitUntil([&] { return dialog.Text("Percentage") == "0%"; });
-            CloseWithEscape(dialog);
-        });
-        ok(outcome.shown && outcome.result == 0, "the job did not run: shown %d, result %d\n", outcome.shown,
-           outcome.result);
         trace("load %d: form class %s\n", round, ClassName(form).c_str());
         if (round == 3) {
             plugin.Unload();
