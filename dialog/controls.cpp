@@ -448,6 +448,12 @@ void Controls::Paint(Control& control) {
 
 void Controls::Abandon() noexcept {
     for (Control* control : controls_) control->Abandon();
+    // The progress bar and the tooltip left behind run in the common controls,
+    // which would go with this library when nothing else uses them: they stay
+    // loaded for the rest of the process. Pinning a loaded module loads nothing.
+    HMODULE commonControls = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&InitCommonControlsEx), &commonControls);
     (void)tooltip_.release();  // the common controls' own window
     if (panel_class_) panel_class_->Keep();
     if (group_class_) group_class_->Keep();

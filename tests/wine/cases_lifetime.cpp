@@ -102,6 +102,19 @@ HWND FormAfterOneJob(Plugin& plugin, const std::string& path) {
     return form;
 }
 
+// Unloading on the dialog's thread takes the dialog and its classes with it.
+void UnloadHere(Plugin& plugin, HWND form) {
+    const std::string formClass = ClassName(form);
+    const HMODULE module = plugin.Module();
+    plugin.Unload();
+    ok(!IsWindow(form), "the dialog outlived the library\n");
+    ok(FindForm(GetCurrentThreadId()) == nullptr, "a dialog remains after unloading\n");
+    WNDCLASSEXA description{};
+    description.cbSize = sizeof description;
+    ok(!GetClassInfoExA(module, formClass.c_str(), &description), "the form's class %s remains registered\n",
+       formClass.c_str());
+}
+
 }  // namespace
 
 void CaseLifetime(const Options& options) {
@@ -114,15 +127,7 @@ void CaseLifetime(const Options& options) {
         Plugin plugin(options.dll);
         HWND form = FormAfterOneJob(plugin, path);
         if (!form) return;
-        const std::string formClass = ClassName(form);
-        const HMODULE module = plugin.Module();
-        plugin.Unload();
-        ok(!IsWindow(form), "the dialog outlived the library\n");
-        ok(FindForm(GetCurrentThreadId()) == nullptr, "a dialog remains after unloading\n");
-        WNDCLASSEXA description{};
-        description.cbSize = sizeof description;
-        ok(!GetClassInfoExA(module, formClass.c_str(), &description), "the form's class %s remains registered\n",
-           formClass.c_str());
+        UnloadHere(plugin, form);
     }
 }
 
@@ -135,6 +140,13 @@ DWORD WINAPI UnloadThread(void* plugin) {
 
 BOOL CALLBACK CollectChild(HWND window, LPARAM windows) {
     reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+// Top-level windows the form owns: its tooltip.
+BOOL CALLBACK CollectOwned(HWND window, LPARAM windows) {
+    auto* collected = reinterpret_cast<std::vector<HWND>*>(windows);
+    if (GetWindow(window, GW_OWNER) == collected->front()) collected->push_back(window);
     return TRUE;
 }
 
@@ -171,13 +183,13 @@ void CaseUnloadElsewhere(const Options& options) {
         if (!form) return;
         trace("load %d: form class %s\n", round, ClassName(form).c_str());
         if (round == 3) {
-            plugin.Unload();
-            ok(!IsWindow(form), "the dialog outlived the library\n");
+            UnloadHere(plugin, form);
             continue;
         }
 
         std::vector<HWND> windows{form};
         EnumChildWindows(form, &CollectChild, reinterpret_cast<LPARAM>(&windows));
+        EnumThreadWindows(GetCurrentThreadId(), &CollectOwned, reinterpret_cast<LPARAM>(&windows));
         HANDLE thread = CreateThread(nullptr, 0, &UnloadThread, &plugin, 0, nullptr);
         const DWORD waited = WaitForSingleObject(thread, 10000);
         ok(waited == WAIT_OBJECT_0, "FreeLibrary on another thread did not return: %lu\n", waited);
