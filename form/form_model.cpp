@@ -67,7 +67,7 @@ void FormModel::FormShow() {
         if (state_.RipOffset < 0) return;
         SetArchivePath(support::SideFilePath(state_.SourcePath));
     }
-    FormDestroy();
+    ReleaseEntryList();
     state_.EntryList = std::make_unique<archive::EntryList>();
     showfiles();
 }
@@ -111,7 +111,9 @@ void FormModel::Button1Click() {
     view_.ShowInformation(kCreditText);
 }
 
-void FormModel::FormDestroy() noexcept {
+void FormModel::FormDestroy() noexcept { ReleaseEntryList(); }
+
+void FormModel::ReleaseEntryList() noexcept {
     archive::TCompress::FreeFileList(state_.EntryList.get());
     state_.EntryList.reset();
 }

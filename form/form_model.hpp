@@ -89,6 +89,8 @@ public:
 
 private:
     void SetArchivePath(std::string path);
+    // FreeFileList on EntryList, then EntryList destroyed.
+    void ReleaseEntryList() noexcept;
     void ReportCurrentError() noexcept;
 
     View& view_;
