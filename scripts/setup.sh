@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-apps imagemagick
   fonts-wine fonts-liberation  # only recommended by Wine: named so they are there for sure
+  dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
 )
 # wine32 is deliberately absent: only the 64-bit Wine runs on this kind of machine.
 
