@@ -149,6 +149,9 @@ void WriteScanFiles(const fs::path& dir) {
     Place(edges, 12200, Window('R', '.', 'P'));
     Place(edges, 12300, Window('C'));
     Place(edges, 12400, Window('R'));
+    Bytes line_break = Window('L', 'G');  // a line end is not the end of the file
+    line_break[20] = '\n';
+    Place(edges, 12500, line_break);
     vexmira::testing::WriteFile(dir / "edges.exe", edges);
 
     Bytes cus_only = Stub(kStub);
