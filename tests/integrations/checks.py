@@ -43,7 +43,10 @@ def setup():
 
 def run(command, **kwargs):
     """Runs a command; a failure to start or a crash ends the test with its output."""
-    result = subprocess.run(command, capture_output=True, **kwargs)
+    try:
+        result = subprocess.run(command, capture_output=True, **kwargs)
+    except FileNotFoundError:
+        sys.exit("FAILED: %s is not installed (scripts/setup.sh installs file, yara and binwalk)" % command[0])
     if result.returncode < 0 or result.returncode >= 126:
         sys.exit("FAILED: %s ended with %d\nstdout: %s\nstderr: %s" %
                  (command, result.returncode, result.stdout[-2000:], result.stderr[-2000:]))

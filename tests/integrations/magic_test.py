@@ -2,6 +2,7 @@
 identifier, type and first name, says "damaged" for broken headers, and
 matches nothing without the signature at the start."""
 
+import json
 import os
 
 import checks
@@ -30,10 +31,9 @@ described = describe()
 mime = describe("--mime-type")
 extension = describe("--extension")
 # The reader's verdict on the same files: listed, or which header error.
-listed = {os.path.basename(listing["file"]): listing
-          for listing in map(__import__("json").loads,
-                             checks.run([args.vexmira, "--json", "--jobs", "1", "--"] +
-                                        [p for p, row in zip(paths, rows) if row[0] != "none"]).stdout.splitlines())}
+headed = [path for path, row in zip(paths, rows) if row[0] != "none"]
+listings = checks.run([args.vexmira, "--json", "--jobs", "1", "--"] + headed).stdout.splitlines()
+listed = {os.path.basename(listing["file"]): listing for listing in map(json.loads, listings)}
 
 for row, text, mime_type, ext in zip(rows, described, mime, extension):
     kind, name = row[0], row[1]
