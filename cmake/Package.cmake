@@ -13,6 +13,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Python module is built for Debian's Python 3.11 (its file name says
+# so); vexmira-dask needs Dask and its distributed scheduler.
+if(VEXMIRA_PYTHON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.11~), python3 (<< 3.12)")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-dask, python3-distributed")
+endif()
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vexmira.invalid/")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
  "list archive entries and find archives embedded in other files

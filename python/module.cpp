@@ -100,6 +100,22 @@ py::dict List(const py::object& path) {
     return Listed([&](cli::ListingSink& sink) { cli::Examine(file, options, sink); });
 }
 
+// The lines the tool prints for one file with --json --in-place, errors
+// included: for callers that hand the contract on as it is.
+py::bytes JsonLines(const py::object& path) {
+    const std::string file = PathBytes(path);
+    StringOutput out;
+    {
+        py::gil_scoped_release unlocked;
+        cli::JsonReport json(out);
+        cli::Options options;
+        options.InPlace = true;
+        cli::Examine(file, options, json);
+        out.Flush();
+    }
+    return py::bytes(out.Text);
+}
+
 py::dict ListBytes(const py::bytes& data, std::int64_t offset) {
     const std::string bytes = data;
     if (offset < 0 || static_cast<std::uint64_t>(offset) > bytes.size()) throw py::value_error("offset outside the data");
@@ -371,6 +387,8 @@ PYBIND11_MODULE(vexmira, module) {
     module.attr("schema_version") = std::string(cli::kSchemaVersion);
     module.def("list", &List, py::arg("path"),
                "The listing of one file as `vexmira --json --in-place` gives it, plus name_bytes per entry.");
+    module.def("json_lines", &JsonLines, py::arg("path"),
+               "The bytes `vexmira --json --in-place PATH` prints, error objects included.");
     module.def("list_bytes", &ListBytes, py::arg("data"), py::arg("offset") = 0,
                "The listing of the archive at `offset` of `data`.");
     module.def("locate", &Locate, py::arg("path"), "{'offset': ..., 'offset_text': ...}; offset -1 when none.");

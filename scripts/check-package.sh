@@ -59,6 +59,13 @@ check "the completion loads and completes options" bash -c "
 check "the completion knows every long option of --help" bash -c \
     "for o in \$(printf '%s\n' \"$help_options\" | grep '^--'); do grep -qF -- \"\$o\" '$completion' || { echo \"missing \$o\"; exit 1; }; done"
 
+check "the Python module imports and lists" env PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+    "import sys, vexmira; assert vexmira.list(sys.argv[1])['entries'][0]['name'] == 'README.TXT'" "$sample"
+check "vexmira-dask answers --help" env PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 \
+    "$root/usr/bin/vexmira-dask" --help
+for data in vexmira.magic vexmira.yar binwalk/tcompress.sig binwalk/vexmira.py; do
+    check "the data file $data is installed" test -s "$root/usr/share/vexmira/$data"
+done
 check "the schema is installed and is JSON" /usr/bin/python3 -c \
     "import json, sys; json.load(open(sys.argv[1]))" "$root/usr/share/vexmira/vexmira.schema.json"
 check "the copyright file and the changelog are there" test -f "$root/usr/share/doc/vexmira/copyright" -a \
