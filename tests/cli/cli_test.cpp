@@ -27,8 +27,6 @@ ArchiveBuilder SmallArchive() {
     return builder;
 }
 
-bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
-
 // ---------------------------------------------------------------------------
 // Plain output
 

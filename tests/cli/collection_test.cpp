@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 using Lines = std::vector<std::string>;
 
-bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
-
 Bytes SmallArchive() { return ArchiveBuilder().Add("README.TXT", 5120, 2210).Build(); }
 
 std::vector<std::string> Files(const ProcessResult& run) {

@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 using Lines = std::vector<std::string>;
 
-bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
-
 Bytes SmallArchive() { return ArchiveBuilder().Add("README.TXT", 5120, 2210).Add("SETUP.INI", 812, 530, 1).Build(); }
 
 // A victim's bytes, to show that nothing wrote through to it.
