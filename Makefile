@@ -4,7 +4,7 @@
 JOBS ?= 2
 BUILD := build
 
-.PHONY: demo test deps native native-asan win32 win64 fuzz clean
+.PHONY: demo test deps native native-asan native32 win32 win64 fuzz clean
 
 demo: native win64
 	@mkdir -p $(BUILD)/demo
@@ -12,9 +12,10 @@ demo: native win64
 	$(BUILD)/native/cli/vexmira $(BUILD)/demo/setup.exe
 	scripts/demo-dialog.sh $(BUILD)/demo/setup.exe $(BUILD)/demo.png
 
-test: native native-asan win32 win64 fuzz
+test: native native-asan native32 win32 win64 fuzz
 	ctest --preset native
 	ctest --preset native-asan
+	ctest --preset native32
 	ctest --preset fuzz
 	ctest --preset win32
 	ctest --preset win64
@@ -22,7 +23,7 @@ test: native native-asan win32 win64 fuzz
 deps:
 	@scripts/setup.sh
 
-native native-asan win32 win64 fuzz: deps
+native native-asan native32 win32 win64 fuzz: deps
 	cmake --preset $@ > /dev/null
 	cmake --build --preset $@ -j $(JOBS)
 

@@ -33,7 +33,7 @@ const char* const kCreditText =
 
 namespace {
 
-static_assert(std::equal(std::begin(archive::MethodButtonCaptions), std::end(archive::MethodButtonCaptions),
+static_assert(std::equal(std::begin(archive::kMethodButtonCaptions), std::end(archive::kMethodButtonCaptions),
                          kMethodButtons.begin(), kMethodButtons.end()));
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);

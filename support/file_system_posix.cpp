@@ -21,13 +21,12 @@ namespace vexmira::support {
 namespace {
 
 std::string ErrorText(int code) {
-    if (code == EWOULDBLOCK) return "The file is in use by another process";
+    if (code == EWOULDBLOCK) return std::string(kFileInUseReason);
     return TrimSystemMessage(std::strerror(code));
 }
 
-std::string Describe(const char* prefix, const std::string& path, const std::string& reason) {
-    return std::string(prefix) + "\"" + AbsolutePath(path) + "\". " + reason;
-}
+// OpenErrorMessage or CreateErrorMessage.
+using MessageBuilder = std::string (*)(const std::string& path, std::string_view reason);
 
 // Regular files and block devices hold a fixed run of bytes; a pipe or a
 // terminal would block or never end.
@@ -40,16 +39,16 @@ std::string UnsuitableFileReason(int fd) {
 }
 
 template <class Error>
-NativeFile OpenChecked(const std::string& path, int flags, const char* prefix, bool truncate) {
+NativeFile OpenChecked(const std::string& path, int flags, MessageBuilder describe, bool truncate) {
     const int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) throw Error(Describe(prefix, path, ErrorText(errno)));
+    if (fd < 0) throw Error(describe(path, ErrorText(errno)));
     NativeFile file = NativeFile::Adopt(fd);
-    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw Error(Describe(prefix, path, reason));
+    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw Error(describe(path, reason));
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // Filesystems without flock support report EOPNOTSUPP or ENOLCK: open anyway.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw Error(Describe(prefix, path, ErrorText(EWOULDBLOCK)));
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw Error(describe(path, kFileInUseReason));
     // Emptied only once the lock is held, so a file in use is never truncated.
-    if (truncate && ftruncate(fd, 0) != 0) throw Error(Describe(prefix, path, ErrorText(errno)));
+    if (truncate && ftruncate(fd, 0) != 0) throw Error(describe(path, ErrorText(errno)));
     return file;
 }
 
@@ -80,11 +79,11 @@ void NativeFile::Close() noexcept {
 }
 
 NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
-    return OpenChecked<EFOpenError>(path, O_RDONLY, "Cannot open file ", false);
+    return OpenChecked<EFOpenError>(path, O_RDONLY, OpenErrorMessage, false);
 }
 
 NativeFile NativeFile::CreateExclusive(const std::string& path) {
-    return OpenChecked<EFCreateError>(path, O_RDWR | O_CREAT, "Cannot create file ", true);
+    return OpenChecked<EFCreateError>(path, O_RDWR | O_CREAT, CreateErrorMessage, true);
 }
 
 std::size_t NativeFile::ReadAt(std::int64_t offset, void* buffer, std::size_t count) noexcept {

@@ -19,10 +19,6 @@ std::string ErrorText(DWORD code) {
     return TrimSystemMessage(std::string(text, length));
 }
 
-std::string Describe(const char* prefix, const std::string& path, DWORD code) {
-    return std::string(prefix) + "\"" + AbsolutePath(path) + "\". " + ErrorText(code);
-}
-
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
 
 bool MoveTo(HANDLE file, std::int64_t offset) {
@@ -60,14 +56,14 @@ void NativeFile::Close() noexcept {
 
 NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw EFOpenError(Describe("Cannot open file ", path, GetLastError()));
+    if (file == INVALID_HANDLE_VALUE) throw EFOpenError(OpenErrorMessage(path, ErrorText(GetLastError())));
     return NativeFile(file);
 }
 
 NativeFile NativeFile::CreateExclusive(const std::string& path) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw EFCreateError(Describe("Cannot create file ", path, GetLastError()));
+    if (file == INVALID_HANDLE_VALUE) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
     return NativeFile(file);
 }
 

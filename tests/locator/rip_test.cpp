@@ -133,8 +133,10 @@ TEST(Rip, SideFileLinkedToTheInputNeverEmptiesIt) {
     RecordingDisplay display;
     EXPECT_EQ(Rip_ARC_Archive(input.string(), display), 5000);
     ASSERT_FALSE(display.events.empty());
-    const std::string expected = "message Except: Cannot create file \"" + support::AbsolutePath(Side(input)) + "\". ";
-    EXPECT_EQ(display.events.back().substr(0, expected.size()), expected) << display.events.back();
+    // Worded as the file layer words a file in use.
+    const std::string expected = "message Except: Cannot create file \"" + support::AbsolutePath(Side(input)) +
+                                 "\". The process cannot access the file because it is being used by another process";
+    EXPECT_EQ(display.events.back(), expected);
     EXPECT_EQ(ReadFile(input), carrier);
     EXPECT_TRUE(IsClosed(input));
 
@@ -143,7 +145,7 @@ TEST(Rip, SideFileLinkedToTheInputNeverEmptiesIt) {
     fs::create_hard_link(input, Side(input));
     display.events.clear();
     EXPECT_EQ(Rip_ARC_Archive(input.string(), display), 5000);
-    EXPECT_EQ(display.events.back().substr(0, expected.size()), expected) << display.events.back();
+    EXPECT_EQ(display.events.back(), expected);
     EXPECT_EQ(ReadFile(input), carrier);
 }
 
@@ -169,7 +171,7 @@ TEST(Rip, InputThatCannotBeOpened) {
 }
 
 // A sparse carrier past every 32-bit limit: the archive sits at 2.5 GiB.
-TEST(Rip, ArchiveBeyond2GiBInA3GiBCarrier) {
+TEST(Rip, SlowArchiveBeyond2GiBInA3GiBCarrier) {
     TempDir dir;
     const fs::path input = dir / "huge.exe";
     constexpr std::int64_t kSize = std::int64_t{3} << 30;
