@@ -16,8 +16,10 @@ macro(vexmira_find_gtest)
       add_subdirectory(${VEXMIRA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
       # Not our code: its warnings are not ours to fail on.
       set_target_properties(gtest gtest_main PROPERTIES COMPILE_WARNING_AS_ERROR OFF)
-      add_library(GTest::gtest ALIAS gtest)
-      add_library(GTest::gtest_main ALIAS gtest_main)
+      if(NOT TARGET GTest::gtest_main)  # recent sources define these names themselves
+        add_library(GTest::gtest ALIAS gtest)
+        add_library(GTest::gtest_main ALIAS gtest_main)
+      endif()
     endif()
   else()
     find_package(GTest REQUIRED)

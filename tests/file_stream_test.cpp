@@ -154,7 +154,7 @@ TEST(FileStreamReads, RandomReadsAndSeeksMatchTheFile) {
             const std::size_t expected =
                 position >= static_cast<std::int64_t>(content.size()) ? 0 : std::min<std::size_t>(count, content.size() - static_cast<std::size_t>(position));
             ASSERT_EQ(n, expected) << "step " << step << " at " << position << " reading " << count;
-            ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(n), content.begin() + position))
+            ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(n), content.begin() + static_cast<std::ptrdiff_t>(position)))
                 << "step " << step << " at " << position;
             position += static_cast<std::int64_t>(n);
             ASSERT_EQ(stream.Position(), position);
