@@ -147,6 +147,11 @@ public:
     // errors raise before anything is appended; anything incomplete ends the
     // walk quietly and keeps what was found.
     void ScanArchiveStream(support::Stream& stream, EntryList& list, WalkSummary* summary = nullptr);
+    // The same walk, handing each entry over as it is read instead of keeping
+    // it: memory stays flat however many entries there are. The name is valid
+    // during the call only. Whatever the visitor raises ends the walk.
+    using EntryVisitor = std::function<void(std::string_view name, const TCompressedFileInfo& info)>;
+    void WalkArchiveStream(support::Stream& stream, const EntryVisitor& visit, WalkSummary* summary = nullptr);
 
     void PrepareArchiveHeader(support::Stream& stream, ArchiveHeader& header, std::string& identifier);
     int ReadArchiveHeader(support::Stream& stream, ArchiveHeader& header);

@@ -14,7 +14,7 @@ std::int64_t SeekTarget(std::int64_t position, std::int64_t offset, SeekOrigin o
 }
 
 void Stream::WriteBuffer(const void* buffer, std::size_t count) {
-    if (count != 0 && Write(buffer, count) != count) throw EWriteError();
+    if (count != 0 && Write(buffer, count) != count) throw EWriteError(WriteFailureDetail());
 }
 
 }  // namespace vexmira::support

@@ -133,10 +133,8 @@ TEST(Rip, SideFileLinkedToTheInputNeverEmptiesIt) {
     RecordingDisplay display;
     EXPECT_EQ(Rip_ARC_Archive(input.string(), display), 5000);
     ASSERT_FALSE(display.events.empty());
-    // Worded as the file layer words a file in use.
-    const std::string expected = "message Except: Cannot create file \"" + support::AbsolutePath(Side(input)) +
-                                 "\". The process cannot access the file because it is being used by another process";
-    EXPECT_EQ(display.events.back(), expected);
+    const std::string expected = "message Except: Cannot create file \"" + support::AbsolutePath(Side(input)) + "\". ";
+    EXPECT_EQ(display.events.back().substr(0, expected.size()), expected) << display.events.back();
     EXPECT_EQ(ReadFile(input), carrier);
     EXPECT_TRUE(IsClosed(input));
 
@@ -145,7 +143,7 @@ TEST(Rip, SideFileLinkedToTheInputNeverEmptiesIt) {
     fs::create_hard_link(input, Side(input));
     display.events.clear();
     EXPECT_EQ(Rip_ARC_Archive(input.string(), display), 5000);
-    EXPECT_EQ(display.events.back(), expected);
+    EXPECT_EQ(display.events.back().substr(0, expected.size()), expected) << display.events.back();
     EXPECT_EQ(ReadFile(input), carrier);
 }
 

@@ -64,6 +64,7 @@ void CaseTwoJobs(const Options& options);
 void CaseModality(const Options& options);
 void CaseRepeat(const Options& options);
 void CaseBigList(const Options& options);
+void CaseSideFile(const Options& options);
 // Not a test: shows the dialog on a carrier for a screenshot.
 void Demo(const Options& options);
 
