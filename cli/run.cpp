@@ -92,7 +92,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
         progress = std::thread([&] {
             const auto start = std::chrono::steady_clock::now();
             std::unique_lock lock(progressMutex);
-            while (!progressWake.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished; })) {
+            do {
                 const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
                 if (seconds < options.ProgressAfter) continue;
                 std::optional<std::uint64_t> total;
@@ -101,7 +101,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                     total = knownTotal;
                 }
                 output.ShowProgress(ProgressText(filesDone, total, bytesDone, seconds));
-            }
+            } while (!progressWake.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished; }));
             output.ClearProgress();
         });
     }
