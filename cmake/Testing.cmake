@@ -8,6 +8,13 @@
 # such as the 32-bit one.
 set(VEXMIRA_GTEST_SOURCE "" CACHE PATH "GoogleTest sources to build instead of the installed libraries")
 
+# Test programs that run under an emulator (the 32-bit build under qemu-user)
+# see VEXMIRA_EMULATED: limits on address space do not apply there.
+option(VEXMIRA_EMULATED "The test programs run under an emulator" OFF)
+if(VEXMIRA_EMULATED)
+  add_compile_definitions(VEXMIRA_EMULATED)
+endif()
+
 macro(vexmira_find_gtest)
   if(VEXMIRA_GTEST_SOURCE)
     if(NOT TARGET gtest_main)
