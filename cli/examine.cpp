@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "archive/plausibility.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
 #include "cli/sources.hpp"
@@ -51,9 +52,15 @@ public:
         sink_.Begin(head);
     }
 
-    Outcome End(std::optional<Text> error, std::optional<archive::WalkSummary> walk = std::nullopt) {
+    Outcome End(std::optional<Text> error, std::exception_ptr failure = nullptr) {
+        ListingEnd end;
+        end.Error = std::move(error);
+        end.Failure = failure;
+        return End(std::move(end));
+    }
+
+    Outcome End(ListingEnd end) {
         Begin();
-        ListingEnd end{.Error = std::move(error), .Walk = walk};
         end.Result = end.Error                        ? Outcome::Failed
                      : head.Located && head.Offset < 0 ? Outcome::NotFound
                                                        : Outcome::Listed;
@@ -65,21 +72,38 @@ public:
     bool Ended() const noexcept { return ended_; }
     bool RanOutOfMemory = false;
 
-    // Lists the archive at the stream's position under the name `listed`.
+    // Lists the archive at the stream's position under the name `listed`;
+    // with Carve, a located archive is then carved out of the stream.
     Outcome Walk(support::Stream& stream, const std::string& listed) {
         head.Listed = listed;
         Begin();
         archive::TCompress reader;
         archive::WalkSummary walk;
+        archive::PlausibleEnd plausible(stream.Size());
         try {
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
             reader.WalkArchiveStream(
-                stream, [this](std::string_view name, const archive::TCompressedFileInfo& info) { sink_.Entry(name, info); },
+                stream,
+                [&](std::string_view name, const archive::TCompressedFileInfo& info) {
+                    sink_.Entry(name, info, plausible.Add(name, info));
+                },
                 &walk);
         } catch (const support::Exception& error) {
-            return End(ErrorText(error));
+            return End(ErrorText(error), std::current_exception());
         }
-        return End(std::nullopt, walk);
+        ListingEnd end;
+        end.Walk = walk;
+        end.PlausibleEnd = plausible.End(walk);
+        end.TrailingEntries = plausible.TrailingEntries();
+        if (options_.Carve && head.Located && head.Offset >= 0) {
+            try {
+                end.Carved = CarveArchive(stream, head.File, head.Offset, end.PlausibleEnd, options_.OutputDir);
+            } catch (const support::Exception& error) {
+                end.Error = ErrorText(error);
+                end.Failure = std::current_exception();
+            }
+        }
+        return End(std::move(end));
     }
 
     // Opens and lists a whole file; a file that cannot be opened is not listed.
@@ -88,7 +112,7 @@ public:
         try {
             stream.emplace(path, support::FileMode::OpenReadExclusive);
         } catch (const support::Exception& error) {
-            return End(ErrorText(error));
+            return End(ErrorText(error), std::current_exception());
         }
         return Walk(*stream, path);
     }
@@ -108,7 +132,7 @@ Outcome GuardMemory(Listing& listing, Work work) {
     } catch (const std::bad_alloc&) {
         if (listing.Ended()) throw;
         listing.RanOutOfMemory = true;
-        return listing.End(Text{std::string(support::kOutOfMemoryMessage)});
+        return listing.End(Text{std::string(support::kOutOfMemoryMessage)}, std::make_exception_ptr(support::EOutOfMemory()));
     }
 }
 
@@ -142,7 +166,7 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             return summary.End(std::nullopt);
         } catch (const support::Exception& error) {
             summary.head.Messages.push_back({std::string(locator::kExceptPrefix) + error.Message()});
-            return std::max(worst, summary.End(ErrorText(error)));
+            return std::max(worst, summary.End(ErrorText(error), std::current_exception()));
         }
     });
 }
@@ -158,7 +182,7 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
 
         listing.head.Located = true;
         HeadDisplay display(listing.head);
-        if (options.InPlace) {
+        if (options.InPlace || options.Carve) {
             try {
                 support::FileStream input(file, support::FileMode::OpenReadExclusive);
                 listing.head.Offset = locator::LocateArchive(input, display);
@@ -167,7 +191,7 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
                 return listing.Walk(input, file);
             } catch (const support::Exception& error) {
                 display.ShowMessage(std::string(locator::kExceptPrefix) + error.Message());
-                return listing.End(ErrorText(error));
+                return listing.End(ErrorText(error), std::current_exception());
             }
         }
         const locator::RipOutcome rip =
@@ -183,6 +207,19 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
         return listing.WalkFile(options.OutputDir ? OutputPathFor(*options.OutputDir, file, "$$$")
                                                   : support::SideFilePath(file));
     });
+}
+
+std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
+                         const std::optional<std::string>& outputDir) {
+    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
+    const std::string path = outputDir ? OutputPathFor(*outputDir, file, suffix) : file + suffix;
+    if (outputDir) MakeParentFolders(*outputDir, path);
+    support::FileStream out(path, support::FileMode::CreateExclusive);
+    if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {
+        throw support::EFOpenError("Cannot open file \"" + support::AbsolutePath(file) + "\". Seek failed");
+    }
+    locator::CopyBytes(input, out, end - offset);
+    return path;
 }
 
 Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink) {

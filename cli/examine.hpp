@@ -4,6 +4,7 @@
 // and its end. Nothing here grows with the number of entries.
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,13 @@ struct ListingHead {
 struct ListingEnd {
     std::optional<Text> Error;                 // why the listing failed, without the report's full stop
     std::optional<archive::WalkSummary> Walk;  // set when a walk ran to its end
+    // With Walk: where the archive plausibly ends, and how many entries
+    // from the first suspect one on look like trailing data.
+    std::int64_t PlausibleEnd = 0;
+    std::uint64_t TrailingEntries = 0;
+    std::optional<std::string> Carved;         // the carved file's path
+    // With Error: the error itself, for callers that hand it on by its class.
+    std::exception_ptr Failure;
     Outcome Result = Outcome::Listed;
 };
 
@@ -53,14 +61,19 @@ class ListingSink {
 public:
     virtual ~ListingSink() = default;
     virtual void Begin(const ListingHead& head) = 0;
-    // The name is valid during the call only.
-    virtual void Entry(std::string_view name, const archive::TCompressedFileInfo& info) = 0;
+    // The name is valid during the call only. `suspect`: why the entry
+    // cannot be a real one, if it cannot.
+    virtual void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect) = 0;
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
 struct Options {
     bool InPlace = false;  // list a located archive inside the carrier; no side file
     bool All = false;      // every candidate in the file, each listed in place
+    // Write each located archive, from its offset to its plausible end, to
+    // FILE.OFFSET.ARC (next to FILE or below OutputDir); lists in place.
+    bool Carve = false;
     // Side files go below this folder instead of next to their input.
     std::optional<std::string> OutputDir;
     // For tests only: examining this exact path runs out of memory as its
@@ -73,6 +86,12 @@ struct Options {
 // out-of-memory error. Returns the worst outcome among its listings.
 // Whatever the sink raises (other than running out of memory) passes through.
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink);
+
+// Copies [offset, end) of `input` to FILE.OFFSET.ARC (OFFSET as eight or more
+// upper-case hex digits), next to FILE or below outputDir; returns its path.
+// Raises the file stream's errors.
+std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
+                         const std::optional<std::string>& outputDir);
 
 // A listing of a FILE that cannot be examined at all (a folder without
 // recursion, a folder that cannot be read): only the error.

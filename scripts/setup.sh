@@ -11,23 +11,31 @@ packages=(
   wine wine64 xvfb xauth x11-apps imagemagick
   fonts-wine fonts-liberation  # only recommended by Wine: named so they are there for sure
   g++-multilib qemu-user-static  # the native32 preset: -m32 builds, run under qemu-user
+  dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
 )
 # wine32 is deliberately absent, and so is the i386 dpkg architecture: only the
 # 64-bit Wine runs on this kind of machine. g++-multilib brings the 32-bit
 # libraries as amd64 packages (lib32*); GoogleTest is built from /usr/src/googletest.
 
+# The analysts' tools the integration tests run, without their recommends:
+# python3-binwalk alone would bring a Qt stack.
+bare_packages=(file yara binwalk)
+
+missing() {
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || echo "$package"
+  done
+}
+mapfile -t missing < <(missing "${packages[@]}")
+mapfile -t missing_bare < <(missing "${bare_packages[@]}")
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -ne 0 ]; then
-  echo "Installing: ${missing[*]}"
+if [ ${#missing[@]} -ne 0 ] || [ ${#missing_bare[@]} -ne 0 ]; then
+  echo "Installing: ${missing[*]} ${missing_bare[*]}"
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
-  $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  [ ${#missing[@]} -eq 0 ] || $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  [ ${#missing_bare[@]} -eq 0 ] || $sudo apt-get install -y -qq --no-install-recommends "${missing_bare[@]}" >/dev/null
 fi
 
 # Debian registers no qemu handler for i386 on amd64: register one with flag F

@@ -196,12 +196,14 @@ TEST(CliStatus, UsageHelpAndVersion) {
 // The JSON contract
 
 // Key order is not part of the contract: keys are compared sorted.
-const std::vector<std::string> kObjectKeys = {"archive_end", "entries",        "error",     "file",
-                                              "listed",      "messages",       "offset",    "path_encoding",
-                                              "trailing_bytes", "truncated"};
-const std::vector<std::string> kEntryKeys = {"compressed_size", "full_size", "header_offset", "locked",
-                                             "long17",          "long2",     "method",        "method_name",
-                                             "name",            "percentage", "size",         "word6"};
+const std::vector<std::string> kObjectKeys = {"archive_end", "carved",        "entries",        "error",
+                                              "file",        "listed",        "messages",       "offset",
+                                              "path_encoding", "plausible_end", "schema_version", "trailing_bytes",
+                                              "truncated"};
+const std::vector<std::string> kEntryKeys = {"compressed_size", "full_size",  "header_offset", "locked",
+                                             "long17",          "long2",      "method",        "method_name",
+                                             "name",            "percentage", "size",          "suspect",
+                                             "word6"};
 
 std::vector<std::string> Keys(const Json& object) {
     std::vector<std::string> keys;
@@ -235,7 +237,8 @@ TEST(CliJson, KeysAndTypesOfAListedCarrier) {
     for (const Json& entry : entries) EXPECT_EQ(Keys(entry), kEntryKeys) << entry.dump();
     EXPECT_EQ(entries[0].dump(),
               R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_name":"LZH5",)"
-              R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb"})");
+              R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb",)"
+              R"("suspect":null})");
     EXPECT_EQ(entries[1]["percentage"], "(empty) (locked)");
     EXPECT_EQ(entries[1]["locked"], true);
     EXPECT_EQ(entries[1]["size"], "0 Kb");
@@ -256,9 +259,10 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"1.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
                                      std::string(kNotFound) +
-                                     R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null})");
+                                     R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
+                                     R"("plausible_end":null,"carved":null})");
     // ".ARC" inputs have no offset; the error is the message without the report's full stop.
     EXPECT_EQ(objects[1]["listed"], "bad.ARC");
     EXPECT_TRUE(objects[1]["offset"].is_null());

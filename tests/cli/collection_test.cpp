@@ -87,7 +87,7 @@ TEST(CliCollection, ParallelJobsPrintEachFileWholeInInputOrder) {
     std::vector<std::string> names;
     for (int i = 0; i < 40; ++i) {
         ArchiveBuilder builder;
-        const int entries = i % 7 == 3 ? 20000 : 1 + i;
+        const int entries = i % 7 == 3 ? 2000 : 1 + i;  // 2,000 entries print about 450 KiB of JSON
         for (int k = 0; k < entries; ++k) builder.Add("F" + std::to_string(i) + "_" + std::to_string(k), k, k / 2);
         names.push_back("f" + std::to_string(i) + ".ARC");
         WriteFile(dir / names.back(), builder.Build());
