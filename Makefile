@@ -4,7 +4,7 @@
 JOBS ?= 2
 BUILD := build
 
-.PHONY: demo test deps native native-asan win32 win64 fuzz package clean
+.PHONY: demo test deps native native-asan native32 win32 win64 fuzz package clean
 
 demo: native win64
 	@mkdir -p $(BUILD)/demo
@@ -12,9 +12,10 @@ demo: native win64
 	$(BUILD)/native/cli/vexmira $(BUILD)/demo/setup.exe
 	scripts/demo-dialog.sh $(BUILD)/demo/setup.exe $(BUILD)/demo.png
 
-test: native native-asan win32 win64 fuzz package
+test: native native-asan native32 win32 win64 fuzz package
 	ctest --preset native
 	ctest --preset native-asan
+	ctest --preset native32
 	ctest --preset fuzz
 	ctest --preset win32
 	ctest --preset win64
@@ -29,7 +30,7 @@ package: native
 deps:
 	@scripts/setup.sh
 
-native native-asan win32 win64 fuzz: deps
+native native-asan native32 win32 win64 fuzz: deps
 	cmake --preset $@ > /dev/null
 	cmake --build --preset $@ -j $(JOBS)
 

@@ -118,19 +118,21 @@ void TCompress::PrepareArchiveHeader(Stream& stream, ArchiveHeader& header, std:
 int TCompress::ReadArchiveHeader(Stream& stream, ArchiveHeader& header) {
     // Signature and identifier together, then the fixed fields, then the
     // extension word if Flags asks for it. Fields the data does not reach stay as they were.
+    using Field = ArchiveHeaderField;
     std::uint8_t bytes[kExtendedArchiveHeaderSize] = {};
     std::size_t count = stream.Read(bytes, kArchiveHeaderSize);
-    if (count >= 5) std::copy_n(bytes, 5, header.Signature.begin());
-    if (count >= 8) std::copy_n(bytes + 5, 3, header.CompressID.begin());
+    const auto reaches = [&count](std::size_t field, std::size_t size) { return count >= field + size; };
+    if (reaches(Field::kSignature, 5)) std::copy_n(bytes + Field::kSignature, 5, header.Signature.begin());
+    if (reaches(Field::kCompressID, 3)) std::copy_n(bytes + Field::kCompressID, 3, header.CompressID.begin());
     std::int32_t sizeLow = static_cast<std::int32_t>(header.SizeValue);
-    if (count >= 12) sizeLow = LoadI32(bytes + 8);
-    if (count >= 13) header.ArchiveType = bytes[12];
-    if (count >= 17) header.Long13 = LoadU32(bytes + 13);
-    if (count >= 18) header.Flags = LoadU32(bytes + 17);  // bit 7 lies in the first byte
+    if (reaches(Field::kSizeValue, 4)) sizeLow = LoadI32(bytes + Field::kSizeValue);
+    if (reaches(Field::kArchiveType, 1)) header.ArchiveType = bytes[Field::kArchiveType];
+    if (reaches(Field::kLong13, 4)) header.Long13 = LoadU32(bytes + Field::kLong13);
+    if (reaches(Field::kFlags, 1)) header.Flags = LoadU32(bytes + Field::kFlags);  // bit 7 lies in the first byte
     std::int32_t sizeExtension = 0;
     if (count == kArchiveHeaderSize && (header.Flags & kExtensionFlag) != 0) {
-        const std::size_t extra = stream.Read(bytes + kArchiveHeaderSize, 4);
-        if (extra == 4) sizeExtension = LoadI32(bytes + kArchiveHeaderSize);
+        const std::size_t extra = stream.Read(bytes + Field::kSizeExtension, 4);
+        if (extra == 4) sizeExtension = LoadI32(bytes + Field::kSizeExtension);
         count += extra;
     }
     header.SizeValue = CompleteSize(sizeLow, sizeExtension);
@@ -138,25 +140,26 @@ int TCompress::ReadArchiveHeader(Stream& stream, ArchiveHeader& header) {
 }
 
 int TCompress::ReadEntryHeader(Stream& stream, EntryHeader& header) {
+    using Field = EntryHeaderField;
     std::uint8_t bytes[kExtendedEntryHeaderSize];
     std::size_t count = stream.Read(bytes, kEntryHeaderSize);
     if (count < kEntryHeaderSize) return static_cast<int>(count);  // cut short: never a valid entry
-    header.NameLength = static_cast<std::int16_t>(LoadU16(bytes + 0));
-    header.Long2 = LoadU32(bytes + 2);
-    header.Word6 = LoadU16(bytes + 6);
-    const std::int32_t fullLow = LoadI32(bytes + 8);
-    const std::int32_t storedLow = LoadI32(bytes + 12);
-    header.Method = bytes[16];
-    header.Long17 = LoadU32(bytes + 17);
-    header.Flags = LoadU32(bytes + 21);
+    header.NameLength = static_cast<std::int16_t>(LoadU16(bytes + Field::kNameLength));
+    header.Long2 = LoadU32(bytes + Field::kLong2);
+    header.Word6 = LoadU16(bytes + Field::kWord6);
+    const std::int32_t fullLow = LoadI32(bytes + Field::kFullSize);
+    const std::int32_t storedLow = LoadI32(bytes + Field::kCompressedSize);
+    header.Method = bytes[Field::kMethod];
+    header.Long17 = LoadU32(bytes + Field::kLong17);
+    header.Flags = LoadU32(bytes + Field::kFlags);
     std::int32_t fullExtension = 0;
     std::int32_t storedExtension = 0;
     if ((header.Flags & kExtensionFlag) != 0) {
-        const std::size_t extra = stream.Read(bytes + kEntryHeaderSize, 8);
+        const std::size_t extra = stream.Read(bytes + kEntryHeaderSize, kExtendedEntryHeaderSize - kEntryHeaderSize);
         count += extra;
-        if (extra == 8) {
-            fullExtension = LoadI32(bytes + 25);
-            storedExtension = LoadI32(bytes + 29);
+        if (count == kExtendedEntryHeaderSize) {
+            fullExtension = LoadI32(bytes + Field::kFullSizeExtension);
+            storedExtension = LoadI32(bytes + Field::kCompressedSizeExtension);
         }
     }
     header.FullSize = CompleteSize(fullLow, fullExtension);

@@ -27,13 +27,13 @@ std::string PercentageText(const TCompressedFileInfo& info) {
 
 std::string SizeText(std::int64_t fullSize) {
     // Completed sizes stay far below the limit; anything else saturates rather than wraps.
-    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
-    const std::int64_t rounded = fullSize > largest - 512 ? largest : fullSize + 512;
+    constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t rounded = fullSize > kLargest - 512 ? kLargest : fullSize + 512;
     return std::to_string(rounded / 1024) + " Kb";
 }
 
 int MethodButtonIndex(std::uint8_t method) noexcept { return method < 3 ? method : 3; }
 
-std::string_view MethodName(std::uint8_t method) noexcept { return MethodButtonCaptions[MethodButtonIndex(method)]; }
+std::string_view MethodName(std::uint8_t method) noexcept { return kMethodButtonCaptions[MethodButtonIndex(method)]; }
 
 }  // namespace vexmira::archive

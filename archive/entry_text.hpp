@@ -19,7 +19,7 @@ std::string SizeText(std::int64_t fullSize);
 
 // The method button for a Method byte: 0 "None", 1 "RLE", 2 "LZH1", 3 and above "LZH5".
 int MethodButtonIndex(std::uint8_t method) noexcept;
-inline constexpr std::string_view MethodButtonCaptions[4] = {"None", "RLE", "LZH1", "LZH5"};
+inline constexpr std::string_view kMethodButtonCaptions[4] = {"None", "RLE", "LZH1", "LZH5"};
 std::string_view MethodName(std::uint8_t method) noexcept;
 
 }  // namespace vexmira::archive

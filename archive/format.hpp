@@ -4,6 +4,7 @@
 // All integers are little-endian; there is no directory or trailer.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace vexmira::archive {
@@ -17,6 +18,35 @@ inline constexpr int kEntryHeaderSize = 25;            // 33 with the two extens
 inline constexpr int kExtendedEntryHeaderSize = 33;
 // The shortest stream worth examining: an archive header and one entry header.
 inline constexpr int kMinimumArchiveLength = kArchiveHeaderSize + kEntryHeaderSize;
+
+// Where each field of the archive header starts.
+struct ArchiveHeaderField {
+    static constexpr std::size_t kSignature = 0;      // 5 bytes
+    static constexpr std::size_t kCompressID = 5;     // 3 letters
+    static constexpr std::size_t kSizeValue = 8;      // low word, signed 32-bit
+    static constexpr std::size_t kArchiveType = 12;   // 1 byte
+    static constexpr std::size_t kLong13 = 13;        // opaque 32-bit
+    static constexpr std::size_t kFlags = 17;         // 32-bit
+    static constexpr std::size_t kSizeExtension = 21; // signed 32-bit, only with kExtensionFlag
+};
+static_assert(ArchiveHeaderField::kFlags + 4 == kArchiveHeaderSize);
+static_assert(ArchiveHeaderField::kSizeExtension + 4 == kExtendedArchiveHeaderSize);
+
+// Where each field of the entry header starts; the name follows the header.
+struct EntryHeaderField {
+    static constexpr std::size_t kNameLength = 0;               // signed 16-bit
+    static constexpr std::size_t kLong2 = 2;                    // opaque 32-bit
+    static constexpr std::size_t kWord6 = 6;                    // opaque 16-bit
+    static constexpr std::size_t kFullSize = 8;                 // low word, signed 32-bit
+    static constexpr std::size_t kCompressedSize = 12;          // low word, signed 32-bit
+    static constexpr std::size_t kMethod = 16;                  // 1 byte
+    static constexpr std::size_t kLong17 = 17;                  // opaque 32-bit
+    static constexpr std::size_t kFlags = 21;                   // 32-bit
+    static constexpr std::size_t kFullSizeExtension = 25;       // signed 32-bit, only with kExtensionFlag
+    static constexpr std::size_t kCompressedSizeExtension = 29; // signed 32-bit, only with kExtensionFlag
+};
+static_assert(EntryHeaderField::kFlags + 4 == kEntryHeaderSize);
+static_assert(EntryHeaderField::kCompressedSizeExtension + 4 == kExtendedEntryHeaderSize);
 
 // Flags bit 7: extension word(s) follow. Entry Flags bits 0-6: locked.
 inline constexpr std::uint32_t kExtensionFlag = 0x80;

@@ -25,10 +25,9 @@ const char* const kCreditText =
 
 namespace {
 
-static_assert(std::equal(std::begin(archive::MethodButtonCaptions), std::end(archive::MethodButtonCaptions),
+static_assert(std::equal(std::begin(archive::kMethodButtonCaptions), std::end(archive::kMethodButtonCaptions),
                          kMethodButtons.begin(), kMethodButtons.end()));
 
-constexpr std::size_t kListBox1 = Row("ListBox1");
 constexpr std::size_t kArchiveFile = Row("archivefile");
 constexpr std::size_t kCMethod = Row("CMethod");
 constexpr std::size_t kPercentage = Row("Percentage");

@@ -1,5 +1,6 @@
 #include "locator/scan.hpp"
 
+#include "archive/format.hpp"
 #include "support/aligned_buffer.hpp"
 
 #include <algorithm>
@@ -21,14 +22,21 @@ namespace vexmira::locator {
 
 namespace {
 
-// Offsets of the bytes the third test looks at.
+// Offsets of the bytes the third test looks at: the 11th and 12th letters of
+// the first entry's name, in an archive whose header and first entry header
+// both come without extension words.
 constexpr std::size_t kNotGAt = 56;
 constexpr std::size_t kNotPAt = 57;
+constexpr std::size_t kFirstNameAt = archive::kArchiveHeaderSize + archive::kEntryHeaderSize;
+static_assert(kNotGAt == kFirstNameAt + 10 && kNotPAt == kFirstNameAt + 11);
+static_assert(kWindowSize == kNotPAt + 1);
+static_assert(kSignature == archive::ArchiveSignature, "the locator's copy must equal the reader's");
 // Bytes the first two tests need: the signature and the first identifier letter.
 constexpr std::size_t kRequiredBytes = kSignature.size() + 1;
 
-// Chunks for the whole-file search; positions are examined once each, so the
-// chunk size only decides how much is read at a time.
+// Chunks for the whole-file search, far larger than the block scan's 4096
+// bytes on purpose: positions are examined once each, so the chunk size only
+// decides how much is read at a time, not what is found.
 constexpr std::size_t kSearchChunk = std::size_t{1} << 20;
 
 bool IsIdentifierStart(std::uint8_t byte) noexcept { return byte == 'L' || byte == 'N' || byte == 'R'; }
@@ -169,6 +177,10 @@ std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::si
 }
 
 std::int64_t FindArchive(support::Stream& input, std::int64_t size) {
+    // The blocks are 4096 bytes as the scan defines them, but a file stream
+    // fetches up to 1 MiB from the system at once (its read-ahead), on purpose:
+    // the same bytes in the same order, so the same candidates and the same
+    // winner, in far fewer system calls.
     std::array<std::uint8_t, kBlockSize + kLookahead> buffer;
     const LookaheadFetch fetch = FetchFrom(input);
     for (;;) {
@@ -222,13 +234,13 @@ std::string OffsetText(std::int64_t offset) { return OffsetHex(offset) + " - " +
 ProgressScale ProgressScale::For(std::int64_t size) noexcept {
     constexpr std::int64_t kLargest = std::numeric_limits<std::int32_t>::max();
     ProgressScale scale;
-    while ((size >> scale.shift) > kLargest) scale.shift += 10;
+    while ((size >> scale.Shift) > kLargest) scale.Shift += 10;
     return scale;
 }
 
 std::int32_t ProgressScale::Units(std::int64_t bytes) const noexcept {
     if (bytes <= 0) return 0;
-    const std::int64_t units = bytes >> shift;
+    const std::int64_t units = bytes >> Shift;
     return static_cast<std::int32_t>(std::min<std::int64_t>(units, std::numeric_limits<std::int32_t>::max()));
 }
 

@@ -77,7 +77,7 @@ std::string OffsetText(std::int64_t offset);
 // Progress values for the display's 32-bit bar: bytes as they are for inputs
 // below 2 GiB, else in KiB (or coarser), so the bar still runs empty to full.
 struct ProgressScale {
-    int shift = 0;  // progress value = bytes >> shift
+    int Shift = 0;  // progress value = bytes >> Shift
 
     static ProgressScale For(std::int64_t size) noexcept;
     std::int32_t Units(std::int64_t bytes) const noexcept;

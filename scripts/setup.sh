@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need, when missing.
+# Installs the Debian packages the build, the tests and the demo need, when
+# missing, and lets the kernel run the 32-bit test build through qemu.
 set -euo pipefail
 
 packages=(
@@ -9,9 +10,12 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-apps imagemagick
   fonts-wine fonts-liberation  # only recommended by Wine: named so they are there for sure
+  g++-multilib qemu-user-static  # the native32 preset: -m32 builds, run under qemu-user
   dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
 )
-# wine32 is deliberately absent: only the 64-bit Wine runs on this kind of machine.
+# wine32 is deliberately absent, and so is the i386 dpkg architecture: only the
+# 64-bit Wine runs on this kind of machine. g++-multilib brings the 32-bit
+# libraries as amd64 packages (lib32*); GoogleTest is built from /usr/src/googletest.
 
 # The analysts' tools the integration tests run, without their recommends:
 # python3-binwalk alone would bring a Qt stack.
@@ -24,12 +28,23 @@ missing() {
 }
 mapfile -t missing < <(missing "${packages[@]}")
 mapfile -t missing_bare < <(missing "${bare_packages[@]}")
-[ ${#missing[@]} -eq 0 ] && [ ${#missing_bare[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]} ${missing_bare[*]}"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-[ ${#missing[@]} -eq 0 ] || $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-[ ${#missing_bare[@]} -eq 0 ] || $sudo apt-get install -y -qq --no-install-recommends "${missing_bare[@]}" >/dev/null
+if [ ${#missing[@]} -ne 0 ] || [ ${#missing_bare[@]} -ne 0 ]; then
+  echo "Installing: ${missing[*]} ${missing_bare[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  [ ${#missing[@]} -eq 0 ] || $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  [ ${#missing_bare[@]} -eq 0 ] || $sudo apt-get install -y -qq --no-install-recommends "${missing_bare[@]}" >/dev/null
+fi
+
+# Debian registers no qemu handler for i386 on amd64: register one with flag F
+# (the interpreter is opened now, so it works in any mount namespace), and
+# mount binfmt_misc first when it is not.
+binfmt=/proc/sys/fs/binfmt_misc
+if [ ! -e "$binfmt/qemu-i386" ]; then
+  mountpoint -q "$binfmt" || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
+  i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  printf '%s' ":qemu-i386:M::$i386_magic:$i386_mask:/usr/bin/qemu-i386-static:F" | $sudo tee "$binfmt/register" >/dev/null
+fi

@@ -25,4 +25,10 @@ inline AlignedBuffer AllocateAligned(std::size_t size) {
     return AlignedBuffer(static_cast<std::uint8_t*>(::operator new[](size, std::align_val_t{kBufferAlignment})));
 }
 
+// As AllocateAligned, but an empty buffer when the memory cannot be had.
+inline AlignedBuffer TryAllocateAligned(std::size_t size) noexcept {
+    return AlignedBuffer(
+        static_cast<std::uint8_t*>(::operator new[](size, std::align_val_t{kBufferAlignment}, std::nothrow)));
+}
+
 }  // namespace vexmira::support

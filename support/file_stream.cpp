@@ -7,18 +7,11 @@
 
 namespace vexmira::support {
 
-std::string TrimSystemMessage(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n' ||
-                             text.back() == '.')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-FileStream::FileStream(const std::string& path, FileMode mode)
+FileStream::FileStream(const std::string& path, FileMode mode, BufferAllocator allocate)
     : path_(path),
       file_(mode == FileMode::OpenReadExclusive ? NativeFile::OpenReadExclusive(path)
                                                 : NativeFile::CreateExclusive(path)),
+      allocate_(allocate),
       end_(mode == FileMode::OpenReadExclusive ? file_.Size() : -1) {}
 
 FileStream::~FileStream() = default;
@@ -29,6 +22,20 @@ std::size_t FileStream::Fetch(std::int64_t offset, void* buffer, std::size_t cou
     const std::size_t n = file_.ReadAt(offset, buffer, count);
     fetch_end_ = offset + static_cast<std::int64_t>(n);
     return n;
+}
+
+bool FileStream::ReserveBuffer() noexcept {
+    if (buffer_capacity_ >= read_ahead_) return true;
+    AlignedBuffer grown = allocate_(read_ahead_);
+    if (!grown) {
+        if (buffer_capacity_ == 0) return false;
+        read_ahead_ = buffer_capacity_;  // go on reading ahead with the buffer there is
+        return true;
+    }
+    buffer_ = std::move(grown);
+    buffer_capacity_ = read_ahead_;
+    buffer_length_ = 0;
+    return true;
 }
 
 std::size_t FileStream::Read(void* buffer, std::size_t count) noexcept {
@@ -51,16 +58,14 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) noexcept {
         // Anything else is a jump, and the window starts small again.
         read_ahead_ = position_ == fetch_end_ ? std::min(read_ahead_ * 2, kMaxReadAhead) : kMinReadAhead;
         const std::size_t wanted = count - done;
-        if (wanted >= kMaxReadAhead) {
-            // Large requests go straight to the caller's memory.
+        // Large requests go straight to the caller's memory, and so does any
+        // request when no memory for the read-ahead can be had: this read
+        // cannot raise, and delivering nothing would look like the end of the file.
+        if (wanted >= kMaxReadAhead || !ReserveBuffer()) {
             const std::size_t n = Fetch(position_, out + done, wanted);
             done += n;
             position_ += static_cast<std::int64_t>(n);
             break;
-        }
-        if (buffer_capacity_ < read_ahead_) {
-            buffer_ = AllocateAligned(read_ahead_);
-            buffer_capacity_ = read_ahead_;
         }
         buffer_start_ = position_;
         buffer_length_ = Fetch(position_, buffer_.get(), read_ahead_);

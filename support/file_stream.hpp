@@ -25,9 +25,12 @@ enum class FileMode {
 
 class FileStream final : public Stream {
 public:
+    // Where the read-ahead buffer comes from: an empty buffer when memory is short.
+    using BufferAllocator = AlignedBuffer (*)(std::size_t size) noexcept;
+
     // Raises EFOpenError or EFCreateError with the message
     // 'Cannot open file "<absolute path>". <system text>' (or "Cannot create file ").
-    FileStream(const std::string& path, FileMode mode);
+    FileStream(const std::string& path, FileMode mode, BufferAllocator allocate = TryAllocateAligned);
     ~FileStream() override;
 
     std::size_t Read(void* buffer, std::size_t count) noexcept override;
@@ -52,9 +55,13 @@ protected:
 
 private:
     std::size_t Fetch(std::int64_t offset, void* buffer, std::size_t count) noexcept;
+    // Makes the buffer hold at least read_ahead_ bytes; when memory is short,
+    // shrinks read_ahead_ to the buffer there is, or returns false when there is none.
+    bool ReserveBuffer() noexcept;
 
     std::string path_;
     NativeFile file_;
+    BufferAllocator allocate_;
     std::int64_t end_ = -1;  // read-only: the size at open (-1 when unknown); else unused
     std::string write_failure_;  // the system's text for the last short write
     std::int64_t position_ = 0;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vexmira::support {
 
@@ -58,5 +59,15 @@ std::string LastSystemErrorText();
 
 // Removes trailing blanks, line breaks and full stops from a system message.
 std::string TrimSystemMessage(std::string text);
+
+// The file stream's messages, on every platform and for every caller:
+// 'Cannot open file "<absolute path>". <reason>', and the same on "Cannot create file ".
+std::string OpenErrorMessage(const std::string& path, std::string_view reason);
+std::string CreateErrorMessage(const std::string& path, std::string_view reason);
+
+// Why a file that another stream holds cannot be opened, in the words Windows
+// uses for a sharing violation, so the condition reads the same everywhere.
+inline constexpr std::string_view kFileInUseReason =
+    "The process cannot access the file because it is being used by another process";
 
 }  // namespace vexmira::support

@@ -21,13 +21,12 @@ namespace vexmira::support {
 namespace {
 
 std::string ErrorText(int code) {
-    if (code == EWOULDBLOCK) return "The file is in use by another process";
+    if (code == EWOULDBLOCK) return std::string(kFileInUseReason);
     return TrimSystemMessage(std::strerror(code));
 }
 
-std::string Describe(const char* prefix, const std::string& path, const std::string& reason) {
-    return std::string(prefix) + "\"" + AbsolutePath(path) + "\". " + reason;
-}
+// OpenErrorMessage or CreateErrorMessage.
+using MessageBuilder = std::string (*)(const std::string& path, std::string_view reason);
 
 // Regular files and block devices hold a fixed run of bytes; a pipe or a
 // terminal would block or never end.
@@ -41,20 +40,19 @@ std::string UnsuitableFileReason(int fd) {
 
 // The advisory lock that stands in for Windows' open without sharing.
 template <class Error>
-void LockExclusive(int fd, const char* prefix, const std::string& path) {
+void LockExclusive(int fd, MessageBuilder describe, const std::string& path) {
     // Filesystems without flock support report EOPNOTSUPP or ENOLCK: go on anyway.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw Error(Describe(prefix, path, ErrorText(EWOULDBLOCK)));
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw Error(describe(path, kFileInUseReason));
 }
 
 NativeFile OpenForReading(const std::string& path) {
-    static constexpr const char* kPrefix = "Cannot open file ";
     // Non-blocking, so that opening a FIFO does not wait for a writer.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw EFOpenError(Describe(kPrefix, path, ErrorText(errno)));
+    if (fd < 0) throw EFOpenError(OpenErrorMessage(path, ErrorText(errno)));
     NativeFile file = NativeFile::Adopt(fd);
-    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw EFOpenError(Describe(kPrefix, path, reason));
+    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw EFOpenError(OpenErrorMessage(path, reason));
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    LockExclusive<EFOpenError>(fd, kPrefix, path);
+    LockExclusive<EFOpenError>(fd, OpenErrorMessage, path);
     return file;
 }
 
@@ -71,7 +69,6 @@ std::string UnreplaceableFileReason(int fd) {
 }
 
 NativeFile CreateOrReplace(const std::string& path) {
-    static constexpr const char* kPrefix = "Cannot create file ";
     // A new file is ours as it is. An existing name is opened without
     // following a link and checked before anything is emptied, so no other
     // file is ever written through it. A name removed between the two opens
@@ -80,23 +77,23 @@ NativeFile CreateOrReplace(const std::string& path) {
         int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             NativeFile file = NativeFile::Adopt(fd);
-            LockExclusive<EFCreateError>(fd, kPrefix, path);
+            LockExclusive<EFCreateError>(fd, CreateErrorMessage, path);
             return file;
         }
-        if (errno != EEXIST) throw EFCreateError(Describe(kPrefix, path, ErrorText(errno)));
+        if (errno != EEXIST) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
 
         fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0 && errno == ENOENT && attempt < 3) continue;
         if (fd < 0) {
-            throw EFCreateError(Describe(kPrefix, path, errno == ELOOP ? "The file is a symbolic link" : ErrorText(errno)));
+            throw EFCreateError(CreateErrorMessage(path, errno == ELOOP ? "The file is a symbolic link" : ErrorText(errno)));
         }
         NativeFile file = NativeFile::Adopt(fd);
         if (std::string reason = UnreplaceableFileReason(fd); !reason.empty()) {
-            throw EFCreateError(Describe(kPrefix, path, reason));
+            throw EFCreateError(CreateErrorMessage(path, reason));
         }
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        LockExclusive<EFCreateError>(fd, kPrefix, path);
-        if (ftruncate(fd, 0) != 0) throw EFCreateError(Describe(kPrefix, path, ErrorText(errno)));
+        LockExclusive<EFCreateError>(fd, CreateErrorMessage, path);
+        if (ftruncate(fd, 0) != 0) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
         return file;
     }
 }

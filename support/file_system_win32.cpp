@@ -19,14 +19,6 @@ std::string ErrorText(DWORD code) {
     return TrimSystemMessage(std::string(text, length));
 }
 
-std::string DescribeReason(const char* prefix, const std::string& path, const std::string& reason) {
-    return std::string(prefix) + "\"" + AbsolutePath(path) + "\". " + reason;
-}
-
-std::string Describe(const char* prefix, const std::string& path, DWORD code) {
-    return DescribeReason(prefix, path, ErrorText(code));
-}
-
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
 
 bool MoveTo(HANDLE file, std::int64_t offset) {
@@ -64,29 +56,28 @@ void NativeFile::Close() noexcept {
 
 NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw EFOpenError(Describe("Cannot open file ", path, GetLastError()));
+    if (file == INVALID_HANDLE_VALUE) throw EFOpenError(OpenErrorMessage(path, ErrorText(GetLastError())));
     return NativeFile(file);
 }
 
 NativeFile NativeFile::CreateExclusive(const std::string& path) {
-    static constexpr const char* kPrefix = "Cannot create file ";
     // OPEN_ALWAYS, not CREATE_ALWAYS, which would empty the file before it
     // could be checked. The reparse point itself is opened, never its target.
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) throw EFCreateError(Describe(kPrefix, path, GetLastError()));
+    if (handle == INVALID_HANDLE_VALUE) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
     NativeFile file(handle);
     // Only a regular file with no other name is ours to empty.
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) throw EFCreateError(Describe(kPrefix, path, GetLastError()));
+    if (!GetFileInformationByHandle(handle, &info)) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        throw EFCreateError(DescribeReason(kPrefix, path, "The file is a symbolic link or junction"));
+        throw EFCreateError(CreateErrorMessage(path, "The file is a symbolic link or junction"));
     }
     if (info.nNumberOfLinks != 1) {
         throw EFCreateError(
-            DescribeReason(kPrefix, path, "The file has " + std::to_string(info.nNumberOfLinks) + " links"));
+            CreateErrorMessage(path, "The file has " + std::to_string(info.nNumberOfLinks) + " links"));
     }
-    if (!MoveTo(handle, 0) || !SetEndOfFile(handle)) throw EFCreateError(Describe(kPrefix, path, GetLastError()));
+    if (!MoveTo(handle, 0) || !SetEndOfFile(handle)) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
     return file;
 }
 

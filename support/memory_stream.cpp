@@ -1,16 +1,8 @@
 #include "support/memory_stream.hpp"
 
 #include <cstring>
-#include <limits>
 
 namespace vexmira::support {
-
-std::int64_t SeekTarget(std::int64_t position, std::int64_t offset, SeekOrigin origin) noexcept {
-    if (origin == SeekOrigin::Beginning) return offset < 0 ? -1 : offset;
-    if (offset > 0 && position > std::numeric_limits<std::int64_t>::max() - offset) return -1;
-    const std::int64_t target = position + offset;  // position >= 0, so a negative offset cannot wrap
-    return target < 0 ? -1 : target;
-}
 
 std::size_t MemoryStream::Read(void* buffer, std::size_t count) noexcept {
     ++read_calls_;
@@ -30,8 +22,14 @@ std::int64_t MemoryStream::Seek(std::int64_t offset, SeekOrigin origin) noexcept
 }
 
 std::size_t MemoryStream::Write(const void* buffer, std::size_t count) noexcept {
+    // The position may lie anywhere up to 2^63, far beyond what a 32-bit
+    // size_t holds: bound it by subtraction before narrowing it.
+    const auto largest = static_cast<std::uint64_t>(bytes_.max_size());
+    if (static_cast<std::uint64_t>(position_) > largest || count > largest - static_cast<std::uint64_t>(position_)) {
+        return 0;
+    }
     try {
-        const auto end = static_cast<std::size_t>(position_) + count;
+        const std::size_t end = static_cast<std::size_t>(position_) + count;
         if (end > bytes_.size()) bytes_.resize(end);
         std::memcpy(bytes_.data() + position_, buffer, count);
         position_ += static_cast<std::int64_t>(count);

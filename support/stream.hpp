@@ -40,4 +40,8 @@ protected:
     virtual std::string WriteFailureDetail() const { return {}; }
 };
 
+// Shared by every stream: the target of a seek, or -1 when it is negative or
+// would overflow 64 bits.
+std::int64_t SeekTarget(std::int64_t position, std::int64_t offset, SeekOrigin origin) noexcept;
+
 }  // namespace vexmira::support

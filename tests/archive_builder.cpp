@@ -78,8 +78,9 @@ std::uint64_t DataBytes(const EntrySpec& entry) {
     return entry.compressed_size > 0 ? static_cast<std::uint64_t>(entry.compressed_size) : 0;
 }
 
-std::size_t EntrySize(const EntrySpec& entry) {
-    return (IsExtended(entry) ? 33 : 25) + entry.name.size() + DataBytes(entry);
+// 64-bit: the stored data of one entry may exceed what a 32-bit size_t holds.
+std::uint64_t EntrySize(const EntrySpec& entry) {
+    return (IsExtended(entry) ? 33u : 25u) + std::uint64_t{entry.name.size()} + DataBytes(entry);
 }
 
 }  // namespace

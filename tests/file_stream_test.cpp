@@ -66,10 +66,12 @@ TEST(FileStreamErrors, AFileOpenWithoutSharingCannotBeOpenedOrReplacedAgain) {
     testing::WriteFile(path, Bytes{1, 2, 3});
     {
         FileStream held(path, FileMode::OpenReadExclusive);
+        // Worded as Windows words a sharing violation, by every caller.
+        const std::string inUse = "The process cannot access the file because it is being used by another process";
         EXPECT_EQ(MessageOf<EFOpenError>(path, FileMode::OpenReadExclusive),
-                  "Cannot open file \"" + path + "\". The file is in use by another process");
+                  "Cannot open file \"" + path + "\". " + inUse);
         EXPECT_EQ(MessageOf<EFCreateError>(path, FileMode::CreateExclusive),
-                  "Cannot create file \"" + path + "\". The file is in use by another process");
+                  "Cannot create file \"" + path + "\". " + inUse);
         // The same file under a second name is the same file.
         const std::string link = (dir / "link$$$").string();
         ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
@@ -138,39 +140,68 @@ TEST(FileStreamReads, AFileThatGrowsAfterOpeningEndsWhereItEndedThen) {
     EXPECT_EQ(stream.Read(all.data(), all.size()), archive.size());
 }
 
+// Read-ahead buffers that cannot be had: none at all, or none beyond the first.
+AlignedBuffer NoMemory(std::size_t) noexcept { return {}; }
+
+int firstOnlyCalls = 0;
+AlignedBuffer FirstOnly(std::size_t size) noexcept {
+    return firstOnlyCalls++ == 0 ? TryAllocateAligned(size) : AlignedBuffer{};
+}
+
 // Random reads and seeks must deliver exactly what the file holds, whatever
-// the buffer happens to contain.
+// the buffer happens to contain, and whether or not memory for it can be had:
+// a read that cannot raise must not report the end of the file instead.
 TEST(FileStreamReads, RandomReadsAndSeeksMatchTheFile) {
     TempDir dir;
     const std::string path = (dir / "data.bin").string();
     const Bytes content = Pattern(std::size_t{3} * 1024 * 1024 + 17);
     testing::WriteFile(path, content);
-    FileStream stream(path, FileMode::OpenReadExclusive);
-    ASSERT_EQ(stream.Size(), static_cast<std::int64_t>(content.size()));
 
-    std::mt19937 random(42);
-    std::vector<std::uint8_t> got(std::size_t{2} * 1024 * 1024);
-    std::int64_t position = 0;
-    for (int step = 0; step < 2000; ++step) {
-        switch (random() % 4) {
-            case 0: position = stream.Seek(static_cast<std::int64_t>(random() % (content.size() + 100)), SeekOrigin::Beginning); break;
-            case 1: {
-                const std::int64_t target = stream.Seek(static_cast<std::int64_t>(random() % 20000) - 10000, SeekOrigin::Current);
-                if (target >= 0) position = target;
-                break;
+    const std::pair<const char*, FileStream::BufferAllocator> allocators[] = {
+        {"memory to spare", TryAllocateAligned}, {"no memory", NoMemory}, {"the first buffer only", FirstOnly}};
+    for (const auto& [label, allocator] : allocators) {
+        SCOPED_TRACE(label);
+        firstOnlyCalls = 0;
+        FileStream stream(path, FileMode::OpenReadExclusive, allocator);
+        ASSERT_EQ(stream.Size(), static_cast<std::int64_t>(content.size()));
+
+        std::mt19937 random(42);
+        std::vector<std::uint8_t> got(std::size_t{2} * 1024 * 1024);
+        std::int64_t position = 0;
+        for (int step = 0; step < 2000; ++step) {
+            switch (random() % 4) {
+                case 0: position = stream.Seek(static_cast<std::int64_t>(random() % (content.size() + 100)), SeekOrigin::Beginning); break;
+                case 1: {
+                    const std::int64_t target = stream.Seek(static_cast<std::int64_t>(random() % 20000) - 10000, SeekOrigin::Current);
+                    if (target >= 0) position = target;
+                    break;
+                }
+                default: break;
             }
-            default: break;
+            const std::size_t count = random() % 8 == 0 ? random() % got.size() : random() % 5000;
+            const std::size_t n = stream.Read(got.data(), count);
+            const std::size_t expected =
+                position >= static_cast<std::int64_t>(content.size()) ? 0 : std::min<std::size_t>(count, content.size() - static_cast<std::size_t>(position));
+            ASSERT_EQ(n, expected) << "step " << step << " at " << position << " reading " << count;
+            ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(n), content.begin() + static_cast<std::ptrdiff_t>(position)))
+                << "step " << step << " at " << position;
+            position += static_cast<std::int64_t>(n);
+            ASSERT_EQ(stream.Position(), position);
         }
-        const std::size_t count = random() % 8 == 0 ? random() % got.size() : random() % 5000;
-        const std::size_t n = stream.Read(got.data(), count);
-        const std::size_t expected =
-            position >= static_cast<std::int64_t>(content.size()) ? 0 : std::min<std::size_t>(count, content.size() - static_cast<std::size_t>(position));
-        ASSERT_EQ(n, expected) << "step " << step << " at " << position << " reading " << count;
-        ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(n), content.begin() + position))
-            << "step " << step << " at " << position;
-        position += static_cast<std::int64_t>(n);
-        ASSERT_EQ(stream.Position(), position);
     }
+}
+
+TEST(FileStreamReads, WithoutMemoryForTheBufferByteByByteReadsStillReachTheEnd) {
+    TempDir dir;
+    const std::string path = (dir / "small.bin").string();
+    const Bytes content = Pattern(10000);
+    testing::WriteFile(path, content);
+    FileStream stream(path, FileMode::OpenReadExclusive, NoMemory);
+    Bytes got;
+    std::uint8_t byte = 0;
+    while (stream.Read(&byte, 1) == 1) got.push_back(byte);
+    EXPECT_EQ(got, content);
+    EXPECT_GE(stream.FetchCount(), content.size()) << "each byte straight from the file";
 }
 
 TEST(FileStreamReads, SequentialSmallReadsTakeFewSystemCalls) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 #include "support/component.hpp"
@@ -59,6 +60,26 @@ TEST(MemoryStream, SeeksRefuseNegativeAndOverflowingTargets) {
     EXPECT_EQ(stream.Seek(-101, SeekOrigin::Current), 1);
     EXPECT_EQ(stream.Read(&byte, 1), 1u);
     EXPECT_EQ(byte, 2);
+}
+
+// A write whose end lies beyond what memory can index is refused whole, never
+// wrapped onto the bytes at the start. In a 32-bit build a position just
+// below 4 GiB plus a few bytes wraps to a small size_t.
+TEST(MemoryStream, WritesBeyondAddressableMemoryFailWithoutWrapping) {
+    std::vector<std::int64_t> positions = {std::numeric_limits<std::int64_t>::max() - 8,
+                                           static_cast<std::int64_t>(std::vector<std::uint8_t>().max_size()) - 8};
+    if constexpr (sizeof(std::size_t) < sizeof(std::int64_t)) positions.push_back((std::int64_t{1} << 32) - 8);
+    for (const std::int64_t position : positions) {
+        MemoryStream stream(std::vector<std::uint8_t>{1, 2, 3, 4});
+        ASSERT_EQ(stream.Seek(position, SeekOrigin::Beginning), position);
+        EXPECT_THROW(stream.WriteBuffer("0123456789abcdef", 16), EWriteError) << "position " << position;
+        EXPECT_EQ(stream.Bytes(), (std::vector<std::uint8_t>{1, 2, 3, 4})) << "position " << position;
+        EXPECT_EQ(stream.Position(), position);
+    }
+    MemoryStream stream(std::vector<std::uint8_t>{1, 2, 3, 4});
+    stream.Seek(6, SeekOrigin::Beginning);
+    stream.WriteBuffer("ab", 2);
+    EXPECT_EQ(stream.Bytes(), (std::vector<std::uint8_t>{1, 2, 3, 4, 0, 0, 'a', 'b'})) << "a gap is filled with zeros";
 }
 
 // A stream whose disk is full after a few bytes.

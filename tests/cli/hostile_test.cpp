@@ -146,7 +146,7 @@ TEST(CliGrowth, AnInputThatGrowsWhileReadIsReadToItsSizeAtTheStart) {
     EXPECT_LT(sideSize, inputSize - 5000);
     std::ifstream input(dir / "setup.exe", std::ios::binary);
     input.seekg(5000);
-    Bytes expected(sideSize);
+    Bytes expected(static_cast<std::size_t>(sideSize));
     input.read(reinterpret_cast<char*>(expected.data()), static_cast<std::streamsize>(sideSize));
     const Bytes side = ReadFile(dir / "setup.exe$$$");
     EXPECT_TRUE(std::equal(side.begin(), side.end(), expected.begin(), expected.end()));

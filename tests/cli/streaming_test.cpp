@@ -47,6 +47,8 @@ protected:
     void SetUp() override {
 #if defined(VEXMIRA_SANITIZED)
         GTEST_SKIP() << "sanitizers reserve far more address space than any limit here allows";
+#elif defined(VEXMIRA_EMULATED)
+        GTEST_SKIP() << "the emulator reserves far more address space than any limit here allows";
 #endif
     }
 };

@@ -173,9 +173,10 @@ TEST(BlockScan, AgreesWithAPositionByPositionScan) {
         ASSERT_EQ(Find(file), ReferenceFind(file)) << "round " << round << ", size " << file.size();
 
         std::vector<std::int64_t> expected;
-        for (std::int64_t p = 0; p < static_cast<std::int64_t>(file.size()); ++p) {
-            Bytes window(file.begin() + p, file.begin() + std::min<std::int64_t>(p + 58, static_cast<std::int64_t>(file.size())));
-            if (IsCandidate(window)) expected.push_back(p);
+        for (std::size_t p = 0; p < file.size(); ++p) {
+            const Bytes window(file.begin() + static_cast<std::ptrdiff_t>(p),
+                               file.begin() + static_cast<std::ptrdiff_t>(std::min(p + 58, file.size())));
+            if (IsCandidate(window)) expected.push_back(static_cast<std::int64_t>(p));
         }
         ASSERT_EQ(All(file), expected) << "round " << round;
     }

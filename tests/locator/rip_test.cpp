@@ -169,7 +169,7 @@ TEST(Rip, InputThatCannotBeOpened) {
 }
 
 // A sparse carrier past every 32-bit limit: the archive sits at 2.5 GiB.
-TEST(Rip, ArchiveBeyond2GiBInA3GiBCarrier) {
+TEST(Rip, SlowArchiveBeyond2GiBInA3GiBCarrier) {
     TempDir dir;
     const fs::path input = dir / "huge.exe";
     constexpr std::int64_t kSize = std::int64_t{3} << 30;

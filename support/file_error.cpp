@@ -1,0 +1,36 @@
+#include <string>
+#include <string_view>
+
+#include "support/file_system.hpp"
+
+namespace vexmira::support {
+namespace {
+
+std::string FileErrorMessage(std::string_view prefix, const std::string& path, std::string_view reason) {
+    std::string message(prefix);
+    message += '"';
+    message += AbsolutePath(path);
+    message += "\". ";
+    message += reason;
+    return message;
+}
+
+}  // namespace
+
+std::string TrimSystemMessage(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n' ||
+                             text.back() == '.')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string OpenErrorMessage(const std::string& path, std::string_view reason) {
+    return FileErrorMessage("Cannot open file ", path, reason);
+}
+
+std::string CreateErrorMessage(const std::string& path, std::string_view reason) {
+    return FileErrorMessage("Cannot create file ", path, reason);
+}
+
+}  // namespace vexmira::support
