@@ -112,7 +112,7 @@ TEST(CliSideFile, AnOrdinaryEarlierSideFileIsReplaced) {
 // ---------------------------------------------------------------------------
 // Work that reads "to the end" ends
 
-TEST(CliGrowth, AnInputThatGrowsWhileReadIsReadToItsSizeAtTheStart) {
+TEST(CliGrowth, SlowInputThatGrowsWhileReadIsReadToItsSizeAtTheStart) {
     TempDir dir;
     const Bytes archive = SmallArchive();
     WriteFile(dir / "setup.exe", Carrier(5000, archive));

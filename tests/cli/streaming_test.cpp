@@ -53,7 +53,7 @@ protected:
     }
 };
 
-TEST_F(CliStreaming, MemoryStaysFlatForMillionsOfEntries) {
+TEST_F(CliStreaming, SlowMemoryStaysFlatForMillionsOfEntries) {
     TempDir dir;
     constexpr std::uint64_t kEntries = 2'000'000;
     WriteManyEntries(dir / "many.ARC", kEntries);
@@ -77,7 +77,7 @@ TEST_F(CliStreaming, MemoryStaysFlatForMillionsOfEntries) {
     EXPECT_EQ(json.err, "") << json;
 }
 
-TEST_F(CliStreaming, ZeroPaddingListsAsEmptyEntriesInBoundedMemory) {
+TEST_F(CliStreaming, SlowZeroPaddingListsAsEmptyEntriesInBoundedMemory) {
     TempDir dir;
     Bytes archive = ArchiveBuilder().Add("ONE.TXT", 100, 60).Add("TWO.TXT", 200, 90).Build();
     const std::size_t archiveSize = archive.size();
