@@ -1,0 +1,12 @@
+# Header-only libraries under the mingw toolchain. Debian's CMake configs for
+# them add -isystem /usr/include, where glibc's headers shadow mingw's; each
+# gets instead a folder in the build tree that holds a link to its headers alone.
+# Usage: vexmira_header_only(TARGET FOLDER), e.g. (vexmira_cli11 CLI) for <CLI/CLI.hpp>.
+function(vexmira_header_only target folder)
+  find_path(VEXMIRA_${folder}_INCLUDE ${folder} PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  set(only ${CMAKE_BINARY_DIR}/header-only/${folder})
+  file(MAKE_DIRECTORY ${only})
+  file(CREATE_LINK ${VEXMIRA_${folder}_INCLUDE}/${folder} ${only}/${folder} SYMBOLIC)
+  add_library(${target} INTERFACE)
+  target_include_directories(${target} SYSTEM INTERFACE ${only})
+endfunction()
