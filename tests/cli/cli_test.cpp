@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "tests/cli/cli_helpers.hpp"
+#include "tests/cli/small_archive.hpp"
 
 namespace vexmira::testing {
 namespace {
@@ -16,16 +17,6 @@ using Json = nlohmann::ordered_json;
 using Lines = std::vector<std::string>;
 
 constexpr std::string_view kNotFound = "File scanned , But NO TCompress ARC Archive found !";
-
-// Three entries: a plain one, an empty locked one, one stored larger than it is.
-ArchiveBuilder SmallArchive() {
-    ArchiveBuilder builder;
-    builder.Add("README.TXT", 5120, 2210, 4)
-        .Add("EMPTY.LOG", 0, 0, 0, true)
-        .Add(EntrySpec{.name = "DATA.RLE", .full_size = 1000, .compressed_size = 1200, .method = 1,
-                       .long2 = 0xFFFFFFFF, .word6 = 0xABCD, .long17 = 17});
-    return builder;
-}
 
 bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
 
@@ -38,18 +29,7 @@ TEST(CliPlain, ArcFileIsListedDirectlyAsATable) {
     const ProcessResult run = RunVexmira(dir, {"a.ARC"});
     ASSERT_EQ(run.status, 0) << run;
     EXPECT_EQ(run.err, "") << run;
-    EXPECT_EQ(run.OutLines(),
-              (Lines{
-                  "File: a.ARC",
-                  "Listed: a.ARC",
-                  "Name                 Full size  Stored size  % compressed      Size  Method  Header offset",
-                  "README.TXT                5120         2210  57%               5 Kb  LZH5               21",
-                  "EMPTY.LOG                    0            0  (empty) (locked)  0 Kb  None             2266",
-                  "DATA.RLE                  1000         1200  -20%              1 Kb  RLE              2300",
-                  "3 entries, 1 locked       6120         3410  45%",
-                  "Archive end: 3533, complete, 0 trailing bytes",
-              }))
-        << run;
+    EXPECT_EQ(run.OutLines(), SmallArchiveListing()) << run;
     EXPECT_FALSE(fs::exists(dir / "a.ARC$$$"));
 }
 
@@ -233,9 +213,7 @@ TEST(CliJson, KeysAndTypesOfAListedCarrier) {
     const Json& entries = object["entries"];
     ASSERT_EQ(entries.size(), 3u) << object.dump();
     for (const Json& entry : entries) EXPECT_EQ(Keys(entry), kEntryKeys) << entry.dump();
-    EXPECT_EQ(entries[0].dump(),
-              R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_name":"LZH5",)"
-              R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb"})");
+    EXPECT_EQ(entries[0].dump(), kSmallArchiveFirstEntry);
     EXPECT_EQ(entries[1]["percentage"], "(empty) (locked)");
     EXPECT_EQ(entries[1]["locked"], true);
     EXPECT_EQ(entries[1]["size"], "0 Kb");

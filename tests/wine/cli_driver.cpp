@@ -16,17 +16,19 @@
 
 #include "support/file_system.hpp"
 #include "tests/archive_builder.hpp"
+#include "tests/cli/small_archive.hpp"
 #include "tests/wine/check.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using vexmira::support::Utf8FromWide;
-using vexmira::testing::ArchiveBuilder;
 using vexmira::testing::Bytes;
 using vexmira::testing::Carrier;
-using vexmira::testing::EntrySpec;
+using vexmira::testing::kSmallArchiveFirstEntry;
 using vexmira::testing::ReadFile;
+using vexmira::testing::SmallArchive;
+using vexmira::testing::SmallArchiveListing;
 using vexmira::testing::WriteFile;
 using vexmira::wine_test::Context;
 using Json = nlohmann::ordered_json;
@@ -149,29 +151,11 @@ std::vector<Json> Objects(const Run& run) {
     return objects;
 }
 
-ArchiveBuilder SmallArchive() {
-    ArchiveBuilder builder;
-    builder.Add("README.TXT", 5120, 2210, 4)
-        .Add("EMPTY.LOG", 0, 0, 0, true)
-        .Add(EntrySpec{.name = "DATA.RLE", .full_size = 1000, .compressed_size = 1200, .method = 1,
-                       .long2 = 0xFFFFFFFF, .word6 = 0xABCD, .long17 = 17});
-    return builder;
-}
-
 void Listing() {
     const Context context("listing");
     WriteFile(work / "a.ARC", SmallArchive().Build());
     const Run run = RunTool({L"a.ARC"});
-    const Lines want = {
-        "File: a.ARC",
-        "Listed: a.ARC",
-        "Name                 Full size  Stored size  % compressed      Size  Method  Header offset",
-        "README.TXT                5120         2210  57%               5 Kb  LZH5               21",
-        "EMPTY.LOG                    0            0  (empty) (locked)  0 Kb  None             2266",
-        "DATA.RLE                  1000         1200  -20%              1 Kb  RLE              2300",
-        "3 entries, 1 locked       6120         3410  45%",
-        "Archive end: 3533, complete, 0 trailing bytes",
-    };
+    const Lines want = SmallArchiveListing();
     ok(run.status == 0 && run.err.empty(), "got %s\n", Show(run).c_str());
     ok(run.OutLines() == want, "got\n%sexpected\n%s", Show(run.OutLines()).c_str(), Show(want).c_str());
     ok(!Contains(run.out, "\r"), "lines end in \\n alone: %s\n", Show(run).c_str());
@@ -205,10 +189,7 @@ void JsonContract() {
     ok(listed["listed"] == "setup.exe$$$" && listed["offset"] == 40000 && listed["archive_end"] == 3533 &&
            listed["trailing_bytes"] == 0 && listed["error"].is_null(),
        "got %s\n", listed.dump().c_str());
-    const std::string first =
-        R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_name":"LZH5",)"
-        R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb"})";
-    ok(listed["entries"].size() == 3 && listed["entries"][0].dump() == first, "entries %s\n",
+    ok(listed["entries"].size() == 3 && listed["entries"][0].dump() == kSmallArchiveFirstEntry, "entries %s\n",
        listed["entries"].dump().c_str());
     ok(objects[1]["offset"] == -1 && objects[1]["listed"].is_null() && objects[1]["messages"].size() == 1,
        "not found: %s\n", objects[1].dump().c_str());
