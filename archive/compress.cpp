@@ -52,6 +52,7 @@ void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, Wal
     walk.ArchiveStart = stream.Position();
     walk.StreamSize = stream.Size();
     walk.ArchiveEnd = walk.ArchiveStart;
+    walk.HeaderEnd = walk.ArchiveStart;
     if (walk.StreamSize < walk.ArchiveStart || walk.StreamSize - walk.ArchiveStart < kMinimumArchiveLength) {
         walk.End = WalkEnd::TooShort;
         if (summary) *summary = walk;
@@ -62,6 +63,7 @@ void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, Wal
     std::string identifier;
     PrepareArchiveHeader(stream, archiveHeader, identifier);
     walk.ArchiveEnd = stream.Position();
+    walk.HeaderEnd = walk.ArchiveEnd;
 
     EntryHeader header;
     std::string_view name;

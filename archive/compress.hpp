@@ -112,6 +112,9 @@ struct WalkSummary {
     // whose data runs past the end is listed but not whole: the end is its header.
     std::int64_t ArchiveEnd = 0;
     std::int64_t StreamSize = 0;
+    // Just past the archive header (21 or 25 bytes); ArchiveStart when the
+    // stream was too short to examine.
+    std::int64_t HeaderEnd = 0;
     WalkEnd End = WalkEnd::TooShort;
 
     // Cut short: the walk stopped at something the end of the data truncated.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "archive/plausibility.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
 #include "cli/sources.hpp"
@@ -51,9 +52,14 @@ public:
         sink_.Begin(head);
     }
 
-    Outcome End(std::optional<Text> error, std::optional<archive::WalkSummary> walk = std::nullopt) {
+    Outcome End(std::optional<Text> error) {
+        ListingEnd end;
+        end.Error = std::move(error);
+        return End(std::move(end));
+    }
+
+    Outcome End(ListingEnd end) {
         Begin();
-        ListingEnd end{.Error = std::move(error), .Walk = walk};
         end.Result = end.Error                        ? Outcome::Failed
                      : head.Located && head.Offset < 0 ? Outcome::NotFound
                                                        : Outcome::Listed;
@@ -65,21 +71,37 @@ public:
     bool Ended() const noexcept { return ended_; }
     bool RanOutOfMemory = false;
 
-    // Lists the archive at the stream's position under the name `listed`.
+    // Lists the archive at the stream's position under the name `listed`;
+    // with Carve, a located archive is then carved out of the stream.
     Outcome Walk(support::Stream& stream, const std::string& listed) {
         head.Listed = listed;
         Begin();
         archive::TCompress reader;
         archive::WalkSummary walk;
+        archive::PlausibleEnd plausible(stream.Size());
         try {
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
             reader.WalkArchiveStream(
-                stream, [this](std::string_view name, const archive::TCompressedFileInfo& info) { sink_.Entry(name, info); },
+                stream,
+                [&](std::string_view name, const archive::TCompressedFileInfo& info) {
+                    sink_.Entry(name, info, plausible.Add(name, info));
+                },
                 &walk);
         } catch (const support::Exception& error) {
             return End(ErrorText(error));
         }
-        return End(std::nullopt, walk);
+        ListingEnd end;
+        end.Walk = walk;
+        end.PlausibleEnd = plausible.End(walk);
+        end.TrailingEntries = plausible.TrailingEntries();
+        if (options_.Carve && head.Located && head.Offset >= 0) {
+            try {
+                end.Carved = CarveArchive(stream, end.PlausibleEnd);
+            } catch (const support::Exception& error) {
+                end.Error = ErrorText(error);
+            }
+        }
+        return End(std::move(end));
     }
 
     // Opens and lists a whole file; a file that cannot be opened is not listed.
@@ -94,6 +116,20 @@ public:
     }
 
 private:
+    // Copies [Offset, plausibleEnd) of the stream to FILE.OFFSET.ARC.
+    std::string CarveArchive(support::Stream& stream, std::int64_t plausibleEnd) {
+        const std::string suffix = "." + locator::OffsetHex(head.Offset) + ".ARC";
+        const std::string path =
+            options_.OutputDir ? OutputPathFor(*options_.OutputDir, head.File, suffix) : head.File + suffix;
+        if (options_.OutputDir) MakeParentFolders(*options_.OutputDir, path);
+        support::FileStream out(path, support::FileMode::CreateExclusive);
+        if (stream.Seek(head.Offset, support::SeekOrigin::Beginning) != head.Offset) {
+            throw support::EFOpenError("Cannot open file \"" + support::AbsolutePath(head.File) + "\". Seek failed");
+        }
+        locator::CopyBytes(stream, out, plausibleEnd - head.Offset);
+        return path;
+    }
+
     ListingSink& sink_;
     const Options& options_;
     bool begun_ = false;
@@ -158,7 +194,7 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
 
         listing.head.Located = true;
         HeadDisplay display(listing.head);
-        if (options.InPlace) {
+        if (options.InPlace || options.Carve) {
             try {
                 support::FileStream input(file, support::FileMode::OpenReadExclusive);
                 listing.head.Offset = locator::LocateArchive(input, display);

@@ -46,6 +46,11 @@ struct ListingHead {
 struct ListingEnd {
     std::optional<Text> Error;                 // why the listing failed, without the report's full stop
     std::optional<archive::WalkSummary> Walk;  // set when a walk ran to its end
+    // With Walk: where the archive plausibly ends, and how many entries
+    // from the first suspect one on look like trailing data.
+    std::int64_t PlausibleEnd = 0;
+    std::uint64_t TrailingEntries = 0;
+    std::optional<std::string> Carved;         // the carved file's path
     Outcome Result = Outcome::Listed;
 };
 
@@ -53,14 +58,19 @@ class ListingSink {
 public:
     virtual ~ListingSink() = default;
     virtual void Begin(const ListingHead& head) = 0;
-    // The name is valid during the call only.
-    virtual void Entry(std::string_view name, const archive::TCompressedFileInfo& info) = 0;
+    // The name is valid during the call only. `suspect`: why the entry
+    // cannot be a real one, if it cannot.
+    virtual void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect) = 0;
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
 struct Options {
     bool InPlace = false;  // list a located archive inside the carrier; no side file
     bool All = false;      // every candidate in the file, each listed in place
+    // Write each located archive, from its offset to its plausible end, to
+    // FILE.OFFSET.ARC (next to FILE or below OutputDir); lists in place.
+    bool Carve = false;
     // Side files go below this folder instead of next to their input.
     std::optional<std::string> OutputDir;
     // For tests only: examining this exact path runs out of memory as its

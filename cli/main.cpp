@@ -63,18 +63,24 @@ int Run(int argc, char** argv) {
     app.add_flag("--json", run.Json, "One JSON object per listing instead of a table");
     app.add_flag("--in-place", run.Examine.InPlace, "List a located archive inside FILE; write no side file");
     app.add_flag("--all", run.Examine.All, "List every candidate position in FILE, each in place");
+    app.add_flag("--carve", run.Examine.Carve,
+                 "Write each located archive, from its offset to where it plausibly ends, to FILE.OFFSET.ARC "
+                 "(next to FILE, or below --output-dir); lists in place and writes no side file");
     app.add_flag("-r,--recursive", sources.Recursive,
                  "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\" and the "
                  "output folder are skipped)");
     app.add_flag("--follow-links", sources.FollowLinks, "Follow symbolic links met while walking folders");
-    app.add_option("--files-from", filesFrom, "Read FILE names from this file (\"-\": standard input), one a line");
+    app.add_option("--files-from", filesFrom, "Read FILE names from this file (\"-\": standard input), one a line")
+        ->type_name("LIST");
     app.add_flag("-0,--null", nul, "Names read with --files-from end in NUL instead of a line break");
     app.add_option("-j,--jobs", jobs, "Files examined at once (default: the number of processors)")
-        ->check(CLI::Range(1u, 1024u));
+        ->check(CLI::Range(1u, 1024u))
+        ->type_name("N");
     app.add_option("--output-dir", outputDir,
-                   "Write side files below this folder, under each FILE's path as given, instead of next to FILE");
+                   "Write side files below this folder, under each FILE's path as given, instead of next to FILE")
+        ->type_name("DIR");
     app.add_flag("-q,--quiet", quiet, "No progress line on a terminal");
-    app.add_option("FILE", files, "Archive, file carrying one, or (with -r) folder");
+    app.add_option("FILE", files, "Archive, file carrying one, or (with -r) folder")->type_name("");
     app.set_version_flag("--version", std::string("vexmira ") + VEXMIRA_VERSION);
 
     // Anything before "--" that looks like an option and is not one is named

@@ -78,9 +78,9 @@ void PlainReport::Begin(const ListingHead& head) {
     total_ = {};
 }
 
-void PlainReport::AppendRow(const std::array<std::string_view, kColumns>& cells) {
+void PlainReport::AppendRow(const std::array<std::string_view, kColumns>& cells, std::string_view marker) {
     std::array<std::size_t, kColumns> pads{};
-    std::size_t length = 1;  // the line break
+    std::size_t length = 1 + (marker.empty() ? 0 : 2 + marker.size());  // the line break, the marker
     for (std::size_t c = 0; c < kColumns; ++c) {
         const std::size_t width = Width(cells[c]);
         pads[c] = widths_[c] > width ? widths_[c] - width : 0;
@@ -98,6 +98,10 @@ void PlainReport::AppendRow(const std::array<std::string_view, kColumns>& cells)
         p = std::copy(cells[c].begin(), cells[c].end(), p);
         if (!kRightAligned[c]) p = std::fill_n(p, pads[c], ' ');
     }
+    if (!marker.empty()) {
+        p = std::fill_n(p, 2, ' ');
+        p = std::copy(marker.begin(), marker.end(), p);
+    }
     while (p > line && p[-1] == ' ') --p;
     *p++ = '\n';
     out_.Buffer().append(line, static_cast<std::size_t>(p - line));
@@ -105,13 +109,14 @@ void PlainReport::AppendRow(const std::array<std::string_view, kColumns>& cells)
 }
 
 void PlainReport::Print(const Row& row) {
-    AppendRow({row[0], row[1], row[2], row[3], row[4], row[5], row[6]});
+    const auto& c = row.Cells;
+    AppendRow({c[0], c[1], c[2], c[3], c[4], c[5], c[6]}, row.Marker);
 }
 
 void PlainReport::FixWidths(const Row* extra) {
-    static const Row kHeader = {"Name", "Full size", "Stored size", "% compressed", "Size", "Method", "Header offset"};
+    static const Row kHeader = {{"Name", "Full size", "Stored size", "% compressed", "Size", "Method", "Header offset"}, {}};
     const auto widen = [this](const Row& row) {
-        for (std::size_t c = 0; c < kColumns; ++c) widths_[c] = std::max(widths_[c], Width(row[c]));
+        for (std::size_t c = 0; c < kColumns; ++c) widths_[c] = std::max(widths_[c], Width(row.Cells[c]));
         widths_[0] = std::min(widths_[0], kWidestNameColumn);
     };
     widths_ = {};
@@ -124,20 +129,27 @@ void PlainReport::FixWidths(const Row* extra) {
     pending_.clear();
 }
 
-void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info) {
+std::string SuspectMarker(std::optional<std::string_view> suspect) {
+    return suspect ? "(suspect: " + std::string(*suspect) + ")" : std::string();
+}
+
+void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                        std::optional<std::string_view> suspect) {
     ++count_;
     if (info.Locked) ++locked_;
     total_.FullSize = SaturatingAdd(total_.FullSize, info.FullSize);
     total_.CompressedSize = SaturatingAdd(total_.CompressedSize, info.CompressedSize);
     if (!fixed_) {
         Row& row = pending_.emplace_back();
-        AppendTerminalText(row[0], name, Encoding::Latin1);
-        row[1] = Number(info.FullSize);
-        row[2] = Number(info.CompressedSize);
-        row[3] = archive::PercentageText(info);
-        row[4] = archive::SizeText(info.FullSize);
-        row[5] = archive::MethodName(info.Method);
-        row[6] = Number(info.HeaderOffset);
+        auto& cells = row.Cells;
+        AppendTerminalText(cells[0], name, Encoding::Latin1);
+        cells[1] = Number(info.FullSize);
+        cells[2] = Number(info.CompressedSize);
+        cells[3] = archive::PercentageText(info);
+        cells[4] = archive::SizeText(info.FullSize);
+        cells[5] = archive::MethodName(info.Method);
+        cells[6] = Number(info.HeaderOffset);
+        row.Marker = SuspectMarker(suspect);
         if (pending_.size() == kScreenful) FixWidths(nullptr);
         return;
     }
@@ -153,26 +165,41 @@ void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInf
     AppendRow({name_, std::string_view(full, std::to_chars(full, full + sizeof full, info.FullSize).ptr),
                std::string_view(stored, std::to_chars(stored, stored + sizeof stored, info.CompressedSize).ptr),
                percentage, size, archive::MethodName(info.Method),
-               std::string_view(offset, std::to_chars(offset, offset + sizeof offset, info.HeaderOffset).ptr)});
+               std::string_view(offset, std::to_chars(offset, offset + sizeof offset, info.HeaderOffset).ptr)},
+              suspect ? std::string_view(SuspectMarker(suspect)) : std::string_view());
 }
 
 void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
     if (end.Walk) {
-        const Row totals = {Number(static_cast<std::int64_t>(count_)) + (count_ == 1 ? " entry, " : " entries, ") +
-                                Number(static_cast<std::int64_t>(locked_)) + " locked",
-                            Number(total_.FullSize), Number(total_.CompressedSize), archive::PercentageText(total_),
-                            "", "", ""};
+        const Row totals = {{Number(static_cast<std::int64_t>(count_)) + (count_ == 1 ? " entry, " : " entries, ") +
+                                 Number(static_cast<std::int64_t>(locked_)) + " locked",
+                             Number(total_.FullSize), Number(total_.CompressedSize), archive::PercentageText(total_), "",
+                             "", ""},
+                            {}};
         if (!fixed_) FixWidths(&totals);
         Print(totals);
         const ArchiveEnd report = ReportedArchiveEnd(*end.Walk);
         std::string& out = out_.Buffer();
         out += "Archive end: " + Number(report.End) + (report.Truncated ? ", cut short, " : ", complete, ") +
                Number(report.Trailing) + (report.Trailing == 1 ? " trailing byte\n" : " trailing bytes\n");
+        // Said only when something after the archive looks like entries.
+        if (end.TrailingEntries > 0) {
+            out += "Plausible end: " + Number(end.PlausibleEnd) + ", " + Number(static_cast<std::int64_t>(end.TrailingEntries)) +
+                   (end.TrailingEntries == 1 ? " entry after it looks like trailing data\n"
+                                             : " entries after it look like trailing data\n");
+        }
         out_.Commit();
     } else if (!fixed_ && !pending_.empty()) {
         FixWidths(nullptr);  // what was listed before the failure stays shown
     }
     pending_.clear();
+    if (end.Carved) {
+        std::string& out = out_.Buffer();
+        out += "Carved: ";
+        AppendTerminalText(out, *end.Carved, head.PathEncoding);
+        out += '\n';
+        out_.Commit();
+    }
     // Shown once: the locator's "Except: " message may already say it all.
     const bool shown = end.Error && std::any_of(head.Messages.begin(), head.Messages.end(), [&](const Text& message) {
                            return message.Bytes.size() == kExceptPrefix.size() + end.Error->Bytes.size() &&
@@ -186,7 +213,9 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
 
 void JsonReport::Begin(const ListingHead& head) {
     std::string& out = out_.Buffer();
-    out += "{\"file\":";
+    out += "{\"schema_version\":\"";
+    out += kSchemaVersion;
+    out += "\",\"file\":";
     AppendJsonString(out, head.File, head.PathEncoding);
     out += ",\"path_encoding\":\"";
     out += EncodingName(head.PathEncoding);
@@ -212,7 +241,8 @@ void JsonReport::Begin(const ListingHead& head) {
     out_.Commit();
 }
 
-void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info) {
+void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect) {
     std::string& out = out_.Buffer();
     out += first_entry_ ? "{\"name\":" : ",{\"name\":";
     first_entry_ = false;
@@ -238,7 +268,13 @@ void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo
     out += archive::PercentageText(info);
     out += "\",\"size\":\"";
     out += archive::SizeText(info.FullSize);
-    out += "\"}";
+    if (suspect) {
+        out += "\",\"suspect\":\"";
+        out += *suspect;
+        out += "\"}";
+    } else {
+        out += "\",\"suspect\":null}";
+    }
     out_.Commit();
 }
 
@@ -257,8 +293,16 @@ void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
         out += report.Truncated ? ",\"truncated\":true" : ",\"truncated\":false";
         out += ",\"trailing_bytes\":";
         AppendNumber(out, report.Trailing);
+        out += ",\"plausible_end\":";
+        AppendNumber(out, end.PlausibleEnd);
     } else {
-        out += ",\"archive_end\":null,\"truncated\":null,\"trailing_bytes\":null";
+        out += ",\"archive_end\":null,\"truncated\":null,\"trailing_bytes\":null,\"plausible_end\":null";
+    }
+    out += ",\"carved\":";
+    if (end.Carved) {
+        AppendJsonString(out, *end.Carved, head.PathEncoding);
+    } else {
+        out += "null";
     }
     out += "}\n";
     out_.Commit();

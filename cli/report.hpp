@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -45,14 +46,19 @@ public:
     // `first`: no blank line before the first listing.
     explicit PlainReport(LineOutput& out, bool first = true) : out_(out), first_(first) {}
     void Begin(const ListingHead& head) override;
-    void Entry(std::string_view name, const archive::TCompressedFileInfo& info) override;
+    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override;
     void End(const ListingHead& head, const ListingEnd& end) override;
 
 private:
     static constexpr std::size_t kColumns = 7;
-    using Row = std::array<std::string, kColumns>;
+    struct Row {
+        std::array<std::string, kColumns> Cells;
+        std::string Marker;
+    };
 
-    void AppendRow(const std::array<std::string_view, 7>& cells);
+    // `suspect`: a marker after the last column.
+    void AppendRow(const std::array<std::string_view, 7>& cells, std::string_view marker = {});
     void Print(const Row& row);
     void FixWidths(const Row* extra);
 
@@ -67,6 +73,11 @@ private:
     std::string name_;  // reused, so a row costs no allocation once warm
 };
 
+// The version of the JSON contract, "MAJOR.MINOR": a new key raises MINOR, a
+// changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
+// describes it.
+inline constexpr std::string_view kSchemaVersion = "1.0";
+
 // One JSON object per listing on one line, written as the listing goes:
 // what is only known at the end (error, archive_end, truncated,
 // trailing_bytes) follows the entries.
@@ -74,7 +85,8 @@ class JsonReport final : public ListingSink {
 public:
     explicit JsonReport(LineOutput& out) : out_(out) {}
     void Begin(const ListingHead& head) override;
-    void Entry(std::string_view name, const archive::TCompressedFileInfo& info) override;
+    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override;
     void End(const ListingHead& head, const ListingEnd& end) override;
 
 private:

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/compress.hpp"
+#include "archive/plausibility.hpp"
 #include "cli/output.hpp"
 #include "cli/report.hpp"
 #include "cli/text.hpp"
@@ -120,8 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             stream,
             [&](std::string_view name, const archive::TCompressedFileInfo& info) {
                 walked.push_back({std::string(name), info});
-                json.Entry(name, info);
-                plain.Entry(name, info);
+                const auto suspect = archive::SuspectReason(name, info, static_cast<std::int64_t>(archiveSize));
+                json.Entry(name, info, suspect);
+                plain.Entry(name, info, suspect);
             },
             &walk);
         end.Walk = walk;
@@ -158,6 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(entry.at("header_offset") == info.HeaderOffset && entry.at("method") == info.Method);
         Check(entry.at("locked") == info.Locked && entry.at("long2") == info.Long2);
         Check(entry.at("word6") == info.Word6 && entry.at("long17") == info.Long17);
+        const auto suspect = archive::SuspectReason(walked[i].name, info, static_cast<std::int64_t>(archiveSize));
+        Check(suspect ? entry.at("suspect") == std::string(*suspect) : entry.at("suspect").is_null());
     }
     if (end.Error) {
         Check(Encode(object.at("error"), end.Error->FromArchive ? cli::Encoding::Latin1 : encoding) == end.Error->Bytes);

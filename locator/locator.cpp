@@ -1,5 +1,7 @@
 #include "locator/locator.hpp"
 
+#include <algorithm>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -20,16 +22,20 @@ namespace {
 // file into this buffer.
 constexpr std::size_t kCopyChunk = 2 * support::FileStream::kMaxReadAhead;
 
-void CopyToEnd(support::Stream& from, support::Stream& to) {
-    const support::AlignedBuffer chunk = support::AllocateAligned(kCopyChunk);
-    for (;;) {
-        const std::size_t n = from.Read(chunk.get(), kCopyChunk);
-        if (n == 0) return;
-        to.WriteBuffer(chunk.get(), n);
-    }
-}
-
 }  // namespace
+
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count) {
+    const support::AlignedBuffer chunk = support::AllocateAligned(kCopyChunk);
+    std::int64_t copied = 0;
+    while (copied < count) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, kCopyChunk));
+        const std::size_t n = from.Read(chunk.get(), want);
+        if (n == 0) break;
+        to.WriteBuffer(chunk.get(), n);
+        copied += static_cast<std::int64_t>(n);
+    }
+    return copied;
+}
 
 std::int64_t LocateArchive(support::Stream& input, Display& display) {
     const std::int64_t size = input.Size();
@@ -71,7 +77,7 @@ RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath,
         // by the create, so the input can never be emptied through it.
         if (prepareSide) prepareSide();
         support::FileStream side(sidePath, support::FileMode::CreateExclusive);
-        CopyToEnd(input, side);
+        CopyBytes(input, side, std::numeric_limits<std::int64_t>::max());
         outcome.Copied = true;
 
         const std::int64_t end = input.Position();

@@ -46,6 +46,11 @@ RipOutcome RipArchive(const std::string& inputPath, Display& display);
 RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath, Display& display,
                       const std::function<void()>& prepareSide = {});
 
+// Copies up to `count` bytes from `from`'s position to `to`, in large steps;
+// stops early at the end of `from`. Returns the count copied; a failed write
+// raises EWriteError.
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count);
+
 // The part of Rip_ARC_Archive that needs no side file, for listing in place:
 // sets the progress range and position 0, runs the block scan from the
 // stream's position, and shows the offset text, or the not-found message and

@@ -64,7 +64,7 @@ void WriteMany(std::ofstream& out, std::uint64_t count) {
         const auto fullSize = static_cast<std::int64_t>((i * 7919) % 100000);
         Bytes one = ArchiveBuilder()
                         .Add(EntrySpec{.name = name, .full_size = fullSize, .compressed_size = 0,
-                                       .method = static_cast<std::uint8_t>(i % 5), .flags = (i % 11 == 0) ? 1u : 0u})
+                                       .method = static_cast<std::uint8_t>(1 + i % 4), .flags = (i % 11 == 0) ? 1u : 0u})
                         .Build();
         entry.assign(one.begin() + static_cast<long>(header.size()), one.end());
         Write(out, entry);

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "tests/cli/cli_helpers.hpp"
-#include "tests/cli/small_archive.hpp"
+#include "tests/cli/contract.hpp"
 
 namespace vexmira::testing {
 namespace {
@@ -175,14 +175,6 @@ TEST(CliStatus, UsageHelpAndVersion) {
 // ---------------------------------------------------------------------------
 // The JSON contract
 
-// Key order is not part of the contract: keys are compared sorted.
-const std::vector<std::string> kObjectKeys = {"archive_end", "entries",        "error",     "file",
-                                              "listed",      "messages",       "offset",    "path_encoding",
-                                              "trailing_bytes", "truncated"};
-const std::vector<std::string> kEntryKeys = {"compressed_size", "full_size", "header_offset", "locked",
-                                             "long17",          "long2",     "method",        "method_name",
-                                             "name",            "percentage", "size",         "word6"};
-
 std::vector<std::string> Keys(const Json& object) {
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
@@ -234,9 +226,10 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"1.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
                                      std::string(kNotFound) +
-                                     R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null})");
+                                     R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
+                                     R"("plausible_end":null,"carved":null})");
     // ".ARC" inputs have no offset; the error is the message without the report's full stop.
     EXPECT_EQ(objects[1]["listed"], "bad.ARC");
     EXPECT_TRUE(objects[1]["offset"].is_null());

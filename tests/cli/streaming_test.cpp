@@ -34,7 +34,7 @@ void WriteManyEntries(const fs::path& path, std::uint64_t count) {
         Put16(entry, 0);
         Put32(entry, static_cast<std::uint32_t>(i % 100000));  // full size
         Put32(entry, 0);                                       // no stored data
-        Put8(entry, static_cast<std::uint8_t>(i % 5));
+        Put8(entry, static_cast<std::uint8_t>(1 + i % 4));  // never "None": no stored data
         Put32(entry, 0);
         Put32(entry, i % 7 == 0 ? 1 : 0);  // every seventh locked
         PutText(entry, name);

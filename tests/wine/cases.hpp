@@ -50,6 +50,7 @@ void CloseWithEscape(const Dialog& dialog);
 
 void CaseExports(const Options& options);
 void CaseLifetime(const Options& options);
+void CaseUnloadElsewhere(const Options& options);
 void CaseLayout(const Options& options);
 void CaseArcListing(const Options& options);
 void CaseCarrier(const Options& options);

@@ -16,7 +16,7 @@
 
 #include "support/file_system.hpp"
 #include "tests/archive_builder.hpp"
-#include "tests/cli/small_archive.hpp"
+#include "tests/cli/contract.hpp"
 #include "tests/wine/check.hpp"
 
 namespace {
@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 using vexmira::support::Utf8FromWide;
 using vexmira::testing::Bytes;
 using vexmira::testing::Carrier;
+using vexmira::testing::kObjectKeys;
 using vexmira::testing::kSmallArchiveFirstEntry;
 using vexmira::testing::ReadFile;
 using vexmira::testing::SmallArchive;
@@ -182,9 +183,7 @@ void JsonContract() {
         ok(false, "got %d objects, expected 3: %s\n", static_cast<int>(objects.size()), Show(run).c_str());
         return;
     }
-    const std::vector<std::string> keys = {"archive_end", "entries", "error",         "file",           "listed",
-                                           "messages",    "offset",  "path_encoding", "trailing_bytes", "truncated"};
-    for (const Json& object : objects) ok(SortedKeys(object) == keys, "keys of %s\n", object.dump().c_str());
+    for (const Json& object : objects) ok(SortedKeys(object) == kObjectKeys, "keys of %s\n", object.dump().c_str());
     const Json& listed = objects[0];
     ok(listed["listed"] == "setup.exe$$$" && listed["offset"] == 40000 && listed["archive_end"] == 3533 &&
            listed["trailing_bytes"] == 0 && listed["error"].is_null(),
