@@ -1,7 +1,7 @@
 #include "cli/output.hpp"
 
 #include <algorithm>
-#include <cstring>
+#include <iterator>
 
 #include "cli/platform.hpp"
 
@@ -50,8 +50,9 @@ void LineOutput::Drain() {
         } else {
             // A line longer than a write: it goes out in pieces up to its end,
             // or all that is held of it so far.
-            const void* next = std::memchr(data + start, '\n', buffer_.size() - start);
-            end = next == nullptr ? buffer_.size() : static_cast<std::size_t>(static_cast<const char*>(next) - data) + 1;
+            const char* const held = data + buffer_.size();
+            const char* const lineBreak = std::find(window, held, '\n');
+            end = lineBreak == held ? buffer_.size() : static_cast<std::size_t>(lineBreak - data) + 1;
         }
         Send(buffer_.data() + start, end - start);
         start = end;
