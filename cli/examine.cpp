@@ -52,9 +52,10 @@ public:
         sink_.Begin(head);
     }
 
-    Outcome End(std::optional<Text> error) {
+    Outcome End(std::optional<Text> error, std::exception_ptr failure = nullptr) {
         ListingEnd end;
         end.Error = std::move(error);
+        end.Failure = failure;
         return End(std::move(end));
     }
 
@@ -88,7 +89,7 @@ public:
                 },
                 &walk);
         } catch (const support::Exception& error) {
-            return End(ErrorText(error));
+            return End(ErrorText(error), std::current_exception());
         }
         ListingEnd end;
         end.Walk = walk;
@@ -96,9 +97,10 @@ public:
         end.TrailingEntries = plausible.TrailingEntries();
         if (options_.Carve && head.Located && head.Offset >= 0) {
             try {
-                end.Carved = CarveArchive(stream, end.PlausibleEnd);
+                end.Carved = CarveArchive(stream, head.File, head.Offset, end.PlausibleEnd, options_.OutputDir);
             } catch (const support::Exception& error) {
                 end.Error = ErrorText(error);
+                end.Failure = std::current_exception();
             }
         }
         return End(std::move(end));
@@ -110,26 +112,12 @@ public:
         try {
             stream.emplace(path, support::FileMode::OpenReadExclusive);
         } catch (const support::Exception& error) {
-            return End(ErrorText(error));
+            return End(ErrorText(error), std::current_exception());
         }
         return Walk(*stream, path);
     }
 
 private:
-    // Copies [Offset, plausibleEnd) of the stream to FILE.OFFSET.ARC.
-    std::string CarveArchive(support::Stream& stream, std::int64_t plausibleEnd) {
-        const std::string suffix = "." + locator::OffsetHex(head.Offset) + ".ARC";
-        const std::string path =
-            options_.OutputDir ? OutputPathFor(*options_.OutputDir, head.File, suffix) : head.File + suffix;
-        if (options_.OutputDir) MakeParentFolders(*options_.OutputDir, path);
-        support::FileStream out(path, support::FileMode::CreateExclusive);
-        if (stream.Seek(head.Offset, support::SeekOrigin::Beginning) != head.Offset) {
-            throw support::EFOpenError("Cannot open file \"" + support::AbsolutePath(head.File) + "\". Seek failed");
-        }
-        locator::CopyBytes(stream, out, plausibleEnd - head.Offset);
-        return path;
-    }
-
     ListingSink& sink_;
     const Options& options_;
     bool begun_ = false;
@@ -144,7 +132,7 @@ Outcome GuardMemory(Listing& listing, Work work) {
     } catch (const std::bad_alloc&) {
         if (listing.Ended()) throw;
         listing.RanOutOfMemory = true;
-        return listing.End(Text{std::string(support::kOutOfMemoryMessage)});
+        return listing.End(Text{std::string(support::kOutOfMemoryMessage)}, std::make_exception_ptr(support::EOutOfMemory()));
     }
 }
 
@@ -178,7 +166,7 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             return summary.End(std::nullopt);
         } catch (const support::Exception& error) {
             summary.head.Messages.push_back({std::string(locator::kExceptPrefix) + error.Message()});
-            return std::max(worst, summary.End(ErrorText(error)));
+            return std::max(worst, summary.End(ErrorText(error), std::current_exception()));
         }
     });
 }
@@ -203,7 +191,7 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
                 return listing.Walk(input, file);
             } catch (const support::Exception& error) {
                 display.ShowMessage(std::string(locator::kExceptPrefix) + error.Message());
-                return listing.End(ErrorText(error));
+                return listing.End(ErrorText(error), std::current_exception());
             }
         }
         const locator::RipOutcome rip =
@@ -219,6 +207,19 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
         return listing.WalkFile(options.OutputDir ? OutputPathFor(*options.OutputDir, file, "$$$")
                                                   : support::SideFilePath(file));
     });
+}
+
+std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
+                         const std::optional<std::string>& outputDir) {
+    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
+    const std::string path = outputDir ? OutputPathFor(*outputDir, file, suffix) : file + suffix;
+    if (outputDir) MakeParentFolders(*outputDir, path);
+    support::FileStream out(path, support::FileMode::CreateExclusive);
+    if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {
+        throw support::EFOpenError("Cannot open file \"" + support::AbsolutePath(file) + "\". Seek failed");
+    }
+    locator::CopyBytes(input, out, end - offset);
+    return path;
 }
 
 Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink) {

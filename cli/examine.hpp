@@ -4,6 +4,7 @@
 // and its end. Nothing here grows with the number of entries.
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,8 @@ struct ListingEnd {
     std::int64_t PlausibleEnd = 0;
     std::uint64_t TrailingEntries = 0;
     std::optional<std::string> Carved;         // the carved file's path
+    // With Error: the error itself, for callers that hand it on by its class.
+    std::exception_ptr Failure;
     Outcome Result = Outcome::Listed;
 };
 
@@ -83,6 +86,12 @@ struct Options {
 // out-of-memory error. Returns the worst outcome among its listings.
 // Whatever the sink raises (other than running out of memory) passes through.
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink);
+
+// Copies [offset, end) of `input` to FILE.OFFSET.ARC (OFFSET as eight or more
+// upper-case hex digits), next to FILE or below outputDir; returns its path.
+// Raises the file stream's errors.
+std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
+                         const std::optional<std::string>& outputDir);
 
 // A listing of a FILE that cannot be examined at all (a folder without
 // recursion, a folder that cannot be read): only the error.

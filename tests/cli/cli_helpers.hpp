@@ -40,6 +40,8 @@ inline std::ostream& operator<<(std::ostream& os, const ProcessResult& run) {
     return os << "status " << run.status << "\n--- stdout\n" << run.out << "--- stderr\n" << run.err;
 }
 
+inline bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+
 inline std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -18,7 +18,6 @@ using Lines = std::vector<std::string>;
 
 constexpr std::string_view kNotFound = "File scanned , But NO TCompress ARC Archive found !";
 
-bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
 
 // ---------------------------------------------------------------------------
 // Plain output

@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 using Lines = std::vector<std::string>;
 
-bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
-
 Bytes SmallArchive() { return ArchiveBuilder().Add("README.TXT", 5120, 2210).Add("SETUP.INI", 812, 530, 1).Build(); }
 
 // A victim's bytes, to show that nothing wrote through to it.
@@ -90,7 +88,9 @@ TEST(CliSideFile, NeverWrittenThroughALinkOrAnUnwritableFile) {
         EXPECT_EQ(ReadFile(dir / "victim"), kVictim);
         EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "created")));
         EXPECT_EQ(fs::symlink_status(dir / "setup.exe$$$").type(), before.type());
-        if (fs::is_regular_file(before)) EXPECT_EQ(ReadFile(dir / "setup.exe$$$"), sideBefore);
+        if (fs::is_regular_file(before)) {
+            EXPECT_EQ(ReadFile(dir / "setup.exe$$$"), sideBefore);
+        }
 
         // Plain output says the same once, with the file and the reason.
         const ProcessResult plain = RunVexmira(dir, {"setup.exe"});
@@ -271,7 +271,7 @@ TEST(CliMemory, OutOfMemoryInOneFileIsReportedAndTheNextIsExamined) {
     WriteFile(dir / "a.ARC", SmallArchive());
     WriteFile(dir / "b.ARC", SmallArchive());
     WriteFile(dir / "setup.exe", Carrier(3000, SmallArchive()));
-    for (const std::string& failing : {"a.ARC", "setup.exe"}) {
+    for (const std::string failing : {"a.ARC", "setup.exe"}) {
         SCOPED_TRACE(failing);
         const std::string env = "VEXMIRA_TEST_FAIL_ALLOCATION=" + ShellQuote(failing) + " ";
         const ProcessResult json = RunShell(dir, env + VexmiraCommand({"--json", failing, "b.ARC"}));
@@ -291,7 +291,7 @@ TEST(CliMemory, OutOfMemoryInOneFileIsReportedAndTheNextIsExamined) {
 
 TEST(CliUsage, AnUnknownOptionIsNamed) {
     TempDir dir;
-    for (const std::string& option : {"-x.exe", "--bogus", "--jsn=1"}) {
+    for (const std::string option : {"-x.exe", "--bogus", "--jsn=1"}) {
         const ProcessResult run = RunVexmira(dir, {option, "a.ARC"});
         EXPECT_EQ(run.status, 64) << run;
         EXPECT_TRUE(Contains(run.err, "unknown option: " + option)) << run;

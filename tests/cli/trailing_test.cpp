@@ -15,8 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
-
 Bytes Archive() {
     return ArchiveBuilder().Add("README.TXT", 5120, 2210).Add("LOGO.BMP", 300, 300, 0).Add("SETUP.INI", 812, 530, 1).Build();
 }
