@@ -1,26 +1,23 @@
 // vexmira: the plug-in's listings in a terminal or a script.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <csignal>
-#include <fstream>
-#include <thread>
 #include <cstdlib>
 #include <iostream>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/examine.hpp"
 #include "cli/output.hpp"
+#include "cli/platform.hpp"
 #include "cli/report.hpp"
 #include "cli/run.hpp"
 #include "cli/sources.hpp"
 #include "support/exception.hpp"
+#include "support/file_system.hpp"
 
 namespace {
 
@@ -115,8 +112,8 @@ int Run(int argc, char** argv) {
     if (const char* path = std::getenv(kFailAllocationVariable)) run.Examine.FailAllocationFor = path;
     if (const char* seconds = std::getenv(kProgressAfterVariable)) run.ProgressAfter = std::atof(seconds);
     if (!outputDir.empty()) {
-        struct stat info {};
-        if (stat(outputDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        const auto status = vexmira::cli::platform::StatusOf(outputDir, true);
+        if (!status || status->Kind != vexmira::cli::platform::FileKind::Directory) {
             return Usage("--output-dir " + outputDir + ": not a folder");
         }
         run.Examine.OutputDir = outputDir;
@@ -130,19 +127,15 @@ int Run(int argc, char** argv) {
     if (filesFrom == "-") {
         source.AddNamesFrom(std::cin, nul);
     } else if (!filesFrom.empty()) {
-        std::ifstream list(filesFrom, std::ios::binary);
+        const std::unique_ptr<std::istream> list = vexmira::cli::platform::OpenListFile(filesFrom);
         if (!list) return Usage("--files-from " + filesFrom + ": cannot be read");
-        source.AddNamesFrom(list, nul);
+        source.AddNamesFrom(*list, nul);
     }
     return vexmira::cli::RunCollection(source, run);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // A closed pipe ends the process quietly, as it does other tools, even
-    // when the parent left SIGPIPE ignored.
-    std::signal(SIGPIPE, SIG_DFL);
+int Main(int argc, char** argv) {
+    const vexmira::cli::platform::Process process;
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {
@@ -152,3 +145,25 @@ int main(int argc, char** argv) {
     }
     return static_cast<int>(Outcome::Failed);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide command line, so that any path can be named; the parser and the
+// rest of the tool take UTF-8.
+int wmain(int argc, wchar_t** wideArgv) {
+    std::vector<std::string> arguments;
+    std::vector<char*> argv;
+    try {
+        for (int i = 0; i < argc; ++i) arguments.push_back(vexmira::support::Utf8FromWide(wideArgv[i]));
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+    } catch (const std::bad_alloc&) {
+        vexmira::cli::WriteErrorLine(std::string("vexmira: ") + std::string(vexmira::support::kOutOfMemoryMessage));
+        return static_cast<int>(Outcome::Failed);
+    }
+    return Main(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

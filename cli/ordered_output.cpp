@@ -1,8 +1,20 @@
 #include "cli/ordered_output.hpp"
 
-#include <unistd.h>
+#include "cli/platform.hpp"
 
 namespace vexmira::cli {
+
+namespace {
+
+// The progress line is a courtesy: a failed or short write of it is let go.
+void WriteBestEffort(int fd, std::string_view text) noexcept {
+    try {
+        platform::WriteSome(fd, text.data(), text.size());
+    } catch (...) {
+    }
+}
+
+}  // namespace
 
 OrderedOutput::OrderedOutput(int outFd, int errFd, std::size_t window, std::size_t bound)
     : out_fd_(outFd), err_fd_(errFd), window_(window == 0 ? 1 : window), bound_(bound) {}
@@ -92,13 +104,13 @@ void OrderedOutput::WipeProgress() {
     if (!progress_shown_) return;
     progress_shown_ = false;
     static constexpr char kWipe[] = "\r\x1B[K";  // back to the line's start, erase to its end
-    [[maybe_unused]] const ssize_t ignored = ::write(err_fd_, kWipe, sizeof kWipe - 1);
+    WriteBestEffort(err_fd_, kWipe);
 }
 
 void OrderedOutput::ShowProgress(std::string_view text) {
     std::lock_guard lock(mutex_);
     const std::string line = "\r" + std::string(text) + "\x1B[K";
-    [[maybe_unused]] const ssize_t ignored = ::write(err_fd_, line.data(), line.size());
+    WriteBestEffort(err_fd_, line);
     progress_shown_ = true;
 }
 

@@ -1,27 +1,27 @@
 #include "cli/output.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
+#include <iterator>
 
-#include <cerrno>
-#include <climits>
-#include <cstring>
+#include "cli/platform.hpp"
 
 namespace vexmira::cli {
 
 std::size_t WriteChunkFor(int fd) {
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) return PIPE_BUF;
-    return LineOutput::kFileChunk;
+    return platform::IsPipe(fd) ? platform::AtomicPipeWrite() : LineOutput::kFileChunk;
 }
 
 void WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw OutputError(n < 0 ? std::strerror(errno) : "nothing was written");
+        std::size_t n = 0;
+        try {
+            n = platform::WriteSome(fd, data, size);
+        } catch (const platform::SystemError& e) {
+            throw OutputError(e.what());
+        }
+        if (n == 0) throw OutputError("nothing was written");
         data += n;
-        size -= static_cast<std::size_t>(n);
+        size -= n;
     }
 }
 
@@ -41,13 +41,18 @@ void LineOutput::Drain() {
         // The most whole lines that fit in one write.
         const char* const data = buffer_.data();
         std::size_t end;
-        if (const void* newline = memrchr(data + start, '\n', chunk_)) {
-            end = static_cast<std::size_t>(static_cast<const char*>(newline) - data) + 1;
+        const char* const window = data + start;
+        // Just past the last line break in the window; the window's start when there is none.
+        const char* const pastBreak =
+            std::find(std::make_reverse_iterator(window + chunk_), std::make_reverse_iterator(window), '\n').base();
+        if (pastBreak != window) {
+            end = static_cast<std::size_t>(pastBreak - data);
         } else {
             // A line longer than a write: it goes out in pieces up to its end,
             // or all that is held of it so far.
-            const void* next = std::memchr(data + start, '\n', buffer_.size() - start);
-            end = next == nullptr ? buffer_.size() : static_cast<std::size_t>(static_cast<const char*>(next) - data) + 1;
+            const char* const held = data + buffer_.size();
+            const char* const lineBreak = std::find(window, held, '\n');
+            end = lineBreak == held ? buffer_.size() : static_cast<std::size_t>(lineBreak - data) + 1;
         }
         Send(buffer_.data() + start, end - start);
         start = end;
@@ -79,14 +84,10 @@ void WriteErrorLine(std::string_view line, int fd) noexcept {
     } catch (...) {
         return;
     }
-    const char* data = text.data();
-    std::size_t size = text.size();
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+    try {
+        WriteAll(fd, text.data(), text.size());
+    } catch (...) {
+        // Nowhere left to say so.
     }
 }
 

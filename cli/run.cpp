@@ -1,7 +1,5 @@
 #include "cli/run.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "cli/ordered_output.hpp"
+#include "cli/platform.hpp"
 #include "cli/report.hpp"
 
 namespace vexmira::cli {
@@ -41,7 +40,7 @@ std::string ProgressText(std::uint64_t done, std::optional<std::uint64_t> total,
 
 int RunCollection(FileSource& source, const RunOptions& options) {
     const unsigned jobs = std::max(1u, options.Jobs);
-    OrderedOutput output(STDOUT_FILENO, STDERR_FILENO, jobs * kWindowPerJob, kHeldBytesPerFile);
+    OrderedOutput output(platform::kStdout, platform::kStderr, jobs * kWindowPerJob, kHeldBytesPerFile);
 
     std::mutex sourceMutex;
     std::uint64_t nextIndex = 0;
@@ -88,7 +87,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     std::condition_variable progressWake;
     bool finished = false;
     std::thread progress;
-    if (options.Progress && isatty(STDERR_FILENO)) {
+    if (options.Progress && platform::IsTerminal(platform::kStderr)) {
         progress = std::thread([&] {
             const auto start = std::chrono::steady_clock::now();
             std::unique_lock lock(progressMutex);

@@ -1,13 +1,6 @@
 #include "cli/sources.hpp"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "support/exception.hpp"
 #include "support/file_system.hpp"
@@ -18,11 +11,26 @@ namespace {
 
 constexpr std::string_view kSideFileSuffix = "$$$";
 
-std::string Joined(const std::string& folder, const std::string& name) {
-    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+std::string_view Separators(PathStyle style) { return style == PathStyle::Windows ? "/\\" : "/"; }
+
+std::string Joined(const std::string& folder, const std::string& name, PathStyle style = kNativePathStyle) {
+    const std::string_view separators = Separators(style);
+    if (folder.empty() || separators.find(folder.back()) != std::string_view::npos) return folder + name;
+    return folder + separators.back() + name;
 }
 
-std::string Reason(int code) { return support::TrimSystemMessage(std::strerror(code)); }
+// The parts of `path` between its separators, empty ones left out.
+std::vector<std::string> Parts(std::string_view path, PathStyle style) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of(Separators(style), start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) parts.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
 
 }  // namespace
 
@@ -35,8 +43,7 @@ struct FileSource::Folder {
 
 FileSource::FileSource(SourceOptions options) : options_(std::move(options)) {
     if (options_.OutputDir) {
-        struct stat info {};
-        if (stat(options_.OutputDir->c_str(), &info) == 0) output_dir_ = FileId{info.st_dev, info.st_ino};
+        if (const auto status = platform::StatusOf(*options_.OutputDir, true)) output_dir_ = status->Id;
     }
 }
 
@@ -63,17 +70,16 @@ std::optional<std::uint64_t> FileSource::KnownTotal() const {
 std::vector<std::string> FileSource::TakeLoops() { return std::exchange(loops_, {}); }
 
 std::optional<SourceItem> FileSource::Visit(const std::string& path, bool named) {
-    struct stat info {};
     // A name the user gave is followed wherever it points; one found in a
     // walk only with FollowLinks.
-    const bool follow = named || options_.FollowLinks;
-    if ((follow ? stat(path.c_str(), &info) : lstat(path.c_str(), &info)) != 0) {
+    const std::optional<platform::FileStatus> status = platform::StatusOf(path, named || options_.FollowLinks);
+    if (!status) {
         // Examining it reports why it cannot be opened, in the usual words.
         if (named) return SourceItem{.Path = path, .Size = 0, .Error = std::nullopt};
         return std::nullopt;
     }
-    const FileId id{info.st_dev, info.st_ino};
-    if (S_ISDIR(info.st_mode)) {
+    const FileId id = status->Id;
+    if (status->Kind == platform::FileKind::Directory) {
         if (!options_.Recursive) {
             if (!named) return std::nullopt;
             return SourceItem{.Path = path,
@@ -87,33 +93,28 @@ std::optional<SourceItem> FileSource::Visit(const std::string& path, bool named)
             return std::nullopt;
         }
         if (!FirstVisit(id)) return std::nullopt;
-        DIR* dir = opendir(path.c_str());
-        if (dir == nullptr) {
-            return SourceItem{.Path = path,
-                              .Size = 0,
-                              .Error = "Cannot open folder \"" + support::AbsolutePath(path) + "\". " + Reason(errno)};
-        }
         auto folder = std::make_unique<Folder>();
         folder->Path = path;
         folder->Id = id;
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            folder->Names.push_back(name);
+        try {
+            folder->Names = platform::FolderNames(path);
+        } catch (const platform::SystemError& error) {
+            return SourceItem{.Path = path,
+                              .Size = 0,
+                              .Error = "Cannot open folder \"" + support::AbsolutePath(path) + "\". " + error.what()};
         }
-        closedir(dir);
         std::sort(folder->Names.begin(), folder->Names.end());  // byte order
         walk_.push_back(std::move(folder));
         return std::nullopt;
     }
     if (!named) {
         // In a walk only regular files count, and this tool's own side files do not.
-        if (!S_ISREG(info.st_mode)) return std::nullopt;
+        if (status->Kind != platform::FileKind::Regular) return std::nullopt;
         if (path.size() >= kSideFileSuffix.size() && path.ends_with(kSideFileSuffix)) return std::nullopt;
     }
     if (!FirstVisit(id)) return std::nullopt;
     return SourceItem{.Path = path,
-                      .Size = S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : 0,
+                      .Size = status->Kind == platform::FileKind::Regular ? status->Size : 0,
                       .Error = std::nullopt};
 }
 
@@ -139,56 +140,39 @@ std::optional<SourceItem> FileSource::Next() {
     }
 }
 
-std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix) {
+std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix,
+                          PathStyle style) {
     std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= input.size()) {
-        std::size_t slash = input.find('/', start);
-        if (slash == std::string::npos) slash = input.size();
-        std::string part = input.substr(start, slash - start);
+    for (std::string& part : Parts(input, style)) {
         if (part == "..") {
             if (!parts.empty() && parts.back() != "%2E%2E") {
                 parts.pop_back();
             } else {
                 parts.emplace_back("%2E%2E");
             }
-        } else if (!part.empty() && part != ".") {
+        } else if (part != ".") {
+            if (style == PathStyle::Windows) {
+                for (std::size_t colon = part.find(':'); colon != std::string::npos; colon = part.find(':', colon)) {
+                    part.replace(colon, 1, "%3A");
+                }
+            }
             parts.push_back(std::move(part));
         }
-        start = slash + 1;
     }
     std::string path = outputDir;
-    for (const std::string& part : parts) path = Joined(path, part);
+    for (const std::string& part : parts) path = Joined(path, part, style);
     return path + suffix;
 }
 
 void MakeParentFolders(const std::string& outputDir, const std::string& path) {
-    const auto fail = [&](const std::string& reason) {
-        throw support::EFCreateError("Cannot create file \"" + support::AbsolutePath(path) + "\". " + reason);
-    };
-    int fd = open(outputDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) fail("The output folder cannot be opened: " + Reason(errno));
-    std::size_t start = outputDir.size();
-    while (start < path.size() && path[start] == '/') ++start;
-    for (;;) {
-        const std::size_t slash = path.find('/', start);
-        if (slash == std::string::npos) break;
-        const std::string part = path.substr(start, slash - start);
-        start = slash + 1;
-        if (part.empty()) continue;
-        if (mkdirat(fd, part.c_str(), 0777) != 0 && errno != EEXIST) {
-            const int code = errno;
-            close(fd);
-            fail(Reason(code));
-        }
-        // A folder on the way that is a link could lead the file anywhere.
-        const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int code = errno;
-        close(fd);
-        if (next < 0) fail(code == ELOOP || code == ENOTDIR ? "A folder on the way is a symbolic link or a file" : Reason(code));
-        fd = next;
+    // Everything below the folder but the file's own name.
+    std::vector<std::string> folders = Parts(std::string_view(path).substr(outputDir.size()), kNativePathStyle);
+    if (!folders.empty()) folders.pop_back();
+    try {
+        platform::MakeFolderChain(outputDir, folders);
+    } catch (const platform::SystemError& error) {
+        throw support::EFCreateError("Cannot create file \"" + support::AbsolutePath(path) + "\". " + error.what());
     }
-    close(fd);
 }
 
 }  // namespace vexmira::cli

@@ -3,8 +3,6 @@
 // given (on the command line or in a list file), and with recursion the
 // regular files below each folder among them, in byte order of their names.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -13,6 +11,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "cli/platform.hpp"
 
 namespace vexmira::cli {
 
@@ -55,7 +55,7 @@ public:
 
 private:
     struct Folder;  // a folder being walked: its sorted names and where we are
-    using FileId = std::pair<dev_t, ino_t>;
+    using FileId = platform::FileId;
 
     std::optional<SourceItem> Visit(const std::string& path, bool named);
     bool FirstVisit(const FileId& id) { return seen_.insert(id).second; }
@@ -70,10 +70,21 @@ private:
     std::uint64_t yielded_ = 0;
 };
 
+// How paths are written: on Windows both '/' and '\\' separate, and ':' (a
+// drive, or a stream after a name) is no part of a name.
+enum class PathStyle { Posix, Windows };
+#ifdef _WIN32
+constexpr PathStyle kNativePathStyle = PathStyle::Windows;
+#else
+constexpr PathStyle kNativePathStyle = PathStyle::Posix;
+#endif
+
 // The side file of `input` below `outputDir`: the input's path as it was given
 // (relative paths as they are, absolute ones below the folder; ".." parts
-// that would climb out of it are written "%2E%2E"), followed by `suffix`.
-std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix);
+// that would climb out of it are written "%2E%2E", and in the Windows style
+// ':' is written "%3A", so "C:\\x" goes to "DIR\\C%3A\\x"), followed by `suffix`.
+std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix,
+                          PathStyle style = kNativePathStyle);
 
 // Creates the folders between `outputDir` and `path` (one of OutputPathFor's),
 // refusing a symbolic link on the way. Raises support::EFCreateError naming

@@ -46,6 +46,21 @@ private:
 #endif
 };
 
+// From now on, paths given to this layer and the paths and system texts in its
+// messages are UTF-8 (on Windows converted to and from UTF-16 at each system
+// call) rather than in the ANSI code page. The command-line tool turns this
+// on as it starts; the plug-in never does, as its host hands it ANSI paths.
+// POSIX paths are bytes either way.
+void UseUtf8Paths() noexcept;
+
+#ifdef _WIN32
+// UTF-8 <-> UTF-16; an invalid sequence becomes U+FFFD.
+std::wstring WideFromUtf8(std::string_view text);
+std::string Utf8FromWide(std::wstring_view text);
+// True once UseUtf8Paths() was called.
+bool Utf8Paths() noexcept;
+#endif
+
 // The path made absolute the way the system would (no link resolution; the
 // file need not exist).
 std::string AbsolutePath(const std::string& path);

@@ -192,6 +192,8 @@ bool RegularFileExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+void UseUtf8Paths() noexcept {}
+
 std::string LastSystemErrorText() { return ErrorText(errno); }
 
 }  // namespace vexmira::support

@@ -1,8 +1,11 @@
 // Win32 file layer: files are opened with share mode 0, so no one else can
 // open them while they are open, and they fail to open while anyone else has them.
+// Paths are ANSI, as the plug-in's host hands them, until the command-line
+// tool switches the layer to UTF-8 (then the wide calls are used).
 
 #include <windows.h>
 
+#include <atomic>
 #include <vector>
 
 #include "support/exception.hpp"
@@ -11,12 +14,26 @@
 namespace vexmira::support {
 namespace {
 
+std::atomic<bool> utf8_paths = false;
+
 std::string ErrorText(DWORD code) {
+    if (utf8_paths) {
+        wchar_t wide[512] = {};
+        const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                            wide, sizeof wide / sizeof wide[0], nullptr);
+        if (length == 0) return "System error " + std::to_string(code);
+        return TrimSystemMessage(Utf8FromWide(std::wstring_view(wide, length)));
+    }
     char text[512] = {};
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                                         text, sizeof text, nullptr);
     if (length == 0) return "System error " + std::to_string(code);
     return TrimSystemMessage(std::string(text, length));
+}
+
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
+    if (utf8_paths) return CreateFileW(WideFromUtf8(path).c_str(), access, 0, nullptr, disposition, flags, nullptr);
+    return CreateFileA(path.c_str(), access, 0, nullptr, disposition, flags, nullptr);
 }
 
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
@@ -55,7 +72,7 @@ void NativeFile::Close() noexcept {
 }
 
 NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenFile(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE) throw EFOpenError(OpenErrorMessage(path, ErrorText(GetLastError())));
     return NativeFile(file);
 }
@@ -63,8 +80,8 @@ NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
 NativeFile NativeFile::CreateExclusive(const std::string& path) {
     // OPEN_ALWAYS, not CREATE_ALWAYS, which would empty the file before it
     // could be checked. The reparse point itself is opened, never its target.
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE handle = OpenFile(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
     NativeFile file(handle);
     // Only a regular file with no other name is ours to empty.
@@ -113,8 +130,39 @@ std::int64_t NativeFile::Size() const noexcept {
     return size.QuadPart;
 }
 
+void UseUtf8Paths() noexcept { utf8_paths = true; }
+
+bool Utf8Paths() noexcept { return utf8_paths; }
+
+std::wstring WideFromUtf8(std::string_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), needed);
+    return wide;
+}
+
+std::string Utf8FromWide(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(needed), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), needed, nullptr, nullptr);
+    return utf8;
+}
+
 std::string AbsolutePath(const std::string& path) {
     if (path.empty()) return path;
+    if (utf8_paths) {
+        const std::wstring wide = WideFromUtf8(path);
+        const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+        if (needed == 0) return path;
+        std::vector<wchar_t> full(needed + 1);
+        const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0 || length >= full.size()) return path;
+        return Utf8FromWide(std::wstring_view(full.data(), length));
+    }
     const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return path;
     std::vector<char> full(needed + 1);
@@ -124,7 +172,8 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 bool RegularFileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes =
+        utf8_paths ? GetFileAttributesW(WideFromUtf8(path).c_str()) : GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "tests/cli/cli_helpers.hpp"
+#include "tests/cli/contract.hpp"
 
 namespace vexmira::testing {
 namespace {
@@ -17,15 +18,6 @@ using Lines = std::vector<std::string>;
 
 constexpr std::string_view kNotFound = "File scanned , But NO TCompress ARC Archive found !";
 
-// Three entries: a plain one, an empty locked one, one stored larger than it is.
-ArchiveBuilder SmallArchive() {
-    ArchiveBuilder builder;
-    builder.Add("README.TXT", 5120, 2210, 4)
-        .Add("EMPTY.LOG", 0, 0, 0, true)
-        .Add(EntrySpec{.name = "DATA.RLE", .full_size = 1000, .compressed_size = 1200, .method = 1,
-                       .long2 = 0xFFFFFFFF, .word6 = 0xABCD, .long17 = 17});
-    return builder;
-}
 
 // ---------------------------------------------------------------------------
 // Plain output
@@ -36,18 +28,7 @@ TEST(CliPlain, ArcFileIsListedDirectlyAsATable) {
     const ProcessResult run = RunVexmira(dir, {"a.ARC"});
     ASSERT_EQ(run.status, 0) << run;
     EXPECT_EQ(run.err, "") << run;
-    EXPECT_EQ(run.OutLines(),
-              (Lines{
-                  "File: a.ARC",
-                  "Listed: a.ARC",
-                  "Name                 Full size  Stored size  % compressed      Size  Method  Header offset",
-                  "README.TXT                5120         2210  57%               5 Kb  LZH5               21",
-                  "EMPTY.LOG                    0            0  (empty) (locked)  0 Kb  None             2266",
-                  "DATA.RLE                  1000         1200  -20%              1 Kb  RLE              2300",
-                  "3 entries, 1 locked       6120         3410  45%",
-                  "Archive end: 3533, complete, 0 trailing bytes",
-              }))
-        << run;
+    EXPECT_EQ(run.OutLines(), SmallArchiveListing()) << run;
     EXPECT_FALSE(fs::exists(dir / "a.ARC$$$"));
 }
 
@@ -193,16 +174,6 @@ TEST(CliStatus, UsageHelpAndVersion) {
 // ---------------------------------------------------------------------------
 // The JSON contract
 
-// Key order is not part of the contract: keys are compared sorted.
-const std::vector<std::string> kObjectKeys = {"archive_end", "carved",        "entries",        "error",
-                                              "file",        "listed",        "messages",       "offset",
-                                              "path_encoding", "plausible_end", "schema_version", "trailing_bytes",
-                                              "truncated"};
-const std::vector<std::string> kEntryKeys = {"compressed_size", "full_size",  "header_offset", "locked",
-                                             "long17",          "long2",      "method",        "method_name",
-                                             "name",            "percentage", "size",          "suspect",
-                                             "word6"};
-
 std::vector<std::string> Keys(const Json& object) {
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
@@ -233,10 +204,7 @@ TEST(CliJson, KeysAndTypesOfAListedCarrier) {
     const Json& entries = object["entries"];
     ASSERT_EQ(entries.size(), 3u) << object.dump();
     for (const Json& entry : entries) EXPECT_EQ(Keys(entry), kEntryKeys) << entry.dump();
-    EXPECT_EQ(entries[0].dump(),
-              R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_name":"LZH5",)"
-              R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb",)"
-              R"("suspect":null})");
+    EXPECT_EQ(entries[0].dump(), kSmallArchiveFirstEntry);
     EXPECT_EQ(entries[1]["percentage"], "(empty) (locked)");
     EXPECT_EQ(entries[1]["locked"], true);
     EXPECT_EQ(entries[1]["size"], "0 Kb");

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Checks the built plug-in file: its PE machine, exactly the three exports at
-# their ordinals, and imports from Windows system DLLs only.
-# Usage: check_dll.sh DLL OBJDUMP FORMAT   (FORMAT: pe-i386 or pe-x86-64)
+# their ordinals, and imports from Windows system DLLs only (so no runtime
+# DLL). With "exe", checks a program: its machine and its imports.
+# Usage: check_dll.sh FILE OBJDUMP FORMAT [exe]   (FORMAT: pe-i386 or pe-x86-64)
 set -u
-dll=$1 objdump=$2 format=$3
+dll=$1 objdump=$2 format=$3 kind=${4:-dll}
 failures=0
 fail() { echo "check_dll: Test failed: $*"; failures=$((failures + 1)); }
 
@@ -25,11 +26,13 @@ exports=$(printf '%s\n' "$private" | awk -v base="${base:-0}" '
     }
     names && !/^\t\[/ { names = 0 }
 ' | sort | tr '\n' ' ')
-want_exports="About@3 DoMyJob@2 LoadDll@1 "
-[ "$exports" = "$want_exports" ] || fail "exports got \"$exports\", expected \"$want_exports\""
+if [ "$kind" = dll ]; then
+    want_exports="About@3 DoMyJob@2 LoadDll@1 "
+    [ "$exports" = "$want_exports" ] || fail "exports got \"$exports\", expected \"$want_exports\""
 
-count=$(printf '%s\n' "$private" | sed -n 's/^[[:space:]]*Export Address Table[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' | head -n1)
-[ "$count" = "00000003" ] || fail "export address table holds \"$count\" entries, expected 00000003"
+    count=$(printf '%s\n' "$private" | sed -n 's/^[[:space:]]*Export Address Table[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' | head -n1)
+    [ "$count" = "00000003" ] || fail "export address table holds \"$count\" entries, expected 00000003"
+fi
 
 system_dlls=" kernel32.dll user32.dll gdi32.dll comctl32.dll msvcrt.dll advapi32.dll ntdll.dll "
 imports=$(printf '%s\n' "$private" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)

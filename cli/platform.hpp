@@ -1,0 +1,94 @@
+#pragma once
+// The tool's platform edge: standard streams, the process's set-up, and the
+// few file-system questions a walk asks. One implementation for POSIX, one
+// for Win32; what to do with the answers is decided in the portable files.
+// Paths are UTF-8 on Windows (the file layer is switched to UTF-8 paths at
+// start), bytes on POSIX.
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vexmira::cli::platform {
+
+// The descriptors of the standard streams, as the C runtime numbers them.
+constexpr int kStdin = 0;
+constexpr int kStdout = 1;
+constexpr int kStderr = 2;
+
+// A system call that failed; the message is the system's reason.
+class SystemError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Sets up the process for the tool and undoes what outlives it on
+// destruction: on POSIX a closed pipe ends the process quietly; on Windows
+// the standard streams pass bytes unchanged, a console shows UTF-8 and
+// understands the progress line's escapes, and file paths are UTF-8.
+class Process {
+public:
+    Process();
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+private:
+    unsigned saved_code_page_ = 0;  // 0: the console's code page was left alone
+};
+
+// True when `fd` is a pipe or socket: writes up to AtomicPipeWrite() bytes
+// into it never tear.
+bool IsPipe(int fd) noexcept;
+std::size_t AtomicPipeWrite() noexcept;
+
+// True when `fd` is a terminal (on Windows, a console).
+bool IsTerminal(int fd) noexcept;
+
+// Writes some of `data` to `fd` (interrupted calls are retried) and returns
+// how much; raises SystemError. A pipe whose reader is gone ends the process
+// quietly, as a closed pipe does other tools.
+std::size_t WriteSome(int fd, const char* data, std::size_t size);
+
+// A file list named by the user, or none when it cannot be opened.
+std::unique_ptr<std::istream> OpenListFile(const std::string& path);
+
+// Names one file for "reached twice": device and inode, or on Windows the
+// volume's serial number and the file index.
+struct FileId {
+    std::uint64_t Device = 0;
+    std::uint64_t Index = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+
+enum class FileKind {
+    Regular,
+    Directory,
+    Other,  // a device, a pipe, or a link that was not followed
+};
+
+struct FileStatus {
+    FileKind Kind = FileKind::Other;
+    FileId Id;
+    std::int64_t Size = 0;
+};
+
+// What `path` names, through a final link only with `follow`; none when it
+// cannot be reached.
+std::optional<FileStatus> StatusOf(const std::string& path, bool follow);
+
+// The names in folder `path`, without "." and "..", in no particular order;
+// raises SystemError.
+std::vector<std::string> FolderNames(const std::string& path);
+
+// Creates `parts` one below the other under `base` (which exists), refusing
+// any that is a link (or junction) or a file; raises SystemError with the reason.
+void MakeFolderChain(const std::string& base, const std::vector<std::string>& parts);
+
+}  // namespace vexmira::cli::platform

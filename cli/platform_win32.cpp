@@ -1,0 +1,162 @@
+// The tool's platform edge on Win32. Paths are UTF-8 here and UTF-16 at the
+// system calls.
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <fstream>
+
+#include "cli/platform.hpp"
+#include "support/file_system.hpp"
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+namespace vexmira::cli::platform {
+
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+HANDLE StreamHandle(int fd) noexcept { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+// The console's code page before the tool changed it, for a quiet exit too.
+UINT saved_output_code_page = 0;
+
+void RestoreConsole() noexcept {
+    if (saved_output_code_page != 0) SetConsoleOutputCP(saved_output_code_page);
+}
+
+// Opens what `path` names to ask about it; every sharing is allowed, as
+// nothing is read. With `noDelete` the folder cannot be renamed or removed
+// while the handle is held.
+Handle OpenForQuery(const std::string& path, bool follow, bool noDelete = false) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (noDelete ? 0 : FILE_SHARE_DELETE);
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE handle =
+        CreateFileW(support::WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return Handle(handle);
+}
+
+}  // namespace
+
+Process::Process() {
+    // Bytes in and out, unchanged: JSON lines end in "\n" as on POSIX, and a
+    // NUL-separated list is read whole.
+    _setmode(kStdin, _O_BINARY);
+    _setmode(kStdout, _O_BINARY);
+    _setmode(kStderr, _O_BINARY);
+    support::UseUtf8Paths();
+    if (IsTerminal(kStdout) || IsTerminal(kStderr)) {
+        saved_code_page_ = GetConsoleOutputCP();
+        saved_output_code_page = saved_code_page_;
+        SetConsoleOutputCP(CP_UTF8);
+    }
+    // The progress line redraws itself with escapes.
+    DWORD mode = 0;
+    if (GetConsoleMode(StreamHandle(kStderr), &mode)) {
+        SetConsoleMode(StreamHandle(kStderr), mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+}
+
+Process::~Process() { RestoreConsole(); }
+
+bool IsPipe(int fd) noexcept { return GetFileType(StreamHandle(fd)) == FILE_TYPE_PIPE; }
+
+// As PIPE_BUF on Linux: an anonymous pipe's buffer holds it whole.
+std::size_t AtomicPipeWrite() noexcept { return 4096; }
+
+bool IsTerminal(int fd) noexcept {
+    DWORD mode = 0;
+    return GetConsoleMode(StreamHandle(fd), &mode) != 0;
+}
+
+std::size_t WriteSome(int fd, const char* data, std::size_t size) {
+    // WriteFile takes a 32-bit count.
+    const auto count = static_cast<DWORD>(size < (std::size_t{1} << 30) ? size : std::size_t{1} << 30);
+    DWORD written = 0;
+    if (!WriteFile(StreamHandle(fd), data, count, &written, nullptr)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA) {
+            // There is no SIGPIPE: the reader is gone, so end as quietly.
+            RestoreConsole();
+            TerminateProcess(GetCurrentProcess(), 2);
+        }
+        SetLastError(code);
+        throw SystemError(support::LastSystemErrorText());
+    }
+    return written;
+}
+
+std::unique_ptr<std::istream> OpenListFile(const std::string& path) {
+    auto list = std::make_unique<std::ifstream>(support::WideFromUtf8(path).c_str(), std::ios::binary);
+    if (!*list) return nullptr;
+    return list;
+}
+
+std::optional<FileStatus> StatusOf(const std::string& path, bool follow) {
+    const Handle handle = OpenForQuery(path, follow);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+    FileStatus status;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        status.Kind = FileKind::Other;  // a link or junction not followed
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        status.Kind = FileKind::Directory;
+    } else {
+        status.Kind = GetFileType(handle.get()) == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
+    }
+    status.Id = {info.dwVolumeSerialNumber, std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+    status.Size = static_cast<std::int64_t>(std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
+    return status;
+}
+
+std::vector<std::string> FolderNames(const std::string& path) {
+    const bool separated = !path.empty() && (path.back() == '\\' || path.back() == '/');
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(support::WideFromUtf8(path + (separated ? "*" : "\\*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) return {};
+        throw SystemError(support::LastSystemErrorText());
+    }
+    const std::unique_ptr<void, decltype(&FindClose)> closer(search, FindClose);
+    std::vector<std::string> names;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(support::Utf8FromWide(name));
+    } while (FindNextFileW(search, &found));
+    if (GetLastError() != ERROR_NO_MORE_FILES) throw SystemError(support::LastSystemErrorText());
+    return names;
+}
+
+void MakeFolderChain(const std::string& base, const std::vector<std::string>& parts) {
+    // Every folder on the way stays open without delete sharing until the
+    // chain is made, so none can be swapped for a link meanwhile.
+    std::vector<Handle> held;
+    held.push_back(OpenForQuery(base, true, true));
+    if (!held.back()) throw SystemError("The output folder cannot be opened: " + support::LastSystemErrorText());
+    std::string path = base;
+    for (const std::string& part : parts) {
+        path += (path.back() == '\\' || path.back() == '/' ? "" : "\\") + part;
+        if (!CreateDirectoryW(support::WideFromUtf8(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw SystemError(support::LastSystemErrorText());
+        }
+        held.push_back(OpenForQuery(path, false, true));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!held.back() || !GetFileInformationByHandle(held.back().get(), &info)) {
+            throw SystemError(support::LastSystemErrorText());
+        }
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            throw SystemError("A folder on the way is a symbolic link, a junction or a file");
+        }
+    }
+}
+
+}  // namespace vexmira::cli::platform

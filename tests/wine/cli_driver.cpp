@@ -1,0 +1,322 @@
+// vexmira.exe end to end under Wine. One driver runs the tool many times, each
+// run a child process with its standard streams in files, and checks what it
+// printed: the listing, the JSON contract, exit statuses, --output-dir, and
+// paths outside ASCII (and outside any ANSI code page). One Wine start for all.
+// Usage: vexmira_cli_driver VEXMIRA_EXE
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/file_system.hpp"
+#include "tests/archive_builder.hpp"
+#include "tests/cli/contract.hpp"
+#include "tests/wine/check.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vexmira::support::Utf8FromWide;
+using vexmira::testing::Bytes;
+using vexmira::testing::Carrier;
+using vexmira::testing::kObjectKeys;
+using vexmira::testing::kSmallArchiveFirstEntry;
+using vexmira::testing::ReadFile;
+using vexmira::testing::SmallArchive;
+using vexmira::testing::SmallArchiveListing;
+using vexmira::testing::WriteFile;
+using vexmira::wine_test::Context;
+using Json = nlohmann::ordered_json;
+using Lines = std::vector<std::string>;
+
+std::wstring tool;  // full path of vexmira.exe
+fs::path work;      // the runs' current folder
+
+struct Run {
+    DWORD status = 0xFFFFFFFF;
+    std::string out;
+    std::string err;
+    Lines OutLines() const { return Split(out); }
+    Lines ErrLines() const { return Split(err); }
+    static Lines Split(const std::string& text) {
+        Lines lines;
+        for (std::size_t start = 0; start < text.size();) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
+    }
+};
+
+// One argument as the C runtime splits a command line back into argv.
+std::wstring Quote(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+HANDLE InheritableFile(const fs::path& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string Text(const fs::path& path) {
+    const Bytes bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs vexmira.exe in `work` with `args`; stdin is NUL.
+Run RunTool(const std::vector<std::wstring>& args) {
+    std::wstring commandLine = Quote(tool);
+    for (const std::wstring& argument : args) commandLine += L" " + Quote(argument);
+    const fs::path outPath = work / ".stdout";
+    const fs::path errPath = work / ".stderr";
+    HANDLE in = InheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = InheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = InheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    Run run;
+    const std::wstring folder = work.wstring();
+    if (CreateProcessW(tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
+                       &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &run.status);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        ok(false, "cannot start %s: error %lu\n", Utf8FromWide(tool).c_str(), GetLastError());
+    }
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
+    run.out = Text(outPath);
+    run.err = Text(errPath);
+    return run;
+}
+
+std::string Show(const Run& run) {
+    return "status " + std::to_string(run.status) + "\n--- stdout\n" + run.out + "--- stderr\n" + run.err;
+}
+
+std::string Show(const Lines& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += "  [" + line + "]\n";
+    return text;
+}
+
+bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+
+// The path as the tool's messages show it: absolute, in UTF-8.
+std::string Absolute(const fs::path& path) { return Utf8FromWide(fs::absolute(path).wstring()); }
+
+std::vector<std::string> SortedKeys(const Json& object) {
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) keys.push_back(item.key());
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+std::vector<Json> Objects(const Run& run) {
+    std::vector<Json> objects;
+    for (const std::string& line : run.OutLines()) {
+        const Json object = Json::parse(line, nullptr, false);
+        ok(!object.is_discarded(), "not JSON: [%s]\n", line.c_str());
+        objects.push_back(object);
+    }
+    return objects;
+}
+
+void Listing() {
+    const Context context("listing");
+    WriteFile(work / "a.ARC", SmallArchive().Build());
+    const Run run = RunTool({L"a.ARC"});
+    const Lines want = SmallArchiveListing();
+    ok(run.status == 0 && run.err.empty(), "got %s\n", Show(run).c_str());
+    ok(run.OutLines() == want, "got\n%sexpected\n%s", Show(run.OutLines()).c_str(), Show(want).c_str());
+    ok(!Contains(run.out, "\r"), "lines end in \\n alone: %s\n", Show(run).c_str());
+
+    const Bytes archive = SmallArchive().Build();
+    WriteFile(work / "setup.exe", Carrier(40000, archive));
+    const Run carrier = RunTool({L"setup.exe"});
+    const Lines lines = carrier.OutLines();
+    ok(carrier.status == 0 && lines.size() > 3 && lines[1] == "Offset: 00009C40 - 39 Kb" &&
+           lines[2] == "Listed: setup.exe$$$",
+       "got %s\n", Show(carrier).c_str());
+    ok(ReadFile(work / "setup.exe$$$") == archive, "the side file holds the archive\n");
+}
+
+void JsonContract() {
+    const Context context("json");
+    WriteFile(work / "plain.exe", Carrier(100, {}));
+    const Run run = RunTool({L"--json", L"setup.exe", L"plain.exe", L"absent.ARC"});
+    ok(run.status == 2 && run.err.empty(), "got %s\n", Show(run).c_str());
+    ok(!Contains(run.out, "\r") && !run.out.empty() && run.out.back() == '\n', "lines end in \\n alone: %s\n",
+       Show(run).c_str());
+    const std::vector<Json> objects = Objects(run);
+    if (objects.size() != 3) {
+        ok(false, "got %d objects, expected 3: %s\n", static_cast<int>(objects.size()), Show(run).c_str());
+        return;
+    }
+    for (const Json& object : objects) ok(SortedKeys(object) == kObjectKeys, "keys of %s\n", object.dump().c_str());
+    const Json& listed = objects[0];
+    ok(listed["listed"] == "setup.exe$$$" && listed["offset"] == 40000 && listed["archive_end"] == 3533 &&
+           listed["trailing_bytes"] == 0 && listed["error"].is_null(),
+       "got %s\n", listed.dump().c_str());
+    ok(listed["entries"].size() == 3 && listed["entries"][0].dump() == kSmallArchiveFirstEntry, "entries %s\n",
+       listed["entries"].dump().c_str());
+    ok(objects[1]["offset"] == -1 && objects[1]["listed"].is_null() && objects[1]["messages"].size() == 1,
+       "not found: %s\n", objects[1].dump().c_str());
+    const std::string prefix = "Cannot open file \"" + Absolute(work / "absent.ARC") + "\". ";
+    const Json& error = objects[2]["error"];
+    ok(error.is_string() && error.get<std::string>().rfind(prefix, 0) == 0 && error.get<std::string>().size() > prefix.size(),
+       "got %s, expected [%s] and the reason\n", error.dump().c_str(), prefix.c_str());
+}
+
+void ExitStatuses() {
+    const Context context("status");
+    const struct {
+        std::vector<std::wstring> args;
+        DWORD status;
+    } rows[] = {
+        {{L"a.ARC"}, 0},
+        {{L"plain.exe"}, 1},
+        {{L"absent.ARC"}, 2},
+        {{L"a.ARC", L"plain.exe", L"absent.ARC"}, 2},
+        {{L"a.ARC", L"plain.exe"}, 1},
+        {{L"--bogus", L"a.ARC"}, 64},
+        {{}, 64},
+        {{L"--output-dir", L"a.ARC", L"setup.exe"}, 64},
+    };
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const Run run = RunTool(rows[i].args);
+        ok(run.status == rows[i].status, "row %d: got %s, expected status %lu\n", static_cast<int>(i), Show(run).c_str(),
+           rows[i].status);
+    }
+    const Run version = RunTool({L"--version"});
+    ok(version.status == 0 && version.out == "vexmira 1.0.0\n", "got %s\n", Show(version).c_str());
+}
+
+void OutputDir() {
+    const Context context("output-dir");
+    const Bytes archive = SmallArchive().Build();
+    fs::create_directories(work / "out");
+    fs::create_directories(work / "sub");
+    WriteFile(work / "sub" / "setup.exe", Carrier(3000, archive));
+    WriteFile(work / "sub" / "other.exe", Carrier(3000, archive));
+    // Relative paths as given; absolute ones below the folder, the drive's ':' escaped.
+    const std::wstring absolute = fs::absolute(work / "sub" / "other.exe").wstring();
+    const Run run = RunTool({L"--json", L"--output-dir", L"out", L"sub\\setup.exe", absolute});
+    ok(run.status == 0, "got %s\n", Show(run).c_str());
+    const std::vector<Json> objects = Objects(run);
+    ok(objects.size() == 2 && objects[0]["listed"] == "out\\sub\\setup.exe$$$", "got %s\n", Show(run).c_str());
+    ok(ReadFile(work / "out" / "sub" / "setup.exe$$$") == archive, "out\\sub\\setup.exe$$$ holds the archive\n");
+    ok(!fs::exists(work / "sub" / "setup.exe$$$"), "nothing is written next to the input\n");
+    std::wstring below = absolute;
+    below.replace(below.find(L':'), 1, L"%3A");
+    ok(fs::exists(work / "out" / (below + L"$$$")), "the absolute input's side file below out\\ is missing: %s\n",
+       Show(run).c_str());
+
+    // A file where a folder should be is refused, and nothing is written through it.
+    WriteFile(work / "out" / "sub2", Bytes{'x'});
+    fs::create_directories(work / "sub2");
+    WriteFile(work / "sub2" / "setup.exe", Carrier(3000, archive));
+    const Run blocked = RunTool({L"--output-dir", L"out", L"sub2\\setup.exe"});
+    ok(blocked.status == 2 && Contains(blocked.err, "Cannot create file \"" + Absolute(work / "out" / "sub2" / "setup.exe$$$") +
+                                                        "\". A folder on the way is a symbolic link, a junction or a file"),
+       "got %s\n", Show(blocked).c_str());
+    ok(ReadFile(work / "out" / "sub2") == Bytes{'x'}, "the file in the way is left alone\n");
+}
+
+void PathsOutsideAscii() {
+    const Context context("non-ascii");
+    // Greek, Cyrillic and Japanese: no single ANSI code page holds them all.
+    const std::wstring name = L"caf\u00E9 \u03A9\u0416\u65E5.ARC";
+    const std::string utf8 = Utf8FromWide(name);
+    WriteFile(work / name, SmallArchive().Build());
+    const Run run = RunTool({name});
+    ok(run.status == 0 && !run.OutLines().empty() && run.OutLines()[0] == "File: " + utf8, "got %s\n", Show(run).c_str());
+
+    const std::wstring carrier = L"\u03A9-setup.exe";
+    WriteFile(work / carrier, Carrier(5000, SmallArchive().Build()));
+    const std::wstring missing = L"\u0416-absent.ARC";
+    const Run json = RunTool({L"--json", carrier, missing});
+    const std::vector<Json> objects = Objects(json);
+    ok(json.status == 2 && objects.size() == 2, "got %s\n", Show(json).c_str());
+    if (objects.size() == 2) {
+        ok(objects[0]["file"] == Utf8FromWide(carrier) && objects[0]["listed"] == Utf8FromWide(carrier + L"$$$") &&
+               objects[0]["path_encoding"] == "utf-8" && objects[0]["entries"].size() == 3,
+           "got %s\n", objects[0].dump().c_str());
+        const std::string prefix = "Cannot open file \"" + Absolute(work / missing) + "\". ";
+        ok(objects[1]["error"].is_string() && objects[1]["error"].get<std::string>().rfind(prefix, 0) == 0,
+           "got %s, expected [%s...]\n", objects[1]["error"].dump().c_str(), prefix.c_str());
+    }
+    ok(fs::exists(work / (carrier + L"$$$")), "the side file keeps the name\n");
+
+    // A folder walk and a list file, both outside ASCII; side files are skipped.
+    const std::wstring folder = L"dossier-\u00E9\u65E5";
+    fs::create_directories(work / folder);
+    WriteFile(work / folder / L"b.ARC", SmallArchive().Build());
+    WriteFile(work / folder / L"\u0416.ARC", SmallArchive().Build());
+    WriteFile(work / folder / L"a.ARC", SmallArchive().Build());
+    WriteFile(work / folder / L"a.exe$$$", SmallArchive().Build());
+    const std::string list = "a.ARC\r\n" + utf8 + "\r\n";
+    WriteFile(work / L"liste-\u00FC.txt", Bytes(list.begin(), list.end()));
+    const Run walk = RunTool({L"--json", L"--jobs", L"2", L"-r", folder, L"--files-from", L"liste-\u00FC.txt"});
+    std::vector<std::string> files;
+    for (const Json& object : Objects(walk)) files.push_back(object.value("file", ""));
+    const std::string base = Utf8FromWide(folder) + "\\";
+    const Lines want = {base + "a.ARC", base + "b.ARC", base + Utf8FromWide(L"\u0416.ARC"), "a.ARC", utf8};
+    ok(walk.status == 0 && files == want, "got\n%sexpected\n%s%s\n", Show(files).c_str(), Show(want).c_str(),
+       Show(walk).c_str());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::printf("usage: vexmira_cli_driver VEXMIRA_EXE\n");
+        return 2;
+    }
+    // A path from the build (a Unix one) reads as one on the current drive.
+    std::wstring path = argv[1];
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    tool = fs::absolute(path).wstring();
+    work = fs::absolute(L"cli_work");
+    fs::remove_all(work);
+    fs::create_directories(work);
+
+    Listing();
+    JsonContract();
+    ExitStatuses();
+    OutputDir();
+    PathsOutsideAscii();
+
+    std::printf("cli: %ld tests executed (%ld failures)\n", vexmira::wine_test::Checks(), vexmira::wine_test::Failures());
+    return vexmira::wine_test::Failures() == 0 ? 0 : 1;
+}
