@@ -216,7 +216,7 @@ std::string CarveArchive(support::Stream& input, const std::string& file, std::i
     if (outputDir) MakeParentFolders(*outputDir, path);
     support::FileStream out(path, support::FileMode::CreateExclusive);
     if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {
-        throw support::EFOpenError("Cannot open file \"" + support::AbsolutePath(file) + "\". Seek failed");
+        throw support::EFOpenError(support::OpenErrorMessage(file, "Seek failed"));
     }
     locator::CopyBytes(input, out, end - offset);
     return path;

@@ -84,8 +84,7 @@ std::optional<SourceItem> FileSource::Visit(const std::string& path, bool named)
             if (!named) return std::nullopt;
             return SourceItem{.Path = path,
                               .Size = 0,
-                              .Error = "Cannot open file \"" + support::AbsolutePath(path) +
-                                       "\". Is a directory; use -r to examine the files in it"};
+                              .Error = support::OpenErrorMessage(path, "Is a directory; use -r to examine the files in it")};
         }
         if (output_dir_ && id == *output_dir_ && !named) return std::nullopt;
         if (std::any_of(walk_.begin(), walk_.end(), [&](const auto& folder) { return folder->Id == id; })) {
@@ -171,7 +170,7 @@ void MakeParentFolders(const std::string& outputDir, const std::string& path) {
     try {
         platform::MakeFolderChain(outputDir, folders);
     } catch (const platform::SystemError& error) {
-        throw support::EFCreateError("Cannot create file \"" + support::AbsolutePath(path) + "\". " + error.what());
+        throw support::EFCreateError(support::CreateErrorMessage(path, error.what()));
     }
 }
 
