@@ -37,9 +37,10 @@ struct ReadFaults {
 
 }  // namespace
 
-extern "C" ssize_t __real_pread(int fd, void* buffer, std::size_t count, off_t offset);
+// Names the linker's --wrap gives the system read and its replacement.
+extern "C" ssize_t __real_pread(int fd, void* buffer, std::size_t count, off_t offset);  // NOLINT(bugprone-reserved-identifier)
 
-extern "C" ssize_t __wrap_pread(int fd, void* buffer, std::size_t count, off_t offset) {
+extern "C" ssize_t __wrap_pread(int fd, void* buffer, std::size_t count, off_t offset) {  // NOLINT(bugprone-reserved-identifier)
     if (faults.remaining > 0) {
         if (faults.cap == 0) {
             faults.interrupted = !faults.interrupted;
@@ -101,7 +102,7 @@ std::int64_t OffsetOperand(fuzz::ScriptReader& in, std::int64_t size, std::int64
 std::size_t EdgeCount(fuzz::ScriptReader& in) {
     using support::FileStream;
     static constexpr std::size_t kEdgeReads[] = {
-        FileStream::kMinReadAhead,     2 * FileStream::kMinReadAhead, 64 * 1024,
+        FileStream::kMinReadAhead,     2 * FileStream::kMinReadAhead, std::size_t{64} * 1024,
         FileStream::kMaxReadAhead / 2, FileStream::kMaxReadAhead,     2 * FileStream::kMaxReadAhead,
     };
     const std::size_t base = kEdgeReads[in.U8() % std::size(kEdgeReads)];
