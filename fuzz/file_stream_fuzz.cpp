@@ -82,6 +82,12 @@ VEXMIRA_UNTRACED Bytes Content(std::size_t size, std::uint8_t seed) {
     return bytes;
 }
 
+// a + b, wrapping around as the machine does: the operands may be anywhere in
+// the 64-bit range, and a wrapped offset is as good a test as any.
+std::int64_t WrappingAdd(std::int64_t a, std::int64_t b) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+
 std::int64_t OffsetOperand(fuzz::ScriptReader& in, std::int64_t size, std::int64_t position) {
     switch (static_cast<Offset>(in.U8() % kOffsetCount)) {
         case Offset::Small: return in.U16();
@@ -90,11 +96,11 @@ std::int64_t OffsetOperand(fuzz::ScriptReader& in, std::int64_t size, std::int64
         case Offset::Negative: return -1 - in.U8();
         case Offset::Largest: return kLargest - in.U8();
         case Offset::Smallest: return kSmallest + in.U8();
-        case Offset::BackToStart: return -position + in.I8();
+        case Offset::BackToStart: return WrappingAdd(-position, in.I8());
         case Offset::Far: return in.U32();
         case Offset::Blocks: return std::int64_t{in.I8()} * 4096;
         case Offset::Megabytes: return std::int64_t{in.I8()} * 65536;
-        case Offset::AroundEndAhead: return size - position + in.I8();
+        case Offset::AroundEndAhead: return WrappingAdd(size - position, in.I8());
     }
     return 0;
 }
