@@ -4,7 +4,7 @@
 JOBS ?= 2
 BUILD := build
 
-.PHONY: demo test deps native native-asan win32 win64 fuzz clean
+.PHONY: demo test deps native native-asan win32 win64 fuzz package clean
 
 demo: native win64
 	@mkdir -p $(BUILD)/demo
@@ -12,12 +12,19 @@ demo: native win64
 	$(BUILD)/native/cli/vexmira $(BUILD)/demo/setup.exe
 	scripts/demo-dialog.sh $(BUILD)/demo/setup.exe $(BUILD)/demo.png
 
-test: native native-asan win32 win64 fuzz
+test: native native-asan win32 win64 fuzz package
 	ctest --preset native
 	ctest --preset native-asan
 	ctest --preset fuzz
 	ctest --preset win32
 	ctest --preset win64
+	scripts/check-package.sh
+
+# The Debian package of the command-line tool, in build/package/.
+package: native
+	rm -rf $(BUILD)/package
+	cd $(BUILD)/native && cpack -B ../package > /dev/null
+	@ls $(BUILD)/package/*.deb
 
 deps:
 	@scripts/setup.sh

@@ -43,10 +43,16 @@ void TCompress::ScanArchiveFile(const std::string& fileName, EntryList& list, Wa
 }
 
 void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* summary) {
+    WalkArchiveStream(
+        stream, [&list](std::string_view name, const TCompressedFileInfo& info) { list.Add(name, info); }, summary);
+}
+
+void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, WalkSummary* summary) {
     WalkSummary walk;
     walk.ArchiveStart = stream.Position();
     walk.StreamSize = stream.Size();
     walk.ArchiveEnd = walk.ArchiveStart;
+    walk.HeaderEnd = walk.ArchiveStart;
     if (walk.StreamSize < walk.ArchiveStart || walk.StreamSize - walk.ArchiveStart < kMinimumArchiveLength) {
         walk.End = WalkEnd::TooShort;
         if (summary) *summary = walk;
@@ -57,9 +63,11 @@ void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* 
     std::string identifier;
     PrepareArchiveHeader(stream, archiveHeader, identifier);
     walk.ArchiveEnd = stream.Position();
+    walk.HeaderEnd = walk.ArchiveEnd;
 
     EntryHeader header;
     std::string_view name;
+    std::int64_t lastHeaderOffset = -1;  // none listed yet
     for (;;) {
         const std::int64_t headerStart = stream.Position();
         if (const std::optional<WalkEnd> end = ReadEntryChecked(stream, header, name)) {
@@ -67,7 +75,7 @@ void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* 
                        : headerStart > walk.StreamSize ? WalkEnd::PastEnd
                                                        : *end;
             // The last entry's data runs past the end: the archive is whole only up to its header.
-            if (walk.End == WalkEnd::PastEnd && !list.Empty()) walk.ArchiveEnd = list.Info(list.Count() - 1).HeaderOffset;
+            if (walk.End == WalkEnd::PastEnd && lastHeaderOffset >= 0) walk.ArchiveEnd = lastHeaderOffset;
             break;
         }
         TCompressedFileInfo info;
@@ -79,7 +87,8 @@ void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* 
         info.Long17 = header.Long17;
         info.HeaderOffset = stream.Position() - EntryHeaderSize(header) - header.NameLength;
         info.Locked = (header.Flags & kLockMask) != 0;
-        list.Add(name, info);
+        lastHeaderOffset = info.HeaderOffset;
+        visit(name, info);
 
         // A negative size would walk backwards over headers already read: end here.
         if (header.CompressedSize < 0) {

@@ -112,6 +112,9 @@ struct WalkSummary {
     // whose data runs past the end is listed but not whole: the end is its header.
     std::int64_t ArchiveEnd = 0;
     std::int64_t StreamSize = 0;
+    // Just past the archive header (21 or 25 bytes); ArchiveStart when the
+    // stream was too short to examine.
+    std::int64_t HeaderEnd = 0;
     WalkEnd End = WalkEnd::TooShort;
 
     // Cut short: the walk stopped at something the end of the data truncated.
@@ -147,6 +150,11 @@ public:
     // errors raise before anything is appended; anything incomplete ends the
     // walk quietly and keeps what was found.
     void ScanArchiveStream(support::Stream& stream, EntryList& list, WalkSummary* summary = nullptr);
+    // The same walk, handing each entry over as it is read instead of keeping
+    // it: memory stays flat however many entries there are. The name is valid
+    // during the call only. Whatever the visitor raises ends the walk.
+    using EntryVisitor = std::function<void(std::string_view name, const TCompressedFileInfo& info)>;
+    void WalkArchiveStream(support::Stream& stream, const EntryVisitor& visit, WalkSummary* summary = nullptr);
 
     void PrepareArchiveHeader(support::Stream& stream, ArchiveHeader& header, std::string& identifier);
     int ReadArchiveHeader(support::Stream& stream, ArchiveHeader& header);

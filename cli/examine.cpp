@@ -1,9 +1,12 @@
 #include "cli/examine.hpp"
 
 #include <algorithm>
+#include <new>
 
+#include "archive/plausibility.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
+#include "cli/sources.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 #include "support/file_system.hpp"
@@ -14,124 +17,215 @@ namespace vexmira::cli {
 namespace {
 
 // The locator's display for a terminal: the bar has nowhere to go, the label
-// and the messages are kept for the report.
-class ListingDisplay final : public locator::Display {
+// and the messages are kept for the listing's head.
+class HeadDisplay final : public locator::Display {
 public:
-    explicit ListingDisplay(Listing& listing) : listing_(listing) {}
+    explicit HeadDisplay(ListingHead& head) : head_(head) {}
     void SetProgressRange(std::int32_t) override {}
     void SetProgressPosition(std::int32_t) override {}
-    void SetOffsetText(const std::string& text) override { listing_.offsetText = text; }
-    void ShowMessage(const std::string& text) override { listing_.messages.push_back(text); }
+    void SetOffsetText(const std::string& text) override { head_.OffsetText = text; }
+    void ShowMessage(const std::string& text) override { head_.Messages.push_back({text}); }
 
 private:
-    Listing& listing_;
+    ListingHead& head_;
 };
 
-std::string ExceptText(const support::Exception& error) {
-    return std::string(locator::kExceptPrefix) + error.Message();
+Text ErrorText(const support::Exception& error) {
+    // Only a header's identifier comes from inside an archive.
+    const bool fromArchive = dynamic_cast<const archive::EUnrecognizedCompressionMethod*>(&error) != nullptr;
+    return {error.FullMessage(), fromArchive};
 }
 
-// Runs one walk; a raised error leaves the list empty, as the dialog shows it.
-template <class Scan>
-void Walk(Listing& listing, Scan scan) {
-    archive::TCompress reader;
-    archive::WalkSummary walk;
+// One listing through the sink: the head once, the entries, the end once.
+class Listing {
+public:
+    Listing(ListingSink& sink, const std::string& file, const Options& options) : sink_(sink), options_(options) {
+        head.File = file;
+        head.PathEncoding = IsValidUtf8(file) && IsValidUtf8(support::AbsolutePath(file)) ? Encoding::Utf8 : Encoding::Latin1;
+    }
+
+    ListingHead head;
+
+    void Begin() {
+        if (begun_) return;
+        begun_ = true;
+        sink_.Begin(head);
+    }
+
+    Outcome End(std::optional<Text> error, std::exception_ptr failure = nullptr) {
+        ListingEnd end;
+        end.Error = std::move(error);
+        end.Failure = failure;
+        return End(std::move(end));
+    }
+
+    Outcome End(ListingEnd end) {
+        Begin();
+        end.Result = end.Error                        ? Outcome::Failed
+                     : head.Located && head.Offset < 0 ? Outcome::NotFound
+                                                       : Outcome::Listed;
+        ended_ = true;
+        sink_.End(head, end);
+        return end.Result;
+    }
+
+    bool Ended() const noexcept { return ended_; }
+    bool RanOutOfMemory = false;
+
+    // Lists the archive at the stream's position under the name `listed`;
+    // with Carve, a located archive is then carved out of the stream.
+    Outcome Walk(support::Stream& stream, const std::string& listed) {
+        head.Listed = listed;
+        Begin();
+        archive::TCompress reader;
+        archive::WalkSummary walk;
+        archive::PlausibleEnd plausible(stream.Size());
+        try {
+            if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
+            reader.WalkArchiveStream(
+                stream,
+                [&](std::string_view name, const archive::TCompressedFileInfo& info) {
+                    sink_.Entry(name, info, plausible.Add(name, info));
+                },
+                &walk);
+        } catch (const support::Exception& error) {
+            return End(ErrorText(error), std::current_exception());
+        }
+        ListingEnd end;
+        end.Walk = walk;
+        end.PlausibleEnd = plausible.End(walk);
+        end.TrailingEntries = plausible.TrailingEntries();
+        if (options_.Carve && head.Located && head.Offset >= 0) {
+            try {
+                end.Carved = CarveArchive(stream, head.File, head.Offset, end.PlausibleEnd, options_.OutputDir);
+            } catch (const support::Exception& error) {
+                end.Error = ErrorText(error);
+                end.Failure = std::current_exception();
+            }
+        }
+        return End(std::move(end));
+    }
+
+    // Opens and lists a whole file; a file that cannot be opened is not listed.
+    Outcome WalkFile(const std::string& path) {
+        std::optional<support::FileStream> stream;
+        try {
+            stream.emplace(path, support::FileMode::OpenReadExclusive);
+        } catch (const support::Exception& error) {
+            return End(ErrorText(error), std::current_exception());
+        }
+        return Walk(*stream, path);
+    }
+
+private:
+    ListingSink& sink_;
+    const Options& options_;
+    bool begun_ = false;
+    bool ended_ = false;
+};
+
+// Ends a listing that ran out of memory, unless it had already ended.
+template <class Work>
+Outcome GuardMemory(Listing& listing, Work work) {
     try {
-        scan(reader, walk);
-        listing.walk = walk;
-    } catch (const support::Exception& error) {
-        listing.entries.Clear();
-        listing.error = error.Message();
+        return work();
+    } catch (const std::bad_alloc&) {
+        if (listing.Ended()) throw;
+        listing.RanOutOfMemory = true;
+        return listing.End(Text{std::string(support::kOutOfMemoryMessage)}, std::make_exception_ptr(support::EOutOfMemory()));
     }
 }
 
-// As the dialog lists a path: nothing (and no message) when no regular file is there.
-void ListFile(Listing& listing, const std::string& path) {
-    if (!support::RegularFileExists(path)) return;
-    listing.listed = path;
-    Walk(listing, [&](archive::TCompress& reader, archive::WalkSummary& walk) {
-        reader.ScanArchiveFile(path, listing.entries, &walk);
-    });
-}
-
-// Lists the archive at `offset` of an open carrier.
-void ListInPlace(Listing& listing, support::Stream& input, std::int64_t offset) {
-    listing.listed = listing.file;
-    input.Seek(offset, support::SeekOrigin::Beginning);
-    Walk(listing, [&](archive::TCompress& reader, archive::WalkSummary& walk) {
-        reader.ScanArchiveStream(input, listing.entries, &walk);
-    });
-}
-
-Outcome Judge(const Listing& listing) {
-    const bool excepted = std::any_of(listing.messages.begin(), listing.messages.end(), [](const std::string& text) {
-        return text.starts_with(locator::kExceptPrefix);
-    });
-    if (excepted || listing.error || listing.note) return Outcome::Failed;
-    if (listing.located && listing.offset < 0) return Outcome::NotFound;
-    return Outcome::Listed;
-}
-
-Outcome Emit(Listing& listing, const std::function<void(const Listing&)>& emit) {
-    listing.outcome = Judge(listing);
-    emit(listing);
-    return listing.outcome;
-}
-
-Outcome ExamineAll(const std::string& file, const std::function<void(const Listing&)>& emit) {
+Outcome ExamineAll(const std::string& file, const Options& options, ListingSink& sink) {
     Outcome worst = Outcome::Listed;
     bool any = false;
-    Listing listing;
-    listing.file = file;
-    listing.located = true;
-    try {
-        support::FileStream input(file, support::FileMode::OpenReadExclusive);
-        locator::ForEachCandidate(input, [&](std::int64_t offset) {
-            any = true;
-            Listing candidate;
-            candidate.file = file;
-            candidate.located = true;
-            candidate.offset = offset;
-            candidate.offsetText = locator::OffsetText(offset);
-            ListInPlace(candidate, input, offset);
-            worst = std::max(worst, Emit(candidate, emit));
-        });
-        if (any) return worst;
-        listing.messages.emplace_back(locator::kNotFoundMessage);
-        listing.offsetText = locator::kNotFoundText;
-    } catch (const support::Exception& error) {
-        listing.messages.push_back(ExceptText(error));
-    }
-    return std::max(worst, Emit(listing, emit));
+    Listing summary(sink, file, options);
+    summary.head.Located = true;
+    return GuardMemory(summary, [&] {
+        try {
+            support::FileStream input(file, support::FileMode::OpenReadExclusive);
+            bool outOfMemory = false;
+            locator::ForEachCandidate(input, [&](std::int64_t offset) {
+                if (outOfMemory) return;
+                any = true;
+                Listing candidate(sink, file, options);
+                candidate.head.Located = true;
+                candidate.head.Offset = offset;
+                candidate.head.OffsetText = locator::OffsetText(offset);
+                const Outcome outcome = GuardMemory(candidate, [&] {
+                    input.Seek(offset, support::SeekOrigin::Beginning);
+                    return candidate.Walk(input, file);
+                });
+                // A candidate that ran out of memory ends the file's scan.
+                outOfMemory = candidate.RanOutOfMemory;
+                worst = std::max(worst, outcome);
+            });
+            if (any) return worst;
+            summary.head.Messages.push_back({std::string(locator::kNotFoundMessage)});
+            summary.head.OffsetText = locator::kNotFoundText;
+            return summary.End(std::nullopt);
+        } catch (const support::Exception& error) {
+            summary.head.Messages.push_back({std::string(locator::kExceptPrefix) + error.Message()});
+            return std::max(worst, summary.End(ErrorText(error), std::current_exception()));
+        }
+    });
 }
 
 }  // namespace
 
-Outcome Examine(const std::string& file, const Options& options, const std::function<void(const Listing&)>& emit) {
-    Listing listing;
-    listing.file = file;
-    if (support::IsArcPath(file)) {
-        ListFile(listing, file);
-        if (!listing.listed) listing.note = "no regular file to list";
-        return Emit(listing, emit);
-    }
-    if (options.all) return ExamineAll(file, emit);
+Outcome Examine(const std::string& file, const Options& options, ListingSink& sink) {
+    if (!support::IsArcPath(file) && options.All) return ExamineAll(file, options, sink);
 
-    listing.located = true;
-    ListingDisplay display(listing);
-    if (options.inPlace) {
-        try {
-            support::FileStream input(file, support::FileMode::OpenReadExclusive);
-            listing.offset = locator::LocateArchive(input, display);
-            if (listing.offset >= 0) ListInPlace(listing, input, listing.offset);
-        } catch (const support::Exception& error) {
-            display.ShowMessage(ExceptText(error));
+    Listing listing(sink, file, options);
+    return GuardMemory(listing, [&] {
+        if (support::IsArcPath(file)) return listing.WalkFile(file);
+
+        listing.head.Located = true;
+        HeadDisplay display(listing.head);
+        if (options.InPlace || options.Carve) {
+            try {
+                support::FileStream input(file, support::FileMode::OpenReadExclusive);
+                listing.head.Offset = locator::LocateArchive(input, display);
+                if (listing.head.Offset < 0) return listing.End(std::nullopt);
+                input.Seek(listing.head.Offset, support::SeekOrigin::Beginning);
+                return listing.Walk(input, file);
+            } catch (const support::Exception& error) {
+                display.ShowMessage(std::string(locator::kExceptPrefix) + error.Message());
+                return listing.End(ErrorText(error), std::current_exception());
+            }
         }
-    } else {
-        listing.offset = locator::Rip_ARC_Archive(file, display);
-        if (listing.offset >= 0) ListFile(listing, support::SideFilePath(file));
+        const locator::RipOutcome rip =
+            options.OutputDir
+                ? locator::RipArchive(file, OutputPathFor(*options.OutputDir, file, "$$$"), display,
+                                      [&] { MakeParentFolders(*options.OutputDir, OutputPathFor(*options.OutputDir, file, "$$$")); })
+                : locator::RipArchive(file, display);
+        listing.head.Offset = rip.Offset;
+        // A side file this run could not create or fill is not its result,
+        // whatever an earlier run left there.
+        if (rip.Failure) return listing.End(Text{*rip.Failure});
+        if (rip.Offset < 0) return listing.End(std::nullopt);
+        return listing.WalkFile(options.OutputDir ? OutputPathFor(*options.OutputDir, file, "$$$")
+                                                  : support::SideFilePath(file));
+    });
+}
+
+std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
+                         const std::optional<std::string>& outputDir) {
+    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
+    const std::string path = outputDir ? OutputPathFor(*outputDir, file, suffix) : file + suffix;
+    if (outputDir) MakeParentFolders(*outputDir, path);
+    support::FileStream out(path, support::FileMode::CreateExclusive);
+    if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {
+        throw support::EFOpenError("Cannot open file \"" + support::AbsolutePath(file) + "\". Seek failed");
     }
-    return Emit(listing, emit);
+    locator::CopyBytes(input, out, end - offset);
+    return path;
+}
+
+Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink) {
+    const Options none;
+    Listing listing(sink, file, none);
+    return listing.End(Text{error});
 }
 
 }  // namespace vexmira::cli

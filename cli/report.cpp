@@ -1,23 +1,51 @@
 #include "cli/report.hpp"
 
 #include <algorithm>
-#include <array>
+#include <charconv>
 #include <limits>
-#include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "archive/entry_text.hpp"
+#include "locator/locator.hpp"
 #include "support/exception.hpp"
 
 namespace vexmira::cli {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
+void AppendNumber(std::string& out, std::int64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
 
-// Sums of crafted sizes can leave 64 bits; totals stop at the limit instead.
-std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
+std::string Number(std::int64_t value) {
+    std::string text;
+    AppendNumber(text, value);
+    return text;
+}
+
+// Columns count characters, not bytes.
+std::size_t Width(std::string_view utf8) noexcept {
+    std::size_t continuations = 0;
+    for (const char c : utf8) continuations += (static_cast<std::uint8_t>(c) & 0xC0) == 0x80 ? 1 : 0;
+    return utf8.size() - continuations;
+}
+
+Encoding TextEncoding(const Text& text, const ListingHead& head) {
+    return text.FromArchive ? Encoding::Latin1 : head.PathEncoding;
+}
+
+using locator::kExceptPrefix;
+
+constexpr std::array<bool, 7> kRightAligned = {false, true, true, false, true, false, true};
+
+}  // namespace
+
+ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk) {
+    return {.End = walk.ArchiveEnd, .Truncated = walk.Truncated(), .Trailing = walk.TrailingBytes()};
+}
+
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
     if (b > 0 && a > kMax - b) return kMax;
@@ -25,159 +53,259 @@ std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
     return a + b;
 }
 
-// Entry names come from the file: control bytes are shown as \xNN so a name
-// can neither break the table nor drive the terminal.
-std::string TerminalText(std::string_view latin1) {
-    static constexpr char kHexDigits[] = "0123456789ABCDEF";
-    std::string shown;
-    for (const char c : latin1) {
-        const auto byte = static_cast<std::uint8_t>(c);
-        if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0)) {
-            shown += "\\x";
-            shown += kHexDigits[byte >> 4];
-            shown += kHexDigits[byte & 0xF];
-        } else {
-            shown += Latin1ToUtf8(std::string_view(&c, 1));
-        }
+// ---------------------------------------------------------------------------
+// Plain
+
+void PlainReport::Begin(const ListingHead& head) {
+    std::string& out = out_.Buffer();
+    if (!first_) out += '\n';
+    first_ = false;
+    out += "File: ";
+    AppendTerminalText(out, head.File, head.PathEncoding);
+    out += '\n';
+    if (head.Located && !head.OffsetText.empty()) out += "Offset: " + head.OffsetText + '\n';
+    for (const Text& message : head.Messages) out_.ErrorLine(TerminalText(message.Bytes, TextEncoding(message, head)));
+    if (head.Listed) {
+        out += "Listed: ";
+        AppendTerminalText(out, *head.Listed, head.PathEncoding);
+        out += '\n';
     }
-    return shown;
+    out_.Commit();
+    pending_.clear();
+    fixed_ = false;
+    count_ = 0;
+    locked_ = 0;
+    total_ = {};
 }
 
-// Columns count characters, not bytes.
-std::size_t Width(std::string_view utf8) {
-    return static_cast<std::size_t>(
-        std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<std::uint8_t>(c) & 0xC0) != 0x80; }));
-}
-
-constexpr std::size_t kColumns = 7;
-using Row = std::array<std::string, kColumns>;
-constexpr std::array<bool, kColumns> kRightAligned = {false, true, true, false, true, false, true};
-
-void PrintTable(const std::vector<Row>& rows, std::ostream& out) {
-    std::array<std::size_t, kColumns> widths{};
-    for (const Row& row : rows) {
-        for (std::size_t c = 0; c < kColumns; ++c) widths[c] = std::max(widths[c], Width(row[c]));
+void PlainReport::AppendRow(const std::array<std::string_view, kColumns>& cells, std::string_view marker) {
+    std::array<std::size_t, kColumns> pads{};
+    std::size_t length = 1 + (marker.empty() ? 0 : 2 + marker.size());  // the line break, the marker
+    for (std::size_t c = 0; c < kColumns; ++c) {
+        const std::size_t width = Width(cells[c]);
+        pads[c] = widths_[c] > width ? widths_[c] - width : 0;
+        length += (c > 0 ? 2 : 0) + pads[c] + cells[c].size();
     }
-    for (const Row& row : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < kColumns; ++c) {
-            const std::string pad(widths[c] - Width(row[c]), ' ');
-            if (c > 0) line += "  ";
-            line += kRightAligned[c] ? pad + row[c] : row[c] + pad;
-        }
-        while (!line.empty() && line.back() == ' ') line.pop_back();
-        out << line << '\n';
+    // Laid out in a buffer on the stack and appended at once: this runs for
+    // every entry, and appends cell by cell cost more than the rest of a row.
+    char stack[1024];
+    std::string heap;
+    char* const line = length <= sizeof stack ? stack : (heap.resize(length), heap.data());
+    char* p = line;
+    for (std::size_t c = 0; c < kColumns; ++c) {
+        if (c > 0) p = std::fill_n(p, 2, ' ');
+        if (kRightAligned[c]) p = std::fill_n(p, pads[c], ' ');
+        p = std::copy(cells[c].begin(), cells[c].end(), p);
+        if (!kRightAligned[c]) p = std::fill_n(p, pads[c], ' ');
     }
-}
-
-void PrintEntries(const Listing& listing, std::ostream& out) {
-    std::vector<Row> rows;
-    rows.push_back({"Name", "Full size", "Stored size", "% compressed", "Size", "Method", "Header offset"});
-    archive::TCompressedFileInfo total;
-    std::size_t locked = 0;
-    for (std::size_t i = 0; i < listing.entries.Count(); ++i) {
-        const archive::TCompressedFileInfo& info = listing.entries.Info(i);
-        rows.push_back({TerminalText(listing.entries.Name(i)), std::to_string(info.FullSize),
-                        std::to_string(info.CompressedSize), archive::PercentageText(info),
-                        archive::SizeText(info.FullSize), std::string(archive::MethodName(info.Method)),
-                        std::to_string(info.HeaderOffset)});
-        total.FullSize = SaturatingAdd(total.FullSize, info.FullSize);
-        total.CompressedSize = SaturatingAdd(total.CompressedSize, info.CompressedSize);
-        if (info.Locked) ++locked;
+    if (!marker.empty()) {
+        p = std::fill_n(p, 2, ' ');
+        p = std::copy(marker.begin(), marker.end(), p);
     }
-    const std::size_t count = listing.entries.Count();
-    rows.push_back({std::to_string(count) + (count == 1 ? " entry, " : " entries, ") + std::to_string(locked) + " locked",
-                    std::to_string(total.FullSize), std::to_string(total.CompressedSize), archive::PercentageText(total),
-                    "", "", ""});
-    PrintTable(rows, out);
+    while (p > line && p[-1] == ' ') --p;
+    *p++ = '\n';
+    out_.Buffer().append(line, static_cast<std::size_t>(p - line));
+    out_.Commit();
 }
 
-Json EntryJson(std::string_view name, const archive::TCompressedFileInfo& info) {
-    Json entry;
-    entry["name"] = Latin1ToUtf8(name);
-    entry["full_size"] = info.FullSize;
-    entry["compressed_size"] = info.CompressedSize;
-    entry["method"] = info.Method;
-    entry["method_name"] = archive::MethodName(info.Method);
-    entry["locked"] = info.Locked;
-    entry["header_offset"] = info.HeaderOffset;
-    entry["long2"] = info.Long2;
-    entry["word6"] = info.Word6;
-    entry["long17"] = info.Long17;
-    entry["percentage"] = archive::PercentageText(info);
-    entry["size"] = archive::SizeText(info.FullSize);
-    return entry;
+void PlainReport::Print(const Row& row) {
+    const auto& c = row.Cells;
+    AppendRow({c[0], c[1], c[2], c[3], c[4], c[5], c[6]}, row.Marker);
 }
 
-}  // namespace
-
-std::string Latin1ToUtf8(std::string_view text) {
-    std::string utf8;
-    utf8.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<std::uint8_t>(c);
-        if (byte < 0x80) {
-            utf8 += c;
-        } else {
-            utf8 += static_cast<char>(0xC0 | (byte >> 6));
-            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return utf8;
-}
-
-ArchiveEnd ReportedArchiveEnd(const Listing& listing) {
-    if (!listing.walk) return {};
-    return {.end = listing.walk->ArchiveEnd, .truncated = listing.walk->Truncated(), .trailing = listing.walk->TrailingBytes()};
-}
-
-void PrintPlain(const Listing& listing, std::ostream& out, std::ostream& err) {
-    const auto toErr = [&](const std::string& text) {
-        out.flush();
-        err << text << '\n';
-        err.flush();
+void PlainReport::FixWidths(const Row* extra) {
+    static const Row kHeader = {{"Name", "Full size", "Stored size", "% compressed", "Size", "Method", "Header offset"}, {}};
+    const auto widen = [this](const Row& row) {
+        for (std::size_t c = 0; c < kColumns; ++c) widths_[c] = std::max(widths_[c], Width(row.Cells[c]));
+        widths_[0] = std::min(widths_[0], kWidestNameColumn);
     };
-    out << "File: " << listing.file << '\n';
-    if (listing.located && !listing.offsetText.empty()) out << "Offset: " << listing.offsetText << '\n';
-    for (const std::string& message : listing.messages) toErr(message);
-    if (listing.note) toErr(listing.file + ": " + *listing.note);
-    if (listing.listed) out << "Listed: " << *listing.listed << '\n';
-    if (listing.error) toErr(support::ErrorReportText(*listing.error));
-    if (listing.listed && listing.walk) {
-        PrintEntries(listing, out);
-        const ArchiveEnd report = ReportedArchiveEnd(listing);
-        out << "Archive end: " << report.end << ", " << (report.truncated ? "cut short" : "complete") << ", "
-            << report.trailing << (report.trailing == 1 ? " trailing byte" : " trailing bytes") << '\n';
-    }
+    widths_ = {};
+    widen(kHeader);
+    for (const Row& row : pending_) widen(row);
+    if (extra != nullptr) widen(*extra);
+    fixed_ = true;
+    Print(kHeader);
+    for (const Row& row : pending_) Print(row);
+    pending_.clear();
 }
 
-void PrintJson(const Listing& listing, std::ostream& out) {
-    Json object;
-    object["file"] = listing.file;
-    object["listed"] = listing.listed ? Json(*listing.listed) : Json(nullptr);
-    object["offset"] = listing.located ? Json(listing.offset) : Json(nullptr);
-    Json messages = Json::array();
-    for (const std::string& message : listing.messages) messages.push_back(Latin1ToUtf8(message));
-    object["messages"] = std::move(messages);
-    object["error"] = listing.error ? Json(Latin1ToUtf8(*listing.error)) : Json(nullptr);
-    Json entries = Json::array();
-    for (std::size_t i = 0; i < listing.entries.Count(); ++i) {
-        entries.push_back(EntryJson(listing.entries.Name(i), listing.entries.Info(i)));
+std::string SuspectMarker(std::optional<std::string_view> suspect) {
+    return suspect ? "(suspect: " + std::string(*suspect) + ")" : std::string();
+}
+
+void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                        std::optional<std::string_view> suspect) {
+    ++count_;
+    if (info.Locked) ++locked_;
+    total_.FullSize = SaturatingAdd(total_.FullSize, info.FullSize);
+    total_.CompressedSize = SaturatingAdd(total_.CompressedSize, info.CompressedSize);
+    if (!fixed_) {
+        Row& row = pending_.emplace_back();
+        auto& cells = row.Cells;
+        AppendTerminalText(cells[0], name, Encoding::Latin1);
+        cells[1] = Number(info.FullSize);
+        cells[2] = Number(info.CompressedSize);
+        cells[3] = archive::PercentageText(info);
+        cells[4] = archive::SizeText(info.FullSize);
+        cells[5] = archive::MethodName(info.Method);
+        cells[6] = Number(info.HeaderOffset);
+        row.Marker = SuspectMarker(suspect);
+        if (pending_.size() == kScreenful) FixWidths(nullptr);
+        return;
     }
-    object["entries"] = std::move(entries);
-    if (listing.walk) {
-        const ArchiveEnd report = ReportedArchiveEnd(listing);
-        object["archive_end"] = report.end;
-        object["truncated"] = report.truncated;
-        object["trailing_bytes"] = report.trailing;
+    // Once the widths are fixed, rows go straight into the output: this is
+    // the loop that runs millions of times.
+    name_.clear();
+    AppendTerminalText(name_, name, Encoding::Latin1);
+    char full[24];
+    char stored[24];
+    char offset[24];
+    const std::string percentage = archive::PercentageText(info);
+    const std::string size = archive::SizeText(info.FullSize);
+    AppendRow({name_, std::string_view(full, std::to_chars(full, full + sizeof full, info.FullSize).ptr),
+               std::string_view(stored, std::to_chars(stored, stored + sizeof stored, info.CompressedSize).ptr),
+               percentage, size, archive::MethodName(info.Method),
+               std::string_view(offset, std::to_chars(offset, offset + sizeof offset, info.HeaderOffset).ptr)},
+              suspect ? std::string_view(SuspectMarker(suspect)) : std::string_view());
+}
+
+void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
+    if (end.Walk) {
+        const Row totals = {{Number(static_cast<std::int64_t>(count_)) + (count_ == 1 ? " entry, " : " entries, ") +
+                                 Number(static_cast<std::int64_t>(locked_)) + " locked",
+                             Number(total_.FullSize), Number(total_.CompressedSize), archive::PercentageText(total_), "",
+                             "", ""},
+                            {}};
+        if (!fixed_) FixWidths(&totals);
+        Print(totals);
+        const ArchiveEnd report = ReportedArchiveEnd(*end.Walk);
+        std::string& out = out_.Buffer();
+        out += "Archive end: " + Number(report.End) + (report.Truncated ? ", cut short, " : ", complete, ") +
+               Number(report.Trailing) + (report.Trailing == 1 ? " trailing byte\n" : " trailing bytes\n");
+        // Said only when something after the archive looks like entries.
+        if (end.TrailingEntries > 0) {
+            out += "Plausible end: " + Number(end.PlausibleEnd) + ", " + Number(static_cast<std::int64_t>(end.TrailingEntries)) +
+                   (end.TrailingEntries == 1 ? " entry after it looks like trailing data\n"
+                                             : " entries after it look like trailing data\n");
+        }
+        out_.Commit();
+    } else if (!fixed_ && !pending_.empty()) {
+        FixWidths(nullptr);  // what was listed before the failure stays shown
+    }
+    pending_.clear();
+    if (end.Carved) {
+        std::string& out = out_.Buffer();
+        out += "Carved: ";
+        AppendTerminalText(out, *end.Carved, head.PathEncoding);
+        out += '\n';
+        out_.Commit();
+    }
+    // Shown once: the locator's "Except: " message may already say it all.
+    const bool shown = end.Error && std::any_of(head.Messages.begin(), head.Messages.end(), [&](const Text& message) {
+                           return message.Bytes.size() == kExceptPrefix.size() + end.Error->Bytes.size() &&
+                                  message.Bytes.starts_with(kExceptPrefix) && message.Bytes.ends_with(end.Error->Bytes);
+                       });
+    if (end.Error && !shown) out_.ErrorLine(TerminalText(support::ErrorReportText(end.Error->Bytes), TextEncoding(*end.Error, head)));
+}
+
+// ---------------------------------------------------------------------------
+// JSON
+
+void JsonReport::Begin(const ListingHead& head) {
+    std::string& out = out_.Buffer();
+    out += "{\"schema_version\":\"";
+    out += kSchemaVersion;
+    out += "\",\"file\":";
+    AppendJsonString(out, head.File, head.PathEncoding);
+    out += ",\"path_encoding\":\"";
+    out += EncodingName(head.PathEncoding);
+    out += "\",\"listed\":";
+    if (head.Listed) {
+        AppendJsonString(out, *head.Listed, head.PathEncoding);
     } else {
-        object["archive_end"] = nullptr;
-        object["truncated"] = nullptr;
-        object["trailing_bytes"] = nullptr;
+        out += "null";
     }
-    // Paths are passed on as given; bytes that are not UTF-8 become U+FFFD
-    // rather than making the line unreadable.
-    out << object.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+    out += ",\"offset\":";
+    if (head.Located) {
+        AppendNumber(out, head.Offset);
+    } else {
+        out += "null";
+    }
+    out += ",\"messages\":[";
+    for (std::size_t i = 0; i < head.Messages.size(); ++i) {
+        if (i > 0) out += ',';
+        AppendJsonString(out, head.Messages[i].Bytes, TextEncoding(head.Messages[i], head));
+    }
+    out += "],\"entries\":[";
+    first_entry_ = true;
+    out_.Commit();
+}
+
+void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect) {
+    std::string& out = out_.Buffer();
+    out += first_entry_ ? "{\"name\":" : ",{\"name\":";
+    first_entry_ = false;
+    AppendJsonString(out, name, Encoding::Latin1);
+    out += ",\"full_size\":";
+    AppendNumber(out, info.FullSize);
+    out += ",\"compressed_size\":";
+    AppendNumber(out, info.CompressedSize);
+    out += ",\"method\":";
+    AppendNumber(out, info.Method);
+    out += ",\"method_name\":\"";
+    out += archive::MethodName(info.Method);
+    out += info.Locked ? "\",\"locked\":true" : "\",\"locked\":false";
+    out += ",\"header_offset\":";
+    AppendNumber(out, info.HeaderOffset);
+    out += ",\"long2\":";
+    AppendNumber(out, info.Long2);
+    out += ",\"word6\":";
+    AppendNumber(out, info.Word6);
+    out += ",\"long17\":";
+    AppendNumber(out, info.Long17);
+    out += ",\"percentage\":\"";
+    out += archive::PercentageText(info);
+    out += "\",\"size\":\"";
+    out += archive::SizeText(info.FullSize);
+    if (suspect) {
+        out += "\",\"suspect\":\"";
+        out += *suspect;
+        out += "\"}";
+    } else {
+        out += "\",\"suspect\":null}";
+    }
+    out_.Commit();
+}
+
+void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
+    std::string& out = out_.Buffer();
+    out += "],\"error\":";
+    if (end.Error) {
+        AppendJsonString(out, end.Error->Bytes, TextEncoding(*end.Error, head));
+    } else {
+        out += "null";
+    }
+    if (end.Walk) {
+        const ArchiveEnd report = ReportedArchiveEnd(*end.Walk);
+        out += ",\"archive_end\":";
+        AppendNumber(out, report.End);
+        out += report.Truncated ? ",\"truncated\":true" : ",\"truncated\":false";
+        out += ",\"trailing_bytes\":";
+        AppendNumber(out, report.Trailing);
+        out += ",\"plausible_end\":";
+        AppendNumber(out, end.PlausibleEnd);
+    } else {
+        out += ",\"archive_end\":null,\"truncated\":null,\"trailing_bytes\":null,\"plausible_end\":null";
+    }
+    out += ",\"carved\":";
+    if (end.Carved) {
+        AppendJsonString(out, *end.Carved, head.PathEncoding);
+    } else {
+        out += "null";
+    }
+    out += "}\n";
+    out_.Commit();
 }
 
 }  // namespace vexmira::cli

@@ -1,36 +1,97 @@
 #pragma once
-// How a listing is shown: a table for people, one JSON line for programs.
+// How listings are shown as they are found: a table for people, one JSON line
+// per listing for programs. Neither keeps more than a screenful of rows, so
+// memory stays flat however many entries a listing has.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
-#include <ostream>
 #include <string>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "cli/examine.hpp"
+#include "cli/output.hpp"
 
 namespace vexmira::cli {
-
-// The system's 8-bit text as UTF-8, reading every byte as the code point of
-// the same value (Latin-1).
-std::string Latin1ToUtf8(std::string_view text);
 
 // Where the archive ends for the report: just past the last entry whose
 // stored data is complete (an entry whose data runs past the end of the file
 // is listed, but does not count as complete); whether the walk was cut short;
 // and how many bytes of the file follow that end.
 struct ArchiveEnd {
-    std::int64_t end = 0;
-    bool truncated = false;
-    std::int64_t trailing = 0;
+    std::int64_t End = 0;
+    bool Truncated = false;
+    std::int64_t Trailing = 0;
 };
-ArchiveEnd ReportedArchiveEnd(const Listing& listing);
+ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk);
 
-// The file, its offset text, the table with a totals row, and the footer on
-// `out`; messages, errors and notes on `err`, with `out` flushed first so a
-// terminal shows them in order.
-void PrintPlain(const Listing& listing, std::ostream& out, std::ostream& err);
+// Sums of crafted sizes can leave 64 bits; totals stop at the limits instead.
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept;
 
-// One JSON object on one line, keys in the documented order.
-void PrintJson(const Listing& listing, std::ostream& out);
+// File, offset text, the table with a totals row, and the footer on `out`;
+// messages and errors on standard error, after what `out` holds, so that a
+// terminal shows them in order. Column widths are taken from the first
+// screenful of rows (all of them when there are fewer), the name column at
+// most kWidestNameColumn wide; a cell that is wider pushes the rest of its row
+// to the right, and names stay whole.
+class PlainReport final : public ListingSink {
+public:
+    static constexpr std::size_t kScreenful = 50;
+    // A longer name in the first screenful does not widen the column for
+    // every row after it (a crafted name may be 32,767 characters long).
+    static constexpr std::size_t kWidestNameColumn = 40;
+
+    // `first`: no blank line before the first listing.
+    explicit PlainReport(LineOutput& out, bool first = true) : out_(out), first_(first) {}
+    void Begin(const ListingHead& head) override;
+    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override;
+    void End(const ListingHead& head, const ListingEnd& end) override;
+
+private:
+    static constexpr std::size_t kColumns = 7;
+    struct Row {
+        std::array<std::string, kColumns> Cells;
+        std::string Marker;
+    };
+
+    // `suspect`: a marker after the last column.
+    void AppendRow(const std::array<std::string_view, 7>& cells, std::string_view marker = {});
+    void Print(const Row& row);
+    void FixWidths(const Row* extra);
+
+    LineOutput& out_;
+    bool first_;
+    std::vector<Row> pending_;  // rows held until the widths are fixed
+    bool fixed_ = false;
+    std::array<std::size_t, kColumns> widths_{};
+    std::size_t count_ = 0;
+    std::size_t locked_ = 0;
+    archive::TCompressedFileInfo total_;
+    std::string name_;  // reused, so a row costs no allocation once warm
+};
+
+// The version of the JSON contract, "MAJOR.MINOR": a new key raises MINOR, a
+// changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
+// describes it.
+inline constexpr std::string_view kSchemaVersion = "1.0";
+
+// One JSON object per listing on one line, written as the listing goes:
+// what is only known at the end (error, archive_end, truncated,
+// trailing_bytes) follows the entries.
+class JsonReport final : public ListingSink {
+public:
+    explicit JsonReport(LineOutput& out) : out_(out) {}
+    void Begin(const ListingHead& head) override;
+    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override;
+    void End(const ListingHead& head, const ListingEnd& end) override;
+
+private:
+    LineOutput& out_;
+    bool first_entry_ = true;
+};
 
 }  // namespace vexmira::cli

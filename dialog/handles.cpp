@@ -4,20 +4,31 @@
 
 namespace vexmira::dialog {
 
-WindowClass::WindowClass(HINSTANCE instance, const char* name, WNDPROC procedure, HBRUSH background)
-    : instance_(instance), name_(name) {
+namespace {
+// More classes of one name than a process could leak by unloading.
+constexpr int kMaxClassNumbers = 10000;
+}  // namespace
+
+WindowClass::WindowClass(HINSTANCE instance, const char* baseName, WNDPROC procedure, HBRUSH background)
+    : instance_(instance) {
     WNDCLASSEXA description{};
     description.cbSize = sizeof description;
     description.lpfnWndProc = procedure;
     description.hInstance = instance;
     description.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     description.hbrBackground = background;
-    description.lpszClassName = name;
-    if (RegisterClassExA(&description) == 0)
-        throw support::Exception("Cannot register the window class " + name_);
+    for (int number = 1; number <= kMaxClassNumbers; ++number) {
+        name_ = std::string(baseName) + "." + std::to_string(number);
+        description.lpszClassName = name_.c_str();
+        if (RegisterClassExA(&description) != 0) return;
+        if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) break;
+    }
+    throw support::Exception("Cannot register the window class " + std::string(baseName));
 }
 
-WindowClass::~WindowClass() { UnregisterClassA(name_.c_str(), instance_); }
+WindowClass::~WindowClass() {
+    if (!kept_) UnregisterClassA(name_.c_str(), instance_);
+}
 
 HINSTANCE ThisModule() noexcept {
     HMODULE module = nullptr;

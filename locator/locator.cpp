@@ -1,8 +1,9 @@
 #include "locator/locator.hpp"
 
-#include <filesystem>
+#include <algorithm>
+#include <limits>
 #include <memory>
-#include <system_error>
+#include <new>
 
 #include "support/aligned_buffer.hpp"
 #include "locator/scan.hpp"
@@ -21,35 +22,20 @@ namespace {
 // file into this buffer.
 constexpr std::size_t kCopyChunk = 2 * support::FileStream::kMaxReadAhead;
 
-// A side path that names the input itself (a link called like the side file)
-// must not be created: create-or-replace would empty the input before a byte
-// is copied. Windows refuses it already, as the input is open without
-// sharing; this gives the same answer where locks are only advisory.
-bool SameFile(const std::string& a, const std::string& b) noexcept {
-    try {
-        std::error_code error;
-        return std::filesystem::equivalent(a, b, error) && !error;
-    } catch (const std::exception&) {
-        return false;  // a name the library cannot convert; the file layer still guards it
-    }
-}
-
-void RefuseInputAsSideFile(const std::string& inputPath, const std::string& sidePath) {
-    if (!SameFile(inputPath, sidePath)) return;
-    throw support::EFCreateError("Cannot create file \"" + support::AbsolutePath(sidePath) +
-                                 "\". The process cannot access the file because it is being used by another process");
-}
-
-void CopyToEnd(support::Stream& from, support::Stream& to) {
-    const support::AlignedBuffer chunk = support::AllocateAligned(kCopyChunk);
-    for (;;) {
-        const std::size_t n = from.Read(chunk.get(), kCopyChunk);
-        if (n == 0) return;
-        to.WriteBuffer(chunk.get(), n);
-    }
-}
-
 }  // namespace
+
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count) {
+    const support::AlignedBuffer chunk = support::AllocateAligned(kCopyChunk);
+    std::int64_t copied = 0;
+    while (copied < count) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, kCopyChunk));
+        const std::size_t n = from.Read(chunk.get(), want);
+        if (n == 0) break;
+        to.WriteBuffer(chunk.get(), n);
+        copied += static_cast<std::int64_t>(n);
+    }
+    return copied;
+}
 
 std::int64_t LocateArchive(support::Stream& input, Display& display) {
     const std::int64_t size = input.Size();
@@ -66,27 +52,46 @@ std::int64_t LocateArchive(support::Stream& input, Display& display) {
     return offset;
 }
 
-std::int64_t Rip_ARC_Archive(const std::string& inputPath, Display& display) {
-    // The offset is kept across errors: one raised after a candidate was found
-    // still returns it, and the caller lists whatever side file there is.
-    std::int64_t ripOffset = -1;
-    try {
-        support::FileStream input(inputPath, support::FileMode::OpenReadExclusive);
-        ripOffset = LocateArchive(input, display);
-        if (ripOffset < 0) return -1;
+RipOutcome RipArchive(const std::string& inputPath, Display& display) {
+    return RipArchive(inputPath, support::SideFilePath(inputPath), display);
+}
 
-        input.Seek(ripOffset, support::SeekOrigin::Beginning);
-        const std::string sidePath = support::SideFilePath(inputPath);
-        RefuseInputAsSideFile(inputPath, sidePath);
+RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath, Display& display,
+                      const std::function<void()>& prepareSide) {
+    // The offset is kept across errors: one raised after a candidate was found
+    // still returns it, and the dialog lists whatever side file there is.
+    RipOutcome outcome;
+    const auto fail = [&](const support::Exception& error) {
+        outcome.Failure = error.FullMessage();
+        display.ShowMessage(std::string(kExceptPrefix) + error.Message());
+    };
+    try {
+        // The input's size is fixed when it opens, so the scan and the copy
+        // end even if the file grows meanwhile.
+        support::FileStream input(inputPath, support::FileMode::OpenReadExclusive);
+        outcome.Offset = LocateArchive(input, display);
+        if (outcome.Offset < 0) return outcome;
+
+        input.Seek(outcome.Offset, support::SeekOrigin::Beginning);
+        // A link or another file's name in the side file's place is refused
+        // by the create, so the input can never be emptied through it.
+        if (prepareSide) prepareSide();
         support::FileStream side(sidePath, support::FileMode::CreateExclusive);
-        CopyToEnd(input, side);
+        CopyBytes(input, side, std::numeric_limits<std::int64_t>::max());
+        outcome.Copied = true;
 
         const std::int64_t end = input.Position();
         display.SetProgressPosition(ProgressScale::For(input.Size()).Units(end));
     } catch (const support::Exception& error) {
-        display.ShowMessage(std::string(kExceptPrefix) + error.Message());
+        fail(error);
+    } catch (const std::bad_alloc&) {
+        fail(support::EOutOfMemory());
     }
-    return ripOffset;
+    return outcome;
+}
+
+std::int64_t Rip_ARC_Archive(const std::string& inputPath, Display& display) {
+    return RipArchive(inputPath, display).Offset;
 }
 
 }  // namespace vexmira::locator

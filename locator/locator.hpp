@@ -2,6 +2,8 @@
 // Finds an archive embedded in a carrier file and copies it out to the side file.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,9 +29,27 @@ inline constexpr std::string_view kNotFoundText = "Not found";
 inline constexpr std::string_view kExceptPrefix = "Except: ";
 
 // Scans the file at inputPath; on success writes inputPath + "$$$" and returns
-// the archive's offset, else -1. Errors of the file layer are shown as
-// "Except: " + message and the offset known at that moment is returned.
+// the archive's offset, else -1. Errors of the file layer, and running out of
+// memory, are shown as "Except: " + message and the offset known at that
+// moment is returned.
 std::int64_t Rip_ARC_Archive(const std::string& inputPath, Display& display);
+
+// What Rip_ARC_Archive did, for callers that need more than the offset.
+struct RipOutcome {
+    std::int64_t Offset = -1;            // as Rip_ARC_Archive returns it
+    bool Copied = false;                 // the side file was created and filled to the input's end
+    std::optional<std::string> Failure;  // the caught error's full message, when one was shown
+};
+RipOutcome RipArchive(const std::string& inputPath, Display& display);
+// The same with the side file elsewhere; `prepareSide` runs just before it is
+// created (to make its folder), and what it raises is shown like a create error.
+RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath, Display& display,
+                      const std::function<void()>& prepareSide = {});
+
+// Copies up to `count` bytes from `from`'s position to `to`, in large steps;
+// stops early at the end of `from`. Returns the count copied; a failed write
+// raises EWriteError.
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count);
 
 // The part of Rip_ARC_Archive that needs no side file, for listing in place:
 // sets the progress range and position 0, runs the block scan from the

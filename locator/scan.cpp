@@ -205,7 +205,7 @@ void ForEachCandidate(support::Stream& input, const std::function<void(std::int6
     }
 }
 
-std::string OffsetText(std::int64_t offset) {
+std::string OffsetHex(std::int64_t offset) {
     static constexpr char kHexDigits[] = "0123456789ABCDEF";
     std::string hex;
     auto value = static_cast<std::uint64_t>(offset);
@@ -214,8 +214,10 @@ std::string OffsetText(std::int64_t offset) {
         value >>= 4;
     } while (value != 0);
     if (hex.size() < 8) hex.insert(0, 8 - hex.size(), '0');
-    return hex + " - " + std::to_string(offset / 1024) + " Kb";
+    return hex;
 }
+
+std::string OffsetText(std::int64_t offset) { return OffsetHex(offset) + " - " + std::to_string(offset / 1024) + " Kb"; }
 
 ProgressScale ProgressScale::For(std::int64_t size) noexcept {
     constexpr std::int64_t kLargest = std::numeric_limits<std::int32_t>::max();

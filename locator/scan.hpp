@@ -67,6 +67,9 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size);
 // scan puts it back.
 void ForEachCandidate(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate);
 
+// At least eight upper-case hex digits: 1023 is "000003FF".
+std::string OffsetHex(std::int64_t offset);
+
 // The offset label: at least eight upper-case hex digits, " - ", the offset
 // div 1024, " Kb". 1023 shows "000003FF - 0 Kb".
 std::string OffsetText(std::int64_t offset);

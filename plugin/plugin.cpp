@@ -20,9 +20,20 @@ bool Attach() noexcept {
     }
 }
 
-void Detach() noexcept {
+void Detach(bool processEnding) noexcept {
     dialog::SourcePath.clear();
     dialog::SourcePath.shrink_to_fit();
+    if (processEnding) {
+        // The process is ending: its other threads are gone, and the system
+        // takes the windows with it. No window is touched, so FormDestroy does
+        // not run either; the form is left to the ending process.
+        (void)dialog::Form1.release();
+        return;
+    }
+    // DestroyWindow works only on the window's own thread, and DllMain must
+    // not wait for that thread: unloaded from another one, the form leaves
+    // its windows behind, hidden and no longer pointing into this library.
+    if (dialog::Form1 && GetCurrentThreadId() != dialog::Form1->ThreadId()) dialog::Form1->Abandon();
     dialog::Form1.reset();  // its FormDestroy releases EntryList
 }
 
@@ -38,25 +49,24 @@ const char* __cdecl LoadDll(void) noexcept { return About(); }
 std::int32_t __cdecl DoMyJob(std::int32_t /*reserved*/, const char* path) noexcept {
     using namespace vexmira::dialog;
     try {
-        // A second request while the dialog is up (from a nested message loop
-        // or from another thread) cannot show it again: it is declined
-        // without touching the running one.
-        if (!Form1 || GetCurrentThreadId() != Form1->ThreadId() || Form1->Showing()) return 0;
-        SourcePath = path != nullptr ? path : "";
-        Form1->ShowModal();
+        // A request while the dialog is up (from a nested message loop) or
+        // from another thread is declined by ShowModal before SourcePath is
+        // touched.
+        if (Form1) Form1->ShowModal([path] { SourcePath = path != nullptr ? path : ""; });
     } catch (...) {
         // Nothing crosses the export; the dialog has reported what it could.
     }
     return 0;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         DisableThreadLibraryCalls(instance);
         return vexmira::plugin::Attach() ? TRUE : FALSE;
     case DLL_PROCESS_DETACH:
-        vexmira::plugin::Detach();
+        // reserved is null for FreeLibrary, non-null when the process ends.
+        vexmira::plugin::Detach(reserved != nullptr);
         break;
     default:
         break;

@@ -10,11 +10,20 @@ namespace vexmira::support {
 class Exception : public std::exception {
 public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
+    // What the dialog shows.
     const std::string& Message() const noexcept { return message_; }
     const char* what() const noexcept override { return message_.c_str(); }
+    // The message with whatever the system knows beyond it (which file, the
+    // operating system's reason), for reports that are not bound to the
+    // dialog's texts.
+    std::string FullMessage() const { return detail_.empty() ? message_ : message_ + " " + detail_; }
+
+protected:
+    Exception(std::string message, std::string detail) : message_(std::move(message)), detail_(std::move(detail)) {}
 
 private:
     std::string message_;
+    std::string detail_;
 };
 
 // The file stream's errors.
@@ -28,9 +37,11 @@ public:
     using Exception::Exception;
 };
 
+// The message is always "Stream write error"; the detail names the file and
+// the operating system's reason where the stream knows them.
 class EWriteError : public Exception {
 public:
-    EWriteError() : Exception("Stream write error") {}
+    explicit EWriteError(std::string detail = {}) : Exception("Stream write error", std::move(detail)) {}
 };
 
 // Raised in place of std::bad_alloc wherever an allocation failure is caught,

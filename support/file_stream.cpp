@@ -16,8 +16,10 @@ std::string TrimSystemMessage(std::string text) {
 }
 
 FileStream::FileStream(const std::string& path, FileMode mode)
-    : file_(mode == FileMode::OpenReadExclusive ? NativeFile::OpenReadExclusive(path)
-                                                : NativeFile::CreateExclusive(path)) {}
+    : path_(path),
+      file_(mode == FileMode::OpenReadExclusive ? NativeFile::OpenReadExclusive(path)
+                                                : NativeFile::CreateExclusive(path)),
+      end_(mode == FileMode::OpenReadExclusive ? file_.Size() : -1) {}
 
 FileStream::~FileStream() = default;
 
@@ -30,6 +32,10 @@ std::size_t FileStream::Fetch(std::int64_t offset, void* buffer, std::size_t cou
 }
 
 std::size_t FileStream::Read(void* buffer, std::size_t count) noexcept {
+    if (end_ >= 0) {
+        if (position_ >= end_) return 0;
+        if (count > static_cast<std::uint64_t>(end_ - position_)) count = static_cast<std::size_t>(end_ - position_);
+    }
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;
     while (done < count) {
@@ -69,14 +75,19 @@ std::int64_t FileStream::Seek(std::int64_t offset, SeekOrigin origin) noexcept {
     return target;
 }
 
-std::int64_t FileStream::Size() noexcept { return file_.Size(); }
+std::int64_t FileStream::Size() noexcept { return end_ >= 0 ? end_ : file_.Size(); }
 
 std::size_t FileStream::Write(const void* buffer, std::size_t count) noexcept {
     buffer_length_ = 0;  // what was read ahead may no longer be what the file holds
     const std::size_t n = file_.WriteAt(position_, buffer, count);
+    if (n != count) write_failure_ = LastSystemErrorText();
     position_ += static_cast<std::int64_t>(n);
     fetch_end_ = -1;
     return n;
+}
+
+std::string FileStream::WriteFailureDetail() const {
+    return "in file \"" + AbsolutePath(path_) + "\". " + write_failure_;
 }
 
 }  // namespace vexmira::support

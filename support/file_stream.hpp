@@ -13,10 +13,13 @@ namespace vexmira::support {
 
 enum class FileMode {
     // Read-only, without sharing: fails while another handle to the file is
-    // open, and keeps others out meanwhile.
+    // open, and keeps others out meanwhile. The stream ends where the file
+    // ended when it was opened: where writers cannot be kept out, a file that
+    // grows meanwhile cannot keep a reader going.
     OpenReadExclusive,
     // Create or replace (an existing file is emptied), read and write, without
-    // sharing.
+    // sharing. An existing name is replaced only when it is a regular file
+    // with no other name (no link of either kind) that may be written.
     CreateExclusive,
 };
 
@@ -45,11 +48,15 @@ public:
 
 protected:
     std::size_t Write(const void* buffer, std::size_t count) noexcept override;
+    std::string WriteFailureDetail() const override;
 
 private:
     std::size_t Fetch(std::int64_t offset, void* buffer, std::size_t count) noexcept;
 
+    std::string path_;
     NativeFile file_;
+    std::int64_t end_ = -1;  // read-only: the size at open (-1 when unknown); else unused
+    std::string write_failure_;  // the system's text for the last short write
     std::int64_t position_ = 0;
     // Holds the file's bytes [buffer_start_, buffer_start_ + buffer_length_).
     AlignedBuffer buffer_;  // aligned: the kernel copies into unaligned memory far slower

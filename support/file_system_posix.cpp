@@ -39,18 +39,66 @@ std::string UnsuitableFileReason(int fd) {
     return {};
 }
 
+// The advisory lock that stands in for Windows' open without sharing.
 template <class Error>
-NativeFile OpenChecked(const std::string& path, int flags, const char* prefix, bool truncate) {
-    const int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) throw Error(Describe(prefix, path, ErrorText(errno)));
-    NativeFile file = NativeFile::Adopt(fd);
-    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw Error(Describe(prefix, path, reason));
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    // Filesystems without flock support report EOPNOTSUPP or ENOLCK: open anyway.
+void LockExclusive(int fd, const char* prefix, const std::string& path) {
+    // Filesystems without flock support report EOPNOTSUPP or ENOLCK: go on anyway.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw Error(Describe(prefix, path, ErrorText(EWOULDBLOCK)));
-    // Emptied only once the lock is held, so a file in use is never truncated.
-    if (truncate && ftruncate(fd, 0) != 0) throw Error(Describe(prefix, path, ErrorText(errno)));
+}
+
+NativeFile OpenForReading(const std::string& path) {
+    static constexpr const char* kPrefix = "Cannot open file ";
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw EFOpenError(Describe(kPrefix, path, ErrorText(errno)));
+    NativeFile file = NativeFile::Adopt(fd);
+    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw EFOpenError(Describe(kPrefix, path, reason));
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    LockExclusive<EFOpenError>(fd, kPrefix, path);
     return file;
+}
+
+// Why an existing file may not be replaced through this name: only a regular
+// file with no other name, that someone may write, is ours to empty.
+std::string UnreplaceableFileReason(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return ErrorText(errno);
+    if (S_ISDIR(info.st_mode)) return ErrorText(EISDIR);
+    if (!S_ISREG(info.st_mode)) return "Not a regular file";
+    if (info.st_nlink != 1) return "The file has " + std::to_string(info.st_nlink) + " links";
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return "The file is read-only";
+    return {};
+}
+
+NativeFile CreateOrReplace(const std::string& path) {
+    static constexpr const char* kPrefix = "Cannot create file ";
+    // A new file is ours as it is. An existing name is opened without
+    // following a link and checked before anything is emptied, so no other
+    // file is ever written through it. A name removed between the two opens
+    // is tried again.
+    for (int attempt = 0;; ++attempt) {
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            NativeFile file = NativeFile::Adopt(fd);
+            LockExclusive<EFCreateError>(fd, kPrefix, path);
+            return file;
+        }
+        if (errno != EEXIST) throw EFCreateError(Describe(kPrefix, path, ErrorText(errno)));
+
+        fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0 && errno == ENOENT && attempt < 3) continue;
+        if (fd < 0) {
+            throw EFCreateError(Describe(kPrefix, path, errno == ELOOP ? "The file is a symbolic link" : ErrorText(errno)));
+        }
+        NativeFile file = NativeFile::Adopt(fd);
+        if (std::string reason = UnreplaceableFileReason(fd); !reason.empty()) {
+            throw EFCreateError(Describe(kPrefix, path, reason));
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        LockExclusive<EFCreateError>(fd, kPrefix, path);
+        if (ftruncate(fd, 0) != 0) throw EFCreateError(Describe(kPrefix, path, ErrorText(errno)));
+        return file;
+    }
 }
 
 }  // namespace
@@ -79,13 +127,9 @@ void NativeFile::Close() noexcept {
     }
 }
 
-NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
-    return OpenChecked<EFOpenError>(path, O_RDONLY, "Cannot open file ", false);
-}
+NativeFile NativeFile::OpenReadExclusive(const std::string& path) { return OpenForReading(path); }
 
-NativeFile NativeFile::CreateExclusive(const std::string& path) {
-    return OpenChecked<EFCreateError>(path, O_RDWR | O_CREAT, "Cannot create file ", true);
-}
+NativeFile NativeFile::CreateExclusive(const std::string& path) { return CreateOrReplace(path); }
 
 std::size_t NativeFile::ReadAt(std::int64_t offset, void* buffer, std::size_t count) noexcept {
     auto* out = static_cast<char*>(buffer);

@@ -19,8 +19,12 @@ std::string ErrorText(DWORD code) {
     return TrimSystemMessage(std::string(text, length));
 }
 
+std::string DescribeReason(const char* prefix, const std::string& path, const std::string& reason) {
+    return std::string(prefix) + "\"" + AbsolutePath(path) + "\". " + reason;
+}
+
 std::string Describe(const char* prefix, const std::string& path, DWORD code) {
-    return std::string(prefix) + "\"" + AbsolutePath(path) + "\". " + ErrorText(code);
+    return DescribeReason(prefix, path, ErrorText(code));
 }
 
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
@@ -65,10 +69,25 @@ NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
 }
 
 NativeFile NativeFile::CreateExclusive(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw EFCreateError(Describe("Cannot create file ", path, GetLastError()));
-    return NativeFile(file);
+    static constexpr const char* kPrefix = "Cannot create file ";
+    // OPEN_ALWAYS, not CREATE_ALWAYS, which would empty the file before it
+    // could be checked. The reparse point itself is opened, never its target.
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) throw EFCreateError(Describe(kPrefix, path, GetLastError()));
+    NativeFile file(handle);
+    // Only a regular file with no other name is ours to empty.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) throw EFCreateError(Describe(kPrefix, path, GetLastError()));
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        throw EFCreateError(DescribeReason(kPrefix, path, "The file is a symbolic link or junction"));
+    }
+    if (info.nNumberOfLinks != 1) {
+        throw EFCreateError(
+            DescribeReason(kPrefix, path, "The file has " + std::to_string(info.nNumberOfLinks) + " links"));
+    }
+    if (!MoveTo(handle, 0) || !SetEndOfFile(handle)) throw EFCreateError(Describe(kPrefix, path, GetLastError()));
+    return file;
 }
 
 std::size_t NativeFile::ReadAt(std::int64_t offset, void* buffer, std::size_t count) noexcept {

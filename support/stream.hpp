@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vexmira::support {
 
@@ -34,6 +35,9 @@ public:
 protected:
     // Returns how many bytes were written; never raises.
     virtual std::size_t Write(const void* buffer, std::size_t count) noexcept = 0;
+    // Where and why the last short write fell short, for EWriteError's
+    // detail; empty when the stream cannot tell.
+    virtual std::string WriteFailureDetail() const { return {}; }
 };
 
 }  // namespace vexmira::support

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <random>
+
+#include "archive/compress.hpp"
 
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
@@ -106,6 +109,33 @@ TEST(FileStreamWrite, WritingToAReadOnlyStreamRaisesTheWriteError) {
     testing::WriteFile(path, Bytes{1});
     FileStream in(path, FileMode::OpenReadExclusive);
     EXPECT_THROW(in.WriteBuffer("x", 1), EWriteError);
+}
+
+// Writers cannot be kept out on POSIX: a read-only stream ends where the file
+// ended when it was opened, so a walk over zeros that keep coming still ends.
+TEST(FileStreamReads, AFileThatGrowsAfterOpeningEndsWhereItEndedThen) {
+    TempDir dir;
+    const std::string path = (dir / "grow.ARC").string();
+    testing::Bytes archive = testing::ArchiveBuilder().Add("A", 10, 10).Build();
+    archive.resize(archive.size() + 100, 0);  // four empty entries of 25 zero bytes
+    testing::WriteFile(path, archive);
+    FileStream stream(path, FileMode::OpenReadExclusive);
+    {
+        std::ofstream more(path, std::ios::binary | std::ios::app);
+        const std::string zeros(std::size_t{1} << 20, '\0');
+        more.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+    EXPECT_EQ(stream.Size(), static_cast<std::int64_t>(archive.size()));
+    archive::EntryList list;
+    archive::WalkSummary walk;
+    archive::TCompress().ScanArchiveStream(stream, list, &walk);
+    EXPECT_EQ(list.Count(), 5u);
+    EXPECT_EQ(walk.ArchiveEnd, static_cast<std::int64_t>(archive.size()));
+    EXPECT_EQ(walk.End, archive::WalkEnd::EndOfData);
+
+    ASSERT_EQ(stream.Seek(0, SeekOrigin::Beginning), 0);
+    std::vector<std::uint8_t> all(archive.size() + 4096);
+    EXPECT_EQ(stream.Read(all.data(), all.size()), archive.size());
 }
 
 // Random reads and seeks must deliver exactly what the file holds, whatever

@@ -5,8 +5,11 @@
 //   vexmira_sample noise OUT BYTES  random bytes that hold no signature
 //   vexmira_sample tail OUT BYTES   a stub, then an archive whose one entry's
 //                                   stored data is BYTES random bytes
+//   vexmira_sample many OUT COUNT   an archive of COUNT entries named FILE0000000.DAT
+//                                   and so on, without stored data (37 bytes each)
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -50,9 +53,27 @@ void Write(std::ofstream& out, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Written entry by entry: millions of entries never sit in memory at once.
+void WriteMany(std::ofstream& out, std::uint64_t count) {
+    Bytes header = ArchiveBuilder().Build();
+    Write(out, header);
+    Bytes entry;
+    char name[16];
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "FILE%07llu.DAT", static_cast<unsigned long long>(i % 10000000));
+        const auto fullSize = static_cast<std::int64_t>((i * 7919) % 100000);
+        Bytes one = ArchiveBuilder()
+                        .Add(EntrySpec{.name = name, .full_size = fullSize, .compressed_size = 0,
+                                       .method = static_cast<std::uint8_t>(1 + i % 4), .flags = (i % 11 == 0) ? 1u : 0u})
+                        .Build();
+        entry.assign(one.begin() + static_cast<long>(header.size()), one.end());
+        Write(out, entry);
+    }
+}
+
 int Usage() {
     std::cerr << "usage: vexmira_sample carrier|archive OUT\n"
-                 "       vexmira_sample noise|tail OUT BYTES\n";
+                 "       vexmira_sample noise|tail|many OUT BYTES|COUNT\n";
     return 64;
 }
 
@@ -67,6 +88,11 @@ int main(int argc, char** argv) {
             const Bytes archive = SampleArchive().Build();
             std::ofstream out = Open(path);
             Write(out, mode == "carrier" ? vexmira::testing::Carrier(kStubSize, archive) : archive);
+            return out.good() ? 0 : 1;
+        }
+        if (mode == "many" && argc == 4) {
+            std::ofstream out = Open(path);
+            WriteMany(out, std::stoull(argv[3]));
             return out.good() ? 0 : 1;
         }
         if ((mode == "noise" || mode == "tail") && argc == 4) {

@@ -46,21 +46,34 @@ inline std::string ShellQuote(const std::string& text) {
     return quoted + "'";
 }
 
-// Runs vexmira with `args` from `dir`, so relative names print as given.
-inline ProcessResult RunVexmira(const TempDir& dir, const std::vector<std::string>& args) {
+// The command line that runs vexmira with `args`.
+inline std::string VexmiraCommand(const std::vector<std::string>& args) {
+    std::string command = ShellQuote(VEXMIRA_EXE);
+    for (const std::string& arg : args) command += " " + ShellQuote(arg);
+    return command;
+}
+
+// Runs a shell command from `dir` (where `$VEXMIRA` names the tool) and
+// captures its standard output and error unless the command redirects them.
+inline ProcessResult RunShell(const TempDir& dir, const std::string& script) {
     const std::string out = (dir / ".stdout").string();
     const std::string err = (dir / ".stderr").string();
-    std::string command = "cd " + ShellQuote(dir.Path().string()) + " && " + ShellQuote(VEXMIRA_EXE);
-    for (const std::string& arg : args) command += " " + ShellQuote(arg);
-    command += " > " + ShellQuote(out) + " 2> " + ShellQuote(err) + " < /dev/null";
+    const std::string command = "cd " + ShellQuote(dir.Path().string()) + " && VEXMIRA=" + ShellQuote(VEXMIRA_EXE) +
+                                " && export VEXMIRA && { " + script + "\n} > " + ShellQuote(out) + " 2> " +
+                                ShellQuote(err) + " < /dev/null";
     ProcessResult run;
-    const int raw = std::system(command.c_str());
+    const int raw = std::system(("bash -c " + ShellQuote(command)).c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     const Bytes outBytes = ReadFile(out);
     const Bytes errBytes = ReadFile(err);
     run.out.assign(outBytes.begin(), outBytes.end());
     run.err.assign(errBytes.begin(), errBytes.end());
     return run;
+}
+
+// Runs vexmira with `args` from `dir`, so relative names print as given.
+inline ProcessResult RunVexmira(const TempDir& dir, const std::vector<std::string>& args) {
+    return RunShell(dir, VexmiraCommand(args));
 }
 
 }  // namespace vexmira::testing

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/cli/cli_helpers.hpp"
@@ -145,14 +146,16 @@ TEST(CliStatus, ErrorsAreTwo) {
         << create;
 }
 
-TEST(CliStatus, ArcPathThatIsNoRegularFileIsTwoAndSaysSo) {
+TEST(CliStatus, ArcPathThatIsNoRegularFileIsTwoAndSaysWhy) {
     TempDir dir;
     fs::create_directory(dir / "folder.ARC");
-    for (const char* name : {"absent.ARC", "folder.ARC"}) {
+    const std::vector<std::pair<std::string, std::string>> cases = {{"absent.ARC", "No such file or directory"},
+                                                                    {"folder.ARC", "Is a directory; use -r to examine the files in it"}};
+    for (const auto& [name, reason] : cases) {
         const ProcessResult run = RunVexmira(dir, {name});
         EXPECT_EQ(run.status, 2) << run;
-        EXPECT_EQ(run.OutLines(), (Lines{std::string("File: ") + name})) << run;
-        EXPECT_EQ(run.ErrLines(), (Lines{std::string(name) + ": no regular file to list"})) << run;
+        EXPECT_EQ(run.OutLines(), (Lines{"File: " + name})) << run;
+        EXPECT_EQ(run.ErrLines(), (Lines{"Cannot open file \"" + (dir / name).string() + "\". " + reason + "."})) << run;
     }
 }
 
@@ -192,15 +195,20 @@ TEST(CliStatus, UsageHelpAndVersion) {
 // ---------------------------------------------------------------------------
 // The JSON contract
 
-const std::vector<std::string> kObjectKeys = {"file",    "listed",  "offset",      "messages",      "error",
-                                              "entries", "archive_end", "truncated", "trailing_bytes"};
-const std::vector<std::string> kEntryKeys = {"name",          "full_size", "compressed_size", "method",
-                                             "method_name",   "locked",    "header_offset",   "long2",
-                                             "word6",         "long17",    "percentage",      "size"};
+// Key order is not part of the contract: keys are compared sorted.
+const std::vector<std::string> kObjectKeys = {"archive_end", "carved",        "entries",        "error",
+                                              "file",        "listed",        "messages",       "offset",
+                                              "path_encoding", "plausible_end", "schema_version", "trailing_bytes",
+                                              "truncated"};
+const std::vector<std::string> kEntryKeys = {"compressed_size", "full_size",  "header_offset", "locked",
+                                             "long17",          "long2",      "method",        "method_name",
+                                             "name",            "percentage", "size",          "suspect",
+                                             "word6"};
 
 std::vector<std::string> Keys(const Json& object) {
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
+    std::sort(keys.begin(), keys.end());
     return keys;
 }
 
@@ -229,7 +237,8 @@ TEST(CliJson, KeysAndTypesOfAListedCarrier) {
     for (const Json& entry : entries) EXPECT_EQ(Keys(entry), kEntryKeys) << entry.dump();
     EXPECT_EQ(entries[0].dump(),
               R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_name":"LZH5",)"
-              R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb"})");
+              R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb",)"
+              R"("suspect":null})");
     EXPECT_EQ(entries[1]["percentage"], "(empty) (locked)");
     EXPECT_EQ(entries[1]["locked"], true);
     EXPECT_EQ(entries[1]["size"], "0 Kb");
@@ -250,19 +259,21 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"file":"plain.exe","listed":null,"offset":-1,"messages":[")" +
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"1.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
                                      std::string(kNotFound) +
-                                     R"("],"error":null,"entries":[],"archive_end":null,"truncated":null,"trailing_bytes":null})");
+                                     R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
+                                     R"("plausible_end":null,"carved":null})");
     // ".ARC" inputs have no offset; the error is the message without the report's full stop.
     EXPECT_EQ(objects[1]["listed"], "bad.ARC");
     EXPECT_TRUE(objects[1]["offset"].is_null());
     EXPECT_EQ(objects[1]["error"], "Archive type must be caMulti");
     EXPECT_EQ(objects[1]["entries"], Json::array());
+    // A failure is never an empty success: the reason is in the object.
     EXPECT_TRUE(objects[2]["listed"].is_null());
-    EXPECT_TRUE(objects[2]["error"].is_null());
+    EXPECT_EQ(objects[2]["error"], "Cannot open file \"" + (dir / "absent.ARC").string() + "\". No such file or directory");
     EXPECT_EQ(objects[2]["messages"], Json::array());
-    EXPECT_EQ(run.ErrLines(), (Lines{"absent.ARC: no regular file to list", "a.ARC: no regular file to list"}))
-        << "JSON mode keeps messages in the objects";
+    EXPECT_TRUE(objects[3]["error"].is_string());
+    EXPECT_EQ(run.err, "") << "JSON mode keeps messages and errors in the objects";
 }
 
 TEST(CliJson, TextFieldsAreLatin1) {
@@ -276,10 +287,13 @@ TEST(CliJson, TextFieldsAreLatin1) {
     ASSERT_EQ(objects.size(), 3u) << run;
     EXPECT_EQ(objects[0]["entries"][0]["name"], "\u00E9\u00FF\u0080A");
     EXPECT_EQ(objects[1]["error"], "Unrecognized compression method: \"\u00E9zz\" in header");
-    const std::string expected = "Except: Cannot open file \"" + (dir / "caf").string() + "\u00E9.exe\". ";
-    ASSERT_EQ(objects[2]["messages"].size(), 1u) << run;
-    EXPECT_EQ(objects[2]["messages"][0].get<std::string>().rfind(expected, 0), 0u) << objects[2].dump();
-    EXPECT_EQ(objects[2]["file"], "caf\uFFFD.exe") << "a path that is not UTF-8 is passed on with U+FFFD";
+    // A path that is not UTF-8 reads as Latin-1 everywhere in its object.
+    const std::string expected = "Cannot open file \"" + (dir / "caf").string() + "\u00E9.exe\". No such file or directory";
+    EXPECT_EQ(objects[2]["file"], "caf\u00E9.exe");
+    EXPECT_EQ(objects[2]["path_encoding"], "latin-1");
+    EXPECT_EQ(objects[2]["messages"], Json::array({"Except: " + expected})) << objects[2].dump();
+    EXPECT_EQ(objects[2]["error"], expected);
+    EXPECT_EQ(objects[0]["path_encoding"], "utf-8");
 }
 
 // ---------------------------------------------------------------------------

@@ -50,6 +50,7 @@ void CloseWithEscape(const Dialog& dialog);
 
 void CaseExports(const Options& options);
 void CaseLifetime(const Options& options);
+void CaseUnloadElsewhere(const Options& options);
 void CaseLayout(const Options& options);
 void CaseArcListing(const Options& options);
 void CaseCarrier(const Options& options);
@@ -64,6 +65,7 @@ void CaseTwoJobs(const Options& options);
 void CaseModality(const Options& options);
 void CaseRepeat(const Options& options);
 void CaseBigList(const Options& options);
+void CaseSideFile(const Options& options);
 // Not a test: shows the dialog on a carrier for a screenshot.
 void Demo(const Options& options);
 

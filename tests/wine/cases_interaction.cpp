@@ -4,8 +4,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-#include "dialog/layout.hpp"
+#include "form/layout.hpp"
 #include "tests/wine/cases.hpp"
 #include "tests/wine/check.hpp"
 
@@ -73,7 +74,7 @@ void ExpectDetail(const Dialog& dialog, int index) {
        detail.size);
     ok(dialog.CheckedMethod() == detail.button, "method button got %d, expected %d\n", dialog.CheckedMethod(),
        detail.button);
-    ok(dialog.Text("TimeLabel") == dialog::kTimeLabelSelected, "TimeLabel got \"%s\"\n",
+    ok(dialog.Text("TimeLabel") == form::kTimeLabelSelected, "TimeLabel got \"%s\"\n",
        dialog.Text("TimeLabel").c_str());
 }
 
@@ -142,14 +143,26 @@ void CaseDetails(const Options& options) {
             ExpectSelection(dialog, {2, 3, 4, 6});
         }
         {
-            // Pressing on a selected item starts a drag instead: nothing changes.
-            Context context("click on a selected item");
-            dialog.ClickItem(3);
-            Settle(dialog.Form());
-            ExpectSelection(dialog, {2, 3, 4, 6});
-            ok(dialog.Caret() == 6, "focused item got %d, expected 6\n", dialog.Caret());
-            ok(ShowsDetail(dialog, kDetails[6]), "details changed to \"%s\" \"%s\"\n", dialog.Text("Percentage").c_str(),
-               dialog.Text("Time").c_str());
+            // Pressing on a selected item starts a drag instead, whatever keys
+            // are held: nothing changes.
+            struct Press {
+                const char* Label;
+                int Index;
+                Modifiers Keys;
+            };
+            const Press presses[] = {{"plain", 3, {}},
+                                     {"Shift", 2, {.shift = true}},
+                                     {"Ctrl", 4, {.ctrl = true}},
+                                     {"Shift+Ctrl", 6, {.shift = true, .ctrl = true}}};
+            for (const Press& press : presses) {
+                Context context(std::string("click on a selected item, ") + press.Label);
+                dialog.ClickItem(press.Index, press.Keys);
+                Settle(dialog.Form());
+                ExpectSelection(dialog, {2, 3, 4, 6});
+                ok(dialog.Caret() == 6, "focused item got %d, expected 6\n", dialog.Caret());
+                ok(ShowsDetail(dialog, kDetails[6]), "details changed to \"%s\" \"%s\"\n",
+                   dialog.Text("Percentage").c_str(), dialog.Text("Time").c_str());
+            }
         }
         CloseWithEscape(dialog);
     });
@@ -227,6 +240,46 @@ void CaseDrag(const Options& options) {
             ExpectDetail(dialog, 3);
             ExpectSelection(dialog, {3});
         }
+        {
+            // Shift and Ctrl on an unselected item extend the selection, and
+            // moving on drags it rather than extending it further.
+            struct Press {
+                const char* Label;
+                int Index;
+                Modifiers Keys;
+                std::vector<int> Selection;
+            };
+            const Press presses[] = {{"Shift", 5, {.shift = true}, {3, 4, 5}}, {"Ctrl", 1, {.ctrl = true}, {1, 3, 4, 5}}};
+            for (const Press& press : presses) {
+                Context context(std::string("ListBox1 on an unselected item, ") + press.Label);
+                const POINT at = dialog.ItemPoint(press.Index);
+                dialog.MouseDown(list, at, press.Keys);
+                WaitUntil([&] { return dialog.Selection() == press.Selection; });
+                ExpectSelection(dialog, press.Selection);
+                dialog.MouseMove(list, {at.x, at.y + 40});
+                ok(WaitUntil([&] { return CurrentCursor() == noDrop; }), "the cursor is %p while dragging\n",
+                   static_cast<void*>(CurrentCursor()));
+                dialog.MouseUp(list, {at.x, at.y + 40}, press.Keys);
+                ok(WaitUntil([&] { return dialog.Capture() == nullptr; }), "the mouse is still held after release\n");
+                ExpectDetail(dialog, press.Index);
+                ExpectSelection(dialog, press.Selection);
+            }
+        }
+        {
+            // Label2 lies on the group but starts no drag of its own or the group's.
+            Context context("Label2");
+            HWND label = dialog.Control("Label2");
+            dialog.MouseDown(label, {5, 5});
+            Settle(dialog.Form());
+            ok(dialog.Capture() == nullptr, "the mouse is held by %p after a press on Label2\n",
+               static_cast<void*>(dialog.Capture()));
+            dialog.MouseMove(label, {8, 35});
+            Settle(dialog.Form());
+            ok(CurrentCursor() != noDrop, "a press on Label2 started a drag\n");
+            dialog.MouseUp(label, {8, 35});
+            Settle(dialog.Form());
+            ExpectSelection(dialog, {1, 3, 4, 5});
+        }
         CloseWithEscape(dialog);
     });
 }
@@ -251,6 +304,13 @@ void CaseClosing(const Options& options) {
          }},
         {"Exit", [](const Dialog& dialog) { dialog.Click(dialog.Control("Button2"), {20, 10}); }},
         {"close box", [](const Dialog& dialog) { dialog.ClickCloseBox(); }},
+        // Sent, not posted, once the dialog is idle: it runs inside the modal
+        // loop's wait, and nothing follows that would wake the loop.
+        {"WM_CLOSE sent from another thread",
+         [](const Dialog& dialog) {
+             Settle(dialog.Form());
+             SendMessageA(dialog.Form(), WM_CLOSE, 0, 0);
+         }},
     };
     for (const Row& row : rows) {
         Context context(row.how);
@@ -331,7 +391,7 @@ void CaseTwoJobs(const Options& options) {
         ok(dialog.Text("RIPoffset") == "0", "RIPoffset got \"%s\"\n", dialog.Text("RIPoffset").c_str());
         // What FormShow does not reset keeps its value.
         ok(dialog.Text("Percentage") == "75%" && dialog.Text("Time") == "4 Kb" &&
-               dialog.Text("TimeLabel") == dialog::kTimeLabelSelected && dialog.CheckedMethod() == 1,
+               dialog.Text("TimeLabel") == form::kTimeLabelSelected && dialog.CheckedMethod() == 1,
            "details got \"%s\" \"%s\" \"%s\" button %d, expected those of the first showing\n",
            dialog.Text("Percentage").c_str(), dialog.Text("Time").c_str(), dialog.Text("TimeLabel").c_str(),
            dialog.CheckedMethod());

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/wine/cases.hpp"
 #include "tests/wine/check.hpp"
@@ -82,6 +83,40 @@ void CaseExports(const Options& options) {
     }
 }
 
+namespace {
+
+// The form of a freshly loaded plug-in, after one job listed path on it; null
+// when either failed.
+HWND FormAfterOneJob(Plugin& plugin, const std::string& path) {
+    if (!plugin.Loaded()) return nullptr;
+    HWND form = FindForm(GetCurrentThreadId());
+    ok(form != nullptr, "no dialog after loading\n");
+    const JobOutcome outcome = RunJob(plugin, path.c_str(), [](Dialog& dialog) {
+        ExpectItems(dialog, {"life.txt"});
+        dialog.ClickItem(0);
+        WaitUntil([&] { return dialog.Text("Percentage") == "0%"; });
+        CloseWithEscape(dialog);
+    });
+    ok(outcome.shown && outcome.result == 0, "the job did not run: shown %d, result %d\n", outcome.shown,
+       outcome.result);
+    return form;
+}
+
+// Unloading on the dialog's thread takes the dialog and its classes with it.
+void UnloadHere(Plugin& plugin, HWND form) {
+    const std::string formClass = ClassName(form);
+    const HMODULE module = plugin.Module();
+    plugin.Unload();
+    ok(!IsWindow(form), "the dialog outlived the library\n");
+    ok(FindForm(GetCurrentThreadId()) == nullptr, "a dialog remains after unloading\n");
+    WNDCLASSEXA description{};
+    description.cbSize = sizeof description;
+    ok(!GetClassInfoExA(module, formClass.c_str(), &description), "the form's class %s remains registered\n",
+       formClass.c_str());
+}
+
+}  // namespace
+
 void CaseLifetime(const Options& options) {
     Workspace files;
     const std::string path = files.Write("life.ARC", ArchiveOf({{"life.txt", 10, 10, 0}}));
@@ -90,21 +125,88 @@ void CaseLifetime(const Options& options) {
     for (int round = 1; round <= 3; ++round) {
         Context context("load " + std::to_string(round));
         Plugin plugin(options.dll);
-        if (!plugin.Loaded()) return;
-        HWND form = FindForm(GetCurrentThreadId());
-        ok(form != nullptr, "no dialog after loading\n");
-        const JobOutcome outcome = RunJob(plugin, path.c_str(), [](Dialog& dialog) {
-            ExpectItems(dialog, {"life.txt"});
-            CloseWithEscape(dialog);
-        });
-        ok(outcome.shown && outcome.result == 0, "the job did not run: shown %d, result %d\n", outcome.shown,
-           outcome.result);
-        plugin.Unload();
-        ok(!IsWindow(form), "the dialog outlived the library\n");
-        ok(FindForm(GetCurrentThreadId()) == nullptr, "a dialog remains after unloading\n");
-        WNDCLASSEXA description{};
-        description.cbSize = sizeof description;
-        ok(!GetClassInfoExA(nullptr, "VexmiraForm", &description), "the form's class remains registered\n");
+        HWND form = FormAfterOneJob(plugin, path);
+        if (!form) return;
+        UnloadHere(plugin, form);
+    }
+}
+
+namespace {
+
+DWORD WINAPI UnloadThread(void* plugin) {
+    static_cast<Plugin*>(plugin)->Unload();
+    return 0;
+}
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM windows) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+// Top-level windows the form owns: its tooltip.
+BOOL CALLBACK CollectOwned(HWND window, LPARAM windows) {
+    auto* collected = reinterpret_cast<std::vector<HWND>*>(windows);
+    if (GetWindow(window, GW_OWNER) == collected->front()) collected->push_back(window);
+    return TRUE;
+}
+
+// Messages a window of the thread may get at any time: mouse, keys, fonts,
+// colours, painting. A window whose procedure was in the unloaded library
+// would take the process down here.
+void Disturb(HWND window) {
+    SendMessageA(window, WM_NULL, 0, 0);
+    SendMessageA(window, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    SendMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(40, 40));
+    SendMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(40, 40));
+    SendMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    SendMessageA(window, WM_GETFONT, 0, 0);
+    HDC dc = GetDC(window);
+    SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageA(window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(window));
+    ReleaseDC(window, dc);
+    PostMessageA(window, WM_TIMER, 1, 0);
+    InvalidateRect(window, nullptr, TRUE);
+}
+
+}  // namespace
+
+void CaseUnloadElsewhere(const Options& options) {
+    Workspace files;
+    const std::string path = files.Write("life.ARC", ArchiveOf({{"life.txt", 10, 10, 0}}));
+    // Unloaded from another thread twice, then loaded and unloaded on this one:
+    // each load registers its own classes beside the ones left behind.
+    for (int round = 1; round <= 3; ++round) {
+        Context context("load " + std::to_string(round));
+        Plugin plugin(options.dll);
+        HWND form = FormAfterOneJob(plugin, path);
+        if (!form) return;
+        trace("load %d: form class %s\n", round, ClassName(form).c_str());
+        if (round == 3) {
+            UnloadHere(plugin, form);
+            continue;
+        }
+
+        std::vector<HWND> windows{form};
+        EnumChildWindows(form, &CollectChild, reinterpret_cast<LPARAM>(&windows));
+        EnumThreadWindows(GetCurrentThreadId(), &CollectOwned, reinterpret_cast<LPARAM>(&windows));
+        HANDLE thread = CreateThread(nullptr, 0, &UnloadThread, &plugin, 0, nullptr);
+        const DWORD waited = WaitForSingleObject(thread, 10000);
+        ok(waited == WAIT_OBJECT_0, "FreeLibrary on another thread did not return: %lu\n", waited);
+        CloseHandle(thread);
+        if (waited != WAIT_OBJECT_0) return;
+        ok(GetModuleHandleA(options.dll.c_str()) == nullptr, "the library is still mapped\n");
+
+        // The windows stay, hidden, and answer without the library.
+        ok(IsWindow(form) && !IsWindowVisible(form), "the form left behind: window %d, visible %d\n",
+           IsWindow(form), IsWindowVisible(form));
+        for (HWND window : windows) Disturb(window);
+        MSG message{};
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        UpdateWindow(form);
+        ok(IsWindow(form), "the form left behind went away\n");
+        trace("load %d: %u windows left behind and disturbed\n", round, static_cast<unsigned>(windows.size()));
+        PassOverForm(form);
     }
 }
 

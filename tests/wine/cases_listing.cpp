@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "dialog/layout.hpp"
+#include "form/layout.hpp"
 #include "tests/wine/cases.hpp"
 #include "tests/wine/check.hpp"
 

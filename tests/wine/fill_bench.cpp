@@ -15,7 +15,7 @@ int main() {
     constexpr int kEntries = 100000;
     constexpr int kRuns = 7;
 
-    dialog::TForm1 form;
+    dialog::TForm1 dialogForm;
     dialog::EntryList = std::make_unique<archive::EntryList>();
     char name[32];
     for (int i = 0; i < kEntries; ++i) {
@@ -24,8 +24,8 @@ int main() {
         info.FullSize = i;
         dialog::EntryList->Add(name, info);
     }
-    ShowWindow(form.Handle(), SW_SHOW);
-    HWND list = form.ControlHandle(dialog::Row("ListBox1"));
+    ShowWindow(dialogForm.Handle(), SW_SHOW);
+    HWND list = dialogForm.ControlHandle(form::Row("ListBox1"));
 
     LARGE_INTEGER frequency{}, start{}, end{};
     QueryPerformanceFrequency(&frequency);
@@ -33,7 +33,7 @@ int main() {
     for (int run = 0; run < kRuns; ++run) {
         SendMessageA(list, LB_RESETCONTENT, 0, 0);
         QueryPerformanceCounter(&start);
-        form.FillListBox();
+        dialogForm.FillListBox();
         QueryPerformanceCounter(&end);
         seconds.push_back(static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
         std::printf("run %d: %d items in %.3f s\n", run + 1, static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0)),

@@ -26,7 +26,8 @@ constexpr Case kCases[] = {
     {"missing_arc", CaseMissingArc}, {"bad_headers", CaseBadHeaders}, {"details", CaseDetails},
     {"drag", CaseDrag},             {"closing", CaseClosing},         {"about", CaseAbout},
     {"two_jobs", CaseTwoJobs},      {"modality", CaseModality},       {"repeat", CaseRepeat},
-    {"big_list", CaseBigList},      {"demo", Demo},
+    {"big_list", CaseBigList},      {"side_file", CaseSideFile},      {"unload_elsewhere", CaseUnloadElsewhere},
+    {"demo", Demo},
 };
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dialog/layout.hpp"
+#include <algorithm>
+
+#include "form/layout.hpp"
 #include "tests/wine/check.hpp"
 
 namespace vexmira::wine_test {
@@ -74,9 +76,20 @@ BOOL CALLBACK FindVisibleOfClass(HWND window, LPARAM state) {
     return TRUE;
 }
 
+// Forms an unloaded library left behind; FindForm passes over them.
+std::vector<HWND> leftForms;
+SRWLOCK leftFormsLock = SRWLOCK_INIT;
+
+bool LeftBehind(HWND window) {
+    AcquireSRWLockShared(&leftFormsLock);
+    const bool found = std::find(leftForms.begin(), leftForms.end(), window) != leftForms.end();
+    ReleaseSRWLockShared(&leftFormsLock);
+    return found;
+}
+
 BOOL CALLBACK FindFormOfThread(HWND window, LPARAM state) {
     auto* found = reinterpret_cast<HWND*>(state);
-    if (WindowText(window) == dialog::kFormCaption) {
+    if (WindowText(window) == form::kFormCaption && !LeftBehind(window)) {
         *found = window;
         return FALSE;
     }
@@ -166,6 +179,12 @@ POINT ToScreen(HWND window, POINT client) {
 }
 
 }  // namespace
+
+void PassOverForm(HWND form) {
+    AcquireSRWLockExclusive(&leftFormsLock);
+    leftForms.push_back(form);
+    ReleaseSRWLockExclusive(&leftFormsLock);
+}
 
 HWND FindForm(DWORD thread) {
     HWND found = nullptr;
@@ -279,15 +298,15 @@ std::string WindowsPath(const std::string& path) {
 }
 
 HWND Dialog::Control(std::string_view name) const {
-    const auto row = dialog::FindControl(name);
+    const auto row = form::FindControl(name);
     if (!row) return nullptr;
-    ChildSearch search{dialog::ControlId(*row)};
+    ChildSearch search{form::ControlId(*row)};
     EnumChildWindows(form_, &FindChildById, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 HWND Dialog::MethodButton(std::size_t index) const {
-    return GetDlgItem(Control("CMethod"), dialog::MethodButtonId(index));
+    return GetDlgItem(Control("CMethod"), form::MethodButtonId(index));
 }
 
 int Dialog::Count() const { return static_cast<int>(SendMessageA(Control("ListBox1"), LB_GETCOUNT, 0, 0)); }
@@ -321,7 +340,7 @@ std::vector<int> Dialog::Selection() const {
 
 int Dialog::CheckedMethod() const {
     int checked = -1;
-    for (std::size_t i = 0; i < dialog::kMethodButtons.size(); ++i)
+    for (std::size_t i = 0; i < form::kMethodButtons.size(); ++i)
         if (SendMessageA(MethodButton(i), BM_GETCHECK, 0, 0) == BST_CHECKED) {
             if (checked != -1) return -2;  // more than one
             checked = static_cast<int>(i);
@@ -403,20 +422,23 @@ void Dialog::Click(HWND window, POINT client, Modifiers modifiers) const {
     SendInputs(inputs);
 }
 
-void Dialog::MouseDown(HWND window, POINT client) const {
+void Dialog::MouseDown(HWND window, POINT client, Modifiers modifiers) const {
     MakeForeground();
     const POINT screen = ToScreen(window, client);
     MoveMouse(screen);
-    std::vector<INPUT> inputs{MouseInput(screen, MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN)};
+    std::vector<INPUT> inputs;
+    AddModifiers(inputs, modifiers, false);
+    inputs.push_back(MouseInput(screen, MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN));
     SendInputs(inputs);
 }
 
 void Dialog::MouseMove(HWND window, POINT client) const { MoveMouse(ToScreen(window, client)); }
 
-void Dialog::MouseUp(HWND window, POINT client) const {
+void Dialog::MouseUp(HWND window, POINT client, Modifiers modifiers) const {
     const POINT screen = ToScreen(window, client);
     MoveMouse(screen);
     std::vector<INPUT> inputs{MouseInput(screen, MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTUP)};
+    AddModifiers(inputs, modifiers, true);
     SendInputs(inputs);
 }
 

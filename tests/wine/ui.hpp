@@ -56,6 +56,9 @@ struct Modifiers {
 
 // The form's window, if it exists, on the given thread.
 HWND FindForm(DWORD thread);
+// From now on FindForm passes over this form: one left behind by a library
+// unloaded from another thread.
+void PassOverForm(HWND form);
 // A visible message box of the thread, if any.
 HWND FindMessageBox(DWORD thread);
 MessageBoxSeen ReadMessageBox(HWND box);
@@ -104,9 +107,10 @@ public:
     // Real input, through the system's input queue.
     void ClickItem(int index, Modifiers modifiers = {}) const;
     void Click(HWND window, POINT client, Modifiers modifiers = {}) const;
-    void MouseDown(HWND window, POINT client) const;
+    // The modifiers go down before the press and up after the release.
+    void MouseDown(HWND window, POINT client, Modifiers modifiers = {}) const;
     void MouseMove(HWND window, POINT client) const;
-    void MouseUp(HWND window, POINT client) const;
+    void MouseUp(HWND window, POINT client, Modifiers modifiers = {}) const;
     void Press(WORD key, Modifiers modifiers = {}) const;
     // Clicks the close box in the title bar.
     void ClickCloseBox() const;

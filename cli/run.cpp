@@ -1,0 +1,129 @@
+#include "cli/run.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "cli/ordered_output.hpp"
+#include "cli/report.hpp"
+
+namespace vexmira::cli {
+
+namespace {
+
+// What a waiting file may hold before its worker waits for its turn, and how
+// far ahead of the earliest unfinished file the workers may run.
+constexpr std::size_t kHeldBytesPerFile = std::size_t{256} * 1024;
+constexpr std::size_t kWindowPerJob = 4;
+
+std::string ProgressText(std::uint64_t done, std::optional<std::uint64_t> total, std::int64_t bytes, double seconds) {
+    char text[160];
+    const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    const double rate = seconds > 0 ? mib / seconds : 0;
+    if (total) {
+        std::snprintf(text, sizeof text, "%llu of %llu files, %.1f MiB, %.1f MiB/s", static_cast<unsigned long long>(done),
+                      static_cast<unsigned long long>(*total), mib, rate);
+    } else {
+        std::snprintf(text, sizeof text, "%llu files, %.1f MiB, %.1f MiB/s", static_cast<unsigned long long>(done), mib,
+                      rate);
+    }
+    return text;
+}
+
+}  // namespace
+
+int RunCollection(FileSource& source, const RunOptions& options) {
+    const unsigned jobs = std::max(1u, options.Jobs);
+    OrderedOutput output(STDOUT_FILENO, STDERR_FILENO, jobs * kWindowPerJob, kHeldBytesPerFile);
+
+    std::mutex sourceMutex;
+    std::uint64_t nextIndex = 0;
+    std::atomic<int> worst = static_cast<int>(Outcome::Listed);
+    std::atomic<std::uint64_t> filesDone = 0;
+    std::atomic<std::int64_t> bytesDone = 0;
+    std::optional<std::uint64_t> knownTotal;
+
+    const auto work = [&] {
+        for (;;) {
+            std::optional<SourceItem> item;
+            std::uint64_t index = 0;
+            {
+                std::lock_guard lock(sourceMutex);
+                if (output.Failed()) return;
+                item = source.Next();
+                for (const std::string& loop : source.TakeLoops()) {
+                    output.WriteErrorLine("vexmira: " + loop + ": a symbolic link loop, not walked");
+                }
+                if (!item) return;
+                index = nextIndex++;
+                knownTotal = source.KnownTotal();
+            }
+            try {
+                const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(index);
+                PlainReport plain(*slot, index == 0);
+                JsonReport json(*slot);
+                ListingSink& sink = options.Json ? static_cast<ListingSink&>(json) : plain;
+                const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
+                                                    : Examine(item->Path, options.Examine, sink);
+                int seen = worst.load();
+                while (static_cast<int>(outcome) > seen && !worst.compare_exchange_weak(seen, static_cast<int>(outcome))) {
+                }
+            } catch (const OutputError&) {
+                return;  // recorded by the output; the run reports it
+            }
+            ++filesDone;
+            bytesDone += item->Size;
+        }
+    };
+
+    // The progress line: only on a terminal, only once the work has taken a while.
+    std::mutex progressMutex;
+    std::condition_variable progressWake;
+    bool finished = false;
+    std::thread progress;
+    if (options.Progress && isatty(STDERR_FILENO)) {
+        progress = std::thread([&] {
+            const auto start = std::chrono::steady_clock::now();
+            std::unique_lock lock(progressMutex);
+            do {
+                const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                if (seconds < options.ProgressAfter) continue;
+                std::optional<std::uint64_t> total;
+                {
+                    std::lock_guard sourceLock(sourceMutex);
+                    total = knownTotal;
+                }
+                output.ShowProgress(ProgressText(filesDone, total, bytesDone, seconds));
+            } while (!progressWake.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished; }));
+            output.ClearProgress();
+        });
+    }
+
+    std::vector<std::thread> workers;
+    for (unsigned i = 1; i < jobs; ++i) workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers) worker.join();
+    if (progress.joinable()) {
+        {
+            std::lock_guard lock(progressMutex);
+            finished = true;
+        }
+        progressWake.notify_all();
+        progress.join();
+    }
+
+    if (output.Failed()) {
+        WriteErrorLine("vexmira: cannot write to standard output: " + output.FailureReason());
+        return static_cast<int>(Outcome::Failed);
+    }
+    return worst;
+}
+
+}  // namespace vexmira::cli

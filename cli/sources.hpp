@@ -1,0 +1,83 @@
+#pragma once
+// The files a run examines, in the order their output appears: the names
+// given (on the command line or in a list file), and with recursion the
+// regular files below each folder among them, in byte order of their names.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vexmira::cli {
+
+struct SourceOptions {
+    bool Recursive = false;    // walk folders; without it a folder is an error
+    bool FollowLinks = false;  // follow symbolic links found in a walk (loops are detected, not walked)
+    std::optional<std::string> OutputDir;  // never walked into
+};
+
+// One thing to examine, or one that cannot be.
+struct SourceItem {
+    std::string Path;
+    std::int64_t Size = 0;             // bytes, where known; for progress only
+    std::optional<std::string> Error;  // set: nothing to examine, only this to report
+};
+
+// Yields items one by one, so that a tree of millions of files is never held
+// in memory; only the names of the folders being walked are. A file reached
+// twice (named twice, or through a link) is yielded once.
+class FileSource {
+public:
+    explicit FileSource(SourceOptions options);
+    ~FileSource();
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    // Names given by the user, examined whatever they are called.
+    void AddName(std::string path);
+    // Names read from `in`, one a line, or each ending in NUL with `nul`.
+    void AddNamesFrom(std::istream& in, bool nul);
+
+    std::optional<SourceItem> Next();
+
+    // How many items there will be, once that is known (all names are in and
+    // no folder is being walked); none before.
+    std::optional<std::uint64_t> KnownTotal() const;
+
+    // Folders that were not walked because they would loop, for a warning.
+    std::vector<std::string> TakeLoops();
+
+private:
+    struct Folder;  // a folder being walked: its sorted names and where we are
+    using FileId = std::pair<dev_t, ino_t>;
+
+    std::optional<SourceItem> Visit(const std::string& path, bool named);
+    bool FirstVisit(const FileId& id) { return seen_.insert(id).second; }
+
+    SourceOptions options_;
+    std::vector<std::string> names_;
+    std::size_t next_name_ = 0;
+    std::vector<std::unique_ptr<Folder>> walk_;
+    std::set<FileId> seen_;
+    std::optional<FileId> output_dir_;
+    std::vector<std::string> loops_;
+    std::uint64_t yielded_ = 0;
+};
+
+// The side file of `input` below `outputDir`: the input's path as it was given
+// (relative paths as they are, absolute ones below the folder; ".." parts
+// that would climb out of it are written "%2E%2E"), followed by `suffix`.
+std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix);
+
+// Creates the folders between `outputDir` and `path` (one of OutputPathFor's),
+// refusing a symbolic link on the way. Raises support::EFCreateError naming
+// `path` and the reason.
+void MakeParentFolders(const std::string& outputDir, const std::string& path);
+
+}  // namespace vexmira::cli

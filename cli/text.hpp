@@ -1,0 +1,36 @@
+#pragma once
+// How texts reach the reader. Plain output is for reading: every text that
+// comes from a file or the file system is shown with control characters as
+// \xNN. JSON is the lossless form: valid UTF-8 that gives the original bytes
+// back once the decoding named beside it is reversed.
+
+#include <string>
+#include <string_view>
+
+namespace vexmira::cli {
+
+// How a text's bytes are read. Names inside an archive are 8-bit text of the
+// system's code page, read as Latin-1 (each byte the code point of the same
+// value). Paths are read as UTF-8 when they are valid UTF-8, else as Latin-1,
+// so that no byte is ever lost.
+enum class Encoding { Utf8, Latin1 };
+
+bool IsValidUtf8(std::string_view bytes) noexcept;
+Encoding PathEncoding(std::string_view path) noexcept;
+std::string_view EncodingName(Encoding encoding) noexcept;  // "utf-8" or "latin-1"
+
+// The bytes as UTF-8. A text that is to be read as UTF-8 but is not valid
+// UTF-8 is read as Latin-1 instead, here and below: output is never broken.
+void AppendUtf8(std::string& out, std::string_view bytes, Encoding encoding);
+std::string ToUtf8(std::string_view bytes, Encoding encoding);
+
+// For a terminal: decoded as above, with every control character (U+0000 to
+// U+001F, U+007F to U+009F) written as \xNN, and a backslash that is followed
+// by 'x' written as \x5C, so that every "\x" shown starts an escape.
+void AppendTerminalText(std::string& out, std::string_view bytes, Encoding encoding);
+std::string TerminalText(std::string_view bytes, Encoding encoding);
+
+// A JSON string, quotes included.
+void AppendJsonString(std::string& out, std::string_view bytes, Encoding encoding);
+
+}  // namespace vexmira::cli

@@ -1,0 +1,177 @@
+// Any walk result through both reports: every JSON line parses back to the
+// values that were walked (paths and names decoded as the line says), and
+// plain output, errors included, holds no raw control character.
+//
+// Input: a control byte (low 6 bits: length of the path that follows; 0x40:
+// the listing went through the locator), the path's bytes, then the archive.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "archive/compress.hpp"
+#include "archive/plausibility.hpp"
+#include "cli/output.hpp"
+#include "cli/report.hpp"
+#include "cli/text.hpp"
+#include "support/memory_stream.hpp"
+
+namespace {
+
+using namespace vexmira;
+using Json = nlohmann::json;
+
+void Check(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+// An in-memory file whose contents can be read back after the reports wrote it.
+class MemoryFile {
+public:
+    MemoryFile() : fd_(memfd_create("report", 0)) { Check(fd_ >= 0); }
+    ~MemoryFile() { close(fd_); }
+    int Fd() const { return fd_; }
+    std::string Contents() const {
+        std::string text;
+        char buffer[65536];
+        for (off_t at = 0;;) {
+            const ssize_t n = pread(fd_, buffer, sizeof buffer, at);
+            if (n <= 0) return text;
+            text.append(buffer, static_cast<std::size_t>(n));
+            at += n;
+        }
+    }
+
+private:
+    int fd_;
+};
+
+// The bytes a decoded JSON string came from.
+std::string Encode(const std::string& utf8, cli::Encoding encoding) {
+    if (encoding == cli::Encoding::Utf8) return utf8;
+    std::string bytes;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto lead = static_cast<std::uint8_t>(utf8[i]);
+        if (lead < 0x80) {
+            bytes += static_cast<char>(lead);
+        } else {
+            Check(lead == 0xC2 || lead == 0xC3);  // Latin-1 never needs more
+            Check(i + 1 < utf8.size());
+            bytes += static_cast<char>(((lead & 0x03) << 6) | (static_cast<std::uint8_t>(utf8[++i]) & 0x3F));
+        }
+    }
+    return bytes;
+}
+
+// Readable text only: line breaks, and no C0, DEL or C1 character.
+void CheckReadable(const std::string& text) {
+    Check(cli::IsValidUtf8(text));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<std::uint8_t>(text[i]);
+        Check(byte == '\n' || (byte >= 0x20 && byte != 0x7F));
+        if (byte == 0xC2 && i + 1 < text.size()) Check(static_cast<std::uint8_t>(text[i + 1]) >= 0xA0);
+    }
+}
+
+struct Walked {
+    std::string name;
+    archive::TCompressedFileInfo info;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::size_t pathLength = std::min<std::size_t>(data[0] & 0x3F, size - 1);
+    cli::ListingHead head;
+    head.File.assign(reinterpret_cast<const char*>(data + 1), pathLength);
+    head.PathEncoding = cli::PathEncoding(head.File);
+    head.Located = (data[0] & 0x40) != 0;
+    head.Offset = head.Located ? 0 : -1;
+    head.OffsetText = "00000000 - 0 Kb";
+    head.Listed = head.File;
+    head.Messages.push_back({"Except: Cannot open file \"" + head.File + "\". Reason"});
+    const std::uint8_t* archiveBytes = data + 1 + pathLength;
+    const std::size_t archiveSize = size - 1 - pathLength;
+    head.Messages.push_back({std::string(reinterpret_cast<const char*>(archiveBytes), std::min<std::size_t>(archiveSize, 8)), true});
+
+    MemoryFile jsonFile;
+    MemoryFile plainFile;
+    MemoryFile errFile;
+    cli::LineOutput jsonOut(jsonFile.Fd());
+    cli::LineOutput plainOut(plainFile.Fd(), errFile.Fd());
+    cli::JsonReport json(jsonOut);
+    cli::PlainReport plain(plainOut);
+
+    std::vector<Walked> walked;
+    cli::ListingEnd end;
+    json.Begin(head);
+    plain.Begin(head);
+    support::MemoryStream stream(archiveBytes, archiveSize);
+    archive::TCompress reader;
+    archive::WalkSummary walk;
+    try {
+        reader.WalkArchiveStream(
+            stream,
+            [&](std::string_view name, const archive::TCompressedFileInfo& info) {
+                walked.push_back({std::string(name), info});
+                const auto suspect = archive::SuspectReason(name, info, static_cast<std::int64_t>(archiveSize));
+                json.Entry(name, info, suspect);
+                plain.Entry(name, info, suspect);
+            },
+            &walk);
+        end.Walk = walk;
+    } catch (const archive::EUnrecognizedCompressionMethod& error) {
+        end.Error = cli::Text{error.FullMessage(), true};
+    } catch (const support::Exception& error) {
+        end.Error = cli::Text{error.FullMessage()};
+    }
+    end.Result = end.Error ? cli::Outcome::Failed : cli::Outcome::Listed;
+    json.End(head, end);
+    plain.End(head, end);
+    jsonOut.Flush();
+    plainOut.Flush();
+
+    // JSON: one line that gives back what was walked.
+    const std::string line = jsonFile.Contents();
+    Check(!line.empty() && line.back() == '\n' && line.find('\n') == line.size() - 1);
+    Check(cli::IsValidUtf8(line));
+    const Json object = Json::parse(line);
+    const cli::Encoding encoding =
+        object.at("path_encoding") == "utf-8" ? cli::Encoding::Utf8 : cli::Encoding::Latin1;
+    Check(encoding == head.PathEncoding);
+    Check(Encode(object.at("file"), encoding) == head.File);
+    Check(Encode(object.at("listed"), encoding) == head.File);
+    Check(Encode(object.at("messages").at(0), encoding) == head.Messages[0].Bytes);
+    Check(Encode(object.at("messages").at(1), cli::Encoding::Latin1) == head.Messages[1].Bytes);
+    const Json& entries = object.at("entries");
+    Check(entries.size() == walked.size());
+    for (std::size_t i = 0; i < walked.size(); ++i) {
+        const Json& entry = entries[i];
+        const archive::TCompressedFileInfo& info = walked[i].info;
+        Check(Encode(entry.at("name"), cli::Encoding::Latin1) == walked[i].name);
+        Check(entry.at("full_size") == info.FullSize && entry.at("compressed_size") == info.CompressedSize);
+        Check(entry.at("header_offset") == info.HeaderOffset && entry.at("method") == info.Method);
+        Check(entry.at("locked") == info.Locked && entry.at("long2") == info.Long2);
+        Check(entry.at("word6") == info.Word6 && entry.at("long17") == info.Long17);
+        const auto suspect = archive::SuspectReason(walked[i].name, info, static_cast<std::int64_t>(archiveSize));
+        Check(suspect ? entry.at("suspect") == std::string(*suspect) : entry.at("suspect").is_null());
+    }
+    if (end.Error) {
+        Check(Encode(object.at("error"), end.Error->FromArchive ? cli::Encoding::Latin1 : encoding) == end.Error->Bytes);
+        Check(object.at("archive_end").is_null());
+    } else {
+        Check(object.at("error").is_null() && object.at("archive_end") == walk.ArchiveEnd);
+    }
+
+    // Plain: nothing that could drive a terminal, on either stream.
+    CheckReadable(plainFile.Contents());
+    CheckReadable(errFile.Contents());
+    return 0;
+}

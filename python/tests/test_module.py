@@ -1,0 +1,130 @@
+"""import vexmira beside the command-line tool: the same listings, errors of
+the module's own classes, and iteration over millions of entries in bounded
+memory. Archives are built here byte by byte from the layout."""
+import json
+import os
+import resource
+import struct
+import subprocess
+import sys
+
+import jsonschema
+import pytest
+
+import vexmira
+
+VEXMIRA = os.environ["VEXMIRA"]
+SCHEMA = os.environ["VEXMIRA_SCHEMA"]
+STUB = b"MZ" + b"\x90" * 39998
+
+
+def archive(entries, identifier=b"LZH", archive_type=1, signature=b"SPIS\x1a"):
+    data = signature + identifier + struct.pack("<iBII", 0, archive_type, 0, 0)
+    for name, full, stored, method in entries:
+        data += struct.pack("<hIHiiBII", len(name), 0, 0, full, stored, method, 0, 0) + name + b"\xee" * max(stored, 0)
+    return data
+
+
+SAMPLE = archive([(b"README.TXT", 5120, 2210, 4), (b"LOGO.BMP", 300, 300, 0), (b"caf\xe9.INI", 812, 530, 1)])
+
+
+def cli(*args, cwd):
+    result = subprocess.run([VEXMIRA, "--json", "--quiet", *args], cwd=cwd, capture_output=True, check=False)
+    return [json.loads(line) for line in result.stdout.decode().splitlines()]
+
+
+def without_name_bytes(listing):
+    return {**listing, "entries": [{k: v for k, v in e.items() if k != "name_bytes"} for e in listing["entries"]]}
+
+
+@pytest.fixture
+def files(tmp_path):
+    (tmp_path / "a.ARC").write_bytes(SAMPLE)
+    (tmp_path / "setup.exe").write_bytes(STUB + SAMPLE + bytes(60))
+    (tmp_path / "plain.exe").write_bytes(STUB)
+    (tmp_path / "multi.exe").write_bytes(STUB + SAMPLE + b"\xff" * 9000 + archive([(b"TWO", 1, 1, 0)], b"NON"))
+    return tmp_path
+
+
+def test_listings_agree_with_the_tool_and_the_schema(files):
+    with open(SCHEMA, encoding="utf-8") as f:
+        validator = jsonschema.Draft202012Validator(json.load(f))
+    for name in ["a.ARC", "setup.exe", "plain.exe", "multi.exe"]:
+        listing = vexmira.list(str(files / name))
+        expected = cli("--in-place", str(files / name), cwd=files)[0]
+        assert without_name_bytes(listing) == expected, name
+        validator.validate(without_name_bytes(listing))
+    listing = vexmira.list(str(files / "setup.exe"))
+    assert [e["name_bytes"] for e in listing["entries"]][:3] == [b"README.TXT", b"LOGO.BMP", b"caf\xe9.INI"]
+    assert listing["entries"][3]["suspect"] == "empty name"  # the zero padding
+    assert listing["plausible_end"] == 40000 + len(SAMPLE)
+
+
+def test_paths_as_bytes_or_str_and_bytes_in_memory(files):
+    raw = os.fsencode(str(files)) + b"/caf\xe9.ARC"
+    with open(raw, "wb") as f:
+        f.write(SAMPLE)
+    by_bytes = vexmira.list(raw)
+    by_str = vexmira.list(os.fsdecode(raw))
+    assert by_bytes == by_str
+    assert by_bytes["path_encoding"] == "latin-1"
+    in_memory = vexmira.list_bytes(STUB + SAMPLE, 40000)
+    assert [e["name_bytes"] for e in in_memory["entries"]] == [e["name_bytes"] for e in by_bytes["entries"][:3]]
+    assert in_memory["entries"][0]["header_offset"] == 40000 + 21
+
+
+def test_locate_candidates_and_carve(files, tmp_path):
+    assert vexmira.locate(str(files / "setup.exe")) == {"offset": 40000, "offset_text": "00009C40 - 39 Kb"}
+    assert vexmira.locate(str(files / "plain.exe")) == {"offset": -1, "offset_text": "Not found"}
+    offsets = vexmira.candidates(str(files / "multi.exe"))
+    assert offsets == [o["offset"] for o in cli("--all", str(files / "multi.exe"), cwd=files)]
+    assert len(offsets) == 2
+    out = tmp_path / "out"
+    out.mkdir()
+    carved = vexmira.carve(str(files / "setup.exe"), 40000, str(out))
+    assert carved.endswith("setup.exe.00009C40.ARC")
+    with open(carved, "rb") as f:
+        assert f.read() == SAMPLE
+    assert not os.path.exists(str(files / "setup.exe$$$")), "nothing but carve writes"
+
+
+def test_errors_raise_the_modules_classes_with_the_tools_messages(files):
+    cases = {
+        "missing.ARC": (vexmira.OpenError, None),
+        "sig.ARC": (vexmira.InvalidHeaderError, archive([(b"A", 1, 1, 0)], signature=b"SPIS\x00")),
+        "type.ARC": (vexmira.ArchiveTypeError, archive([(b"A", 1, 1, 0)], archive_type=0)),
+        "id.ARC": (vexmira.CompressionMethodError, archive([(b"A", 1, 1, 0)], identifier=b"\xe9zz")),
+    }
+    for name, (error, data) in cases.items():
+        if data is not None:
+            (files / name).write_bytes(data)
+        expected = cli(str(files / name), cwd=files)[0]["error"]
+        with pytest.raises(error) as raised:
+            vexmira.list(str(files / name))
+        assert isinstance(raised.value, vexmira.Error)
+        assert str(raised.value) == expected, name
+
+
+def test_iter_entries_runs_through_millions_in_bounded_memory(tmp_path):
+    count = 2_000_000
+    path = tmp_path / "many.ARC"
+    with open(path, "wb") as f:
+        f.write(archive([]))
+        for i in range(0, count, 10_000):
+            f.write(b"".join(struct.pack("<hIHiiBII", 12, 0, 0, k, 0, 1, 0, 0) + b"F%011d" % k for k in range(i, i + 10_000)))
+    # In a child, so that its peak resident size is its own.
+    script = f"""
+import resource, sys, vexmira
+it = vexmira.iter_entries({str(path)!r})
+n = 0
+for entry in it:
+    n += 1
+    last = entry
+assert n == {count}, n
+assert last["name_bytes"] == b"F%011d" % ({count} - 1)
+assert it.summary["entries"] == {count} and it.summary["truncated"] is False
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+"""
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, check=True, text=True)
+    peak_kib = int(result.stdout.strip())
+    assert peak_kib < 150 * 1024, f"peak resident size {peak_kib} KiB"

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Checks the Debian package that `make package` wrote: unpacked into a scratch
+# root it holds the tool, the manual page, the completion and the data files,
+# and each of them works; lintian finds no error.
+#
+# Usage: scripts/check-package.sh [DEB]   (default build/package/vexmira_*.deb)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+deb=${1:-$(ls build/package/vexmira_*.deb 2>/dev/null | head -n 1)}
+[[ -f $deb ]] || { echo "no package: run make package first" >&2; exit 1; }
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg -x "$deb" "$root"
+
+passed=0
+failed=0
+check() {  # check NAME COMMAND...: runs the command, counts and reports the outcome
+    local name=$1; shift
+    if output=$("$@" 2>&1); then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name"
+        printf '%s\n' "$output" | head -n 20 | sed 's/^/    /'
+    fi
+}
+
+tool=$root/usr/bin/vexmira
+sample=$root/sample.exe
+build/native/tests/cli/vexmira_sample carrier "$sample"
+
+check "the tool runs and says its version" bash -c "[[ \$('$tool' --version) == 'vexmira 1.0.0' ]]"
+check "the tool lists a carrier" bash -c "'$tool' --in-place '$sample' | grep -q 'README.TXT'"
+check "the binary is stripped" bash -c "! file -L '$tool' | grep -q 'not stripped'"
+
+# Every option --help names is in the manual page, and the page has the
+# sections --help cannot give.
+options() { grep -oE -- '(^|[ ,])--?[a-z0-9][a-z0-9-]*' | sed 's/^[ ,]*//' | sort -u; }
+help_options=$("$tool" --help | options)
+man_text=$(zcat "$root/usr/share/man/man1/vexmira.1.gz" | sed 's/\\-/-/g; s/\\f[BIRP]//g')
+missing=()
+while read -r option; do grep -qF -- "$option" <<< "$man_text" || missing+=("$option"); done <<< "$help_options"
+check "the manual page lists every option of --help (missing: ${missing[*]:-none})" test "${#missing[@]}" -eq 0
+for section in 'EXIT STATUS' 'JSON OUTPUT' 'EXAMPLES'; do
+    check "the manual page has $section" grep -q "^.SH \"\?$section" <(zcat "$root/usr/share/man/man1/vexmira.1.gz")
+done
+check "the manual page is gzip -n (no name, no time)" bash -c \
+    "[[ \$(od -An -tx1 -j4 -N4 '$root/usr/share/man/man1/vexmira.1.gz' | tr -d ' ') == 00000000 ]]"
+
+completion=$root/usr/share/bash-completion/completions/vexmira
+check "the completion loads and completes options" bash -c "
+    source /usr/share/bash-completion/bash_completion 2> /dev/null
+    source '$completion'
+    complete -p vexmira | grep -q _vexmira
+    COMP_WORDS=(vexmira --ca); COMP_CWORD=1; COMP_LINE='vexmira --ca'; COMP_POINT=\${#COMP_LINE}
+    _vexmira vexmira --ca vexmira
+    [[ \${COMPREPLY[*]} == --carve ]]"
+check "the completion knows every long option of --help" bash -c \
+    "for o in \$(printf '%s\n' \"$help_options\" | grep '^--'); do grep -qF -- \"\$o\" '$completion' || { echo \"missing \$o\"; exit 1; }; done"
+
+check "the schema is installed and is JSON" /usr/bin/python3 -c \
+    "import json, sys; json.load(open(sys.argv[1]))" "$root/usr/share/vexmira/vexmira.schema.json"
+check "the copyright file and the changelog are there" test -f "$root/usr/share/doc/vexmira/copyright" -a \
+    -f "$root/usr/share/doc/vexmira/changelog.gz"
+check "lintian finds no error" bash -c "lintian --fail-on error '$deb' 2>&1 | grep -v 'root privileges' | { ! grep '^E:'; }"
+
+echo "package: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]

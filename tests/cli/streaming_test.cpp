@@ -1,0 +1,125 @@
+// vexmira at any size: memory stays flat however many entries a listing
+// has, zero padding lists as the walk defines it, and parallel runs sharing
+// one pipe never tear each other's lines.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/cli/cli_helpers.hpp"
+
+namespace vexmira::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+// Address space for the whole process, in KiB: the program, its libraries
+// and a fixed working set fit; a listing held in memory does not (a million
+// entries took over 300 MB that way).
+constexpr int kAddressSpaceKiB = 100 * 1024;
+
+// An archive of `count` entries without stored data, written as it is built.
+void WriteManyEntries(const fs::path& path, std::uint64_t count) {
+    std::ofstream out(path, std::ios::binary);
+    const Bytes header = ArchiveBuilder().Build();
+    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    Bytes entry;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        entry.clear();
+        const std::string name = "F" + std::to_string(i) + ".DAT";
+        Put16(entry, static_cast<std::uint16_t>(name.size()));
+        Put32(entry, 0);
+        Put16(entry, 0);
+        Put32(entry, static_cast<std::uint32_t>(i % 100000));  // full size
+        Put32(entry, 0);                                       // no stored data
+        Put8(entry, static_cast<std::uint8_t>(1 + i % 4));  // never "None": no stored data
+        Put32(entry, 0);
+        Put32(entry, i % 7 == 0 ? 1 : 0);  // every seventh locked
+        PutText(entry, name);
+        out.write(reinterpret_cast<const char*>(entry.data()), static_cast<std::streamsize>(entry.size()));
+    }
+}
+
+class CliStreaming : public ::testing::Test {
+protected:
+    void SetUp() override {
+#if defined(VEXMIRA_SANITIZED)
+        GTEST_SKIP() << "sanitizers reserve far more address space than any limit here allows";
+#endif
+    }
+};
+
+TEST_F(CliStreaming, MemoryStaysFlatForMillionsOfEntries) {
+    TempDir dir;
+    constexpr std::uint64_t kEntries = 2'000'000;
+    WriteManyEntries(dir / "many.ARC", kEntries);
+    // Only the tool runs under the limit, not what reads its output.
+    const auto limited = [](const std::vector<std::string>& args) {
+        return "( ulimit -v " + std::to_string(kAddressSpaceKiB) + "; exec " + VexmiraCommand(args) + " )";
+    };
+
+    const ProcessResult plain = RunShell(dir, limited({"many.ARC"}) + " | tail -n 3");
+    EXPECT_EQ(plain.err, "") << plain;
+    const std::vector<std::string> tail = plain.OutLines();
+    ASSERT_EQ(tail.size(), 3u) << plain;
+    EXPECT_EQ(tail[0].rfind("F1999999.DAT", 0), 0u) << plain;
+    EXPECT_EQ(tail[1].rfind("2000000 entries, 285715 locked", 0), 0u) << plain;
+
+    // The one JSON line is large: count its objects (one per entry, and the
+    // listing's own) without parsing it all.
+    const ProcessResult json =
+        RunShell(dir, limited({"--json", "many.ARC"}) + " | tr -cd '{' | wc -c; echo \"${PIPESTATUS[0]}\"");
+    EXPECT_EQ(json.OutLines(), (std::vector<std::string>{std::to_string(kEntries + 1), "0"})) << json;
+    EXPECT_EQ(json.err, "") << json;
+}
+
+TEST_F(CliStreaming, ZeroPaddingListsAsEmptyEntriesInBoundedMemory) {
+    TempDir dir;
+    Bytes archive = ArchiveBuilder().Add("ONE.TXT", 100, 60).Add("TWO.TXT", 200, 90).Build();
+    const std::size_t archiveSize = archive.size();
+    archive.resize(archiveSize + 10 * 1024 * 1024, 0);  // 25 zero bytes are a valid empty entry
+    WriteFile(dir / "padded.ARC", archive);
+    const std::string limit = "ulimit -v " + std::to_string(kAddressSpaceKiB) + "; ";
+
+    const ProcessResult run = RunShell(dir, limit + VexmiraCommand({"--json", "padded.ARC"}));
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<Json> objects = run.Objects();
+    ASSERT_EQ(objects.size(), 1u);
+    const Json& object = objects[0];
+    constexpr std::size_t kPaddingEntries = 10 * 1024 * 1024 / 25;  // 419,430, and 10 bytes over
+    ASSERT_EQ(object["entries"].size(), 2 + kPaddingEntries);
+    EXPECT_EQ(object["entries"][2]["name"], "");
+    EXPECT_EQ(object["entries"][2]["full_size"], 0);
+    EXPECT_EQ(object["entries"][2]["method_name"], "None");
+    EXPECT_EQ(object["archive_end"], archive.size() - 10);
+    EXPECT_EQ(object["truncated"], true) << "the last 10 bytes are a header cut short";
+    EXPECT_EQ(object["trailing_bytes"], 10);
+}
+
+TEST_F(CliStreaming, ParallelRunsIntoOnePipeNeverTearALine) {
+    TempDir dir;
+    // Listings whose lines run from a few hundred bytes to nearly 4 KiB.
+    constexpr int kFiles = 300;
+    for (int i = 0; i < kFiles; ++i) {
+        ArchiveBuilder builder;
+        for (int k = 0; k <= i % 15; ++k) builder.Add("NAME" + std::to_string(k) + ".TXT", 1000 + k, 500);
+        WriteFile(dir / ("a" + std::to_string(i) + ".ARC"), builder.Build());
+    }
+    const ProcessResult run = RunShell(
+        dir, "for round in 1 2 3; do ls *.ARC | xargs -P 4 -n 3 " + VexmiraCommand({"--json"}) + "; done | cat");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = run.OutLines();
+    ASSERT_EQ(lines.size(), 3u * kFiles);
+    std::size_t longest = 0;
+    for (const std::string& line : lines) {
+        longest = std::max(longest, line.size());
+        ASSERT_TRUE(Json::accept(line)) << "torn line: " << line;
+    }
+    EXPECT_GT(longest, 3000u) << "the test means lines of up to 4 KiB";
+    EXPECT_LE(longest, 4095u) << "the test means lines of up to 4 KiB";
+}
+
+}  // namespace
+}  // namespace vexmira::testing

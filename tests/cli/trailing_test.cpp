@@ -1,0 +1,136 @@
+// Trailing data told apart from the archive, and archives carved at their
+// exact length: after zeros, random bytes, a signature-table-like block and a
+// second archive, and from carriers with several candidates.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "tests/cli/cli_helpers.hpp"
+
+namespace vexmira::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+
+Bytes Archive() {
+    return ArchiveBuilder().Add("README.TXT", 5120, 2210).Add("LOGO.BMP", 300, 300, 0).Add("SETUP.INI", 812, 530, 1).Build();
+}
+
+struct Trailer {
+    const char* what;
+    Bytes bytes;
+};
+
+std::vector<Trailer> Trailers() {
+    Bytes random(5000);
+    std::mt19937 generator(11);
+    for (auto& byte : random) byte = static_cast<std::uint8_t>(generator());
+    // A code-signing table: a 32-bit length, revision 0x0200, type 0x0002, DER.
+    Bytes certificate;
+    Put32(certificate, 0x500);
+    Put16(certificate, 0x0200);
+    Put16(certificate, 0x0002);
+    Put8(certificate, 0x30);
+    Put8(certificate, 0x82);
+    certificate.resize(0x500, 0x11);
+    return {{"zeros", Bytes(1 << 20, 0)},
+            {"random bytes", random},
+            {"a signature table", certificate},
+            {"a second archive", ArchiveBuilder().CompressId("NON").Add("OTHER.TXT", 5, 5, 0).Build()}};
+}
+
+TEST(CliTrailing, TrailingDataIsToldApartAndTheArchiveCarvedExactly) {
+    const Bytes archive = Archive();
+    constexpr std::int64_t kOffset = 40000;
+    for (const Trailer& trailer : Trailers()) {
+        SCOPED_TRACE(trailer.what);
+        TempDir dir;
+        Bytes carrier = Carrier(kOffset, archive);
+        carrier.insert(carrier.end(), trailer.bytes.begin(), trailer.bytes.end());
+        WriteFile(dir / "setup.exe", carrier);
+
+        const ProcessResult run = RunVexmira(dir, {"--json", "--carve", "setup.exe"});
+        EXPECT_EQ(run.status, 0) << run;
+        ASSERT_EQ(run.Objects().size(), 1u) << run;
+        const Json object = run.Objects()[0];
+        EXPECT_EQ(object["plausible_end"], kOffset + static_cast<std::int64_t>(archive.size())) << object.dump().substr(0, 2000);
+        const Json& entries = object["entries"];
+        ASSERT_GE(entries.size(), 3u);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            EXPECT_EQ(entries[i]["suspect"].is_null(), i < 3) << i << ": " << entries[i].dump();
+        }
+        EXPECT_EQ(object["carved"], "setup.exe.00009C40.ARC");
+        EXPECT_FALSE(fs::exists(dir / "setup.exe$$$")) << "carving lists in place";
+        EXPECT_EQ(ReadFile(dir / "setup.exe.00009C40.ARC"), archive) << "the archive alone, at its exact length";
+
+        // The carved file lists the same entries, shifted, none suspect.
+        const ProcessResult carved = RunVexmira(dir, {"--json", "setup.exe.00009C40.ARC"});
+        const Json listed = carved.Objects().at(0);
+        ASSERT_EQ(listed["entries"].size(), 3u) << carved;
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(listed["entries"][i]["name"], entries[i]["name"]);
+            EXPECT_EQ(listed["entries"][i]["header_offset"].get<std::int64_t>() + kOffset,
+                      entries[i]["header_offset"].get<std::int64_t>());
+            EXPECT_TRUE(listed["entries"][i]["suspect"].is_null());
+        }
+        EXPECT_EQ(listed["plausible_end"], listed["archive_end"]);
+
+        // Plain output marks the trailing entries and says where the archive ends.
+        const ProcessResult plain = RunVexmira(dir, {"--in-place", "setup.exe"});
+        const std::size_t trailing = entries.size() - 3;
+        if (trailing > 0) {
+            EXPECT_TRUE(Contains(plain.out, "(suspect: ")) << plain.out.substr(0, 3000);
+            EXPECT_TRUE(Contains(plain.out, "Plausible end: " + std::to_string(kOffset + archive.size()) + ", " +
+                                                std::to_string(trailing)))
+                << plain.out.substr(plain.out.size() > 3000 ? plain.out.size() - 3000 : 0);
+        } else {
+            EXPECT_FALSE(Contains(plain.out, "Plausible end:")) << plain;
+        }
+    }
+}
+
+TEST(CliTrailing, EveryCandidateIsCarvedAndLinksAreRefused) {
+    TempDir dir;
+    const Bytes first = Archive();
+    const Bytes second = ArchiveBuilder().CompressId("NON").Add("SECOND.TXT", 10, 10, 0).Build();
+    Bytes carrier = Carrier(1000, first);
+    carrier.resize(carrier.size() + 9000, 0xFF);
+    const auto secondAt = static_cast<std::int64_t>(carrier.size());
+    carrier.insert(carrier.end(), second.begin(), second.end());
+    carrier.resize(carrier.size() + 64, 0);
+    WriteFile(dir / "multi.exe", carrier);
+    fs::create_directory(dir / "out");
+
+    const ProcessResult run = RunVexmira(dir, {"--json", "--all", "--carve", "--output-dir", "out", "multi.exe"});
+    EXPECT_EQ(run.status, 0) << run;
+    const std::vector<Json> objects = run.Objects();
+    ASSERT_EQ(objects.size(), 2u) << run;
+    EXPECT_EQ(objects[0]["carved"], "out/multi.exe.000003E8.ARC");
+    EXPECT_EQ(objects[1]["carved"], "out/multi.exe." + [&] {
+        char hex[17];
+        std::snprintf(hex, sizeof hex, "%08llX", static_cast<unsigned long long>(secondAt));
+        return std::string(hex);
+    }() + ".ARC");
+    EXPECT_EQ(ReadFile(dir / "out/multi.exe.000003E8.ARC"), first);
+    EXPECT_EQ(ReadFile(dir / objects[1]["carved"].get<std::string>()), second);
+
+    // A link in a carved file's place is refused, and the file it points to kept.
+    WriteFile(dir / "victim", Bytes{'v'});
+    fs::remove(dir / "out/multi.exe.000003E8.ARC");
+    fs::create_symlink(dir / "victim", dir / "out/multi.exe.000003E8.ARC");
+    const ProcessResult linked = RunVexmira(dir, {"--json", "--carve", "--output-dir", "out", "multi.exe"});
+    EXPECT_EQ(linked.status, 2) << linked;
+    ASSERT_EQ(linked.Objects().size(), 1u) << linked;
+    EXPECT_EQ(linked.Objects()[0]["error"], "Cannot create file \"" + (dir / "out/multi.exe.000003E8.ARC").string() +
+                                                "\". The file is a symbolic link");
+    EXPECT_TRUE(linked.Objects()[0]["carved"].is_null());
+    EXPECT_EQ(ReadFile(dir / "victim"), Bytes{'v'});
+}
+
+}  // namespace
+}  // namespace vexmira::testing

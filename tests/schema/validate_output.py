@@ -1,0 +1,100 @@
+#!/usr/bin/python3
+"""Validates real vexmira --json output of every kind against the schema.
+
+Usage: validate_output.py VEXMIRA SCHEMA
+Archives are built here byte by byte from the layout: an archive header
+("SPIS" 0x1A, identifier, size, type, long, flags) and entry headers (name
+length, long, word, full size, stored size, method, long, flags), each name
+and its stored bytes.
+"""
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+import jsonschema
+
+
+def archive(entries, identifier=b"LZH", archive_type=1):
+    data = b"SPIS\x1a" + identifier + struct.pack("<iBII", 0, archive_type, 0, 0)
+    for name, full, stored, method in entries:
+        data += struct.pack("<hIHiiBII", len(name), 0, 0, full, stored, method, 0, 0) + name + b"\xee" * max(stored, 0)
+    return data
+
+
+def main():
+    vexmira, schema_path = sys.argv[1], sys.argv[2]
+    with open(schema_path, encoding="utf-8") as f:
+        schema = json.load(f)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    validator = jsonschema.Draft202012Validator(schema)
+
+    sample = archive([(b"README.TXT", 5120, 2210, 4), (b"LOGO.BMP", 300, 300, 0), (b"SETUP.INI", 812, 530, 1)])
+    stub = b"MZ" + b"\x90" * 39998
+    with tempfile.TemporaryDirectory() as scratch:
+        def write(name, data):
+            with open(os.path.join(scratch, name), "wb") as f:
+                f.write(data)
+
+        write("a.ARC", sample)
+        write("setup.exe", stub + sample)
+        write("padded.exe", stub + sample + bytes(100))
+        write("plain.exe", stub)
+        write("bad.ARC", archive([(b"X", 1, 1, 0)], archive_type=0))
+        write("id.ARC", archive([(b"X", 1, 1, 0)], identifier=b"\xe9zz"))
+        write("caf\xe9.ARC".encode("latin-1").decode("utf-8", "surrogateescape"), sample)
+        write("multi.exe", stub + sample + b"\xff" * 9000 + archive([(b"SECOND.TXT", 10, 10, 0)], identifier=b"NON"))
+        os.mkdir(os.path.join(scratch, "folder"))
+        os.mkdir(os.path.join(scratch, "blocked.exe$$$"))
+        write("blocked.exe", stub + sample)
+        write("oom.ARC", sample)
+
+        runs = [
+            ["a.ARC", "setup.exe", "plain.exe", "bad.ARC", "id.ARC", "missing.ARC", "folder", "blocked.exe",
+             "caf\xe9.ARC".encode("latin-1").decode("utf-8", "surrogateescape")],
+            ["--in-place", "padded.exe", "setup.exe"],
+            ["--all", "multi.exe", "plain.exe"],
+            ["--carve", "padded.exe", "multi.exe"],
+            ["--all", "--carve", "multi.exe"],
+            ["oom.ARC"],
+        ]
+        seen = set()
+        objects = 0
+        for args in runs:
+            env = dict(os.environ, VEXMIRA_TEST_FAIL_ALLOCATION="oom.ARC")
+            result = subprocess.run([vexmira, "--json", "--quiet", *args], cwd=scratch, env=env,
+                                    capture_output=True, check=False)
+            if result.returncode not in (0, 1, 2):
+                sys.exit(f"vexmira {args} exited {result.returncode}: {result.stderr!r}")
+            for line in result.stdout.decode("utf-8").splitlines():
+                obj = json.loads(line)
+                errors = sorted(validator.iter_errors(obj), key=lambda e: list(e.path))
+                if errors:
+                    sys.exit(f"vexmira {args}: {obj['file']!r} does not match the schema:\n"
+                             + "\n".join(f"  {list(e.path)}: {e.message}" for e in errors))
+                objects += 1
+                if obj["error"]:
+                    seen.add("error")
+                if obj["offset"] == -1:
+                    seen.add("not found")
+                if obj["entries"]:
+                    seen.add("listed")
+                if any(e["suspect"] for e in obj["entries"]):
+                    seen.add("suspect")
+                if obj["carved"]:
+                    seen.add("carved")
+                if obj["path_encoding"] == "latin-1":
+                    seen.add("latin-1")
+                if obj["error"] == "Out of memory":
+                    seen.add("out of memory")
+        wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory"}
+        if seen != wanted:
+            sys.exit(f"kinds of output not seen: {sorted(wanted - seen)}")
+        print(f"{objects} objects of {len(wanted)} kinds match the schema")
+        print(f"{objects} passed, 0 failed")
+
+
+if __name__ == "__main__":
+    main()
