@@ -1,7 +1,8 @@
 // The buffered file stream against the memory stream. The input gives the
 // file's size and content and a run of reads, seeks, size queries and writes
 // (see stream_script.hpp); both streams get the same calls, and every result,
-// every position and every byte delivered must agree. System reads are routed
+// every position and every byte delivered must agree. A file opened for
+// reading may also grow meanwhile: its stream still ends where the file ended. System reads are routed
 // through __wrap_pread (linked with --wrap=pread) so the input can also make
 // them come back short or interrupted, as the kernel may.
 
@@ -165,6 +166,11 @@ void Run(fuzz::ScriptReader& in, support::FileStream& file, support::MemoryStrea
             case Op::Write: {
                 const std::span<const std::uint8_t> bytes = in.Take(in.U8());
                 if (writable && position <= size + kWriteReach) Write(file, memory, bytes);
+                break;
+            }
+            case Op::Grow: {
+                const std::size_t more = std::size_t{in.U8()} * 64;
+                if (!writable) fuzz::GrowScratchFile(Content(more, 0xA5));
                 break;
             }
             case Op::ShortReads: {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -273,7 +274,9 @@ struct Expected {
     std::vector<std::int64_t> all;
 };
 
-void CheckScans(support::Stream& stream, const Setup& setup, const Expected& expected) {
+// `grow`, when given, makes the file longer; the scans must end where it ended.
+void CheckScans(support::Stream& stream, const Setup& setup, const Expected& expected,
+                const std::function<void()>& grow = {}) {
     const auto size = static_cast<std::int64_t>(setup.file.size());
     const std::int64_t start = setup.start;
     Require(stream.Seek(start, support::SeekOrigin::Beginning) == start);
@@ -283,6 +286,7 @@ void CheckScans(support::Stream& stream, const Setup& setup, const Expected& exp
     std::vector<std::int64_t> found;
     locator::ForEachCandidate(stream, [&](std::int64_t offset) {
         found.push_back(offset);
+        if (grow && found.size() <= 4) grow();
         if (setup.flags & kMoveInCallback) {
             // As a listing in place would: read somewhere else entirely.
             std::uint8_t scratch[64];
@@ -300,8 +304,19 @@ void CheckFileStream(const Setup& setup, const Expected& expected) {
         out.WriteBuffer(setup.file.data(), setup.file.size());
     }
     support::FileStream in(path, support::FileMode::OpenReadExclusive);
+    std::function<void()> grow;
+    if (setup.flags & kGrowFile) {
+        // Candidates in every position a scan could reach if it went on.
+        static const Bytes kMore = [] {
+            Bytes more;
+            for (int k = 0; k < 700; ++k) more.insert(more.end(), {'S', 'P', 'I', 'S', 0x1A, 'L'});
+            return more;
+        }();
+        grow = [] { fuzz::GrowScratchFile(kMore); };
+        grow();
+    }
     Require(in.Size() == static_cast<std::int64_t>(setup.file.size()));
-    CheckScans(in, setup, expected);
+    CheckScans(in, setup, expected, grow);
 }
 
 }  // namespace

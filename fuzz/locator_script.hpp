@@ -22,6 +22,7 @@ enum Flag : std::uint8_t {
     kRaw = 2,              // the file is the rest of the input, verbatim
     kStartOffset = 4,      // the scans start at a given position, not 0
     kMoveInCallback = 8,   // the whole-file search's callback moves the stream
+    kGrowFile = 64,        // the real file grows once open and in the first callbacks: not followed
 };
 inline constexpr int kSizeClassShift = 4;
 

@@ -105,6 +105,12 @@ void WriteLocatorSeeds(const std::filesystem::path& dir) {
     chunk.U8(loc::Op(Piece::SignaturePrefix, Anchor::ChunkEdge)).I8(-40).U8(4);
     Save(dir / "across-the-chunk-edge", chunk);
 
+    // The file grows once open and in the callbacks; neither scan follows it.
+    ScriptWriter grows = LocatorHeader(loc::Flags(SizeClass::Small, loc::kAlsoFileStream | loc::kGrowFile), 5000);
+    CandidateAt(grows, 4990);
+    CandidateAt(grows, 100);
+    Save(dir / "growing-file", grows);
+
     ScriptWriter dense = LocatorHeader(loc::Flags(SizeClass::Small, loc::kStartOffset), 12000, 1000);
     dense.U8(loc::Op(Piece::Run, Anchor::Absolute, 0)).U16(500).U8(255);
     dense.U8(loc::Op(Piece::Run, Anchor::BlockEnd, 3)).U8(0).I8(-100).U8(40);
@@ -199,6 +205,17 @@ void WriteStreamSeeds(const std::filesystem::path& dir) {
     Seek(writes, Op::SeekCurrent, Offset::Blocks).I8(-2);
     Do(writes, Op::ReadMedium).U16(10000);
     Save(dir / "writes", writes);
+
+    // The file grows behind the stream: reads and the size stop where it ended.
+    ScriptWriter grows = StreamHeader(str::Flags(SizeClass::Small), 5000);
+    Do(grows, Op::ReadSmall).U8(100);
+    Do(grows, Op::Grow).U8(100);
+    Do(grows, Op::Size);
+    Seek(grows, Op::SeekBeginning, Offset::BeforeEnd).U8(10);
+    Do(grows, Op::ReadMedium).U16(10000);
+    Seek(grows, Op::SeekBeginning, Offset::AfterEnd).U8(10);
+    Do(grows, Op::ReadSmall).U8(100);
+    Save(dir / "growing-file", grows);
 
     ScriptWriter tiny = StreamHeader(str::Flags(SizeClass::Tiny), 9);
     Do(tiny, Op::ReadSmall).U8(4);

@@ -2,11 +2,14 @@
 // One real file per fuzzing process, in a private directory made for it and
 // removed when the process exits normally. Each input rewrites the file.
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,26 @@ private:
 inline const std::string& ScratchFile() {
     static const ScratchDirectory directory;
     return directory.File();
+}
+
+// Appends to the scratch file through a descriptor of its own, as another
+// program writing to a file being read would.
+inline void GrowScratchFile(std::span<const std::uint8_t> bytes) {
+    const int fd = ::open(ScratchFile().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        std::perror("open scratch file");
+        std::abort();
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) {
+            std::perror("append to scratch file");
+            std::abort();
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
 }
 
 }  // namespace vexmira::fuzz

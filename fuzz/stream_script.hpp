@@ -33,8 +33,10 @@ enum class Op : std::uint8_t {
     Size,
     Write,          // U8 count, then the bytes (read-write streams only)
     ShortReads,     // U8: the next (n & 15) system reads deliver at most kShortCaps[n >> 4 & 7] bytes
+    Grow,           // U8 n: n * 64 bytes are appended to the file behind the stream's back
+                    // (read-only streams only: they end where the file ended when opened)
 };
-inline constexpr std::uint8_t kOpCount = 8;
+inline constexpr std::uint8_t kOpCount = 9;
 
 enum class Offset : std::uint8_t {
     Small,           // U16
