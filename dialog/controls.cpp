@@ -164,24 +164,24 @@ HWND Controls::MethodButton(std::size_t index) const noexcept {
 }
 
 Control& Controls::Create(std::size_t row) {
-    const ControlSpec& spec = kControls[row];
-    const HWND parent = spec.Parent.empty() ? form_ : Handle(*form::FindControl(spec.Parent));
-    const HFONT font = spec.Face == form::FontFace::Arial ? arial_font_.get() : system_font_.get();
+    const ControlSpec& layout = kControls[row];
+    const HWND parent = layout.Parent.empty() ? form_ : Handle(*form::FindControl(layout.Parent));
+    const HFONT font = layout.Face == form::FontFace::Arial ? arial_font_.get() : system_font_.get();
 
     const char* className = nullptr;
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
     DWORD exStyle = 0;
-    switch (spec.Kind) {
+    switch (layout.Kind) {
     case ControlKind::Panel:
     case ControlKind::GroupBox:
     case ControlKind::RadioGroup:
-        className = spec.Kind == ControlKind::Panel ? panel_class_->Name() : group_class_->Name();
+        className = layout.Kind == ControlKind::Panel ? panel_class_->Name() : group_class_->Name();
         style |= WS_CLIPCHILDREN;
         exStyle |= WS_EX_CONTROLPARENT;
         break;
     case ControlKind::Label:
         className = "STATIC";
-        style |= SS_NOPREFIX | (spec.AutoSize ? SS_LEFT : SS_CENTER);
+        style |= SS_NOPREFIX | (layout.AutoSize ? SS_LEFT : SS_CENTER);
         if (KeepsPress(row)) style |= SS_NOTIFY;
         break;
     case ControlKind::ListBox:
@@ -202,24 +202,24 @@ Control& Controls::Create(std::size_t row) {
         className = PROGRESS_CLASSA;
         break;
     }
-    if (!spec.Enabled) style |= WS_DISABLED;
+    if (!layout.Enabled) style |= WS_DISABLED;
 
-    const std::string text(spec.Text);
-    HWND window = CreateWindowExA(exStyle, className, text.c_str(), style, spec.Left, spec.Top, spec.Width,
-                                  spec.Height, parent,
+    const std::string text(layout.Text);
+    HWND window = CreateWindowExA(exStyle, className, text.c_str(), style, layout.Left, layout.Top, layout.Width,
+                                  layout.Height, parent,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(form::ControlId(row))), ThisModule(),
                                   nullptr);
-    if (window == nullptr) throw support::Exception("Cannot create the control " + std::string(spec.Name));
+    if (window == nullptr) throw support::Exception("Cannot create the control " + std::string(layout.Name));
 
     Control& control = CreateOwned<Control>(*this, row, window);
     controls_.push_back(&control);
-    if (form::IsContainer(spec.Kind))
+    if (form::IsContainer(layout.Kind))
         control.Font = font;
     else if (form::IsDragSource(row))
         control.Subclass();  // they start drags; the list box also relays to its tooltip
     SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 
-    if (spec.Kind == ControlKind::Label && spec.AutoSize) {
+    if (layout.Kind == ControlKind::Label && layout.AutoSize) {
         HDC dc = GetDC(window);
         const HGDIOBJ previous = SelectObject(dc, font);
         RECT extent{0, 0, 0, 0};
@@ -228,8 +228,8 @@ Control& Controls::Create(std::size_t row) {
         ReleaseDC(window, dc);
         SetWindowPos(window, nullptr, 0, 0, extent.right, extent.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    if (spec.Kind == ControlKind::ListBox) SendMessageA(window, LB_SETITEMHEIGHT, 0, form::kListItemHeight);
-    if (spec.Kind == ControlKind::RadioGroup) CreateMethodButtons(control);
+    if (layout.Kind == ControlKind::ListBox) SendMessageA(window, LB_SETITEMHEIGHT, 0, form::kListItemHeight);
+    if (layout.Kind == ControlKind::RadioGroup) CreateMethodButtons(control);
     return control;
 }
 
@@ -264,9 +264,9 @@ void Controls::CreateTooltips() {
                                    ThisModule(), nullptr));
     if (!tooltip_) throw support::Exception("Cannot create the tooltips");
     for (std::size_t row = 0; row < kControls.size(); ++row) {
-        const ControlSpec& spec = kControls[row];
-        if (spec.Hint.empty()) continue;
-        std::string hint(spec.Hint);
+        const ControlSpec& layout = kControls[row];
+        if (layout.Hint.empty()) continue;
+        std::string hint(layout.Hint);
         TOOLINFOA tool{};
         // The version 5 size: the common controls without a manifest refuse the larger one.
         tool.cbSize = TTTOOLINFOA_V2_SIZE;
@@ -331,11 +331,11 @@ LRESULT Controls::ColourMessage(HDC dc, HWND child) {
 }
 
 LRESULT Controls::Message(Control& control, UINT message, WPARAM wParam, LPARAM lParam) {
-    const ControlSpec& spec = control.Spec();
+    const ControlSpec& layout = control.Spec();
     HWND window = control.Handle();
-    const bool container = form::IsContainer(spec.Kind);
+    const bool container = form::IsContainer(layout.Kind);
 
-    if (!spec.Hint.empty() && message >= WM_MOUSEFIRST && message <= WM_MOUSELAST && tooltip_) {
+    if (!layout.Hint.empty() && message >= WM_MOUSEFIRST && message <= WM_MOUSELAST && tooltip_) {
         MSG relayed{window, message, wParam, lParam, 0, {}};
         SendMessageA(tooltip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
     }
@@ -414,14 +414,14 @@ LRESULT Controls::Press(Control& control, UINT message, WPARAM wParam, LPARAM lP
 }
 
 void Controls::Paint(Control& control) {
-    const ControlSpec& spec = control.Spec();
+    const ControlSpec& layout = control.Spec();
     HWND window = control.Handle();
     PAINTSTRUCT paint{};
     HDC dc = BeginPaint(window, &paint);
     RECT client{};
     GetClientRect(window, &client);
-    if (spec.Kind == ControlKind::Panel) {
-        if (spec.Bevel == form::BevelStyle::RaisedInLoweredOut) {
+    if (layout.Kind == ControlKind::Panel) {
+        if (layout.Bevel == form::BevelStyle::RaisedInLoweredOut) {
             DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);
             InflateRect(&client, -1, -1);
             DrawEdge(dc, &client, BDR_RAISEDINNER, BF_RECT);
@@ -434,7 +434,7 @@ void Controls::Paint(Control& control) {
         RECT frame = client;
         frame.top += metrics.tmHeight / 2;
         DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
-        const std::string caption(spec.Text);
+        const std::string caption(layout.Text);
         RECT text{8, 0, 8, metrics.tmHeight};
         DrawTextA(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
         SetTextColor(dc, kBlack);

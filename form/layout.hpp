@@ -172,9 +172,9 @@ constexpr void AppendTabStops(std::span<const ControlSpec> controls, std::string
         // The sibling with the next tab order above the previous one.
         std::optional<std::size_t> next;
         for (std::size_t row = 0; row < controls.size(); ++row) {
-            const ControlSpec& spec = controls[row];
-            if (spec.Parent != parent || spec.TabOrder <= previous) continue;
-            if (!next || spec.TabOrder < controls[*next].TabOrder) next = row;
+            const ControlSpec& layout = controls[row];
+            if (layout.Parent != parent || layout.TabOrder <= previous) continue;
+            if (!next || layout.TabOrder < controls[*next].TabOrder) next = row;
         }
         if (!next) return;
         previous = controls[*next].TabOrder;
