@@ -6,6 +6,7 @@
 #include "archive/plausibility.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
+#include "cli/digest.hpp"
 #include "cli/sources.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
@@ -33,7 +34,9 @@ private:
 Text ErrorText(const support::Exception& error) {
     // Only a header's identifier comes from inside an archive.
     const bool fromArchive = dynamic_cast<const archive::EUnrecognizedCompressionMethod*>(&error) != nullptr;
-    return {error.FullMessage(), fromArchive};
+    const bool header = fromArchive || dynamic_cast<const archive::EInvalidHeader*>(&error) != nullptr ||
+                        dynamic_cast<const archive::EInvalidHeaderArchiveType*>(&error) != nullptr;
+    return {error.FullMessage(), fromArchive, header};
 }
 
 // One listing through the sink: the head once, the entries, the end once.
@@ -72,10 +75,12 @@ public:
     bool Ended() const noexcept { return ended_; }
     bool RanOutOfMemory = false;
 
-    // Lists the archive at the stream's position under the name `listed`;
-    // with Carve, a located archive is then carved out of the stream.
-    Outcome Walk(support::Stream& stream, const std::string& listed) {
+    // Lists the archive at the stream's position under the name `listed`,
+    // which starts at `origin` in FILE; with Carve, a located archive is then
+    // carved out of the stream.
+    Outcome Walk(support::Stream& stream, const std::string& listed, std::int64_t origin = 0) {
         head.Listed = listed;
+        head.ListedOrigin = origin;
         Begin();
         archive::TCompress reader;
         archive::WalkSummary walk;
@@ -84,37 +89,49 @@ public:
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
             reader.WalkArchiveStream(
                 stream,
-                [&](std::string_view name, const archive::TCompressedFileInfo& info) {
-                    sink_.Entry(name, info, plausible.Add(name, info));
+                [&](std::string_view name, archive::TCompressedFileInfo info) {
+                    const std::optional<std::string_view> suspect = plausible.Add(name, info);
+                    info.HeaderOffset += origin;
+                    sink_.Entry(name, info, suspect);
                 },
                 &walk);
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
         }
         ListingEnd end;
-        end.Walk = walk;
         end.PlausibleEnd = plausible.End(walk);
         end.TrailingEntries = plausible.TrailingEntries();
         if (options_.Carve && head.Located && head.Offset >= 0) {
             try {
-                end.Carved = CarveArchive(stream, head.File, head.Offset, end.PlausibleEnd, options_.OutputDir);
+                CarvedFile carved;
+                carved.Path = CarveArchive(stream, head.File, head.Offset, end.PlausibleEnd, options_.OutputDir);
+                carved.Size = end.PlausibleEnd - head.Offset;
+                carved.Sha256 = Sha256OfRange(stream, head.Offset, end.PlausibleEnd, head.File);
+                end.Carved = std::move(carved);
             } catch (const support::Exception& error) {
                 end.Error = ErrorText(error);
                 end.Failure = std::current_exception();
             }
         }
+        walk.ArchiveStart += origin;
+        walk.ArchiveEnd += origin;
+        walk.HeaderEnd += origin;
+        walk.StreamSize += origin;
+        end.PlausibleEnd += origin;
+        end.Walk = walk;
         return End(std::move(end));
     }
 
-    // Opens and lists a whole file; a file that cannot be opened is not listed.
-    Outcome WalkFile(const std::string& path) {
+    // Opens and lists a whole file, which starts at `origin` in FILE; a file
+    // that cannot be opened is not listed.
+    Outcome WalkFile(const std::string& path, std::int64_t origin = 0) {
         std::optional<support::FileStream> stream;
         try {
             stream.emplace(path, support::FileMode::OpenReadExclusive);
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
         }
-        return Walk(*stream, path);
+        return Walk(*stream, path, origin);
     }
 
 private:
@@ -178,7 +195,10 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
 
     Listing listing(sink, file, options);
     return GuardMemory(listing, [&] {
-        if (support::IsArcPath(file)) return listing.WalkFile(file);
+        if (support::IsArcPath(file)) {
+            listing.head.Offset = 0;
+            return listing.WalkFile(file);
+        }
 
         listing.head.Located = true;
         HeadDisplay display(listing.head);
@@ -204,8 +224,8 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
         // whatever an earlier run left there.
         if (rip.Failure) return listing.End(Text{*rip.Failure});
         if (rip.Offset < 0) return listing.End(std::nullopt);
-        return listing.WalkFile(options.OutputDir ? OutputPathFor(*options.OutputDir, file, "$$$")
-                                                  : support::SideFilePath(file));
+        return listing.WalkFile(
+            options.OutputDir ? OutputPathFor(*options.OutputDir, file, "$$$") : support::SideFilePath(file), rip.Offset);
     });
 }
 

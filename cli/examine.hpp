@@ -28,6 +28,8 @@ enum class Outcome {
 struct Text {
     std::string Bytes;
     bool FromArchive = false;
+    // A header the reader refuses: what was listed is not an archive.
+    bool NotAnArchive = false;
 };
 
 // Known before the first entry.
@@ -38,9 +40,21 @@ struct ListingHead {
     Encoding PathEncoding = Encoding::Utf8;
     bool Located = false;               // went through the locator (the name is not ".ARC")
     std::optional<std::string> Listed;  // the path whose entries are read; none when nothing is
-    std::int64_t Offset = -1;           // the located offset when Located; -1 = none found
+    // Where the archive starts in File: the located offset when Located, 0
+    // for an archive listed directly; -1 = none found.
+    std::int64_t Offset = -1;
+    // Where Listed starts in File (a side file starts at Offset): every
+    // offset handed to the sink counts from the start of File.
+    std::int64_t ListedOrigin = 0;
     std::string OffsetText;             // what the offset label shows; empty when it was never set
     std::vector<Text> Messages;         // information messages, in the order shown
+};
+
+// A file --carve wrote: its path, its size and its bytes' SHA-256 (hex).
+struct CarvedFile {
+    std::string Path;
+    std::int64_t Size = 0;
+    std::string Sha256;
 };
 
 // Known once the listing is over.
@@ -51,7 +65,7 @@ struct ListingEnd {
     // from the first suspect one on look like trailing data.
     std::int64_t PlausibleEnd = 0;
     std::uint64_t TrailingEntries = 0;
-    std::optional<std::string> Carved;         // the carved file's path
+    std::optional<CarvedFile> Carved;
     // With Error: the error itself, for callers that hand it on by its class.
     std::exception_ptr Failure;
     Outcome Result = Outcome::Listed;

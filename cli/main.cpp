@@ -32,10 +32,12 @@ constexpr const char* kDescription =
     "Files are examined in parallel and printed whole, in the order given.";
 
 constexpr const char* kFooter =
-    "Exit status: 0 when every FILE was listed, 1 when no archive was found in some FILE,\n"
-    "2 on any error (open, create, write, header, out of memory, or writing the output), 64 on bad usage.\n"
-    "With --in-place and --all, header offsets and the archive end count from the start of FILE.\n"
-    "With --json, each listing is one JSON object on one line (with --all, one per candidate).\n"
+    "Exit status: 0 when an archive was listed and nothing failed, 1 when no archive\n"
+    "was found in any FILE, 2 when anything failed (open, create, write, header, out\n"
+    "of memory, or writing the output), 64 on bad usage.\n"
+    "Messages on standard error read \"vexmira: FILE: message\".\n"
+    "With --json, each listing is one JSON object on one line (with --all, one per\n"
+    "candidate); every offset in it counts from the start of FILE.\n"
     "\"--\" ends the options: every argument after it is a FILE.";
 
 // Set only by the tests: examining this path runs out of memory.
@@ -79,7 +81,7 @@ int Run(int argc, char** argv) {
     app.add_option("--output-dir", outputDir,
                    "Write side files below this folder, under each FILE's path as given, instead of next to FILE")
         ->type_name("DIR");
-    app.add_flag("-q,--quiet", quiet, "No progress line on a terminal");
+    app.add_flag("-q,--quiet", quiet, "No progress line on a terminal, and no \"no archive found\"");
     app.add_option("FILE", files, "Archive, file carrying one, or (with -r) folder")->type_name("");
     app.set_version_flag("--version", std::string("vexmira ") + VEXMIRA_VERSION);
 
@@ -121,6 +123,7 @@ int Run(int argc, char** argv) {
     }
     run.Jobs = jobs;
     run.Progress = !quiet;
+    run.Quiet = quiet;
 
     vexmira::cli::FileSource source(sources);
     for (std::string& file : files) source.AddName(std::move(file));

@@ -38,13 +38,22 @@ std::string ProgressText(std::uint64_t done, std::optional<std::uint64_t> total,
 
 }  // namespace
 
+void RunStatus::Add(Outcome outcome) noexcept {
+    if (outcome == Outcome::Failed) failed_ = true;
+    if (outcome == Outcome::Listed) listed_ = true;
+}
+
+Outcome RunStatus::Result() const noexcept {
+    return failed_ ? Outcome::Failed : listed_ ? Outcome::Listed : Outcome::NotFound;
+}
+
 int RunCollection(FileSource& source, const RunOptions& options) {
     const unsigned jobs = std::max(1u, options.Jobs);
     OrderedOutput output(platform::kStdout, platform::kStderr, jobs * kWindowPerJob, kHeldBytesPerFile);
 
     std::mutex sourceMutex;
     std::uint64_t nextIndex = 0;
-    std::atomic<int> worst = static_cast<int>(Outcome::Listed);
+    RunStatus status;
     std::atomic<std::uint64_t> filesDone = 0;
     std::atomic<std::int64_t> bytesDone = 0;
     std::optional<std::uint64_t> knownTotal;
@@ -66,14 +75,12 @@ int RunCollection(FileSource& source, const RunOptions& options) {
             }
             try {
                 const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(index);
-                PlainReport plain(*slot, index == 0);
+                PlainReport plain(*slot, index == 0, options.Quiet);
                 JsonReport json(*slot);
                 ListingSink& sink = options.Json ? static_cast<ListingSink&>(json) : plain;
                 const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
                                                     : Examine(item->Path, options.Examine, sink);
-                int seen = worst.load();
-                while (static_cast<int>(outcome) > seen && !worst.compare_exchange_weak(seen, static_cast<int>(outcome))) {
-                }
+                status.Add(outcome);
             } catch (const OutputError&) {
                 return;  // recorded by the output; the run reports it
             }
@@ -122,7 +129,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
         WriteErrorLine("vexmira: cannot write to standard output: " + output.FailureReason());
         return static_cast<int>(Outcome::Failed);
     }
-    return worst;
+    return static_cast<int>(status.Result());
 }
 
 }  // namespace vexmira::cli

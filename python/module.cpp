@@ -213,10 +213,14 @@ py::dict EntryDict(const std::string& name, const archive::TCompressedFileInfo& 
     entry["method_name"] = std::string(archive::MethodName(info.Method));
     entry["locked"] = info.Locked;
     entry["header_offset"] = info.HeaderOffset;
+    entry["header_size"] = info.HeaderSize;
+    entry["data_offset"] = cli::SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size()));
     entry["long2"] = info.Long2;
     entry["word6"] = info.Word6;
     entry["long17"] = info.Long17;
     entry["percentage"] = archive::PercentageText(info);
+    const std::optional<std::int32_t> percent = archive::PercentCompressed(info);
+    entry["percent_compressed"] = percent ? py::object(py::int_(*percent)) : py::object(py::none());
     entry["size"] = archive::SizeText(info.FullSize);
     entry["suspect"] = suspect ? py::object(py::str(std::string(*suspect))) : py::object(py::none());
     entry["name_bytes"] = py::bytes(name);

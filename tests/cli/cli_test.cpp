@@ -92,8 +92,11 @@ TEST(CliStatus, NotFoundIsOne) {
     const ProcessResult run = RunVexmira(dir, {"plain.exe"});
     EXPECT_EQ(run.status, 1) << run;
     EXPECT_EQ(run.OutLines(), (Lines{"File: plain.exe", "Offset: Not found"})) << run;
-    EXPECT_EQ(run.ErrLines(), (Lines{std::string(kNotFound)})) << run;
+    EXPECT_EQ(run.ErrLines(), (Lines{"vexmira: plain.exe: no archive found"})) << run;
     EXPECT_FALSE(fs::exists(dir / "plain.exe$$$"));
+    const ProcessResult quiet = RunVexmira(dir, {"-q", "plain.exe"});
+    EXPECT_EQ(quiet.status, 1) << quiet;
+    EXPECT_EQ(quiet.err, "") << "-q silences no archive found";
 }
 
 TEST(CliStatus, ErrorsAreTwo) {
@@ -101,18 +104,20 @@ TEST(CliStatus, ErrorsAreTwo) {
     const ProcessResult missing = RunVexmira(dir, {"missing.exe"});
     EXPECT_EQ(missing.status, 2) << missing;
     EXPECT_EQ(missing.ErrLines(),
-              (Lines{"Except: Cannot open file \"" + (dir / "missing.exe").string() + "\". No such file or directory"}))
+              (Lines{"vexmira: missing.exe: Cannot open file \"" + (dir / "missing.exe").string() + "\". No such file or directory"}))
         << missing;
 
-    // Header errors as the error report shows them: a full stop appended.
+    // Header errors in the tool's words, and no "Listed:" for what was not an archive.
     WriteFile(dir / "sig.ARC", ArchiveBuilder().Signature({'S', 'P', 'I', 'S', 0}).Add("A", 1, 1).Build());
     const ProcessResult signature = RunVexmira(dir, {"sig.ARC"});
     EXPECT_EQ(signature.status, 2) << signature;
-    EXPECT_EQ(signature.ErrLines(), (Lines{"Can't recognize compressed file header."})) << signature;
-    EXPECT_EQ(signature.OutLines(), (Lines{"File: sig.ARC", "Listed: sig.ARC"})) << "no table after an error";
+    EXPECT_EQ(signature.ErrLines(), (Lines{"vexmira: sig.ARC: not an archive: Can't recognize compressed file header"}))
+        << signature;
+    EXPECT_EQ(signature.OutLines(), (Lines{"File: sig.ARC"})) << "no table after an error";
 
     WriteFile(dir / "id.ARC", ArchiveBuilder().CompressId("lzh").Add("A", 1, 1).Build());
-    EXPECT_EQ(RunVexmira(dir, {"id.ARC"}).ErrLines(), (Lines{"Unrecognized compression method: \"lzh\" in header."}));
+    EXPECT_EQ(RunVexmira(dir, {"id.ARC"}).ErrLines(),
+              (Lines{"vexmira: id.ARC: not an archive: Unrecognized compression method: \"lzh\" in header"}));
 
     // A located archive whose side file cannot be created: the offset is
     // reported, the error too, and nothing can be listed.
@@ -121,7 +126,7 @@ TEST(CliStatus, ErrorsAreTwo) {
     const ProcessResult create = RunVexmira(dir, {"setup.exe"});
     EXPECT_EQ(create.status, 2) << create;
     EXPECT_EQ(create.OutLines(), (Lines{"File: setup.exe", "Offset: 00001388 - 4 Kb"})) << create;
-    EXPECT_EQ(create.err.rfind("Except: Cannot create file \"" + (dir / "setup.exe$$$").string() + "\". ", 0), 0u)
+    EXPECT_EQ(create.err.rfind("vexmira: setup.exe: Cannot create file \"" + (dir / "setup.exe$$$").string() + "\". ", 0), 0u)
         << create;
 }
 
@@ -134,18 +139,30 @@ TEST(CliStatus, ArcPathThatIsNoRegularFileIsTwoAndSaysWhy) {
         const ProcessResult run = RunVexmira(dir, {name});
         EXPECT_EQ(run.status, 2) << run;
         EXPECT_EQ(run.OutLines(), (Lines{"File: " + name})) << run;
-        EXPECT_EQ(run.ErrLines(), (Lines{"Cannot open file \"" + (dir / name).string() + "\". " + reason + "."})) << run;
+        EXPECT_EQ(run.ErrLines(), (Lines{"vexmira: " + name + ": Cannot open file \"" + (dir / name).string() + "\". " + reason}))
+            << run;
     }
 }
 
-TEST(CliStatus, WorstOutcomeOfAllFilesWins) {
+TEST(CliStatus, ManyFilesAsGrepHasIt) {
     TempDir dir;
     WriteFile(dir / "a.ARC", SmallArchive().Build());
     WriteFile(dir / "empty.ARC", Bytes(45, 'x'));  // too short to examine: an empty listing
     WriteFile(dir / "plain.exe", Carrier(100, {}));
+    WriteFile(dir / "other.exe", Carrier(200, {}));
     EXPECT_EQ(RunVexmira(dir, {"a.ARC", "empty.ARC"}).status, 0);
-    EXPECT_EQ(RunVexmira(dir, {"a.ARC", "plain.exe", "empty.ARC"}).status, 1);
+    // Found in one file, none in others: 0.
+    const ProcessResult mixed = RunVexmira(dir, {"plain.exe", "a.ARC", "other.exe"});
+    EXPECT_EQ(mixed.status, 0) << mixed;
+    EXPECT_EQ(mixed.ErrLines(), (Lines{"vexmira: plain.exe: no archive found", "vexmira: other.exe: no archive found"}));
+    EXPECT_EQ(RunVexmira(dir, {"plain.exe", "other.exe"}).status, 1);
+    // An error wins over anything found.
     EXPECT_EQ(RunVexmira(dir, {"missing.exe", "plain.exe", "a.ARC"}).status, 2);
+    EXPECT_EQ(RunVexmira(dir, {"a.ARC", "missing.ARC"}).status, 2);
+    fs::create_directory(dir / "tree");
+    WriteFile(dir / "tree/x.exe", Carrier(300, {}));
+    WriteFile(dir / "tree/y.exe", Carrier(300, SmallArchive().Build()));
+    EXPECT_EQ(RunVexmira(dir, {"-r", "tree"}).status, 0) << "one hit in a walk";
     const ProcessResult both = RunVexmira(dir, {"a.ARC", "plain.exe"});
     EXPECT_TRUE(Contains(both.out, "trailing bytes\n\nFile: plain.exe\n")) << "files are separated by a blank line";
 }
@@ -197,14 +214,19 @@ TEST(CliJson, KeysAndTypesOfAListedCarrier) {
     EXPECT_EQ(object["offset"], 40000);
     EXPECT_EQ(object["messages"], Json::array());
     EXPECT_TRUE(object["error"].is_null());
-    EXPECT_EQ(object["archive_end"], 3533);
+    // Offsets count from the start of FILE, even when the side file was read.
+    EXPECT_EQ(object["archive_end"], 40000 + 3533);
+    EXPECT_EQ(object["plausible_end"], 40000 + 3533);
     EXPECT_EQ(object["truncated"], false);
     EXPECT_EQ(object["trailing_bytes"], 40);
 
     const Json& entries = object["entries"];
     ASSERT_EQ(entries.size(), 3u) << object.dump();
     for (const Json& entry : entries) EXPECT_EQ(Keys(entry), kEntryKeys) << entry.dump();
-    EXPECT_EQ(entries[0].dump(), kSmallArchiveFirstEntry);
+    EXPECT_EQ(entries[0]["header_offset"], 40000 + 21);
+    EXPECT_EQ(entries[0]["data_offset"], 40000 + 21 + 25 + 10);
+    EXPECT_EQ(entries[1]["percent_compressed"], nullptr) << "the dialog shows (empty)";
+    EXPECT_EQ(entries[2]["percent_compressed"], -20);
     EXPECT_EQ(entries[1]["percentage"], "(empty) (locked)");
     EXPECT_EQ(entries[1]["locked"], true);
     EXPECT_EQ(entries[1]["size"], "0 Kb");
@@ -225,13 +247,13 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"1.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"messages":[")" +
                                      std::string(kNotFound) +
                                      R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
                                      R"("plausible_end":null,"carved":null})");
-    // ".ARC" inputs have no offset; the error is the message without the report's full stop.
+    // ".ARC" inputs start at 0; the error is the message without the report's full stop.
     EXPECT_EQ(objects[1]["listed"], "bad.ARC");
-    EXPECT_TRUE(objects[1]["offset"].is_null());
+    EXPECT_EQ(objects[1]["offset"], 0);
     EXPECT_EQ(objects[1]["error"], "Archive type must be caMulti");
     EXPECT_EQ(objects[1]["entries"], Json::array());
     // A failure is never an empty success: the reason is in the object.
@@ -262,6 +284,38 @@ TEST(CliJson, TextFieldsAreLatin1) {
     EXPECT_EQ(objects[0]["path_encoding"], "utf-8");
 }
 
+TEST(CliJson, EntryPlacesAndTheCarvedFile) {
+    TempDir dir;
+    ArchiveBuilder builder;
+    builder.Add(EntrySpec{.name = "LARGE.BIN", .full_size = 0x80000000LL, .compressed_size = 7, .method = 4, .extended = true})
+        .Add("SMALL", 100, 40);
+    WriteFile(dir / "a.ARC", builder.Build());
+    WriteFile(dir / "setup.exe", Carrier(5000, builder.Build()));
+    const ProcessResult run = RunVexmira(dir, {"--json", "a.ARC"});
+    const Json object = run.Objects().at(0);
+    EXPECT_EQ(object["offset"], 0);
+    const Json& entries = object["entries"];
+    ASSERT_EQ(entries.size(), 2u) << run;
+    EXPECT_EQ(entries[0]["header_size"], 33) << "the size extension";
+    EXPECT_EQ(entries[0]["data_offset"], builder.HeaderOffset(0) + 33 + 9);
+    EXPECT_EQ(entries[1]["header_size"], 25);
+    EXPECT_EQ(entries[1]["header_offset"], builder.HeaderOffset(1));
+    EXPECT_EQ(entries[1]["data_offset"], builder.HeaderOffset(1) + 25 + 5);
+    EXPECT_EQ(entries[1]["percent_compressed"], 60);
+    EXPECT_EQ(entries[1]["percentage"], "60%");
+
+    // The carved file's size and digest, against the system's sha256sum.
+    const ProcessResult carve = RunShell(dir, "$VEXMIRA --json --carve setup.exe && sha256sum setup.exe.00001388.ARC");
+    ASSERT_EQ(carve.status, 0) << carve;
+    const Lines lines = carve.OutLines();
+    ASSERT_EQ(lines.size(), 2u) << carve;
+    const Json carved = Json::parse(lines[0])["carved"];
+    EXPECT_EQ(carved["path"], "setup.exe.00001388.ARC");
+    EXPECT_EQ(carved["size"], static_cast<std::int64_t>(builder.Build().size()));
+    EXPECT_EQ(carved["size"], fs::file_size(dir / "setup.exe.00001388.ARC"));
+    EXPECT_EQ(lines[1].substr(0, 64), carved["sha256"]) << carve;
+}
+
 // ---------------------------------------------------------------------------
 // Listing in place and every candidate
 
@@ -288,7 +342,7 @@ TEST(CliInPlace, ListsInsideTheCarrierWithoutASideFile) {
     WriteFile(dir / "plain.exe", Carrier(100, {}));
     const ProcessResult notFound = RunVexmira(dir, {"--in-place", "plain.exe"});
     EXPECT_EQ(notFound.status, 1) << notFound;
-    EXPECT_EQ(notFound.ErrLines(), (Lines{std::string(kNotFound)}));
+    EXPECT_EQ(notFound.ErrLines(), (Lines{"vexmira: plain.exe: no archive found"}));
 }
 
 TEST(CliAll, EveryCandidateIsListedInPlace) {
@@ -332,13 +386,13 @@ TEST(CliAll, EveryCandidateIsListedInPlace) {
     const ProcessResult plain = RunVexmira(dir, {"--all", "multi.exe"});
     EXPECT_TRUE(Contains(plain.out, "Offset: 000003E8 - 0 Kb\n")) << plain;
     EXPECT_TRUE(Contains(plain.out, "SECOND.TXT")) << plain;
-    EXPECT_EQ(plain.ErrLines(), (Lines{"Archive type must be caMulti."})) << plain;
+    EXPECT_EQ(plain.ErrLines(), (Lines{"vexmira: multi.exe: not an archive: Archive type must be caMulti"})) << plain;
 
     WriteFile(dir / "plain.exe", Carrier(100, {}));
     const ProcessResult none = RunVexmira(dir, {"--json", "--all", "plain.exe"});
     EXPECT_EQ(none.status, 1) << none;
     ASSERT_EQ(none.Objects().size(), 1u) << none;
-    EXPECT_EQ(none.Objects()[0]["offset"], -1);
+    EXPECT_TRUE(none.Objects()[0]["offset"].is_null());
     EXPECT_EQ(none.Objects()[0]["messages"][0], kNotFound);
 }
 

@@ -94,7 +94,7 @@ TEST(CliSideFile, NeverWrittenThroughALinkOrAnUnwritableFile) {
 
         // Plain output says the same once, with the file and the reason.
         const ProcessResult plain = RunVexmira(dir, {"setup.exe"});
-        EXPECT_EQ(plain.ErrLines(), (Lines{"Except: " + error})) << plain;
+        EXPECT_EQ(plain.ErrLines(), (Lines{"vexmira: setup.exe: " + error})) << plain;
         EXPECT_FALSE(Contains(plain.out, "Listed:")) << plain;
     }
 }
@@ -224,7 +224,7 @@ TEST(CliText, PlainOutputEscapesControlsAndJsonKeepsEveryByte) {
     EXPECT_TRUE(Contains(plain.out, "\nESC\\x1B[2J ")) << plain;
     EXPECT_TRUE(Contains(plain.out, "\nC:\\x5Cx\\A ")) << "a backslash before x is itself escaped\n" << plain;
     EXPECT_TRUE(Contains(plain.out, "File: c1\\x9B2J.ARC\n")) << plain;
-    EXPECT_TRUE(Contains(plain.err, "Unrecognized compression method: \"\\x1B[2\" in header.\n")) << plain;
+    EXPECT_TRUE(Contains(plain.err, "Unrecognized compression method: \"\\x1B[2\" in header\n")) << plain;
     EXPECT_TRUE(Contains(plain.err, "m\\x1B]0;title\\x07.exe\". No such file or directory\n")) << plain;
 
     const ProcessResult json = RunVexmira(dir, {"--json", hostile, "id.ARC", missing});
@@ -284,7 +284,7 @@ TEST(CliMemory, OutOfMemoryInOneFileIsReportedAndTheNextIsExamined) {
         EXPECT_EQ(objects[1]["entries"].size(), 2u);
 
         const ProcessResult plain = RunShell(dir, env + VexmiraCommand({failing, "b.ARC"}));
-        EXPECT_EQ(plain.ErrLines(), (Lines{"Out of memory."})) << plain;
+        EXPECT_EQ(plain.ErrLines(), (Lines{"vexmira: " + failing + ": Out of memory"})) << plain;
         EXPECT_TRUE(Contains(plain.out, "File: b.ARC\nListed: b.ARC\n")) << plain;
     }
 }

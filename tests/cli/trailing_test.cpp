@@ -62,7 +62,7 @@ TEST(CliTrailing, TrailingDataIsToldApartAndTheArchiveCarvedExactly) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
             EXPECT_EQ(entries[i]["suspect"].is_null(), i < 3) << i << ": " << entries[i].dump();
         }
-        EXPECT_EQ(object["carved"], "setup.exe.00009C40.ARC");
+        EXPECT_EQ(object["carved"]["path"], "setup.exe.00009C40.ARC");
         EXPECT_FALSE(fs::exists(dir / "setup.exe$$$")) << "carving lists in place";
         EXPECT_EQ(ReadFile(dir / "setup.exe.00009C40.ARC"), archive) << "the archive alone, at its exact length";
 
@@ -108,14 +108,14 @@ TEST(CliTrailing, EveryCandidateIsCarvedAndLinksAreRefused) {
     EXPECT_EQ(run.status, 0) << run;
     const std::vector<Json> objects = run.Objects();
     ASSERT_EQ(objects.size(), 2u) << run;
-    EXPECT_EQ(objects[0]["carved"], "out/multi.exe.000003E8.ARC");
-    EXPECT_EQ(objects[1]["carved"], "out/multi.exe." + [&] {
+    EXPECT_EQ(objects[0]["carved"]["path"], "out/multi.exe.000003E8.ARC");
+    EXPECT_EQ(objects[1]["carved"]["path"], "out/multi.exe." + [&] {
         char hex[17];
         std::snprintf(hex, sizeof hex, "%08llX", static_cast<unsigned long long>(secondAt));
         return std::string(hex);
     }() + ".ARC");
     EXPECT_EQ(ReadFile(dir / "out/multi.exe.000003E8.ARC"), first);
-    EXPECT_EQ(ReadFile(dir / objects[1]["carved"].get<std::string>()), second);
+    EXPECT_EQ(ReadFile(dir / objects[1]["carved"]["path"].get<std::string>()), second);
 
     // A link in a carved file's place is refused, and the file it points to kept.
     WriteFile(dir / "victim", Bytes{'v'});

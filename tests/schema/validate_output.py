@@ -77,7 +77,7 @@ def main():
                 objects += 1
                 if obj["error"]:
                     seen.add("error")
-                if obj["offset"] == -1:
+                if obj["offset"] is None and not obj["error"]:
                     seen.add("not found")
                 if obj["entries"]:
                     seen.add("listed")
