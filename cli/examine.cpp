@@ -7,6 +7,7 @@
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
 #include "cli/digest.hpp"
+#include "cli/passed_over.hpp"
 #include "cli/sources.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
@@ -101,7 +102,7 @@ public:
         ListingEnd end;
         end.PlausibleEnd = plausible.End(walk);
         end.TrailingEntries = plausible.TrailingEntries();
-        if (options_.Carve && head.Located && head.Offset >= 0) {
+        if (options_.Carve && (head.Located || options_.Offset) && head.Offset >= 0) {
             try {
                 CarvedFile carved;
                 carved.Path = CarveArchive(stream, head.File, head.Offset, end.PlausibleEnd, options_.OutputDir);
@@ -162,13 +163,13 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
         try {
             support::FileStream input(file, support::FileMode::OpenReadExclusive);
             bool outOfMemory = false;
-            locator::ForEachCandidate(input, [&](std::int64_t offset) {
-                if (outOfMemory) return;
+            const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {
                 any = true;
                 Listing candidate(sink, file, options);
                 candidate.head.Located = true;
                 candidate.head.Offset = offset;
                 candidate.head.OffsetText = locator::OffsetText(offset);
+                candidate.head.PassedOver = std::move(passedOver);
                 const Outcome outcome = GuardMemory(candidate, [&] {
                     input.Seek(offset, support::SeekOrigin::Beginning);
                     return candidate.Walk(input, file);
@@ -176,7 +177,20 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
                 // A candidate that ran out of memory ends the file's scan.
                 outOfMemory = candidate.RanOutOfMemory;
                 worst = std::max(worst, outcome);
+            };
+            PassedOverScan passedOver(input);
+            const auto listPassedOver = [&](std::optional<std::int64_t> before) {
+                while (!outOfMemory) {
+                    std::optional<PassedOverHeader> header = passedOver.Next(before);
+                    if (!header) return;
+                    list(header->Offset, std::move(header->Reason));
+                }
+            };
+            locator::ForEachCandidate(input, [&](std::int64_t offset) {
+                listPassedOver(offset);
+                if (!outOfMemory) list(offset, std::nullopt);
             });
+            listPassedOver(std::nullopt);
             if (any) return worst;
             summary.head.Messages.push_back({std::string(locator::kNotFoundMessage)});
             summary.head.OffsetText = locator::kNotFoundText;
@@ -188,9 +202,30 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
     });
 }
 
+// The archive at a given offset, listed in place.
+Outcome ExamineAt(const std::string& file, std::int64_t offset, const Options& options, ListingSink& sink) {
+    Listing listing(sink, file, options);
+    listing.head.Offset = offset;
+    listing.head.OffsetText = locator::OffsetText(offset);
+    return GuardMemory(listing, [&] {
+        try {
+            support::FileStream input(file, support::FileMode::OpenReadExclusive);
+            if (offset > input.Size()) {
+                return listing.End(Text{"offset " + std::to_string(offset) + " is past the end of the file (" +
+                                        std::to_string(input.Size()) + " bytes)"});
+            }
+            input.Seek(offset, support::SeekOrigin::Beginning);
+            return listing.Walk(input, file);
+        } catch (const support::Exception& error) {
+            return listing.End(ErrorText(error), std::current_exception());
+        }
+    });
+}
+
 }  // namespace
 
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink) {
+    if (options.Offset) return ExamineAt(file, *options.Offset, options, sink);
     if (!support::IsArcPath(file) && options.All) return ExamineAll(file, options, sink);
 
     Listing listing(sink, file, options);
@@ -202,7 +237,7 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
 
         listing.head.Located = true;
         HeadDisplay display(listing.head);
-        if (options.InPlace || options.Carve) {
+        if (!options.SideFile || options.Carve) {
             try {
                 support::FileStream input(file, support::FileMode::OpenReadExclusive);
                 listing.head.Offset = locator::LocateArchive(input, display);

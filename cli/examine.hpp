@@ -47,6 +47,9 @@ struct ListingHead {
     // offset handed to the sink counts from the start of File.
     std::int64_t ListedOrigin = 0;
     std::string OffsetText;             // what the offset label shows; empty when it was never set
+    // With --all: a header the reader accepts at a position the locator's
+    // rule passes over, and why it does.
+    std::optional<std::string> PassedOver;
     std::vector<Text> Messages;         // information messages, in the order shown
 };
 
@@ -83,8 +86,14 @@ public:
 };
 
 struct Options {
-    bool InPlace = false;  // list a located archive inside the carrier; no side file
-    bool All = false;      // every candidate in the file, each listed in place
+    // Copy a located archive to FILE$$$ (below OutputDir when given) and list
+    // that, as the plug-in does; otherwise it is listed inside FILE.
+    bool SideFile = false;
+    // Every candidate in the file, each listed in place, and every header
+    // the reader accepts that the locator passes over.
+    bool All = false;
+    // List the archive at this offset of FILE, in place, without the locator.
+    std::optional<std::int64_t> Offset;
     // Write each located archive, from its offset to its plausible end, to
     // FILE.OFFSET.ARC (next to FILE or below OutputDir); lists in place.
     bool Carve = false;

@@ -1,6 +1,8 @@
 // vexmira: the plug-in's listings in a terminal or a script.
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <cstdlib>
 #include <iostream>
 #include <new>
@@ -51,6 +53,19 @@ int Usage(const std::string& message) {
     return kUsageError;
 }
 
+// "12345" or "0x3039"; none for anything else, or past 63 bits.
+std::optional<std::int64_t> ParseOffset(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
+    if (error != std::errc() || end != last || first == last || *first == '-' || *first == '+' || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 int Run(int argc, char** argv) {
     CLI::App app(kDescription, "vexmira");
     app.footer(kFooter);
@@ -62,9 +77,17 @@ int Run(int argc, char** argv) {
     bool quiet = false;
     std::string outputDir;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    bool inPlace = false;
+    std::string offset;
     app.add_flag("--json", run.Json, "One JSON object per listing instead of a table");
-    app.add_flag("--in-place", run.Examine.InPlace, "List a located archive inside FILE; write no side file");
-    app.add_flag("--all", run.Examine.All, "List every candidate position in FILE, each in place");
+    app.add_flag("--side-file", run.Examine.SideFile,
+                 "Copy a located archive to FILE$$$ (below --output-dir when given) and list that, as the plug-in "
+                 "does");
+    app.add_flag("--in-place", inPlace, "Accepted for older scripts: listing in place is the default");
+    const CLI::Option* offsetOption = app.add_option("--offset", offset, "List the archive at offset N of FILE (decimal or 0x hex), without the locator")
+        ->type_name("N");
+    app.add_flag("--all", run.Examine.All,
+                 "List every candidate position in FILE, and every header the locator passes over (marked so)");
     app.add_flag("--carve", run.Examine.Carve,
                  "Write each located archive, from its offset to where it plausibly ends, to FILE.OFFSET.ARC "
                  "(next to FILE, or below --output-dir); lists in place and writes no side file");
@@ -111,6 +134,14 @@ int Run(int argc, char** argv) {
         return Usage(e.what());
     }
     if (files.empty() && filesFrom.empty()) return Usage("FILE is required");
+    if (offsetOption->count() > 0) {
+        run.Examine.Offset = ParseOffset(offset);
+        if (!run.Examine.Offset) return Usage("--offset " + offset + ": not a decimal or 0x hex offset");
+        if (run.Examine.All) return Usage("--offset and --all choose what to list in two ways; give one");
+    }
+    if (run.Examine.SideFile && (run.Examine.All || run.Examine.Carve || run.Examine.Offset)) {
+        return Usage("--side-file lists the located archive; --all, --carve and --offset list in place");
+    }
     if (const char* path = std::getenv(kFailAllocationVariable)) run.Examine.FailAllocationFor = path;
     if (const char* seconds = std::getenv(kProgressAfterVariable)) run.ProgressAfter = std::atof(seconds);
     if (!outputDir.empty()) {

@@ -70,7 +70,11 @@ void PlainReport::Begin(const ListingHead& head) {
     out += "File: ";
     AppendTerminalText(out, head.File, head.PathEncoding);
     out += '\n';
-    if (head.Located && !head.OffsetText.empty()) out += "Offset: " + head.OffsetText + '\n';
+    if (!head.OffsetText.empty() && (head.Located || head.Offset >= 0)) {
+        out += "Offset: " + head.OffsetText;
+        if (head.PassedOver) out += " (passed over by the locator: " + TerminalText(*head.PassedOver, Encoding::Latin1) + ")";
+        out += '\n';
+    }
     listed_.clear();
     if (head.Listed) {
         listed_ = "Listed: ";
@@ -244,6 +248,15 @@ void JsonReport::Begin(const ListingHead& head) {
     out += ",\"offset\":";
     if (head.Offset >= 0) {
         AppendNumber(out, head.Offset);
+    } else {
+        out += "null";
+    }
+    // Whether the locator chose this offset; null where it was not asked.
+    out += ",\"located\":";
+    out += !head.Located ? "null" : head.Offset >= 0 && !head.PassedOver ? "true" : "false";
+    out += ",\"passed_over\":";
+    if (head.PassedOver) {
+        AppendJsonString(out, *head.PassedOver, Encoding::Latin1);
     } else {
         out += "null";
     }

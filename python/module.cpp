@@ -95,8 +95,7 @@ py::dict Listed(const std::function<void(cli::ListingSink&)>& run) {
 
 py::dict List(const py::object& path) {
     const std::string file = PathBytes(path);
-    cli::Options options;
-    options.InPlace = true;
+    cli::Options options;  // lists in place
     return Listed([&](cli::ListingSink& sink) { cli::Examine(file, options, sink); });
 }
 
@@ -108,8 +107,7 @@ py::bytes JsonLines(const py::object& path) {
     {
         py::gil_scoped_release unlocked;
         cli::JsonReport json(out);
-        cli::Options options;
-        options.InPlace = true;
+        cli::Options options;  // lists in place
         cli::Examine(file, options, json);
         out.Flush();
     }
@@ -122,7 +120,7 @@ py::dict ListBytes(const py::bytes& data, std::int64_t offset) {
     return Listed([&](cli::ListingSink& sink) {
         cli::ListingHead head;
         head.File = "<bytes>";
-        head.Located = true;
+        head.Located = false;  // the caller chose the offset
         head.Offset = offset;
         head.OffsetText = locator::OffsetText(offset);
         head.Listed = head.File;

@@ -32,24 +32,38 @@ TEST(CliPlain, ArcFileIsListedDirectlyAsATable) {
     EXPECT_FALSE(fs::exists(dir / "a.ARC$$$"));
 }
 
-TEST(CliPlain, CarrierGoesThroughTheSideFile) {
+TEST(CliPlain, CarrierIsListedInPlaceAndNothingIsWritten) {
     TempDir dir;
     const Bytes archive = SmallArchive().Build();
-    WriteFile(dir / "setup.exe", Carrier(40000, archive));
-    const ProcessResult run = RunVexmira(dir, {"setup.exe"});
+    fs::create_directory(dir / "evidence");
+    WriteFile(dir / "evidence/setup.exe", Carrier(40000, archive));
+    // A read-only evidence folder lists fine: the default writes nothing.
+    fs::permissions(dir / "evidence", fs::perms::owner_read | fs::perms::owner_exec);
+    const ProcessResult run = RunVexmira(dir, {"evidence/setup.exe"});
+    fs::permissions(dir / "evidence", fs::perms::owner_all);
     ASSERT_EQ(run.status, 0) << run;
     const Lines lines = run.OutLines();
     ASSERT_GE(lines.size(), 4u) << run;
-    EXPECT_EQ(lines[0], "File: setup.exe");
+    EXPECT_EQ(lines[0], "File: evidence/setup.exe");
     EXPECT_EQ(lines[1], "Offset: 00009C40 - 39 Kb");
-    EXPECT_EQ(lines[2], "Listed: setup.exe$$$");
+    EXPECT_EQ(lines[2], "Listed: evidence/setup.exe");
     EXPECT_TRUE(Contains(run.out, "README.TXT                5120         2210  57%")) << run;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "evidence"), fs::directory_iterator()), 1);
+    // --in-place is accepted and changes nothing.
+    const ProcessResult inPlace = RunVexmira(dir, {"--in-place", "evidence/setup.exe"});
+    EXPECT_EQ(inPlace.out, run.out) << inPlace;
+
+    // --side-file does what the plug-in does.
+    WriteFile(dir / "setup.exe", Carrier(40000, archive));
+    const ProcessResult side = RunVexmira(dir, {"--side-file", "setup.exe"});
+    ASSERT_EQ(side.status, 0) << side;
+    EXPECT_TRUE(Contains(side.out, "Offset: 00009C40 - 39 Kb\nListed: setup.exe$$$\n")) << side;
     EXPECT_EQ(ReadFile(dir / "setup.exe$$$"), archive);
     // Lower-case .arc is not ".ARC": it is located like any carrier.
     WriteFile(dir / "b.arc", archive);
     const ProcessResult lower = RunVexmira(dir, {"b.arc"});
     EXPECT_EQ(lower.status, 0) << lower;
-    EXPECT_TRUE(Contains(lower.out, "Offset: 00000000 - 0 Kb\nListed: b.arc$$$\n")) << lower;
+    EXPECT_TRUE(Contains(lower.out, "Offset: 00000000 - 0 Kb\nListed: b.arc\n")) << lower;
 }
 
 TEST(CliPlain, FooterTellsWhereTheArchiveEnds) {
@@ -123,7 +137,7 @@ TEST(CliStatus, ErrorsAreTwo) {
     // reported, the error too, and nothing can be listed.
     WriteFile(dir / "setup.exe", Carrier(5000, SmallArchive().Build()));
     fs::create_directory(dir / "setup.exe$$$");
-    const ProcessResult create = RunVexmira(dir, {"setup.exe"});
+    const ProcessResult create = RunVexmira(dir, {"--side-file", "setup.exe"});
     EXPECT_EQ(create.status, 2) << create;
     EXPECT_EQ(create.OutLines(), (Lines{"File: setup.exe", "Offset: 00001388 - 4 Kb"})) << create;
     EXPECT_EQ(create.err.rfind("vexmira: setup.exe: Cannot create file \"" + (dir / "setup.exe$$$").string() + "\". ", 0), 0u)
@@ -203,7 +217,7 @@ TEST(CliJson, KeysAndTypesOfAListedCarrier) {
     Bytes carrier = Carrier(40000, SmallArchive().Build());
     carrier.resize(carrier.size() + 40, 0xFF);  // whole header bytes that make no valid entry
     WriteFile(dir / "setup.exe", carrier);
-    const ProcessResult run = RunVexmira(dir, {"--json", "setup.exe"});
+    const ProcessResult run = RunVexmira(dir, {"--json", "--side-file", "setup.exe"});
     ASSERT_EQ(run.status, 0) << run;
     const std::vector<Json> objects = run.Objects();
     ASSERT_EQ(objects.size(), 1u) << run;
@@ -247,7 +261,8 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"messages":[")" +
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
+                                     R"("passed_over":null,"messages":[")" +
                                      std::string(kNotFound) +
                                      R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
                                      R"("plausible_end":null,"carved":null})");
@@ -369,23 +384,30 @@ TEST(CliAll, EveryCandidateIsListedInPlace) {
     const ProcessResult run = RunVexmira(dir, {"--json", "--all", "multi.exe"});
     EXPECT_EQ(run.status, 2) << "the stray signature's header is an error\n" << run;
     const std::vector<Json> objects = run.Objects();
-    ASSERT_EQ(objects.size(), 3u) << run;
+    ASSERT_EQ(objects.size(), 4u) << run;
     EXPECT_EQ(objects[0]["offset"], 1000);
+    EXPECT_EQ(objects[0]["located"], true);
     EXPECT_EQ(objects[0]["entries"].size(), 3u);
-    EXPECT_EQ(objects[1]["offset"], strayAt);
-    EXPECT_EQ(objects[1]["error"], "Archive type must be caMulti");
-    EXPECT_EQ(objects[2]["offset"], secondAt);
-    EXPECT_EQ(objects[2]["entries"][0]["name"], "SECOND.TXT");
-    EXPECT_EQ(objects[2]["entries"][0]["header_offset"], secondAt + 21);
+    // The "CUS" archive is listed in its place, marked as passed over.
+    EXPECT_EQ(objects[1]["offset"], customAt);
+    EXPECT_EQ(objects[1]["located"], false);
+    EXPECT_EQ(objects[1]["passed_over"], "CUS identifier");
+    EXPECT_EQ(objects[1]["entries"][0]["name"], "CUSTOM.BIN");
+    EXPECT_EQ(objects[2]["offset"], strayAt);
+    EXPECT_EQ(objects[2]["error"], "Archive type must be caMulti");
+    EXPECT_EQ(objects[3]["offset"], secondAt);
+    EXPECT_EQ(objects[3]["entries"][0]["name"], "SECOND.TXT");
+    EXPECT_EQ(objects[3]["entries"][0]["header_offset"], secondAt + 21);
     for (const Json& object : objects) {
         EXPECT_EQ(object["listed"], "multi.exe");
-        EXPECT_NE(object["offset"], customAt);
+        EXPECT_EQ(object["passed_over"].is_null(), object["offset"] != customAt);
     }
     EXPECT_FALSE(fs::exists(dir / "multi.exe$$$"));
 
     const ProcessResult plain = RunVexmira(dir, {"--all", "multi.exe"});
     EXPECT_TRUE(Contains(plain.out, "Offset: 000003E8 - 0 Kb\n")) << plain;
     EXPECT_TRUE(Contains(plain.out, "SECOND.TXT")) << plain;
+    EXPECT_TRUE(Contains(plain.out, "Offset: 000013A9 - 4 Kb (passed over by the locator: CUS identifier)\n")) << plain;
     EXPECT_EQ(plain.ErrLines(), (Lines{"vexmira: multi.exe: not an archive: Archive type must be caMulti"})) << plain;
 
     WriteFile(dir / "plain.exe", Carrier(100, {}));
@@ -394,6 +416,41 @@ TEST(CliAll, EveryCandidateIsListedInPlace) {
     ASSERT_EQ(none.Objects().size(), 1u) << none;
     EXPECT_TRUE(none.Objects()[0]["offset"].is_null());
     EXPECT_EQ(none.Objects()[0]["messages"][0], kNotFound);
+}
+
+TEST(CliOffset, ListsTheArchiveAtAGivenOffsetInPlace) {
+    TempDir dir;
+    // A "CUS" archive, which the locator passes over, named by its offset.
+    const Bytes custom = ArchiveBuilder().CompressId("CUS").Add("CUSTOM.BIN", 10, 10, 3).Build();
+    WriteFile(dir / "inst.exe", Carrier(30002, custom));
+    const ProcessResult located = RunVexmira(dir, {"inst.exe"});
+    EXPECT_EQ(located.status, 1) << located;
+    for (const std::string offset : {"30002", "0x7532", "0X7532"}) {
+        const ProcessResult run = RunVexmira(dir, {"--json", "--offset", offset, "inst.exe"});
+        ASSERT_EQ(run.status, 0) << run;
+        const Json object = run.Objects().at(0);
+        EXPECT_EQ(object["offset"], 30002);
+        EXPECT_TRUE(object["located"].is_null()) << "the locator was not asked";
+        EXPECT_EQ(object["listed"], "inst.exe");
+        EXPECT_EQ(object["entries"][0]["name"], "CUSTOM.BIN");
+        EXPECT_EQ(object["entries"][0]["header_offset"], 30002 + 21);
+    }
+    const ProcessResult plain = RunVexmira(dir, {"--offset", "30002", "inst.exe"});
+    EXPECT_TRUE(Contains(plain.out, "File: inst.exe\nOffset: 00007532 - 29 Kb\nListed: inst.exe\n")) << plain;
+    EXPECT_FALSE(fs::exists(dir / "inst.exe$$$"));
+
+    // Not an archive there; past the end; not a number.
+    const ProcessResult wrong = RunVexmira(dir, {"--offset", "100", "inst.exe"});
+    EXPECT_EQ(wrong.status, 2) << wrong;
+    EXPECT_EQ(wrong.ErrLines(), (Lines{"vexmira: inst.exe: not an archive: Can't recognize compressed file header"}));
+    const ProcessResult past = RunVexmira(dir, {"--offset", "999999", "inst.exe"});
+    EXPECT_EQ(past.status, 2) << past;
+    EXPECT_TRUE(Contains(past.err, "vexmira: inst.exe: offset 999999 is past the end of the file")) << past;
+    for (const std::string bad : {"-5", "0x", "12k", ""}) {
+        EXPECT_EQ(RunVexmira(dir, {"--offset", bad, "inst.exe"}).status, 64) << bad;
+    }
+    EXPECT_EQ(RunVexmira(dir, {"--offset", "5", "--all", "inst.exe"}).status, 64);
+    EXPECT_EQ(RunVexmira(dir, {"--side-file", "--carve", "inst.exe"}).status, 64);
 }
 
 }  // namespace

@@ -163,7 +163,11 @@ void Listing() {
 
     const Bytes archive = SmallArchive().Build();
     WriteFile(work / "setup.exe", Carrier(40000, archive));
-    const Run carrier = RunTool({L"setup.exe"});
+    const Run inPlace = RunTool({L"setup.exe"});
+    ok(inPlace.status == 0 && inPlace.OutLines().size() > 3 && inPlace.OutLines()[2] == "Listed: setup.exe" &&
+           !fs::exists(work / "setup.exe$$$"),
+       "the default lists in place and writes nothing: %s\n", Show(inPlace).c_str());
+    const Run carrier = RunTool({L"--side-file", L"setup.exe"});
     const Lines lines = carrier.OutLines();
     ok(carrier.status == 0 && lines.size() > 3 && lines[1] == "Offset: 00009C40 - 39 Kb" &&
            lines[2] == "Listed: setup.exe$$$",
@@ -174,7 +178,7 @@ void Listing() {
 void JsonContract() {
     const Context context("json");
     WriteFile(work / "plain.exe", Carrier(100, {}));
-    const Run run = RunTool({L"--json", L"setup.exe", L"plain.exe", L"absent.ARC"});
+    const Run run = RunTool({L"--json", L"--side-file", L"setup.exe", L"plain.exe", L"absent.ARC"});
     ok(run.status == 2 && run.err.empty(), "got %s\n", Show(run).c_str());
     ok(!Contains(run.out, "\r") && !run.out.empty() && run.out.back() == '\n', "lines end in \\n alone: %s\n",
        Show(run).c_str());
@@ -208,7 +212,8 @@ void ExitStatuses() {
         {{L"plain.exe"}, 1},
         {{L"absent.ARC"}, 2},
         {{L"a.ARC", L"plain.exe", L"absent.ARC"}, 2},
-        {{L"a.ARC", L"plain.exe"}, 1},
+        {{L"a.ARC", L"plain.exe"}, 0},
+        {{L"plain.exe", L"plain.exe"}, 1},
         {{L"--bogus", L"a.ARC"}, 64},
         {{}, 64},
         {{L"--output-dir", L"a.ARC", L"setup.exe"}, 64},
@@ -231,7 +236,7 @@ void OutputDir() {
     WriteFile(work / "sub" / "other.exe", Carrier(3000, archive));
     // Relative paths as given; absolute ones below the folder, the drive's ':' escaped.
     const std::wstring absolute = fs::absolute(work / "sub" / "other.exe").wstring();
-    const Run run = RunTool({L"--json", L"--output-dir", L"out", L"sub\\setup.exe", absolute});
+    const Run run = RunTool({L"--json", L"--side-file", L"--output-dir", L"out", L"sub\\setup.exe", absolute});
     ok(run.status == 0, "got %s\n", Show(run).c_str());
     const std::vector<Json> objects = Objects(run);
     ok(objects.size() == 2 && objects[0]["listed"] == "out\\sub\\setup.exe$$$", "got %s\n", Show(run).c_str());
@@ -246,7 +251,7 @@ void OutputDir() {
     WriteFile(work / "out" / "sub2", Bytes{'x'});
     fs::create_directories(work / "sub2");
     WriteFile(work / "sub2" / "setup.exe", Carrier(3000, archive));
-    const Run blocked = RunTool({L"--output-dir", L"out", L"sub2\\setup.exe"});
+    const Run blocked = RunTool({L"--side-file", L"--output-dir", L"out", L"sub2\\setup.exe"});
     ok(blocked.status == 2 && Contains(blocked.err, "Cannot create file \"" + Absolute(work / "out" / "sub2" / "setup.exe$$$") +
                                                         "\". A folder on the way is a symbolic link, a junction or a file"),
        "got %s\n", Show(blocked).c_str());
@@ -265,7 +270,7 @@ void PathsOutsideAscii() {
     const std::wstring carrier = L"\u03A9-setup.exe";
     WriteFile(work / carrier, Carrier(5000, SmallArchive().Build()));
     const std::wstring missing = L"\u0416-absent.ARC";
-    const Run json = RunTool({L"--json", carrier, missing});
+    const Run json = RunTool({L"--json", L"--side-file", carrier, missing});
     const std::vector<Json> objects = Objects(json);
     ok(json.status == 2 && objects.size() == 2, "got %s\n", Show(json).c_str());
     if (objects.size() == 2) {
