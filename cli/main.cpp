@@ -80,6 +80,13 @@ int Run(int argc, char** argv) {
     bool inPlace = false;
     std::string offset;
     app.add_flag("--json", run.Json, "One JSON object per listing instead of a table");
+    app.add_flag("--csv", run.Csv, "One CSV record per entry (RFC 4180), fields as in JSON, after a header record");
+    app.add_flag("--summary", run.Summary,
+                 "One line per listing: offset, entries, suspect entries, plausible end, FILE and any error (with "
+                 "--json, one object)");
+    app.add_flag("--only-found", run.OnlyFound, "Leave out files in which no archive was found");
+    app.add_flag("--hide-suspect", run.HideSuspect,
+                 "Leave out the entries from the first suspect one on; totals count up to the plausible end");
     app.add_flag("--side-file", run.Examine.SideFile,
                  "Copy a located archive to FILE$$$ (below --output-dir when given) and list that, as the plug-in "
                  "does");
@@ -134,6 +141,7 @@ int Run(int argc, char** argv) {
         return Usage(e.what());
     }
     if (files.empty() && filesFrom.empty()) return Usage("FILE is required");
+    if (run.Csv && (run.Json || run.Summary)) return Usage("--csv is an output form of its own; not with --json or --summary");
     if (offsetOption->count() > 0) {
         run.Examine.Offset = ParseOffset(offset);
         if (!run.Examine.Offset) return Usage("--offset " + offset + ": not a decimal or 0x hex offset");

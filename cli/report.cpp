@@ -52,6 +52,14 @@ std::string ErrorLineText(const ListingHead& head, const Text& error) {
     return line;
 }
 
+void ReportTrouble(LineOutput& out, const ListingHead& head, const ListingEnd& end, bool quiet) {
+    if (end.Error) {
+        out.ErrorLine(ErrorLineText(head, *end.Error));
+    } else if (end.Result == Outcome::NotFound && !quiet) {
+        out.ErrorLine(ErrorLineText(head, Text{"no archive found"}));
+    }
+}
+
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
@@ -221,11 +229,7 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
                end.Carved->Sha256 + '\n';
         out_.Commit();
     }
-    if (end.Error) {
-        out_.ErrorLine(ErrorLineText(head, *end.Error));
-    } else if (end.Result == Outcome::NotFound && !quiet_) {
-        out_.ErrorLine(ErrorLineText(head, Text{"no archive found"}));
-    }
+    ReportTrouble(out_, head, end, quiet_);
 }
 
 // ---------------------------------------------------------------------------

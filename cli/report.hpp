@@ -31,6 +31,10 @@ ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk);
 // ("vexmira: FILE: message"), FILE and the message shown as on a terminal.
 std::string ErrorLineText(const ListingHead& head, const Text& error);
 
+// Says on standard error that a listing failed, or (unless `quiet`) that it
+// found no archive.
+void ReportTrouble(LineOutput& out, const ListingHead& head, const ListingEnd& end, bool quiet);
+
 // Sums of crafted sizes can leave 64 bits; totals stop at the limits instead.
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept;
 

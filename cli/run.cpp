@@ -12,6 +12,7 @@
 #include "cli/ordered_output.hpp"
 #include "cli/platform.hpp"
 #include "cli/report.hpp"
+#include "cli/triage.hpp"
 
 namespace vexmira::cli {
 
@@ -77,7 +78,14 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(index);
                 PlainReport plain(*slot, index == 0, options.Quiet);
                 JsonReport json(*slot);
-                ListingSink& sink = options.Json ? static_cast<ListingSink&>(json) : plain;
+                CsvReport csv(*slot, index == 0, options.Quiet);
+                SummaryReport summary(*slot, options.Json, index == 0);
+                ListingSink& report = options.Summary ? static_cast<ListingSink&>(summary)
+                                      : options.Csv   ? static_cast<ListingSink&>(csv)
+                                      : options.Json  ? static_cast<ListingSink&>(json)
+                                                      : plain;
+                FilterSink filter(report, options.OnlyFound, options.HideSuspect);
+                ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<ListingSink&>(filter) : report;
                 const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
                                                     : Examine(item->Path, options.Examine, sink);
                 status.Add(outcome);

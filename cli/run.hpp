@@ -11,6 +11,10 @@ namespace vexmira::cli {
 
 struct RunOptions {
     bool Json = false;
+    bool Csv = false;           // a CSV record per entry
+    bool Summary = false;       // a line (or with Json an object) per listing
+    bool OnlyFound = false;     // leave out listings that found no archive
+    bool HideSuspect = false;   // leave out entries past the plausible end
     unsigned Jobs = 1;          // files examined at once
     bool Progress = false;      // a progress line on standard error (a terminal)
     double ProgressAfter = 1;   // seconds of work before it appears

@@ -14,6 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
+using Lines = std::vector<std::string>;
 
 Bytes Archive() {
     return ArchiveBuilder().Add("README.TXT", 5120, 2210).Add("LOGO.BMP", 300, 300, 0).Add("SETUP.INI", 812, 530, 1).Build();
@@ -128,6 +129,45 @@ TEST(CliTrailing, EveryCandidateIsCarvedAndLinksAreRefused) {
                                                 "\". The file is a symbolic link");
     EXPECT_TRUE(linked.Objects()[0]["carved"].is_null());
     EXPECT_EQ(ReadFile(dir / "victim"), Bytes{'v'});
+}
+
+TEST(CliTriage, SummaryOnlyFoundAndHideSuspect) {
+    TempDir dir;
+    const Bytes archive = Archive();
+    Bytes padded = Carrier(40000, archive);
+    padded.resize(padded.size() + 50, 0);  // two empty entries: trailing data
+    WriteFile(dir / "setup.exe", padded);
+    WriteFile(dir / "plain.exe", Carrier(100, {}));
+    WriteFile(dir / "bad.ARC", ArchiveBuilder().ArchiveType(0).Add("A", 1, 1).Build());
+    const std::int64_t end = 40000 + static_cast<std::int64_t>(archive.size());
+
+    const ProcessResult table = RunVexmira(dir, {"--summary", "setup.exe", "plain.exe", "bad.ARC"});
+    EXPECT_EQ(table.status, 2) << table;
+    EXPECT_EQ(table.OutLines(),
+              (Lines{"Offset      Entries  Suspect  Plausible end  File",
+                     "40000             5        2  " + std::string(13 - std::to_string(end).size(), ' ') + std::to_string(end) +
+                         "  setup.exe",
+                     "-                 0        0              -  plain.exe  (no archive found)",
+                     "0                 0        0              -  bad.ARC  (not an archive: Archive type must be caMulti)"}))
+        << table;
+
+    const ProcessResult json = RunVexmira(dir, {"--summary", "--json", "--only-found", "setup.exe", "plain.exe"});
+    EXPECT_EQ(json.status, 0) << json;
+    ASSERT_EQ(json.Objects().size(), 1u) << "--only-found leaves plain.exe out\n" << json;
+    EXPECT_EQ(json.Objects()[0].dump(), R"({"schema_version":"2.0","file":"setup.exe","path_encoding":"utf-8","offset":40000,)"
+                                        R"("entry_count":5,"suspect_count":2,"plausible_end":)" +
+                                            std::to_string(end) + R"(,"error":null})");
+
+    // Hidden: the trailing entries and what they add to the totals.
+    const ProcessResult hidden = RunVexmira(dir, {"--hide-suspect", "--only-found", "plain.exe", "setup.exe"});
+    EXPECT_EQ(hidden.status, 0) << hidden;
+    EXPECT_FALSE(Contains(hidden.out, "plain.exe")) << hidden;
+    EXPECT_FALSE(Contains(hidden.out, "(suspect")) << hidden;
+    EXPECT_FALSE(Contains(hidden.out, "Plausible end:")) << hidden;
+    EXPECT_TRUE(Contains(hidden.out, "3 entries, ")) << hidden;
+    const ProcessResult all = RunVexmira(dir, {"setup.exe"});
+    EXPECT_TRUE(Contains(all.out, "5 entries, ")) << all;
+    EXPECT_EQ(RunVexmira(dir, {"--csv", "--json", "setup.exe"}).status, 64);
 }
 
 }  // namespace
