@@ -29,9 +29,39 @@ using vexmira::cli::Outcome;
 constexpr int kUsageError = 64;
 
 constexpr const char* kDescription =
-    "Lists the entries of archives. A FILE whose name ends in \".ARC\" is listed directly; any other "
-    "file is scanned for an embedded archive, which is copied to FILE$$$ and listed from there. "
-    "Files are examined in parallel and printed whole, in the order given.";
+    "Lists the entries of archives. Listing only reads: only --side-file and\n"
+    "--carve write files.\n"
+    "\n"
+    "A FILE whose name ends in \".ARC\" is listed directly; any other file is\n"
+    "scanned for an embedded archive, which is listed where it is. Files are\n"
+    "examined in parallel and printed whole, in the order given.\n";
+
+// Help lines stay within 80 columns: option texts start at this column.
+constexpr std::size_t kHelpWidth = 80;
+constexpr std::size_t kOptionColumn = 30;
+
+// Breaks a text at spaces into lines of at most `width` characters.
+std::string Wrapped(const std::string& text, std::size_t width) {
+    std::string out;
+    std::size_t lineLength = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::size_t word = end - start;
+        if (lineLength > 0 && lineLength + 1 + word > width) {
+            out += '\n';
+            lineLength = 0;
+        } else if (lineLength > 0) {
+            out += ' ';
+            ++lineLength;
+        }
+        out.append(text, start, word);
+        lineLength += word;
+        start = end + 1;
+    }
+    return out;
+}
 
 constexpr const char* kFooter =
     "Exit status: 0 when an archive was listed and nothing failed, 1 when no archive\n"
@@ -113,7 +143,11 @@ int Run(int argc, char** argv) {
         ->type_name("DIR");
     app.add_flag("-q,--quiet", quiet, "No progress line on a terminal, and no \"no archive found\"");
     app.add_option("FILE", files, "Archive, file carrying one, or (with -r) folder")->type_name("");
-    app.set_version_flag("--version", std::string("vexmira ") + VEXMIRA_VERSION);
+    app.set_version_flag("-V,--version", std::string("vexmira ") + VEXMIRA_VERSION);
+    app.get_formatter()->column_width(kOptionColumn);
+    for (CLI::Option* option : app.get_options()) {
+        option->description(Wrapped(option->get_description(), kHelpWidth - kOptionColumn));
+    }
 
     // Anything before "--" that looks like an option and is not one is named
     // as such, rather than taken for a missing or odd FILE.
@@ -124,7 +158,8 @@ int Run(int argc, char** argv) {
             const std::string name = arg.substr(0, arg.find('='));
             const bool shortCluster = name.size() > 2 && name[1] != '-';  // -rq, -j2
             const std::string option = shortCluster ? name.substr(0, 2) : name;
-            if (option != "-h" && option != "--help" && app.get_option_no_throw(option) == nullptr) {
+            if (option != "-h" && option != "--help" && option != "-V" && option != "--version" &&
+                app.get_option_no_throw(option) == nullptr) {
                 return Usage("unknown option: " + arg);
             }
         }

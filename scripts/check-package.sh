@@ -48,6 +48,8 @@ done
 check "the manual page is gzip -n (no name, no time)" bash -c \
     "[[ \$(od -An -tx1 -j4 -N4 '$root/usr/share/man/man1/vexmira.1.gz' | tr -d ' ') == 00000000 ]]"
 
+check "vexmira-dask has a manual page" bash -c "zcat '$root/usr/share/man/man1/vexmira-dask.1.gz' | grep -q '^.SH DESCRIPTION'"
+
 completion=$root/usr/share/bash-completion/completions/vexmira
 check "the completion loads and completes options" bash -c "
     source /usr/share/bash-completion/bash_completion 2> /dev/null

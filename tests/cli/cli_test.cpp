@@ -190,12 +190,15 @@ TEST(CliStatus, UsageHelpAndVersion) {
 
     const ProcessResult help = RunVexmira(dir, {"--help"});
     EXPECT_EQ(help.status, 0) << help;
-    for (const char* part : {"--json", "--in-place", "--all", "FILE", "Exit status"}) {
+    for (const char* part : {"--json", "--side-file", "--in-place", "--offset", "--csv", "--all", "FILE", "Exit status"}) {
         EXPECT_TRUE(Contains(help.out, part)) << "help lacks " << part << "\n" << help;
     }
-    const ProcessResult version = RunVexmira(dir, {"--version"});
-    EXPECT_EQ(version.status, 0) << version;
-    EXPECT_EQ(version.OutLines(), (Lines{"vexmira 1.0.0"})) << version;
+    for (const std::string& line : help.OutLines()) EXPECT_LE(line.size(), 80u) << "help wraps at 80 columns: " << line;
+    for (const char* flag : {"--version", "-V"}) {
+        const ProcessResult version = RunVexmira(dir, {flag});
+        EXPECT_EQ(version.status, 0) << version;
+        EXPECT_EQ(version.OutLines(), (Lines{"vexmira 1.0.0"})) << version;
+    }
 
     // After "--" a name that looks like an option is a file.
     WriteFile(dir / "--all.ARC", SmallArchive().Build());
