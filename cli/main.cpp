@@ -232,14 +232,24 @@ int wmain(int argc, wchar_t** wideArgv) {
     std::vector<std::string> arguments;
     std::vector<char*> argv;
     try {
-        for (int i = 0; i < argc; ++i) arguments.push_back(vexmira::support::Utf8FromWide(wideArgv[i]));
+        // No shell expands wildcards here: the tool does, in what is not an option.
+        bool optionsEnded = false;
+        for (int i = 0; i < argc; ++i) {
+            std::string argument = vexmira::support::Utf8FromWide(wideArgv[i]);
+            if (i == 0 || (!optionsEnded && (argument.starts_with('-') || argument.empty()))) {
+                optionsEnded = optionsEnded || argument == "--";
+                arguments.push_back(std::move(argument));
+                continue;
+            }
+            for (std::string& name : vexmira::cli::platform::ExpandArgument(argument)) arguments.push_back(std::move(name));
+        }
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
     } catch (const std::bad_alloc&) {
         vexmira::cli::WriteErrorLine(std::string("vexmira: ") + std::string(vexmira::support::kOutOfMemoryMessage));
         return static_cast<int>(Outcome::Failed);
     }
-    return Main(argc, argv.data());
+    return Main(static_cast<int>(arguments.size()), argv.data());
 }
 #else
 int main(int argc, char** argv) { return Main(argc, argv); }

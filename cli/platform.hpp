@@ -59,6 +59,12 @@ std::size_t WriteSome(int fd, const char* data, std::size_t size);
 // A file list named by the user, or none when it cannot be opened.
 std::unique_ptr<std::istream> OpenListFile(const std::string& path);
 
+// A command-line argument as the tool takes it. On Windows, where no shell
+// expands them, '*' and '?' in the last part of an argument that names no
+// existing file are expanded to the matching names, in byte order (none
+// match: the argument stays as given). Elsewhere the shell has done that.
+std::vector<std::string> ExpandArgument(const std::string& argument);
+
 // Names one file for "reached twice": device and inode, or on Windows the
 // volume's serial number and the file index.
 struct FileId {

@@ -109,4 +109,6 @@ void MakeFolderChain(const std::string& base, const std::vector<std::string>& pa
     }
 }
 
+std::vector<std::string> ExpandArgument(const std::string& argument) { return {argument}; }
+
 }  // namespace vexmira::cli::platform

@@ -5,6 +5,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "cli/platform.hpp"
@@ -157,6 +158,25 @@ void MakeFolderChain(const std::string& base, const std::vector<std::string>& pa
             throw SystemError("A folder on the way is a symbolic link, a junction or a file");
         }
     }
+}
+
+std::vector<std::string> ExpandArgument(const std::string& argument) {
+    const std::size_t folderEnd = argument.find_last_of("\\/:") + 1;  // 0 when there is no folder part
+    const bool wild = argument.find_first_of("*?", folderEnd) != std::string::npos;
+    if (!wild || StatusOf(argument, false)) return {argument};
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW(support::WideFromUtf8(argument).c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return {argument};
+    const std::unique_ptr<void, decltype(&FindClose)> closer(search, FindClose);
+    std::vector<std::string> names;
+    do {
+        const std::string name = support::Utf8FromWide(found.cFileName);
+        if (name != "." && name != "..") names.push_back(argument.substr(0, folderEnd) + name);
+    } while (FindNextFileW(search, &found));
+    std::sort(names.begin(), names.end());
+    if (names.empty()) names.push_back(argument);
+    return names;
 }
 
 }  // namespace vexmira::cli::platform
