@@ -188,6 +188,14 @@ int Run(int argc, char** argv) {
     if (const char* path = std::getenv(kFailAllocationVariable)) run.Examine.FailAllocationFor = path;
     if (const char* seconds = std::getenv(kProgressAfterVariable)) run.ProgressAfter = std::atof(seconds);
     if (!outputDir.empty()) {
+        if (!vexmira::cli::platform::StatusOf(outputDir, true)) {
+            try {
+                vexmira::cli::MakeOutputFolder(outputDir);
+            } catch (const vexmira::cli::platform::SystemError& error) {
+                vexmira::cli::WriteErrorLine("vexmira: " + outputDir + ": cannot create the output folder: " + error.what());
+                return static_cast<int>(Outcome::Failed);
+            }
+        }
         const auto status = vexmira::cli::platform::StatusOf(outputDir, true);
         if (!status || status->Kind != vexmira::cli::platform::FileKind::Directory) {
             return Usage("--output-dir " + outputDir + ": not a folder");

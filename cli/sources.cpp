@@ -174,4 +174,23 @@ void MakeParentFolders(const std::string& outputDir, const std::string& path) {
     }
 }
 
+void MakeOutputFolder(const std::string& outputDir) {
+    // The longest leading part that exists; the rest is made below it, step
+    // by step, without following a link.
+    std::string base = outputDir;
+    std::vector<std::string> missing;
+    while (!base.empty() && !platform::StatusOf(base, true)) {
+        const std::size_t cut = base.find_last_of(Separators(kNativePathStyle));
+        if (cut == std::string::npos) {
+            missing.insert(missing.begin(), base);
+            base.clear();
+            break;
+        }
+        missing.insert(missing.begin(), base.substr(cut + 1));
+        base.resize(cut == 0 ? 1 : cut);
+    }
+    std::erase_if(missing, [](const std::string& part) { return part.empty() || part == "."; });
+    platform::MakeFolderChain(base.empty() ? "." : base, missing);
+}
+
 }  // namespace vexmira::cli

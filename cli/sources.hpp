@@ -91,4 +91,8 @@ std::string OutputPathFor(const std::string& outputDir, const std::string& input
 // `path` and the reason.
 void MakeParentFolders(const std::string& outputDir, const std::string& path);
 
+// Creates the output folder and its missing parents, each below the last
+// without following a link. Raises platform::SystemError with the reason.
+void MakeOutputFolder(const std::string& outputDir);
+
 }  // namespace vexmira::cli

@@ -131,6 +131,21 @@ TEST(CliTrailing, EveryCandidateIsCarvedAndLinksAreRefused) {
     EXPECT_EQ(ReadFile(dir / "victim"), Bytes{'v'});
 }
 
+TEST(CliTrailing, TheOutputFolderIsCreatedWhenMissing) {
+    TempDir dir;
+    const Bytes archive = Archive();
+    WriteFile(dir / "setup.exe", Carrier(2000, archive));
+    const ProcessResult run = RunVexmira(dir, {"--json", "--carve", "--output-dir", "new/deeper", "setup.exe"});
+    EXPECT_EQ(run.status, 0) << run;
+    EXPECT_EQ(ReadFile(dir / "new/deeper/setup.exe.000007D0.ARC"), archive);
+    // A file in the way is refused, and left as it was.
+    WriteFile(dir / "blocker", Bytes{'x'});
+    const ProcessResult blocked = RunVexmira(dir, {"--carve", "--output-dir", "blocker/out", "setup.exe"});
+    EXPECT_EQ(blocked.status, 2) << blocked;
+    EXPECT_TRUE(Contains(blocked.err, "vexmira: blocker/out: cannot create the output folder: ")) << blocked;
+    EXPECT_EQ(ReadFile(dir / "blocker"), Bytes{'x'});
+}
+
 TEST(CliTriage, SummaryOnlyFoundAndHideSuspect) {
     TempDir dir;
     const Bytes archive = Archive();
