@@ -8,6 +8,7 @@
 #include "locator/scan.hpp"
 #include "cli/digest.hpp"
 #include "cli/passed_over.hpp"
+#include "cli/platform.hpp"
 #include "cli/sources.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
@@ -104,10 +105,17 @@ public:
         end.TrailingEntries = plausible.TrailingEntries();
         if (options_.Carve && (head.Located || options_.Offset) && head.Offset >= 0) {
             try {
+                const std::int64_t carveEnd = options_.CarveToWalkEnd ? std::max(walk.ArchiveEnd, end.PlausibleEnd) : end.PlausibleEnd;
+                const std::string path = CarvedPath(head.File, head.Offset, options_.OutputDir);
+                // Anything else in its place is refused by the file layer, --force or not.
+                const auto existing = platform::StatusOf(path, false);
+                if (!options_.Force && existing && existing->Kind == platform::FileKind::Regular) {
+                    throw support::EFCreateError(support::CreateErrorMessage(path, "The file exists; --force replaces it"));
+                }
                 CarvedFile carved;
-                carved.Path = CarveArchive(stream, head.File, head.Offset, end.PlausibleEnd, options_.OutputDir);
-                carved.Size = end.PlausibleEnd - head.Offset;
-                carved.Sha256 = Sha256OfRange(stream, head.Offset, end.PlausibleEnd, head.File);
+                carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, options_.OutputDir);
+                carved.Size = carveEnd - head.Offset;
+                carved.Sha256 = Sha256OfRange(stream, head.Offset, carveEnd, head.File);
                 end.Carved = std::move(carved);
             } catch (const support::Exception& error) {
                 end.Error = ErrorText(error);
@@ -264,10 +272,14 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
     });
 }
 
+std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir) {
+    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
+    return outputDir ? OutputPathFor(*outputDir, file, suffix) : file + suffix;
+}
+
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
                          const std::optional<std::string>& outputDir) {
-    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
-    const std::string path = outputDir ? OutputPathFor(*outputDir, file, suffix) : file + suffix;
+    const std::string path = CarvedPath(file, offset, outputDir);
     if (outputDir) MakeParentFolders(*outputDir, path);
     support::FileStream out(path, support::FileMode::CreateExclusive);
     if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {

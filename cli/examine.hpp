@@ -97,6 +97,10 @@ struct Options {
     // Write each located archive, from its offset to its plausible end, to
     // FILE.OFFSET.ARC (next to FILE or below OutputDir); lists in place.
     bool Carve = false;
+    // Carve to the walk's end (archive_end) instead of the plausible end.
+    bool CarveToWalkEnd = false;
+    // Replace a carved file an earlier run left; otherwise that is an error.
+    bool Force = false;
     // Side files go below this folder instead of next to their input.
     std::optional<std::string> OutputDir;
     // For tests only: examining this exact path runs out of memory as its
@@ -113,6 +117,9 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
 // Copies [offset, end) of `input` to FILE.OFFSET.ARC (OFFSET as eight or more
 // upper-case hex digits), next to FILE or below outputDir; returns its path.
 // Raises the file stream's errors.
+// Where CarveArchive writes: FILE.OFFSET.ARC, next to FILE or below outputDir.
+std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir);
+
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
                          const std::optional<std::string>& outputDir);
 

@@ -128,6 +128,13 @@ int Run(int argc, char** argv) {
     app.add_flag("--carve", run.Examine.Carve,
                  "Write each located archive, from its offset to where it plausibly ends, to FILE.OFFSET.ARC "
                  "(next to FILE, or below --output-dir); lists in place and writes no side file");
+    std::string carveEnd = "plausible";
+    app.add_option("--carve-end", carveEnd,
+                   "Where --carve stops: \"plausible\" (default), the end of the last entry before the first suspect "
+                   "one, or \"walk\", the end of the last whole entry")
+        ->check(CLI::IsMember({"plausible", "walk"}))
+        ->type_name("END");
+    app.add_flag("--force", run.Examine.Force, "Let --carve replace a carved file that already exists");
     app.add_flag("-r,--recursive", sources.Recursive,
                  "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\" and the "
                  "output folder are skipped)");
@@ -176,6 +183,7 @@ int Run(int argc, char** argv) {
         return Usage(e.what());
     }
     if (files.empty() && filesFrom.empty()) return Usage("FILE is required");
+    run.Examine.CarveToWalkEnd = carveEnd == "walk";
     if (run.Csv && (run.Json || run.Summary)) return Usage("--csv is an output form of its own; not with --json or --summary");
     if (offsetOption->count() > 0) {
         run.Examine.Offset = ParseOffset(offset);

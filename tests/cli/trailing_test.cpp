@@ -131,6 +131,35 @@ TEST(CliTrailing, EveryCandidateIsCarvedAndLinksAreRefused) {
     EXPECT_EQ(ReadFile(dir / "victim"), Bytes{'v'});
 }
 
+TEST(CliTrailing, CarvingNeverReplacesUnlessForcedAndEndsWhereAsked) {
+    TempDir dir;
+    // A valid entry after a suspect one (an empty name): the plausible end
+    // stops before the suspect one, the walk's end after the valid one.
+    const Bytes archive = ArchiveBuilder().Add("FIRST.TXT", 10, 10, 0).Add("", 0, 0, 0).Add("LAST.TXT", 5, 5, 0).Build();
+    WriteFile(dir / "setup.exe", Carrier(3000, archive));
+    const ProcessResult first = RunVexmira(dir, {"--json", "--carve", "setup.exe"});
+    ASSERT_EQ(first.status, 0) << first;
+    const Json carved = first.Objects().at(0)["carved"];
+    EXPECT_EQ(carved["size"], first.Objects()[0]["plausible_end"].get<std::int64_t>() - 3000);
+    EXPECT_LT(carved["size"].get<std::int64_t>(), static_cast<std::int64_t>(archive.size()));
+
+    // Again: refused, and the file kept.
+    WriteFile(dir / "setup.exe.00000BB8.ARC", Bytes{'k'});
+    const ProcessResult again = RunVexmira(dir, {"--carve", "--carve-end", "walk", "setup.exe"});
+    EXPECT_EQ(again.status, 2) << again;
+    EXPECT_TRUE(Contains(again.err, "vexmira: setup.exe: Cannot create file \"" + (dir / "setup.exe.00000BB8.ARC").string() +
+                                        "\". The file exists; --force replaces it"))
+        << again;
+    EXPECT_EQ(ReadFile(dir / "setup.exe.00000BB8.ARC"), Bytes{'k'});
+
+    // --force replaces it; --carve-end walk keeps the valid entry after the suspect one.
+    const ProcessResult forced = RunVexmira(dir, {"--json", "--carve", "--carve-end", "walk", "--force", "setup.exe"});
+    ASSERT_EQ(forced.status, 0) << forced;
+    EXPECT_EQ(forced.Objects().at(0)["carved"]["size"], static_cast<std::int64_t>(archive.size()));
+    EXPECT_EQ(ReadFile(dir / "setup.exe.00000BB8.ARC"), archive);
+    EXPECT_EQ(RunVexmira(dir, {"--carve", "--carve-end", "middle", "setup.exe"}).status, 64);
+}
+
 TEST(CliTrailing, TheOutputFolderIsCreatedWhenMissing) {
     TempDir dir;
     const Bytes archive = Archive();
