@@ -48,6 +48,9 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     std::atomic<std::uint64_t> filesDone = 0;
     std::atomic<std::int64_t> bytesDone = 0;
     std::optional<std::uint64_t> knownTotal;
+    OutputLedger ledger;
+    Options examine = options.Examine;
+    examine.Ledger = &ledger;
 
     const auto work = [&] {
         for (;;) {
@@ -57,9 +60,6 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 std::lock_guard lock(sourceMutex);
                 if (output.Failed()) return;
                 item = source.Next();
-                for (const std::string& loop : source.TakeLoops()) {
-                    output.WriteErrorLine("vexmira: " + loop + ": a symbolic link loop, not walked");
-                }
                 if (!item) return;
                 index = nextIndex++;
                 knownTotal = source.KnownTotal();
@@ -70,7 +70,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 JsonReport json(*slot);
                 ListingSink& sink = options.Json ? static_cast<ListingSink&>(json) : plain;
                 const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
-                                                    : Examine(item->Path, options.Examine, sink);
+                                                    : Examine(item->Path, examine, sink);
                 int seen = worst.load();
                 while (static_cast<int>(outcome) > seen && !worst.compare_exchange_weak(seen, static_cast<int>(outcome))) {
                 }
