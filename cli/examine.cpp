@@ -1,6 +1,7 @@
 #include "cli/examine.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "archive/plausibility.hpp"
@@ -16,6 +17,12 @@
 #include "support/path.hpp"
 
 namespace vexmira::cli {
+
+// An output of `input`, refused when it would take what this run wrote for
+// another; put in place by CommitOutput.
+std::unique_ptr<support::PendingFile> CreateOutput(const std::string& input, const std::string& suffix,
+                                                   const std::optional<std::string>& outputDir, OutputLedger* ledger);
+void CommitOutput(support::PendingFile& file, const std::string& input, OutputLedger* ledger);
 
 namespace {
 
@@ -87,11 +94,13 @@ public:
         archive::TCompress reader;
         archive::WalkSummary walk;
         archive::PlausibleEnd plausible(stream.Size());
+        std::uint64_t entries = 0;
         try {
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
             reader.WalkArchiveStream(
                 stream,
                 [&](std::string_view name, archive::TCompressedFileInfo info) {
+                    ++entries;
                     const std::optional<std::string_view> suspect = plausible.Add(name, info);
                     info.HeaderOffset += origin;
                     sink_.Entry(name, info, suspect);
@@ -105,7 +114,10 @@ public:
         end.TrailingEntries = plausible.TrailingEntries();
         if (options_.Carve && (head.Located || options_.Offset) && head.Offset >= 0) {
             try {
-                const std::int64_t carveEnd = options_.CarveToWalkEnd ? std::max(walk.ArchiveEnd, end.PlausibleEnd) : end.PlausibleEnd;
+                // An archive without a single entry has nothing worth carving.
+                const std::int64_t carveEnd = entries == 0 ? head.Offset
+                                              : options_.CarveToWalkEnd ? std::max(walk.ArchiveEnd, end.PlausibleEnd)
+                                                                        : end.PlausibleEnd;
                 const std::string path = CarvedPath(head.File, head.Offset, options_.OutputDir);
                 // Anything else in its place is refused by the file layer, --force or not.
                 const auto existing = platform::StatusOf(path, false);
@@ -113,7 +125,7 @@ public:
                     throw support::EFCreateError(support::CreateErrorMessage(path, "The file exists; --force replaces it"));
                 }
                 CarvedFile carved;
-                carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, options_.OutputDir);
+                carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, options_.OutputDir, options_.Ledger);
                 carved.Size = carveEnd - head.Offset;
                 carved.Sha256 = Sha256OfRange(stream, head.Offset, carveEnd, head.File);
                 end.Carved = std::move(carved);
@@ -257,18 +269,24 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
                 return listing.End(ErrorText(error), std::current_exception());
             }
         }
-        const locator::RipOutcome rip =
-            options.OutputDir
-                ? locator::RipArchive(file, OutputPathFor(*options.OutputDir, file, "$$$"), display,
-                                      [&] { MakeParentFolders(*options.OutputDir, OutputPathFor(*options.OutputDir, file, "$$$")); })
-                : locator::RipArchive(file, display);
+        std::unique_ptr<support::PendingFile> side;
+        const locator::RipOutcome rip = locator::RipArchive(file, display, [&]() -> support::Stream& {
+            side = CreateOutput(file, "$$$", options.OutputDir, options.Ledger);
+            return side->Stream();
+        });
         listing.head.Offset = rip.Offset;
         // A side file this run could not create or fill is not its result,
-        // whatever an earlier run left there.
+        // and goes (whatever an earlier run left under its name stays).
         if (rip.Failure) return listing.End(Text{*rip.Failure});
         if (rip.Offset < 0) return listing.End(std::nullopt);
-        return listing.WalkFile(
-            options.OutputDir ? OutputPathFor(*options.OutputDir, file, "$$$") : support::SideFilePath(file), rip.Offset);
+        try {
+            CommitOutput(*side, file, options.Ledger);
+        } catch (const support::Exception& error) {
+            return listing.End(ErrorText(error), std::current_exception());
+        }
+        // The file listed is the one written, through the same descriptor.
+        side->Stream().Seek(0, support::SeekOrigin::Beginning);
+        return listing.Walk(side->Stream(), side->Path(), rip.Offset);
     });
 }
 
@@ -278,15 +296,62 @@ std::string CarvedPath(const std::string& file, std::int64_t offset, const std::
 }
 
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
-                         const std::optional<std::string>& outputDir) {
-    const std::string path = CarvedPath(file, offset, outputDir);
-    if (outputDir) MakeParentFolders(*outputDir, path);
-    support::FileStream out(path, support::FileMode::CreateExclusive);
+                         const std::optional<std::string>& outputDir, OutputLedger* ledger) {
+    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
+    if (end <= offset) {
+        const std::string path = CarvedPath(file, offset, outputDir);
+        throw support::EFCreateError(support::CreateErrorMessage(
+            path, "Nothing to carve: no archive entry at offset " + std::to_string(offset) + " of the file"));
+    }
+    const std::unique_ptr<support::PendingFile> out = CreateOutput(file, suffix, outputDir, ledger);
     if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {
         throw support::EFOpenError(support::OpenErrorMessage(file, "Seek failed"));
     }
-    locator::CopyBytes(input, out, end - offset);
-    return path;
+    if (locator::CopyBytes(input, out->Stream(), end - offset) != end - offset) {
+        throw support::EFOpenError(support::OpenErrorMessage(file, "The file ended before the archive did"));
+    }
+    CommitOutput(*out, file, ledger);
+    return out->Path();
+}
+
+void OutputLedger::CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+                               const std::string& input) const {
+    const std::optional<support::FileId> there = folder.IdOf(name);
+    if (!there) return;
+    const auto found = written_.find(*there);
+    if (found == written_.end() || found->second == input) return;
+    throw support::EFCreateError(support::CreateErrorMessage(
+        path, "It holds what this run wrote for \"" + support::AbsolutePath(found->second) +
+                  "\", which maps to the same output"));
+}
+
+void OutputLedger::Check(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+                         const std::string& input) const {
+    const std::lock_guard lock(mutex_);
+    CheckLocked(folder, name, path, input);
+}
+
+void OutputLedger::Commit(support::PendingFile& file, const std::string& input) {
+    const std::lock_guard lock(mutex_);
+    CheckLocked(file.Folder(), file.Name(), file.Path(), input);
+    file.Commit();
+    if (const std::optional<support::FileId> id = file.Stream().Native().Id()) written_[*id] = input;
+}
+
+std::unique_ptr<support::PendingFile> CreateOutput(const std::string& input, const std::string& suffix,
+                                                   const std::optional<std::string>& outputDir, OutputLedger* ledger) {
+    OutputPlace place = PlaceOutput(outputDir, input, suffix);
+    // Before the file there is opened: a worker may still be listing it.
+    if (ledger) ledger->Check(place.Folder, place.Name, place.Path, input);
+    return std::make_unique<support::PendingFile>(std::move(place.Folder), std::move(place.Name), std::move(place.Path));
+}
+
+void CommitOutput(support::PendingFile& file, const std::string& input, OutputLedger* ledger) {
+    if (ledger) {
+        ledger->Commit(file, input);
+    } else {
+        file.Commit();
+    }
 }
 
 Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink) {

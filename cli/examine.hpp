@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <exception>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +14,7 @@
 
 #include "archive/compress.hpp"
 #include "cli/text.hpp"
+#include "support/file_stream.hpp"
 
 namespace vexmira::cli {
 
@@ -85,6 +88,26 @@ public:
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
+// The files one run wrote, so that two of its inputs never share an output:
+// the second to reach a file the run wrote for another input gets an error
+// naming both, never an overwrite. Shared by the run's workers.
+class OutputLedger {
+public:
+    // Raises support::EFCreateError naming `path` and the other input when
+    // `name` in `folder` holds what this run wrote for another input.
+    void Check(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+               const std::string& input) const;
+    // Puts `file` in place after the same check, made with the rename as one step.
+    void Commit(support::PendingFile& file, const std::string& input);
+
+private:
+    void CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+                     const std::string& input) const;
+
+    mutable std::mutex mutex_;
+    std::map<support::FileId, std::string> written_;  // file -> the input it was written for
+};
+
 struct Options {
     // Copy a located archive to FILE$$$ (below OutputDir when given) and list
     // that, as the plug-in does; otherwise it is listed inside FILE.
@@ -103,6 +126,8 @@ struct Options {
     bool Force = false;
     // Side files go below this folder instead of next to their input.
     std::optional<std::string> OutputDir;
+    // The run's outputs so far; none: no check across inputs.
+    OutputLedger* Ledger = nullptr;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;
@@ -114,14 +139,15 @@ struct Options {
 // Whatever the sink raises (other than running out of memory) passes through.
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink);
 
-// Copies [offset, end) of `input` to FILE.OFFSET.ARC (OFFSET as eight or more
-// upper-case hex digits), next to FILE or below outputDir; returns its path.
-// Raises the file stream's errors.
 // Where CarveArchive writes: FILE.OFFSET.ARC, next to FILE or below outputDir.
 std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir);
 
+// Copies [offset, end) of `input` to FILE.OFFSET.ARC (OFFSET as eight or more
+// upper-case hex digits), next to FILE or below outputDir, whole or not at
+// all; returns its path. An empty range writes nothing and raises
+// EFCreateError saying so. Raises the file stream's errors.
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
-                         const std::optional<std::string>& outputDir);
+                         const std::optional<std::string>& outputDir, OutputLedger* ledger = nullptr);
 
 // A listing of a FILE that cannot be examined at all (a folder without
 // recursion, a folder that cannot be read): only the error.

@@ -18,6 +18,7 @@
 #include "cli/report.hpp"
 #include "cli/run.hpp"
 #include "cli/sources.hpp"
+#include "cli/text.hpp"
 #include "support/exception.hpp"
 #include "support/file_system.hpp"
 
@@ -98,6 +99,8 @@ std::optional<std::int64_t> ParseOffset(const std::string& text) {
 
 int Run(int argc, char** argv) {
     CLI::App app(kDescription, "vexmira");
+    // Options start with "-" only: on Windows "/tmp/x.exe" and "\\x.exe" are files.
+    app.allow_windows_style_options(false);
     app.footer(kFooter);
     vexmira::cli::RunOptions run;
     vexmira::cli::SourceOptions sources;
@@ -136,8 +139,8 @@ int Run(int argc, char** argv) {
         ->type_name("END");
     app.add_flag("--force", run.Examine.Force, "Let --carve replace a carved file that already exists");
     app.add_flag("-r,--recursive", sources.Recursive,
-                 "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\" and the "
-                 "output folder are skipped)");
+                 "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\", carved "
+                 "files \"*.OFFSET.ARC\" and the output folder are skipped)");
     app.add_flag("--follow-links", sources.FollowLinks, "Follow symbolic links met while walking folders");
     app.add_option("--files-from", filesFrom, "Read FILE names from this file (\"-\": standard input), one a line")
         ->type_name("LIST");
@@ -199,8 +202,8 @@ int Run(int argc, char** argv) {
         if (!vexmira::cli::platform::StatusOf(outputDir, true)) {
             try {
                 vexmira::cli::MakeOutputFolder(outputDir);
-            } catch (const vexmira::cli::platform::SystemError& error) {
-                vexmira::cli::WriteErrorLine("vexmira: " + outputDir + ": cannot create the output folder: " + error.what());
+            } catch (const vexmira::support::Exception& error) {
+                vexmira::cli::WriteErrorLine("vexmira: " + outputDir + ": cannot create the output folder: " + error.Message());
                 return static_cast<int>(Outcome::Failed);
             }
         }
@@ -217,12 +220,17 @@ int Run(int argc, char** argv) {
 
     vexmira::cli::FileSource source(sources);
     for (std::string& file : files) source.AddName(std::move(file));
-    if (filesFrom == "-") {
-        source.AddNamesFrom(std::cin, nul);
-    } else if (!filesFrom.empty()) {
-        const std::unique_ptr<std::istream> list = vexmira::cli::platform::OpenListFile(filesFrom);
-        if (!list) return Usage("--files-from " + filesFrom + ": cannot be read");
-        source.AddNamesFrom(*list, nul);
+    if (!filesFrom.empty()) {
+        try {
+            vexmira::cli::platform::ReadListFile(filesFrom, [&](std::string_view text) { source.AddListText(text, nul); });
+            source.EndList(nul);
+        } catch (const vexmira::cli::platform::SystemError& error) {
+            const std::string list = filesFrom == "-" ? "standard input" : filesFrom;
+            vexmira::cli::WriteErrorLine("vexmira: --files-from " +
+                                         vexmira::cli::TerminalText(list, vexmira::cli::PathEncoding(list)) +
+                                         ": cannot be read: " + error.what());
+            return static_cast<int>(Outcome::Failed);
+        }
     }
     return vexmira::cli::RunCollection(source, run);
 }

@@ -58,6 +58,9 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     std::atomic<std::uint64_t> filesDone = 0;
     std::atomic<std::int64_t> bytesDone = 0;
     std::optional<std::uint64_t> knownTotal;
+    OutputLedger ledger;
+    Options examine = options.Examine;
+    examine.Ledger = &ledger;
 
     const auto work = [&] {
         for (;;) {
@@ -67,9 +70,6 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 std::lock_guard lock(sourceMutex);
                 if (output.Failed()) return;
                 item = source.Next();
-                for (const std::string& loop : source.TakeLoops()) {
-                    output.WriteErrorLine("vexmira: " + loop + ": a symbolic link loop, not walked");
-                }
                 if (!item) return;
                 index = nextIndex++;
                 knownTotal = source.KnownTotal();
@@ -87,7 +87,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 FilterSink filter(report, options.OnlyFound, options.HideSuspect);
                 ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<ListingSink&>(filter) : report;
                 const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
-                                                    : Examine(item->Path, options.Examine, sink);
+                                                    : Examine(item->Path, examine, sink);
                 status.Add(outcome);
             } catch (const OutputError&) {
                 return;  // recorded by the output; the run reports it
