@@ -55,9 +55,9 @@ check "the completion loads and completes options" bash -c "
     source /usr/share/bash-completion/bash_completion 2> /dev/null
     source '$completion'
     complete -p vexmira | grep -q _vexmira
-    COMP_WORDS=(vexmira --ca); COMP_CWORD=1; COMP_LINE='vexmira --ca'; COMP_POINT=\${#COMP_LINE}
-    _vexmira vexmira --ca vexmira
-    [[ \${COMPREPLY[*]} == --carve ]]"
+    COMP_WORDS=(vexmira --side); COMP_CWORD=1; COMP_LINE='vexmira --side'; COMP_POINT=\${#COMP_LINE}
+    _vexmira vexmira --side vexmira
+    [[ \${COMPREPLY[*]} == --side-file ]]"
 check "the completion knows every long option of --help" bash -c \
     "for o in \$(printf '%s\n' \"$help_options\" | grep '^--'); do grep -qF -- \"\$o\" '$completion' || { echo \"missing \$o\"; exit 1; }; done"
 
