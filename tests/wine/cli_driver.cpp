@@ -84,14 +84,22 @@ std::string Text(const fs::path& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs vexmira.exe in `work` with `args`; stdin is NUL.
-Run RunTool(const std::vector<std::wstring>& args) {
+// Runs vexmira.exe in `work` with `args`; stdin is NUL. With `closedPipe`,
+// standard output is a pipe whose reader is already gone.
+Run RunTool(const std::vector<std::wstring>& args, bool closedPipe = false) {
     std::wstring commandLine = Quote(tool);
     for (const std::wstring& argument : args) commandLine += L" " + Quote(argument);
     const fs::path outPath = work / ".stdout";
     const fs::path errPath = work / ".stderr";
     HANDLE in = InheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
     HANDLE out = InheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+    if (closedPipe) {
+        CloseHandle(out);
+        HANDLE reader = nullptr;
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        if (!CreatePipe(&reader, &out, &inherit, 0)) ok(false, "cannot make a pipe: error %lu\n", GetLastError());
+        CloseHandle(reader);
+    }
     HANDLE err = InheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -114,7 +122,7 @@ Run RunTool(const std::vector<std::wstring>& args) {
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
-    run.out = Text(outPath);
+    run.out = closedPipe ? std::string() : Text(outPath);
     run.err = Text(errPath);
     return run;
 }
@@ -277,6 +285,27 @@ void Wildcards() {
     ok(none.status == 2 && Contains(none.err, "vexmira: wild\\none*.ARC: Cannot open file"), "got %s\n", Show(none).c_str());
 }
 
+void RootedPathsAndClosedPipes() {
+    const Context context("rooted-paths");
+    WriteFile(work / "rooted.ARC", SmallArchive().Build());
+    // The same file rooted on the current drive, written both ways: a file,
+    // never an option.
+    std::wstring rooted = fs::absolute(work / "rooted.ARC").wstring();
+    rooted.erase(0, rooted.find(L'\\'));
+    std::wstring forward = rooted;
+    std::replace(forward.begin(), forward.end(), L'\\', L'/');
+    for (const std::wstring& path : {rooted, forward}) {
+        const Run run = RunTool({L"--json", path});
+        const std::vector<Json> objects = Objects(run);
+        ok(run.status == 0 && objects.size() == 1 && objects[0]["entries"].size() == 3, "%s: got %s\n",
+           Utf8FromWide(path).c_str(), Show(run).c_str());
+    }
+
+    // Output into a pipe nobody reads ends the tool quietly.
+    const Run closed = RunTool({L"rooted.ARC", L"rooted.ARC", L"rooted.ARC"}, true);
+    ok(closed.err.empty() && closed.status != 0, "got %s\n", Show(closed).c_str());
+}
+
 void PathsOutsideAscii() {
     const Context context("non-ascii");
     // Greek, Cyrillic and Japanese: no single ANSI code page holds them all.
@@ -340,6 +369,7 @@ int wmain(int argc, wchar_t** argv) {
     ExitStatuses();
     OutputDir();
     Wildcards();
+    RootedPathsAndClosedPipes();
     PathsOutsideAscii();
 
     std::printf("cli: %ld tests executed (%ld failures)\n", vexmira::wine_test::Checks(), vexmira::wine_test::Failures());
