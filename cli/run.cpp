@@ -78,8 +78,12 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(index);
                 PlainReport plain(*slot, index == 0, options.Quiet);
                 JsonReport json(*slot);
-                CsvReport csv(*slot, index == 0, options.Quiet);
-                SummaryReport summary(*slot, options.Json, index == 0);
+                if (index == 0 && (options.Csv || (options.Summary && !options.Json))) {
+                    slot->Buffer() += options.Csv ? kCsvHeader : kSummaryHeader;
+                    slot->Commit();
+                }
+                CsvReport csv(*slot, options.Quiet);
+                SummaryReport summary(*slot, options.Json);
                 ListingSink& report = options.Summary ? static_cast<ListingSink&>(summary)
                                       : options.Csv   ? static_cast<ListingSink&>(csv)
                                       : options.Json  ? static_cast<ListingSink&>(json)

@@ -21,9 +21,6 @@ void AppendCsvText(std::string& out, std::string_view bytes, Encoding encoding, 
     AppendCsvField(out, scratch);
 }
 
-constexpr std::string_view kCsvHeader =
-    "file,path_encoding,listed,offset,located,passed_over,name,full_size,compressed_size,method,method_name,locked,"
-    "header_offset,header_size,data_offset,long2,word6,long17,percentage,percent_compressed,size,suspect\r\n";
 
 }  // namespace
 
@@ -46,11 +43,6 @@ void AppendCsvField(std::string& out, std::string_view utf8) {
 // CSV
 
 void CsvReport::Begin(const ListingHead& head) {
-    if (header_) {
-        out_.Buffer() += kCsvHeader;
-        out_.Commit();
-        header_ = false;
-    }
     std::string scratch;
     prefix_.clear();
     AppendCsvText(prefix_, head.File, head.PathEncoding, scratch);
@@ -154,10 +146,6 @@ void SummaryReport::End(const ListingHead& head, const ListingEnd& end) {
         out += "}\n";
         out_.Commit();
         return;
-    }
-    if (header_) {
-        out += "Offset      Entries  Suspect  Plausible end  File\n";
-        header_ = false;
     }
     char line[96];
     const std::string offset = head.Offset >= 0 ? std::to_string(head.Offset) : std::string("-");

@@ -16,13 +16,20 @@ namespace vexmira::cli {
 // when it holds a comma, a quote or a control character.
 void AppendCsvField(std::string& out, std::string_view utf8);
 
+// The first line of a run's CSV and of its summary table, written once
+// before anything else, whatever the filters leave out.
+inline constexpr std::string_view kCsvHeader =
+    "file,path_encoding,listed,offset,located,passed_over,name,full_size,compressed_size,method,method_name,locked,"
+    "header_offset,header_size,data_offset,long2,word6,long17,percentage,percent_compressed,size,suspect\r\n";
+inline constexpr std::string_view kSummaryHeader = "Offset      Entries  Suspect  Plausible end  File\n";
+
 // One record per entry, fields as in JSON (texts in UTF-8, decoded the same
-// way), lines ending in CRLF; the header record first when `header`. A
+// way), lines ending in CRLF. A
 // listing that failed or found nothing says so on standard error, as plain
 // output does.
 class CsvReport final : public ListingSink {
 public:
-    CsvReport(LineOutput& out, bool header, bool quiet) : out_(out), header_(header), quiet_(quiet) {}
+    CsvReport(LineOutput& out, bool quiet) : out_(out), quiet_(quiet) {}
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
@@ -30,7 +37,6 @@ public:
 
 private:
     LineOutput& out_;
-    bool header_;
     bool quiet_;
     std::string prefix_;  // the listing's fields, the same on every row
 };
@@ -40,7 +46,7 @@ private:
 // one object per listing.
 class SummaryReport final : public ListingSink {
 public:
-    SummaryReport(LineOutput& out, bool json, bool header) : out_(out), json_(json), header_(header) {}
+    SummaryReport(LineOutput& out, bool json) : out_(out), json_(json) {}
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
@@ -49,7 +55,6 @@ public:
 private:
     LineOutput& out_;
     bool json_;
-    bool header_;
     std::uint64_t entries_ = 0;
     std::uint64_t suspect_ = 0;
 };

@@ -202,6 +202,12 @@ TEST(CliTriage, SummaryOnlyFoundAndHideSuspect) {
                                         R"("entry_count":5,"suspect_count":2,"plausible_end":)" +
                                             std::to_string(end) + R"(,"error":null})");
 
+    // The table's head stays when the first file is left out.
+    const ProcessResult found = RunVexmira(dir, {"--summary", "--only-found", "plain.exe", "setup.exe"});
+    ASSERT_EQ(found.OutLines().size(), 2u) << found;
+    EXPECT_EQ(found.OutLines()[0], table.OutLines()[0]);
+    EXPECT_EQ(found.OutLines()[1], table.OutLines()[1]);
+
     // Hidden: the trailing entries and what they add to the totals.
     const ProcessResult hidden = RunVexmira(dir, {"--hide-suspect", "--only-found", "plain.exe", "setup.exe"});
     EXPECT_EQ(hidden.status, 0) << hidden;

@@ -65,6 +65,10 @@ def main():
         if [row["name"] for row in rows[:4]] != [n.decode("latin-1") for n in names]:
             sys.exit("FAILED: names %r" % [row["name"] for row in rows])
 
+        # The header record stays when the first file is left out.
+        only = run("--csv", "--only-found", "plain.exe", "setup.exe").stdout.decode()
+        if not only.startswith("file,path_encoding,") or len(list(csv.reader(io.StringIO(only, newline="")))) != 2:
+            sys.exit("FAILED: --only-found --csv: %r" % only)
         # A line break in a name is a control byte: that entry is suspect, and
         # --hide-suspect leaves out every entry from it on.
         if rows[2]["suspect"] != "control byte in name" or rows[3]["suspect"] != "":
