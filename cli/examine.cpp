@@ -30,14 +30,20 @@ namespace {
 // and the messages are kept for the listing's head.
 class HeadDisplay final : public locator::Display {
 public:
-    explicit HeadDisplay(ListingHead& head) : head_(head) {}
+    HeadDisplay(ListingHead& head, ProgressMeter* progress) : head_(head), progress_(progress) {}
+    // The bar's units for a file of this size, so that its position reads as bytes.
+    void SetFileSize(std::int64_t size) noexcept { shift_ = locator::ProgressScale::For(size).Shift; }
     void SetProgressRange(std::int32_t) override {}
-    void SetProgressPosition(std::int32_t) override {}
+    void SetProgressPosition(std::int32_t position) override {
+        if (progress_ != nullptr && shift_ >= 0) progress_->At(std::int64_t{position} << shift_);
+    }
     void SetOffsetText(const std::string& text) override { head_.OffsetText = text; }
     void ShowMessage(const std::string& text) override { head_.Messages.push_back({text}); }
 
 private:
     ListingHead& head_;
+    ProgressMeter* progress_;
+    int shift_ = -1;  // unknown until the file is open
 };
 
 Text ErrorText(const support::Exception& error) {
@@ -103,6 +109,7 @@ public:
                     ++entries;
                     const std::optional<std::string_view> suspect = plausible.Add(name, info);
                     info.HeaderOffset += origin;
+                    if (options_.Progress != nullptr && (entries & 0xFFF) == 0) options_.Progress->At(info.HeaderOffset);
                     sink_.Entry(name, info, suspect);
                 },
                 &walk);
@@ -207,6 +214,7 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
                 }
             };
             locator::ForEachCandidate(input, [&](std::int64_t offset) {
+                if (options.Progress != nullptr) options.Progress->At(offset);
                 listPassedOver(offset);
                 if (!outOfMemory) list(offset, std::nullopt);
             });
@@ -256,10 +264,11 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
         }
 
         listing.head.Located = true;
-        HeadDisplay display(listing.head);
+        HeadDisplay display(listing.head, options.Progress);
         if (!options.SideFile || options.Carve) {
             try {
                 support::FileStream input(file, support::FileMode::OpenReadExclusive);
+                display.SetFileSize(input.Size());
                 listing.head.Offset = locator::LocateArchive(input, display);
                 if (listing.head.Offset < 0) return listing.End(std::nullopt);
                 input.Seek(listing.head.Offset, support::SeekOrigin::Beginning);

@@ -3,6 +3,7 @@
 // and handed over as it is found: a listing's head, its entries one by one,
 // and its end. Nothing here grows with the number of entries.
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -108,6 +109,26 @@ private:
     std::map<support::FileId, std::string> written_;  // file -> the input it was written for
 };
 
+// How far into the file being examined the work is, for the progress line:
+// what it adds to a counter shared by the workers is taken back at Finish.
+class ProgressMeter {
+public:
+    explicit ProgressMeter(std::atomic<std::int64_t>& inFlight) noexcept : in_flight_(inFlight) {}
+    void At(std::int64_t bytes) noexcept {
+        if (bytes <= reported_) return;
+        in_flight_ += bytes - reported_;
+        reported_ = bytes;
+    }
+    void Finish() noexcept {
+        in_flight_ -= reported_;
+        reported_ = 0;
+    }
+
+private:
+    std::atomic<std::int64_t>& in_flight_;
+    std::int64_t reported_ = 0;
+};
+
 struct Options {
     // Copy a located archive to FILE$$$ (below OutputDir when given) and list
     // that, as the plug-in does; otherwise it is listed inside FILE.
@@ -128,6 +149,8 @@ struct Options {
     std::optional<std::string> OutputDir;
     // The run's outputs so far; none: no check across inputs.
     OutputLedger* Ledger = nullptr;
+    // Told how far the work is, when a progress line is shown.
+    ProgressMeter* Progress = nullptr;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;

@@ -57,12 +57,16 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     RunStatus status;
     std::atomic<std::uint64_t> filesDone = 0;
     std::atomic<std::int64_t> bytesDone = 0;
+    std::atomic<std::int64_t> bytesInFlight = 0;  // read so far in the files being examined
     std::optional<std::uint64_t> knownTotal;
     OutputLedger ledger;
     Options examine = options.Examine;
     examine.Ledger = &ledger;
 
     const auto work = [&] {
+        ProgressMeter meter(bytesInFlight);
+        Options mine = examine;
+        if (options.Progress) mine.Progress = &meter;
         for (;;) {
             std::optional<SourceItem> item;
             std::uint64_t index = 0;
@@ -91,13 +95,14 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 FilterSink filter(report, options.OnlyFound, options.HideSuspect);
                 ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<ListingSink&>(filter) : report;
                 const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
-                                                    : Examine(item->Path, examine, sink);
+                                                    : Examine(item->Path, mine, sink);
                 status.Add(outcome);
             } catch (const OutputError&) {
                 return;  // recorded by the output; the run reports it
             }
             ++filesDone;
             bytesDone += item->Size;
+            meter.Finish();
         }
     };
 
@@ -118,7 +123,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                     std::lock_guard sourceLock(sourceMutex);
                     total = knownTotal;
                 }
-                output.ShowProgress(ProgressText(filesDone, total, bytesDone, seconds));
+                output.ShowProgress(ProgressText(filesDone, total, bytesDone + bytesInFlight, seconds));
             } while (!progressWake.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished; }));
             output.ClearProgress();
         });
