@@ -72,7 +72,7 @@ TEST(CliOutputsStayInTheirFolder, SlowAFolderSwappedForALinkMeanwhileNeverLeadsO
         }
     });
     const ProcessResult runs = RunShell(dir,
-                                        "for i in $(seq 60); do\n"
+                                        "for i in $(seq 150); do\n"
                                         "  \"$VEXMIRA\" --carve --output-dir out p/x.exe\n"
                                         "  \"$VEXMIRA\" --side-file --output-dir out p/x.exe\n"
                                         "done > /dev/null 2>&1; true");
