@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dialog/drag.hpp"
@@ -18,6 +19,14 @@
 namespace vexmira::dialog {
 
 class Control;
+
+// A background: a system colour by its index (it follows the system's
+// scheme), or else a fixed colour.
+struct Paint {
+    int SystemColour = -1;
+    COLORREF Fixed = 0;
+    COLORREF Colour() const noexcept;
+};
 
 class Controls : public support::Component {
 public:
@@ -35,6 +44,9 @@ public:
     void SetBackground(std::size_t row, form::Colour colour);
     void SelectMethodButton(int index);
 
+    // The brush that paints it: the system's for its colours, else one of
+    // ours, made the first time a colour is asked for and kept.
+    HBRUSH BrushFor(const Paint& paint);
     // The form's answer to WM_CTLCOLOR* from child.
     LRESULT ColourMessage(HDC dc, HWND child);
     // The Tab stops in the layout's order that can take the focus now; for
@@ -51,6 +63,14 @@ public:
 
 private:
     friend class Control;
+
+// A background: a system colour by its index (it follows the system's
+// scheme), or else a fixed colour.
+struct Paint {
+    int SystemColour = -1;
+    COLORREF Fixed = 0;
+    COLORREF Colour() const noexcept;
+};
 
     Control& Create(std::size_t row);
     void DestroyWindows() noexcept;
@@ -70,6 +90,7 @@ private:
     UniqueWindow tooltip_;
     std::vector<Control*> controls_;  // by layout row
     std::vector<HWND> method_buttons_;
+    std::vector<std::pair<COLORREF, UniqueBrush>> brushes_;  // the colours the model has set
     DragTracker drag_;
 };
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
 #include <vector>
 
 #include "support/exception.hpp"
@@ -16,20 +17,23 @@ namespace {
 
 std::atomic<bool> utf8_paths = false;
 
-std::string ErrorText(DWORD code) {
+// None when the system has no text for the code.
+std::optional<std::string> SystemText(DWORD code) {
     if (utf8_paths) {
         wchar_t wide[512] = {};
         const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                                             wide, sizeof wide / sizeof wide[0], nullptr);
-        if (length == 0) return "System error " + std::to_string(code);
+        if (length == 0) return std::nullopt;
         return TrimSystemMessage(Utf8FromWide(std::wstring_view(wide, length)));
     }
     char text[512] = {};
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                                         text, sizeof text, nullptr);
-    if (length == 0) return "System error " + std::to_string(code);
+    if (length == 0) return std::nullopt;
     return TrimSystemMessage(std::string(text, length));
 }
+
+std::string ErrorText(DWORD code) { return SystemText(code).value_or("System error " + std::to_string(code)); }
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
     if (utf8_paths) return CreateFileW(WideFromUtf8(path).c_str(), access, 0, nullptr, disposition, flags, nullptr);
@@ -77,24 +81,59 @@ NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
     return NativeFile(file);
 }
 
+namespace {
+
+[[noreturn]] void RefuseSideFile(const std::string& path, const std::string& reason) {
+    throw EFCreateError(CreateErrorMessage(path, reason));
+}
+
+[[noreturn]] void RefuseWithSystemText(const std::string& path) { RefuseSideFile(path, ErrorText(GetLastError())); }
+
+// The system's words for a name that leads elsewhere, where it has them.
+std::string LinkReason() {
+    constexpr DWORD kStoppedOnSymlink = 681;  // ERROR_STOPPED_ON_SYMLINK, which not every SDK names
+    return SystemText(kStoppedOnSymlink).value_or("The file is a symbolic link or junction");
+}
+
+BY_HANDLE_FILE_INFORMATION Identity(HANDLE handle, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) RefuseWithSystemText(path);
+    return info;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) noexcept {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+}  // namespace
+
 NativeFile NativeFile::CreateExclusive(const std::string& path) {
     // OPEN_ALWAYS, not CREATE_ALWAYS, which would empty the file before it
     // could be checked. The reparse point itself is opened, never its target.
     HANDLE handle = OpenFile(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-    if (handle == INVALID_HANDLE_VALUE) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
+    if (handle == INVALID_HANDLE_VALUE) RefuseWithSystemText(path);
     NativeFile file(handle);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) RefuseWithSystemText(path);
+    const BY_HANDLE_FILE_INFORMATION opened = Identity(handle, path);
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (IsLinkReparseTag(tag.ReparseTag)) RefuseSideFile(path, LinkReason());
+        // Any other reparse point is opened again the ordinary way, so that
+        // its filter (cloud sync, deduplication, compression) serves the
+        // writes; the name must still be the same file.
+        file.Close();
+        handle = OpenFile(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+        if (handle == INVALID_HANDLE_VALUE) RefuseWithSystemText(path);
+        file = NativeFile(handle);
+        if (!SameFile(opened, Identity(handle, path))) RefuseSideFile(path, "The file was replaced while it was opened");
+    }
     // Only a regular file with no other name is ours to empty.
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        throw EFCreateError(CreateErrorMessage(path, "The file is a symbolic link or junction"));
+    if (opened.nNumberOfLinks != 1) {
+        RefuseSideFile(path, "The file has " + std::to_string(opened.nNumberOfLinks) + " links");
     }
-    if (info.nNumberOfLinks != 1) {
-        throw EFCreateError(
-            CreateErrorMessage(path, "The file has " + std::to_string(info.nNumberOfLinks) + " links"));
-    }
-    if (!MoveTo(handle, 0) || !SetEndOfFile(handle)) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
+    if (!MoveTo(handle, 0) || !SetEndOfFile(handle)) RefuseWithSystemText(path);
     return file;
 }
 
