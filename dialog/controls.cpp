@@ -24,7 +24,7 @@ constexpr COLORREF ColourRef(form::Colour colour) noexcept { return RGB(colour.R
 
 // A control's background as the layout starts it: a system colour follows
 // the system's scheme, so it is kept as its index.
-Paint InitialPaint(std::size_t row) noexcept {
+Backdrop InitialBackdrop(std::size_t row) noexcept {
     switch (form::InitialFill(row)) {
     case form::Fill::ButtonFace:
         return {COLOR_BTNFACE, 0};
@@ -64,7 +64,7 @@ bool KeepsPress(std::size_t row) noexcept {
 class Control : public support::Component {
 public:
     Control(support::Component* owner, Controls& controls, std::size_t row, HWND window)
-        : Component(owner), Background(InitialPaint(row)), controls_(controls), row_(row), window_(window) {
+        : Component(owner), Background(InitialBackdrop(row)), controls_(controls), row_(row), window_(window) {
         SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
 
@@ -116,7 +116,7 @@ public:
     std::size_t Row() const noexcept { return row_; }
     HWND Handle() const noexcept { return window_; }
 
-    Paint Background;
+    Backdrop Background;
     HFONT Font = nullptr;  // for our own classes, which keep their font themselves
 
 private:
@@ -290,15 +290,15 @@ void Controls::CreateTooltips() {
 
 void Controls::SetText(std::size_t row, const std::string& text) { SetWindowTextA(Handle(row), text.c_str()); }
 
-COLORREF Paint::Colour() const noexcept { return SystemColour >= 0 ? GetSysColor(SystemColour) : Fixed; }
+COLORREF Backdrop::Colour() const noexcept { return SystemColour >= 0 ? GetSysColor(SystemColour) : Fixed; }
 
-HBRUSH Controls::BrushFor(const Paint& paint) {
-    if (paint.SystemColour >= 0) return GetSysColorBrush(paint.SystemColour);
+HBRUSH Controls::BrushFor(const Backdrop& backdrop) {
+    if (backdrop.SystemColour >= 0) return GetSysColorBrush(backdrop.SystemColour);
     for (const auto& [colour, brush] : brushes_)
-        if (colour == paint.Fixed) return brush.get();
-    UniqueBrush brush(CreateSolidBrush(paint.Fixed));
+        if (colour == backdrop.Fixed) return brush.get();
+    UniqueBrush brush(CreateSolidBrush(backdrop.Fixed));
     if (!brush) return GetSysColorBrush(COLOR_BTNFACE);  // out of GDI objects: the face rather than nothing
-    brushes_.emplace_back(paint.Fixed, std::move(brush));
+    brushes_.emplace_back(backdrop.Fixed, std::move(brush));
     return brushes_.back().second.get();
 }
 

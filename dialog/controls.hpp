@@ -22,7 +22,7 @@ class Control;
 
 // A background: a system colour by its index (it follows the system's
 // scheme), or else a fixed colour.
-struct Paint {
+struct Backdrop {
     int SystemColour = -1;
     COLORREF Fixed = 0;
     COLORREF Colour() const noexcept;
@@ -46,7 +46,7 @@ public:
 
     // The brush that paints it: the system's for its colours, else one of
     // ours, made the first time a colour is asked for and kept.
-    HBRUSH BrushFor(const Paint& paint);
+    HBRUSH BrushFor(const Backdrop& backdrop);
     // The form's answer to WM_CTLCOLOR* from child.
     LRESULT ColourMessage(HDC dc, HWND child);
     // The Tab stops in the layout's order that can take the focus now; for
@@ -63,14 +63,6 @@ public:
 
 private:
     friend class Control;
-
-// A background: a system colour by its index (it follows the system's
-// scheme), or else a fixed colour.
-struct Paint {
-    int SystemColour = -1;
-    COLORREF Fixed = 0;
-    COLORREF Colour() const noexcept;
-};
 
     Control& Create(std::size_t row);
     void DestroyWindows() noexcept;
