@@ -416,7 +416,7 @@ private:
 // as the JSON output reads them.
 std::string Utf8(const support::Exception& error) { return cli::ToUtf8(error.FullMessage(), cli::Encoding::Utf8); }
 
-PYBIND11_MODULE(vexmira, module) {
+PYBIND11_MODULE(_core, module) {
     module.doc() = "List archive entries and find archives embedded in other files, as vexmira --json --in-place does.";
 
     static py::exception<support::Exception> error(module, "Error");
@@ -455,6 +455,7 @@ PYBIND11_MODULE(vexmira, module) {
     });
 
     module.attr("schema_version") = std::string(cli::kSchemaVersion);
+    module.attr("__version__") = std::string(VEXMIRA_VERSION);
     module.def("list", MemoryGuarded(&List), py::arg("path"),
                "The listing of one file as `vexmira --json --in-place` gives it, plus name_bytes per entry.");
     module.def("json_lines", MemoryGuarded(&JsonLines), py::arg("path"),

@@ -13,7 +13,8 @@ import pytest
 distributed = pytest.importorskip("distributed")
 
 VEXMIRA = os.environ["VEXMIRA"]
-SCRIPT = os.path.join(os.path.dirname(__file__), "..", "vexmira-dask")
+# The script beside the sources, or the entry point an install made.
+SCRIPT = os.environ.get("VEXMIRA_DASK", os.path.join(os.path.dirname(__file__), "..", "vexmira-dask"))
 
 
 def archive(entries, identifier=b"LZH", archive_type=1):

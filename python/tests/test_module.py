@@ -190,9 +190,9 @@ def test_buffers_are_read_in_place_and_a_wrong_type_is_told_briefly(tmp_path):
 
 def test_every_allocation_failure_is_the_modules_out_of_memory_error(tmp_path):
     many = tmp_path / "many.exe"
-    many.write_bytes(b"MZ" + archive([]) * 2_000_000)  # two million candidates
+    many.write_bytes(b"MZ" + archive([]) * 1_000_000)  # a million candidates
     listing = tmp_path / "long.ARC"
-    listing.write_bytes(archive([(b"N%07d" % k, k, 0, 1) for k in range(300_000)]))
+    listing.write_bytes(archive([(b"N%07d" % k, k, 0, 1) for k in range(100_000)]))
     # Address space for the module and the core's own results, not for their Python form.
     # An error raised first: the C++ runtime's per-thread exception storage
     # is made on first use, and the C library aborts when it cannot make it.
@@ -203,7 +203,7 @@ try:
 except vexmira.OpenError:
     pass
 used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + 60 * 2**20, resource.RLIM_INFINITY))
+resource.setrlimit(resource.RLIMIT_AS, (used + 24 * 2**20, resource.RLIM_INFINITY))
 for call, path in [(vexmira.candidates, {str(many)!r}), (vexmira.list, {str(listing)!r})]:
     try:
         call(path)
@@ -214,3 +214,28 @@ for call, path in [(vexmira.candidates, {str(many)!r}), (vexmira.list, {str(list
 """
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=False, timeout=120)
     assert result.stdout.split() == ["OutOfMemoryError", "OutOfMemoryError"], result.stderr[-2000:]
+
+
+def test_the_version_the_stub_and_where_it_was_imported_from():
+    import ast
+
+    tool = subprocess.run([VEXMIRA, "--version"], capture_output=True, text=True, check=True).stdout.split()
+    assert tool == ["vexmira", vexmira.__version__]
+    installed = os.environ.get("VEXMIRA_INSTALLED_PREFIX")
+    if installed:
+        assert os.path.realpath(vexmira.__file__).startswith(os.path.realpath(installed) + os.sep), vexmira.__file__
+    package = os.path.dirname(vexmira.__file__)
+    assert os.path.exists(os.path.join(package, "py.typed"))
+    with open(os.path.join(package, "__init__.pyi"), encoding="utf-8") as f:
+        stub = ast.parse(f.read())
+    stubbed = {node.name: node for node in stub.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
+    public = {name for name in vexmira.__all__ if not name.startswith("_") and name != "schema_version"}
+    assert public == set(stubbed)
+    for name, node in stubbed.items():
+        assert ast.get_docstring(node) or all(ast.get_docstring(m) for m in node.body if isinstance(m, ast.FunctionDef)
+                                              and not m.name.startswith("__")), name
+        if isinstance(node, ast.FunctionDef):
+            # pybind11 puts "name(arg: type, ...) -> type" first in the docstring.
+            signature = getattr(vexmira, name).__doc__.splitlines()[0]
+            names = [part.split(":")[0].strip() for part in signature[len(name) + 1:signature.index(")")].split(",")]
+            assert names == [a.arg for a in node.args.args], name
