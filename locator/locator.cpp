@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "support/aligned_buffer.hpp"
 #include "locator/scan.hpp"
@@ -54,11 +55,16 @@ std::int64_t LocateArchive(support::Stream& input, Display& display) {
 }
 
 RipOutcome RipArchive(const std::string& inputPath, Display& display) {
-    return RipArchive(inputPath, support::SideFilePath(inputPath), display);
+    std::optional<support::FileStream> side;
+    return RipArchive(inputPath, display, [&]() -> support::Stream& {
+        // A link or another file's name in the side file's place is refused
+        // by the create, so the input can never be emptied through it.
+        return side.emplace(support::SideFilePath(inputPath), support::FileMode::CreateExclusive);
+    });
 }
 
-RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath, Display& display,
-                      const std::function<void()>& prepareSide) {
+RipOutcome RipArchive(const std::string& inputPath, Display& display,
+                      const std::function<support::Stream&()>& createSide) {
     // The offset is kept across errors: one raised after a candidate was found
     // still returns it, and the dialog lists whatever side file there is.
     RipOutcome outcome;
@@ -74,10 +80,7 @@ RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath,
         if (outcome.Offset < 0) return outcome;
 
         input.Seek(outcome.Offset, support::SeekOrigin::Beginning);
-        // A link or another file's name in the side file's place is refused
-        // by the create, so the input can never be emptied through it.
-        if (prepareSide) prepareSide();
-        support::FileStream side(sidePath, support::FileMode::CreateExclusive);
+        support::Stream& side = createSide();
         CopyBytes(input, side, std::numeric_limits<std::int64_t>::max());
         outcome.Copied = true;
 

@@ -41,10 +41,11 @@ struct RipOutcome {
     std::optional<std::string> Failure;  // the caught error's full message, when one was shown
 };
 RipOutcome RipArchive(const std::string& inputPath, Display& display);
-// The same with the side file elsewhere; `prepareSide` runs just before it is
-// created (to make its folder), and what it raises is shown like a create error.
-RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath, Display& display,
-                      const std::function<void()>& prepareSide = {});
+// The same with the side file made by the caller: `createSide` runs once an
+// archive is located and returns the stream to copy into, which stays the
+// caller's; what it raises is shown like a create error.
+RipOutcome RipArchive(const std::string& inputPath, Display& display,
+                      const std::function<support::Stream&()>& createSide);
 
 // Copies up to `count` bytes from `from`'s position to `to`, in large steps;
 // stops early at the end of `from`. Returns the count copied; a failed write

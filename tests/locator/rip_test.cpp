@@ -1,7 +1,10 @@
 // Rip_ARC_Archive on real files: what the display is told, the side file, and
 // every file closed on every path.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -159,9 +162,13 @@ TEST(Rip, InputThatCannotBeOpened) {
     const fs::path busy = dir / "busy.exe";
     WriteFile(busy, Carrier(5000, SampleArchive()));
     {
-        support::FileStream holder(busy.string(), support::FileMode::OpenReadExclusive);
+        // Held as a writer of this system holds a file; a reader would share it.
+        const int writer = open(busy.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(flock(writer, LOCK_EX), 0);
         display.events.clear();
         EXPECT_EQ(Rip_ARC_Archive(busy.string(), display), -1);
+        close(writer);
         ASSERT_EQ(display.events.size(), 1u);
         EXPECT_EQ(display.events[0].rfind("message Except: Cannot open file \"", 0), 0u) << display.events[0];
     }
