@@ -33,12 +33,58 @@ using namespace vexmira;
 
 namespace {
 
-// Paths arrive as str (os.fsdecode's form) or bytes; the core takes bytes.
+// Paths arrive as str (os.fsdecode's form), bytes or os.PathLike; the core
+// takes bytes. A NUL byte would cut the name the system opens short of the
+// name reported, so it is refused.
 std::string PathBytes(const py::object& path) {
-    if (py::isinstance<py::bytes>(path)) return path.cast<std::string>();
     py::object encoded = py::module_::import("os").attr("fsencode")(path);
-    return encoded.cast<std::string>();
+    std::string bytes = encoded.cast<std::string>();
+    if (bytes.find('\0') != std::string::npos) {
+        throw py::value_error("path contains a NUL byte: " + py::repr(encoded).cast<std::string>());
+    }
+    return bytes;
 }
+
+// Python's own MemoryError (a dict, a list or a str that could not be made)
+// becomes the module's, as every allocation failure of the core does.
+template <class Result, class... Args>
+auto MemoryGuarded(Result (*function)(Args...)) {
+    return [function](Args... args) -> Result {
+        try {
+            return function(std::forward<Args>(args)...);
+        } catch (py::error_already_set& error) {
+            if (error.matches(PyExc_MemoryError)) throw support::EOutOfMemory();
+            throw;
+        } catch (const support::Exception&) {
+            throw;
+        } catch (const std::runtime_error&) {
+            // pybind11's own wrappers fail this way, Python's MemoryError set.
+            if (PyErr_Occurred() == nullptr || !PyErr_ExceptionMatches(PyExc_MemoryError)) throw;
+            PyErr_Clear();
+            throw support::EOutOfMemory();
+        }
+    };
+}
+
+// A buffer-protocol object's bytes, held (not copied) for as long as this lives.
+class HeldBuffer {
+public:
+    explicit HeldBuffer(const py::object& data) {
+        if (PyObject_GetBuffer(data.ptr(), &view_, PyBUF_SIMPLE) != 0) {
+            PyErr_Clear();
+            throw py::type_error("expected a contiguous bytes-like object (bytes, bytearray, memoryview, mmap), not " +
+                                 py::str(py::type::handle_of(data).attr("__name__")).cast<std::string>());
+        }
+    }
+    ~HeldBuffer() { PyBuffer_Release(&view_); }
+    HeldBuffer(const HeldBuffer&) = delete;
+    HeldBuffer& operator=(const HeldBuffer&) = delete;
+    const std::uint8_t* Data() const noexcept { return static_cast<const std::uint8_t*>(view_.buf); }
+    std::size_t Size() const noexcept { return static_cast<std::size_t>(view_.len); }
+
+private:
+    Py_buffer view_{};
+};
 
 // Collects the JSON report in memory: the CLI's own serialiser, so that the
 // module and the tool cannot disagree.
@@ -114,9 +160,9 @@ py::bytes JsonLines(const py::object& path) {
     return py::bytes(out.Text);
 }
 
-py::dict ListBytes(const py::bytes& data, std::int64_t offset) {
-    const std::string bytes = data;
-    if (offset < 0 || static_cast<std::uint64_t>(offset) > bytes.size()) throw py::value_error("offset outside the data");
+py::dict ListBytes(const py::object& data, std::int64_t offset) {
+    const HeldBuffer bytes(data);
+    if (offset < 0 || static_cast<std::uint64_t>(offset) > bytes.Size()) throw py::value_error("offset outside the data");
     return Listed([&](cli::ListingSink& sink) {
         cli::ListingHead head;
         head.File = "<bytes>";
@@ -124,7 +170,7 @@ py::dict ListBytes(const py::bytes& data, std::int64_t offset) {
         head.Offset = offset;
         head.OffsetText = locator::OffsetText(offset);
         head.Listed = head.File;
-        support::MemoryStream stream(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        support::MemoryStream stream(bytes.Data(), bytes.Size());
         stream.Seek(offset, support::SeekOrigin::Beginning);
         sink.Begin(head);
         cli::ListingEnd end;
@@ -172,13 +218,24 @@ py::dict Locate(const py::object& path) {
     return result;
 }
 
-std::vector<std::int64_t> Candidates(const py::object& path) {
+// Built here rather than by pybind11's conversion, which reports a failed
+// allocation as a TypeError.
+py::list Candidates(const py::object& path) {
     const std::string file = PathBytes(path);
     std::vector<std::int64_t> offsets;
-    py::gil_scoped_release unlocked;
-    support::FileStream input(file, support::FileMode::OpenReadExclusive);
-    locator::ForEachCandidate(input, [&](std::int64_t offset) { offsets.push_back(offset); });
-    return offsets;
+    {
+        py::gil_scoped_release unlocked;
+        support::FileStream input(file, support::FileMode::OpenReadExclusive);
+        locator::ForEachCandidate(input, [&](std::int64_t offset) { offsets.push_back(offset); });
+    }
+    auto result = py::reinterpret_steal<py::list>(PyList_New(static_cast<Py_ssize_t>(offsets.size())));
+    if (!result) throw py::error_already_set();
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        PyObject* offset = PyLong_FromLongLong(offsets[i]);
+        if (offset == nullptr) throw py::error_already_set();
+        PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i), offset);
+    }
+    return result;
 }
 
 py::object Carve(const py::object& path, std::int64_t offset, const py::object& outDir) {
@@ -233,12 +290,19 @@ public:
     explicit EntryIterator(std::string file) : file_(std::move(file)) {
         worker_ = std::thread([this] { Produce(); });
     }
-    ~EntryIterator() {
+    ~EntryIterator() { Close(); }
+    EntryIterator(const EntryIterator&) = delete;
+    EntryIterator& operator=(const EntryIterator&) = delete;
+
+    // Stops the walk and closes the file; the iterator is then exhausted.
+    void Close() {
         {
             std::lock_guard lock(mutex_);
             cancelled_ = true;
+            queue_.clear();
         }
         changed_.notify_all();
+        if (!worker_.joinable()) return;
         py::gil_scoped_release unlocked;
         worker_.join();
     }
@@ -248,6 +312,10 @@ public:
         {
             py::gil_scoped_release unlocked;
             std::unique_lock lock(mutex_);
+            if (cancelled_) {
+                lock.unlock();
+                throw py::stop_iteration();
+            }
             changed_.wait(lock, [&] { return !queue_.empty() || done_; });
             if (queue_.empty()) {
                 lock.unlock();
@@ -263,7 +331,7 @@ public:
 
     py::object Summary() const {
         std::lock_guard lock(mutex_);
-        if (!done_ || !queue_.empty() || !summary_) return py::none();
+        if (!done_ || !queue_.empty() || !summary_ || cancelled_) return py::none();
         py::dict summary;
         summary["archive_end"] = summary_->ArchiveEnd;
         summary["truncated"] = summary_->Truncated();
@@ -350,14 +418,16 @@ private:
 // as the JSON output reads them.
 std::string Utf8(const support::Exception& error) { return cli::ToUtf8(error.FullMessage(), cli::Encoding::Utf8); }
 
-PYBIND11_MODULE(vexmira, module) {
+PYBIND11_MODULE(_core, module) {
     module.doc() = "List archive entries and find archives embedded in other files, as vexmira --json --in-place does.";
 
     static py::exception<support::Exception> error(module, "Error");
     static py::exception<support::EFOpenError> openError(module, "OpenError", error.ptr());
     static py::exception<support::EFCreateError> createError(module, "CreateError", error.ptr());
     static py::exception<support::EWriteError> writeError(module, "WriteError", error.ptr());
-    static py::exception<support::EOutOfMemory> memoryError(module, "OutOfMemoryError", error.ptr());
+    // Also a MemoryError, for callers that catch Python's own.
+    static py::exception<support::EOutOfMemory> memoryError(module, "OutOfMemoryError",
+                                                            py::make_tuple(error, py::handle(PyExc_MemoryError)));
     static py::exception<archive::EInvalidHeader> headerError(module, "InvalidHeaderError", error.ptr());
     static py::exception<archive::EInvalidHeaderArchiveType> typeError(module, "ArchiveTypeError", error.ptr());
     static py::exception<archive::EUnrecognizedCompressionMethod> methodError(module, "CompressionMethodError",
@@ -387,23 +457,28 @@ PYBIND11_MODULE(vexmira, module) {
     });
 
     module.attr("schema_version") = std::string(cli::kSchemaVersion);
-    module.def("list", &List, py::arg("path"),
+    module.attr("__version__") = std::string(VEXMIRA_VERSION);
+    module.def("list", MemoryGuarded(&List), py::arg("path"),
                "The listing of one file as `vexmira --json --in-place` gives it, plus name_bytes per entry.");
-    module.def("json_lines", &JsonLines, py::arg("path"),
+    module.def("json_lines", MemoryGuarded(&JsonLines), py::arg("path"),
                "The bytes `vexmira --json --in-place PATH` prints, error objects included.");
-    module.def("list_bytes", &ListBytes, py::arg("data"), py::arg("offset") = 0,
+    module.def("list_bytes", MemoryGuarded(&ListBytes), py::arg("data"), py::arg("offset") = 0,
                "The listing of the archive at `offset` of `data`.");
-    module.def("locate", &Locate, py::arg("path"), "{'offset': ..., 'offset_text': ...}; offset -1 when none.");
-    module.def("candidates", &Candidates, py::arg("path"), "Every candidate offset, as --all lists them.");
-    module.def("carve", &Carve, py::arg("path"), py::arg("offset"), py::arg("out_dir"),
+    module.def("locate", MemoryGuarded(&Locate), py::arg("path"), "{'offset': ..., 'offset_text': ...}; offset -1 when none.");
+    module.def("candidates", MemoryGuarded(&Candidates), py::arg("path"), "Every candidate offset, as --all lists them.");
+    module.def("carve", MemoryGuarded(&Carve), py::arg("path"), py::arg("offset"), py::arg("out_dir"),
                "Writes the archive at `offset` to its plausible end below out_dir; returns the carved file's path.");
     py::class_<EntryIterator>(module, "EntryIterator")
         .def("__iter__", [](EntryIterator& self) -> EntryIterator& { return self; })
-        .def("__next__", &EntryIterator::Next)
+        .def("__next__", MemoryGuarded(+[](EntryIterator& self) { return self.Next(); }))
+        .def("close", &EntryIterator::Close, "Stops the walk and releases the file; the iterator is then exhausted.")
+        .def("__enter__", [](EntryIterator& self) -> EntryIterator& { return self; })
+        .def("__exit__", [](EntryIterator& self, const py::args&) { self.Close(); })
         .def_property_readonly("summary", &EntryIterator::Summary,
                                "archive_end, truncated, trailing_bytes, plausible_end and the count of entries, "
                                "once the iterator is exhausted; None before");
     module.def(
-        "iter_entries", [](const py::object& path) { return std::make_unique<EntryIterator>(PathBytes(path)); },
+        "iter_entries",
+        MemoryGuarded(+[](const py::object& path) { return std::make_unique<EntryIterator>(PathBytes(path)); }),
         py::arg("path"), "The entries one by one, in bounded memory.");
 }

@@ -13,6 +13,7 @@ packages=(
   g++-multilib qemu-user-static  # the native32 preset: -m32 builds, run under qemu-user
   dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
   python3-dev pybind11-dev python3-pytest python3-dask python3-distributed  # the module, its tests, vexmira-dask
+  python3-venv python3-pip python3-build python3-setuptools python3-wheel  # pip install . and the wheel, tested
 )
 # wine32 is deliberately absent, and so is the i386 dpkg architecture: only the
 # 64-bit Wine runs on this kind of machine. g++-multilib brings the 32-bit

@@ -13,7 +13,8 @@ import pytest
 distributed = pytest.importorskip("distributed")
 
 VEXMIRA = os.environ["VEXMIRA"]
-SCRIPT = os.path.join(os.path.dirname(__file__), "..", "vexmira-dask")
+# The script beside the sources, or the entry point an install made.
+SCRIPT = os.environ.get("VEXMIRA_DASK", os.path.join(os.path.dirname(__file__), "..", "vexmira-dask"))
 
 
 def archive(entries, identifier=b"LZH", archive_type=1):
@@ -94,3 +95,26 @@ def test_a_local_cluster_of_its_own(collection):
                          capture_output=True, check=False, timeout=120)
     assert run.returncode == status, run.stderr.decode()
     assert run.stdout == expected
+
+
+def script(*args, **kwargs):
+    return subprocess.run([sys.executable, SCRIPT, *args], capture_output=True, check=False, timeout=120, **kwargs)
+
+
+def test_its_own_failures_are_one_line_and_exit_2(collection, tmp_path):
+    (tmp_path / "afile").write_bytes(b"")
+    cases = [
+        ["--batch-size", "x", "in"],
+        ["--batch-size", "0", "in"],
+        ["--results-dir", str(tmp_path / "afile"), "in"],
+        ["--scheduler", "tcp://127.0.0.1:9", "in"],  # nothing listens on the discard port
+        [],
+    ]
+    for args in cases:
+        run = script(*args, cwd=collection.parent)
+        assert run.returncode == 2 and run.stdout == b"", args
+        lines = run.stderr.decode().splitlines()
+        assert len(lines) == 1 and lines[0].startswith("vexmira-dask: "), (args, lines)
+    helped = script("--help")
+    assert helped.returncode == 0 and helped.stdout.count(b"usage:") == 1
+

@@ -130,3 +130,114 @@ print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, check=True, text=True)
     peak_kib = int(result.stdout.strip())
     assert peak_kib < 150 * 1024, f"peak resident size {peak_kib} KiB"
+
+
+def test_a_nul_byte_in_a_path_is_refused_never_cut(files):
+    for call in [vexmira.list, vexmira.locate, vexmira.candidates, vexmira.json_lines, vexmira.iter_entries]:
+        for path in [str(files / "a.ARC") + "\0.exe", os.fsencode(str(files / "a.ARC")) + b"\0zzz"]:
+            with pytest.raises(ValueError, match=r"NUL byte.*\\x00"):
+                call(path)
+    with pytest.raises(ValueError, match="NUL byte"):
+        vexmira.carve(str(files / "setup.exe"), 40000, str(files) + "\0out")
+
+
+def open_descriptors_of(path):
+    fds = "/proc/self/fd"
+    found = 0
+    for fd in os.listdir(fds):
+        try:
+            found += os.readlink(os.path.join(fds, fd)) == str(path)
+        except OSError:
+            pass
+    return found
+
+
+def test_an_abandoned_iterator_releases_its_file(tmp_path):
+    path = tmp_path / "big.ARC"
+    path.write_bytes(archive([(b"F%05d" % k, k, 0, 1) for k in range(20_000)]))
+    it = vexmira.iter_entries(str(path))
+    assert next(it)["name"] == "F00000"
+    assert open_descriptors_of(path) == 1
+    it.close()
+    assert open_descriptors_of(path) == 0
+    assert list(it) == [] and it.summary is None
+    with vexmira.iter_entries(str(path)) as held:
+        for entry in held:
+            break
+        assert open_descriptors_of(path) == 1
+    assert open_descriptors_of(path) == 0
+    for entry in vexmira.iter_entries(str(path)):  # collected once the loop is left
+        break
+    assert open_descriptors_of(path) == 0
+    with vexmira.iter_entries(str(path)) as whole:
+        assert sum(1 for _ in whole) == 20_000 and whole.summary["entries"] == 20_000
+
+
+def test_buffers_are_read_in_place_and_a_wrong_type_is_told_briefly(tmp_path):
+    import mmap
+
+    data = STUB + SAMPLE
+    expected = vexmira.list_bytes(data, 40000)
+    (tmp_path / "d").write_bytes(data)
+    with open(tmp_path / "d", "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
+        assert vexmira.list_bytes(mapped, 40000) == expected
+    held = bytearray(data)
+    assert vexmira.list_bytes(held, 40000) == expected
+    assert vexmira.list_bytes(memoryview(held)[40000:]) == vexmira.list_bytes(data[40000:])
+    for wrong in ["x" * 100_000, [1] * 100_000, memoryview(held)[::2]]:
+        with pytest.raises(TypeError) as raised:
+            vexmira.list_bytes(wrong)
+        assert len(str(raised.value)) < 200 and "bytes-like" in str(raised.value)
+
+
+def test_every_allocation_failure_is_the_modules_out_of_memory_error(tmp_path):
+    many = tmp_path / "many.exe"
+    many.write_bytes(b"MZ" + archive([]) * 1_000_000)  # a million candidates
+    listing = tmp_path / "long.ARC"
+    listing.write_bytes(archive([(b"N%07d" % k, k, 0, 1) for k in range(100_000)]))
+    # Address space for the module and the core's own results, not for their Python form.
+    # An error raised first: the C++ runtime's per-thread exception storage
+    # is made on first use, and the C library aborts when it cannot make it.
+    script = f"""
+import resource, vexmira
+try:
+    vexmira.list("/nonexistent/x.ARC")
+except vexmira.OpenError:
+    pass
+used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (used + 24 * 2**20, resource.RLIM_INFINITY))
+for call, path in [(vexmira.candidates, {str(many)!r}), (vexmira.list, {str(listing)!r})]:
+    try:
+        call(path)
+        print("no failure")
+    except vexmira.OutOfMemoryError as error:
+        assert isinstance(error, MemoryError) and str(error) == "Out of memory", error
+        print("OutOfMemoryError")
+"""
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=False, timeout=120)
+    assert result.stdout.split() == ["OutOfMemoryError", "OutOfMemoryError"], result.stderr[-2000:]
+
+
+def test_the_version_the_stub_and_where_it_was_imported_from():
+    import ast
+
+    tool = subprocess.run([VEXMIRA, "--version"], capture_output=True, text=True, check=True).stdout.split()
+    assert tool == ["vexmira", vexmira.__version__]
+    installed = os.environ.get("VEXMIRA_INSTALLED_PREFIX")
+    if installed:
+        assert os.path.realpath(vexmira.__file__).startswith(os.path.realpath(installed) + os.sep), vexmira.__file__
+    package = os.path.dirname(vexmira.__file__)
+    assert os.path.exists(os.path.join(package, "py.typed"))
+    with open(os.path.join(package, "__init__.pyi"), encoding="utf-8") as f:
+        stub = ast.parse(f.read())
+    stubbed = {node.name: node for node in stub.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
+    public = {name for name in vexmira.__all__ if not name.startswith("_") and name != "schema_version"}
+    assert public == set(stubbed)
+    for name, node in stubbed.items():
+        assert ast.get_docstring(node) or all(ast.get_docstring(m) for m in node.body if isinstance(m, ast.FunctionDef)
+                                              and not m.name.startswith("__")), name
+        if isinstance(node, ast.FunctionDef):
+            # pybind11 puts "name(arg: type, ...) -> type" first in the docstring.
+            signature = getattr(vexmira, name).__doc__.splitlines()[0]
+            names = [part.split(":")[0].strip() for part in signature[len(name) + 1:signature.index(")")].split(",")]
+            assert names == [a.arg for a in node.args.args], name
