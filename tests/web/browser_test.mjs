@@ -3,10 +3,11 @@
 // For every sample file, what the page offers for download must be what the
 // native tool prints and carves, and no request may go anywhere else.
 //
-//   node browser_test.mjs SITE VEXMIRA VEXMIRA_SAMPLE WORKDIR [--slow] [--screenshot PNG]
+//   node browser_test.mjs SITE VEXMIRA VEXMIRA_SAMPLE WORKDIR [--huge | --screenshot PNG]
 //
-// --slow adds the 3 GiB sparse file (archive at 2.5 GiB) and the memory bound;
-// --screenshot writes the page with the demo carrier listed, and does nothing else.
+// The sample files by default; --huge: the 3 GiB sparse file (archive at
+// 2.5 GiB) alone, and the worker's memory bound; --screenshot: the page with
+// the demo carrier listed, written to PNG, and nothing else.
 
 import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -17,10 +18,10 @@ import playwright from 'playwright-core';
 
 const [site, vexmira, sampleTool, workdir] = process.argv.slice(2, 6).map((arg) => arg && path.resolve(arg));
 const rest = process.argv.slice(6);
-const slow = rest.includes('--slow');
+const huge = rest.includes('--huge');
 const screenshot = rest.includes('--screenshot') ? rest[rest.indexOf('--screenshot') + 1] : null;
 if (!workdir) {
-  console.error('usage: node browser_test.mjs SITE VEXMIRA VEXMIRA_SAMPLE WORKDIR [--slow] [--screenshot PNG]');
+  console.error('usage: node browser_test.mjs SITE VEXMIRA VEXMIRA_SAMPLE WORKDIR [--huge | --screenshot PNG]');
   process.exit(64);
 }
 for (const tool of [vexmira, sampleTool]) {
@@ -64,6 +65,9 @@ const files = [];
 if (screenshot) {
   sample('carrier', 'setup.exe');
   files.push('setup.exe');
+} else if (huge) {
+  sample('sparse', 'huge.exe', String(3 * GiB), String(2.5 * GiB));
+  files.push('huge.exe');
 } else {
   sample('carrier', 'setup.exe');
   sample('archive', 'SAMPLE.ARC');
@@ -72,10 +76,6 @@ if (screenshot) {
   sample('tail', 'tail.exe', '100000');
   sample('many', 'MANY.ARC', '3000');
   files.push('setup.exe', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC');
-  if (slow) {
-    sample('sparse', 'huge.exe', String(3 * GiB), String(2.5 * GiB));
-    files.push('huge.exe');
-  }
 }
 
 // What the native tool prints for NAME, run in the file's folder.
