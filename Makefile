@@ -4,7 +4,7 @@
 JOBS ?= 2
 BUILD := build
 
-.PHONY: demo test deps native native-asan native32 win32 win64 fuzz wasm web package clean
+.PHONY: demo test deps check-setup native native-asan native32 win32 win64 fuzz wasm web package clean
 
 demo: native win64 web
 	@mkdir -p $(BUILD)/demo
@@ -14,7 +14,7 @@ demo: native win64 web
 	node tests/web/browser_test.mjs $(BUILD)/wasm/web $(BUILD)/native/cli/vexmira \
 	  $(BUILD)/native/tests/cli/vexmira_sample $(BUILD)/web-demo --screenshot $(BUILD)/web.png
 
-test: native native-asan native32 win32 win64 fuzz web package
+test: native check-setup native-asan native32 win32 win64 fuzz web package
 	ctest --preset native
 	ctest --preset native-asan
 	ctest --preset native32
@@ -23,6 +23,11 @@ test: native native-asan native32 win32 win64 fuzz web package
 	ctest --preset win64
 	ctest --preset wasm
 	scripts/check-package.sh
+
+# Everything the build and the tests use comes from a package setup.sh
+# installs; checked right after the native build has found it all.
+check-setup: native
+	scripts/check-setup.sh
 
 # The Debian package of the command-line tool, in build/package/.
 package: native

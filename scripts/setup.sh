@@ -13,6 +13,7 @@ packages=(
   g++-multilib qemu-user-static  # the native32 preset: -m32 builds, run under qemu-user
   dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
   emscripten chromium  # the page (the wasm preset) and its tests in a real browser
+  python3-dev pybind11-dev python3-pytest python3-dask python3-distributed  # the module, its tests, vexmira-dask
 )
 # Node.js and npm drive the browser tests (playwright-core, from the npm
 # registry). A machine that has them from elsewhere keeps them; else Debian's.

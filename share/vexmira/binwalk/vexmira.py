@@ -5,9 +5,10 @@ the end of the file.
 The archive has no trailer and no total size: only walking its entries finds
 the end, and trailing data (padding, a signature table, another archive) reads
 as more entries. `vexmira --json --in-place --all FILE` does that walk and
-reports `plausible_end` for every position its locator accepts; this plugin
-runs it once per file and sets each result's size from it. An archive the
-locator passes over (a "CUS" one, or a 'G' or 'P' at bytes 56 and 57) keeps
+reports `plausible_end` for every position its locator accepts, and for
+every header the reader accepts that the locator passes over (a "CUS" one, or
+a 'G' or 'P' at bytes 56 and 57), marked so; this plugin runs it once per file
+and sets each result's size from it. A header vexmira does not list keeps
 binwalk's default and says so.
 
 Install: copy to $XDG_CONFIG_HOME/binwalk/plugins/ (or ~/.config/...). The
@@ -29,12 +30,14 @@ class VexmiraPlugin(binwalk.core.plugin.Plugin):
 
     def init(self):
         self.tool = os.environ.get("VEXMIRA") or shutil.which("vexmira")
-        self.ends = {}  # path -> {offset: plausible end or None}
+        self.ends = {}  # path -> {offset: (plausible end or None, why the locator passes it over or None)}
 
     def scan(self, result):
         if not result.valid or not result.description.lower().startswith(self.DESCRIPTION):
             return
-        end = self._ends(result.file.path).get(result.offset)
+        end, passed_over = self._ends(result.file.path).get(result.offset, (None, None))
+        if passed_over:
+            result.description += ", passed over by the locator: %s" % passed_over
         if end is None or end <= result.offset:
             result.description += ", end unknown"
         else:
@@ -52,7 +55,7 @@ class VexmiraPlugin(binwalk.core.plugin.Plugin):
             return {}
         # Exit status 1 (nothing located) and 2 (a candidate that does not
         # read) still leave one JSON object per candidate on stdout.
-        run = subprocess.run([self.tool, "--json", "--in-place", "--all", "--quiet", "--jobs", "1", "--", path],
+        run = subprocess.run([self.tool, "--json", "--all", "--quiet", "--jobs", "1", "--", path],
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False)
         ends = {}
         for line in run.stdout.splitlines():
@@ -60,8 +63,8 @@ class VexmiraPlugin(binwalk.core.plugin.Plugin):
                 listing = json.loads(line)
             except ValueError:
                 continue
-            if isinstance(listing.get("offset"), int) and listing["offset"] >= 0:
-                ends[listing["offset"]] = listing.get("plausible_end")
+            if isinstance(listing.get("offset"), int):
+                ends[listing["offset"]] = (listing.get("plausible_end"), listing.get("passed_over"))
         if run.returncode not in (0, 1, 2) or not ends and run.returncode != 1:
             binwalk.core.common.warning("vexmira plugin: %s exited %d on %s" % (self.tool, run.returncode, path))
         return ends
