@@ -35,7 +35,7 @@ protected:
 extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all) {
     PageOutput out;
     vexmira::cli::Options options;
-    options.InPlace = true;  // the page's files are read-only, and nothing is written
+    // Listed in place (the default): the page writes nothing.
     options.All = all != 0;
     vexmira::cli::JsonReport report(out);
     try {
