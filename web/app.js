@@ -71,6 +71,7 @@ function carvedName(object) {
 }
 
 function carvable(object) {
+  if (/\.arc$/i.test(object.file)) return false;  // listed directly: --carve carves only located archives
   return archiveOffset(object) !== null && typeof object.plausible_end === 'number' && object.error == null &&
          object.plausible_end >= archiveOffset(object);
 }
