@@ -4,21 +4,24 @@
 JOBS ?= 2
 BUILD := build
 
-.PHONY: demo test deps check-setup native native-asan native32 win32 win64 fuzz package clean
+.PHONY: demo test deps check-setup native native-asan native32 win32 win64 fuzz wasm web package clean
 
-demo: native win64
+demo: native win64 web
 	@mkdir -p $(BUILD)/demo
 	$(BUILD)/native/tests/cli/vexmira_sample carrier $(BUILD)/demo/setup.exe
 	$(BUILD)/native/cli/vexmira $(BUILD)/demo/setup.exe
 	scripts/demo-dialog.sh $(BUILD)/demo/setup.exe $(BUILD)/demo.png
+	node tests/web/browser_test.mjs $(BUILD)/wasm/web $(BUILD)/native/cli/vexmira \
+	  $(BUILD)/native/tests/cli/vexmira_sample $(BUILD)/web-demo --screenshot $(BUILD)/web.png
 
-test: native check-setup native-asan native32 win32 win64 fuzz package
+test: native check-setup native-asan native32 win32 win64 fuzz web package
 	ctest --preset native
 	ctest --preset native-asan
 	ctest --preset native32
 	ctest --preset fuzz
 	ctest --preset win32
 	ctest --preset win64
+	ctest --preset wasm
 	scripts/check-package.sh
 
 # Everything the build and the tests use comes from a package setup.sh
@@ -34,6 +37,13 @@ package: native
 
 deps:
 	@scripts/setup.sh
+
+# The page, in build/wasm/web/ (its browser tests compare it with the native tool).
+web: wasm native
+
+wasm: deps
+	emcmake cmake --preset $@ > /dev/null
+	cmake --build --preset $@ -j $(JOBS)
 
 native native-asan native32 win32 win64 fuzz: deps
 	cmake --preset $@ > /dev/null

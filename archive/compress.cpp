@@ -28,7 +28,9 @@ constexpr std::size_t kLongestName = std::numeric_limits<std::int16_t>::max();
 TCompress::TCompress(support::Component* owner)
     : Component(owner),
       WorkStorage(std::make_unique<TCompThreadSafety>()),
-      name_scratch_(std::make_unique_for_overwrite<char[]>(kLongestName)) {}
+      // Left uninitialised, as every name is written before it is read
+      // (emscripten's libc++ has no make_unique_for_overwrite).
+      name_scratch_(new char[kLongestName]) {}
 
 TCompress::~TCompress() = default;
 

@@ -44,7 +44,7 @@ public:
     Process& operator=(const Process&) = delete;
 
 private:
-    unsigned saved_code_page_ = 0;  // 0: the console's code page was left alone
+    [[maybe_unused]] unsigned saved_code_page_ = 0;  // 0: the console's code page was left alone
 };
 
 // True when `fd` is a pipe or socket: writes up to AtomicPipeWrite() bytes

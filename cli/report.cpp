@@ -18,6 +18,14 @@ void AppendNumber(std::string& out, std::int64_t value) {
     out.append(digits, result.ptr);
 }
 
+// The digits of `value`, written into `buffer` (spelt out: emscripten's
+// libc++ has no string_view constructor from two pointers).
+template <std::size_t Size>
+std::string_view DigitsIn(char (&buffer)[Size], std::int64_t value) {
+    const char* end = std::to_chars(buffer, buffer + Size, value).ptr;
+    return {buffer, static_cast<std::size_t>(end - buffer)};
+}
+
 std::string Number(std::int64_t value) {
     std::string text;
     AppendNumber(text, value);
@@ -189,10 +197,8 @@ void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInf
     char offset[24];
     const std::string percentage = archive::PercentageText(info);
     const std::string size = archive::SizeText(info.FullSize);
-    AppendRow({name_, std::string_view(full, std::to_chars(full, full + sizeof full, info.FullSize).ptr),
-               std::string_view(stored, std::to_chars(stored, stored + sizeof stored, info.CompressedSize).ptr),
-               percentage, size, archive::MethodName(info.Method),
-               std::string_view(offset, std::to_chars(offset, offset + sizeof offset, info.HeaderOffset).ptr)},
+    AppendRow({name_, DigitsIn(full, info.FullSize), DigitsIn(stored, info.CompressedSize), percentage, size,
+               archive::MethodName(info.Method), DigitsIn(offset, info.HeaderOffset)},
               suspect ? std::string_view(SuspectMarker(suspect)) : std::string_view());
 }
 

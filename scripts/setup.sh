@@ -12,9 +12,13 @@ packages=(
   fonts-wine fonts-liberation  # only recommended by Wine: named so they are there for sure
   g++-multilib qemu-user-static  # the native32 preset: -m32 builds, run under qemu-user
   dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
+  emscripten chromium  # the page (the wasm preset) and its tests in a real browser
   python3-dev pybind11-dev python3-pytest python3-dask python3-distributed  # the module, its tests, vexmira-dask
   python3-venv python3-pip python3-build python3-setuptools python3-wheel  # pip install . and the wheel, tested
 )
+# Node.js and npm drive the browser tests (playwright-core, from the npm
+# registry). A machine that has them from elsewhere keeps them; else Debian's.
+command -v npm >/dev/null || packages+=(nodejs npm)
 # wine32 is deliberately absent, and so is the i386 dpkg architecture: only the
 # 64-bit Wine runs on this kind of machine. g++-multilib brings the 32-bit
 # libraries as amd64 packages (lib32*); GoogleTest is built from /usr/src/googletest.
@@ -49,4 +53,12 @@ if [ ! -e "$binfmt/qemu-i386" ]; then
   i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
   i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
   printf '%s' ":qemu-i386:M::$i386_magic:$i386_mask:/usr/bin/qemu-i386-static:F" | $sudo tee "$binfmt/register" >/dev/null
+fi
+
+# playwright-core for the browser tests, exactly as the lockfile says; npm ci
+# runs again only when the lockfile changed since it last ran.
+web_tests="$(cd "$(dirname "$0")/../tests/web" && pwd)"
+if ! cmp -s "$web_tests/package-lock.json" "$web_tests/node_modules/.vexmira-installed-lock"; then
+  (cd "$web_tests" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  cp "$web_tests/package-lock.json" "$web_tests/node_modules/.vexmira-installed-lock"
 fi

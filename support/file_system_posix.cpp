@@ -155,11 +155,27 @@ NativeFile NativeFile::OpenReadExclusive(const std::string& path) { return OpenF
 
 NativeFile NativeFile::CreateExclusive(const std::string& path) { return CreateOrReplace(path); }
 
+namespace {
+
+// Emscripten 3.1's pread keeps only the low 32 bits of the offset, while its
+// lseek takes all 64: there, a read seeks first (the page's module runs on
+// one thread, and nothing else moves this descriptor's offset).
+ssize_t ReadAtOffset(int fd, char* buffer, std::size_t count, off_t offset) noexcept {
+#ifdef __EMSCRIPTEN__
+    if (lseek(fd, offset, SEEK_SET) != offset) return -1;
+    return read(fd, buffer, count);
+#else
+    return pread(fd, buffer, count, offset);
+#endif
+}
+
+}  // namespace
+
 std::size_t NativeFile::ReadAt(std::int64_t offset, void* buffer, std::size_t count) noexcept {
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = pread(fd_, out + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        const ssize_t n = ReadAtOffset(fd_, out + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);

@@ -7,6 +7,16 @@
 //                                   stored data is BYTES random bytes
 //   vexmira_sample many OUT COUNT   an archive of COUNT entries named FILE0000000.DAT
 //                                   and so on, without stored data (37 bytes each)
+//   vexmira_sample hostile OUT      a carrier built to mislead: a CUS archive the
+//                                   locator passes over, one with control bytes and
+//                                   Latin-1 in names, a method out of range and
+//                                   zero padding after it, and a header whose
+//                                   archive type the reader refuses
+//   vexmira_sample sparse OUT SIZE OFFSET
+//                                   a SIZE-byte file, mostly holes, with the sample
+//                                   archive at OFFSET; its last entry's stored data
+//                                   (a hole) runs one byte past the end of the file,
+//                                   so the archive plausibly ends before it
 
 #include <cstdint>
 #include <cstdio>
@@ -71,9 +81,50 @@ void WriteMany(std::ofstream& out, std::uint64_t count) {
     }
 }
 
+// What a reader of untrusted files meets: every row of the listing has a
+// reason to be doubted, and the file holds more headers than archives.
+Bytes HostileCarrier() {
+    const Bytes passedOver = ArchiveBuilder().CompressId("CUS").Add("HIDDEN.BIN", 64, 64, 3).Build();
+    const Bytes misleading = ArchiveBuilder()
+                                 .Add("CONTROL\x07\x1B[2J.TXT", 100, 60, 4)
+                                 .Add("caf\xE9 <b>&amp;</b> \"x\".txt", 4000, 1000, 2, true)
+                                 .Add(EntrySpec{.name = "METHOD9.BIN", .full_size = 10, .compressed_size = 10, .method = 9})
+                                 .Build();
+    const Bytes refused = ArchiveBuilder().ArchiveType(7).Add("NEVER.TXT", 1, 1).Build();
+    Bytes carrier = vexmira::testing::Carrier(3000, passedOver);
+    carrier.resize(carrier.size() + 1000, 0x90);
+    carrier.insert(carrier.end(), misleading.begin(), misleading.end());
+    carrier.resize(carrier.size() + 64, 0);  // reads as empty entries
+    carrier.resize(carrier.size() + 2000, 0x90);
+    carrier.insert(carrier.end(), refused.begin(), refused.end());
+    return carrier;
+}
+
+void WriteSparse(const std::filesystem::path& path, std::int64_t size, std::int64_t offset) {
+    const std::int64_t sampleSize = static_cast<std::int64_t>(SampleArchive().Build().size());
+    // The padding entry's header: 25 bytes and its name (33 when its size needs the extension words).
+    const std::string paddingName = "PADDING.BIN";
+    const std::int64_t headerSize = 25 + static_cast<std::int64_t>(paddingName.size());
+    std::int64_t padding = size - offset - sampleSize - headerSize + 1;
+    if (padding > 0x7FFFFFFF) padding -= 8;
+    if (padding < 0) throw std::runtime_error("the archive does not fit below SIZE");
+    const Bytes archive = SampleArchive()
+                              .Add(EntrySpec{.name = paddingName, .full_size = padding, .compressed_size = padding,
+                                             .method = 0, .data_bytes = 0})
+                              .Build();
+    std::ofstream out = Open(path);
+    out.write("MZ", 2);
+    out.seekp(offset);
+    Write(out, archive);
+    out.seekp(size - 1);
+    out.put('\0');
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
 int Usage() {
-    std::cerr << "usage: vexmira_sample carrier|archive OUT\n"
-                 "       vexmira_sample noise|tail|many OUT BYTES|COUNT\n";
+    std::cerr << "usage: vexmira_sample carrier|archive|hostile OUT\n"
+                 "       vexmira_sample noise|tail|many OUT BYTES|COUNT\n"
+                 "       vexmira_sample sparse OUT SIZE OFFSET\n";
     return 64;
 }
 
@@ -89,6 +140,15 @@ int main(int argc, char** argv) {
             std::ofstream out = Open(path);
             Write(out, mode == "carrier" ? vexmira::testing::Carrier(kStubSize, archive) : archive);
             return out.good() ? 0 : 1;
+        }
+        if (mode == "hostile" && argc == 3) {
+            std::ofstream out = Open(path);
+            Write(out, HostileCarrier());
+            return out.good() ? 0 : 1;
+        }
+        if (mode == "sparse" && argc == 5) {
+            WriteSparse(path, std::stoll(argv[3]), std::stoll(argv[4]));
+            return 0;
         }
         if (mode == "many" && argc == 4) {
             std::ofstream out = Open(path);

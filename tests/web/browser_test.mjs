@@ -1,0 +1,265 @@
+// The page in a real browser: the system's chromium, headless, driven by
+// playwright-core, on a static server on 127.0.0.1 that serves the site alone.
+// For every sample file, what the page offers for download must be what the
+// native tool prints and carves, and no request may go anywhere else.
+//
+//   node browser_test.mjs SITE VEXMIRA VEXMIRA_SAMPLE WORKDIR [--huge | --screenshot PNG]
+//
+// The sample files by default; --huge: the 3 GiB sparse file (archive at
+// 2.5 GiB) alone, and the worker's memory bound; --screenshot: the page with
+// the demo carrier listed, written to PNG, and nothing else.
+
+import { execFileSync, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import playwright from 'playwright-core';
+
+const [site, vexmira, sampleTool, workdir] = process.argv.slice(2, 6).map((arg) => arg && path.resolve(arg));
+const rest = process.argv.slice(6);
+const huge = rest.includes('--huge');
+const screenshot = rest.includes('--screenshot') ? rest[rest.indexOf('--screenshot') + 1] : null;
+if (!workdir) {
+  console.error('usage: node browser_test.mjs SITE VEXMIRA VEXMIRA_SAMPLE WORKDIR [--huge | --screenshot PNG]');
+  process.exit(64);
+}
+for (const tool of [vexmira, sampleTool]) {
+  if (!fs.existsSync(tool)) {
+    console.log(`no native tool at ${tool}: build the native preset first`);
+    process.exit(77);  // skipped
+  }
+}
+
+const GiB = 1024 ** 3;
+// The worker's bounds while it lists the 3 GiB file: its WebAssembly memory,
+// its largest single read of the file, and the peak resident memory of the
+// renderer process that runs the page and its worker.
+const kWasmBound = 32 * 1024 * 1024;
+const kReadBound = 2 * 1024 * 1024;
+const kRendererBound = 512 * 1024 * 1024;
+
+// The whole run stops by itself, whatever hangs.
+const deadline = setTimeout(() => {
+  console.error('FAIL: the browser tests did not finish in 600 s');
+  process.exit(1);
+}, 600_000);
+
+let failures = 0;
+function check(condition, what) {
+  if (condition) {
+    console.log(`ok   ${what}`);
+  } else {
+    failures += 1;
+    console.log(`FAIL ${what}`);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The files, made by the native build's sample tool.
+
+fs.rmSync(workdir, { recursive: true, force: true });
+fs.mkdirSync(workdir, { recursive: true });
+const sample = (...args) => execFileSync(sampleTool, args, { cwd: workdir });
+const files = [];
+if (screenshot) {
+  sample('carrier', 'setup.exe');
+  files.push('setup.exe');
+} else if (huge) {
+  sample('sparse', 'huge.exe', String(3 * GiB), String(2.5 * GiB));
+  files.push('huge.exe');
+} else {
+  sample('carrier', 'setup.exe');
+  sample('archive', 'SAMPLE.ARC');
+  sample('hostile', 'hostile.exe');
+  sample('noise', 'noise.bin', '300000');
+  sample('tail', 'tail.exe', '100000');
+  sample('many', 'MANY.ARC', '3000');
+  files.push('setup.exe', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC');
+}
+
+// What the native tool prints for NAME, run in the file's folder.
+function native(...args) {
+  const run = spawnSync(vexmira, args, { cwd: workdir, maxBuffer: 256 * 1024 * 1024 });
+  return { stdout: run.stdout.toString('utf8'), status: run.status };
+}
+
+// ---------------------------------------------------------------------------
+// The server: the site's files and nothing else; every request is logged.
+
+const kTypes = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.css': 'text/css',
+                 '.wasm': 'application/wasm', '.png': 'image/png' };
+const served = new Set(fs.readdirSync(site));
+const serverLog = [];
+const server = http.createServer((request, response) => {
+  serverLog.push(request.url);
+  const name = decodeURIComponent(new URL(request.url, 'http://x').pathname).replace(/^\/+/, '') || 'index.html';
+  if (!served.has(name)) {
+    response.writeHead(404).end();
+    return;
+  }
+  response.writeHead(200, { 'Content-Type': kTypes[path.extname(name)] ?? 'application/octet-stream' });
+  fs.createReadStream(path.join(site, name)).pipe(response);
+});
+await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+const origin = `http://127.0.0.1:${server.address().port}`;
+
+// ---------------------------------------------------------------------------
+// The browser: a new empty profile, nothing that phones home.
+
+const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vexmira-chromium-'));
+const context = await playwright.chromium.launchPersistentContext(profile, {
+  executablePath: '/usr/bin/chromium',
+  headless: true,
+  acceptDownloads: true,
+  viewport: { width: 1280, height: 900 },
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+         '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+const requests = [];
+context.on('request', (request) => requests.push(request.url()));
+const page = context.pages()[0] ?? await context.newPage();
+const pageErrors = [];
+page.on('pageerror', (error) => pageErrors.push(String(error)));
+page.on('console', (message) => { if (message.type() === 'error') pageErrors.push(message.text()); });
+
+async function examine(name) {
+  await page.setInputFiles('#file-input', path.join(workdir, name));
+  await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.state), null,
+                             { timeout: 300_000, polling: 200 });
+  return page.evaluate(() => document.body.dataset.state);
+}
+
+async function downloaded(selector) {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
+  return { name: download.suggestedFilename(), bytes: fs.readFileSync(await download.path()) };
+}
+
+// Peak resident memory of the renderer processes of this browser.
+function rendererPeak() {
+  const parents = new Map();
+  const commands = new Map();
+  for (const pid of fs.readdirSync('/proc').filter((entry) => /^\d+$/.test(entry))) {
+    try {
+      const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
+      parents.set(pid, /PPid:\s+(\d+)/.exec(status)[1]);
+      commands.set(pid, fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8'));
+    } catch { /* gone meanwhile */ }
+  }
+  const browser = [...commands].find(([, command]) => command.includes(profile) && !command.includes('--type='))?.[0];
+  const descends = (pid) => { for (let p = pid; p && p !== '1'; p = parents.get(p)) if (p === browser) return true; return false; };
+  let peak = 0;
+  for (const [pid, command] of commands) {
+    if (!command.includes('--type=renderer') || !descends(pid)) continue;
+    try {
+      const hwm = /VmHWM:\s+(\d+) kB/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
+      if (hwm) peak = Math.max(peak, Number(hwm[1]) * 1024);
+    } catch { /* gone meanwhile */ }
+  }
+  return peak;
+}
+
+try {
+  await page.goto(`${origin}/index.html`);
+  if (screenshot) {
+    check(await examine('setup.exe') === 'done', 'setup.exe: listed');
+    await page.focus('#entries tbody tr');
+    await page.keyboard.press('ArrowDown');
+    await page.keyboard.press('ArrowDown');
+    await page.screenshot({ path: screenshot, fullPage: true });
+    check(fs.statSync(screenshot).size > 0, `screenshot in ${screenshot}`);
+  }
+  for (const name of screenshot ? [] : files) {
+    const started = Date.now();
+    const outcome = await examine(name);
+    const seconds = ((Date.now() - started) / 1000).toFixed(1);
+    check(outcome === 'done', `${name}: the page finished (${seconds} s)`);
+
+    // The listing and every candidate, byte for byte as the tool prints them.
+    const located = native('--json', '--in-place', name);
+    const all = native('--json', '--in-place', '--all', name);
+    const listing = await downloaded('#download-json');
+    check(listing.bytes.toString('utf8') === located.stdout, `${name}: JSON = vexmira --json --in-place`);
+    check(listing.name === `${name}.json`, `${name}: listing named ${listing.name}`);
+    const candidates = await downloaded('#download-all-json');
+    check(candidates.bytes.toString('utf8') === all.stdout, `${name}: every candidate = vexmira --json --in-place --all`);
+
+    // What the page shows of it.
+    const object = JSON.parse(located.stdout.split('\n')[0]);
+    const shown = await page.evaluate(() => ({
+      rows: document.querySelectorAll('#entries tbody tr').length,
+      suspectRows: document.querySelectorAll('#entries tbody tr.suspect').length,
+      located: document.getElementById('located').textContent,
+      error: document.getElementById('error').hidden ? null : document.getElementById('error').textContent,
+      candidates: document.querySelectorAll('#candidates tbody tr button[aria-label^="Show"]').length,
+    }));
+    check(shown.rows === object.entries.length, `${name}: ${shown.rows} rows for ${object.entries.length} entries`);
+    check(shown.suspectRows === object.entries.filter((entry) => entry.suspect != null).length,
+          `${name}: ${shown.suspectRows} suspect rows marked`);
+    check(object.listed == null && object.error == null ? shown.located === 'No archive found' : shown.located !== 'No archive found',
+          `${name}: archive shown as "${shown.located}"`);
+    check(object.error == null ? shown.error === null : shown.error.includes(object.error),
+          `${name}: error shown ${shown.error === null ? 'none' : `"${shown.error}"`}`);
+    const candidateCount = all.stdout.split('\n').filter((line) => line && typeof JSON.parse(line).offset === 'number' && JSON.parse(line).offset >= 0).length;
+    check(shown.candidates === candidateCount, `${name}: ${shown.candidates} candidates shown of ${candidateCount}`);
+
+    // The carved archive: the same name and bytes as --carve writes.
+    const carveDir = path.join(workdir, 'carved');
+    fs.rmSync(carveDir, { recursive: true, force: true });
+    fs.mkdirSync(carveDir);
+    const carve = native('--json', '--carve', '--output-dir', 'carved', name);
+    const carved = JSON.parse(carve.stdout.split('\n')[0]).carved;
+    const carvedPath = typeof carved === 'object' && carved !== null ? carved.path : carved;
+    const enabled = await page.isEnabled('#download-carved');
+    check(enabled === (carvedPath != null), `${name}: carving offered ${enabled ? 'yes' : 'no'}, as --carve carves`);
+    if (enabled && carvedPath != null) {
+      const piece = await downloaded('#download-carved');
+      check(piece.name === path.basename(carvedPath), `${name}: carved file named ${piece.name}`);
+      check(piece.bytes.equals(fs.readFileSync(path.join(workdir, carvedPath))),
+            `${name}: carved bytes = --carve's (${piece.bytes.length} bytes)`);
+    }
+
+    if (name === 'setup.exe') {
+      // The keyboard: into the table, two rows down, and the details follow.
+      await page.focus('#entries tbody tr');
+      await page.keyboard.press('ArrowDown');
+      await page.keyboard.press('ArrowDown');
+      const details = await page.evaluate(() => ({
+        focused: document.activeElement?.dataset.index,
+        percentage: document.getElementById('details-percentage').textContent,
+        size: document.getElementById('details-size').textContent,
+        method: document.querySelector('input[name="method"]:checked')?.value,
+      }));
+      const third = object.entries[2];
+      check(details.focused === '2', 'setup.exe: arrow keys move the selection');
+      check(details.percentage === third.percentage && details.size === third.size,
+            `setup.exe: details show ${details.percentage}, ${details.size}`);
+      check(details.method === ['None', 'RLE', 'LZH1', 'LZH5'][Math.min(third.method, 3)],
+            `setup.exe: method ${third.method} shown as ${details.method}`);
+    }
+
+    if (name === 'huge.exe') {
+      const memory = JSON.parse(await page.evaluate(() => document.body.dataset.memory));
+      const peak = rendererPeak();
+      console.log(`     huge.exe: wasm memory ${memory.wasmBytes} bytes, largest read ${memory.largestRead} bytes ` +
+                  `in ${memory.reads} reads, renderer peak RSS ${(peak / 1048576).toFixed(0)} MiB for a ${3 * GiB}-byte file`);
+      check(memory.wasmBytes <= kWasmBound, `huge.exe: wasm memory ${memory.wasmBytes} <= ${kWasmBound}`);
+      check(memory.largestRead <= kReadBound, `huge.exe: largest read ${memory.largestRead} <= ${kReadBound}`);
+      check(peak > 0 && peak <= kRendererBound, `huge.exe: renderer peak RSS ${peak} <= ${kRendererBound}`);
+    }
+  }
+} finally {
+  await context.close();
+  server.close();
+  fs.rmSync(profile, { recursive: true, force: true });
+  clearTimeout(deadline);
+}
+
+// Nothing but the page's own files, and the page's own blob: downloads.
+const foreign = requests.filter((url) => !url.startsWith(`${origin}/`) && !url.startsWith(`blob:${origin}/`));
+check(foreign.length === 0, `no request but the site's: ${foreign.length ? foreign.join(', ') : 'none other'}`);
+const unknown = serverLog.filter((url) => !served.has(url.replace(/^\/+/, '').split('?')[0] || 'index.html'));
+check(unknown.length === 0, `the server was asked only for the site's files (${serverLog.length} requests)`);
+check(pageErrors.length === 0, `no script errors${pageErrors.length ? `: ${pageErrors.join('; ')}` : ''}`);
+console.log(failures === 0 ? 'all passed' : `${failures} failed`);
+process.exit(failures === 0 ? 0 : 1);
