@@ -78,7 +78,7 @@ Bytes Carrier(std::size_t prefix_size, const Bytes& archive, std::size_t suffix_
 // The dense inputs of the scan benchmark, each one unit repeated: runs of
 // signature prefixes ("sp", "spi", "spis", "spis1a"), candidates that the
 // G/P test rejects ("rejected"), and 64-byte archives of one entry each
-// ("archives"), every one of them a candidate.
+// ("archives"), every one a candidate whose walk runs to the file's end.
 struct Filler {
     std::string_view name;
     Bytes unit;
