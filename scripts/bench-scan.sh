@@ -40,8 +40,7 @@ copy=$dir/tail.dd
 fillers=(sp spi spis spis1a rejected archives)
 dense_files=("$dir/dense-random.bin")
 for name in "${fillers[@]}"; do dense_files+=("$dir/dense-$name.bin"); done
-json_out=$dir/dense-all.json
-cleanup() { [[ ${KEEP:-0} == 1 ]] || rm -f "$noise" "$carrier" "$side" "$copy" "${dense_files[@]}" "$json_out"; }
+cleanup() { [[ ${KEEP:-0} == 1 ]] || rm -f "$noise" "$carrier" "$side" "$copy" "${dense_files[@]}"; }
 trap cleanup EXIT
 
 now() { date +%s%N; }
@@ -136,10 +135,14 @@ if [[ $sections == *" dense "* ]]; then
     archives=$dir/dense-archives.bin
     start=$(now)
     status=0
-    timeout "${ALL_LIMIT:-300}" "$vexmira" --all --json "$archives" > "$json_out" 2> /dev/null || status=$?
+    out_bytes=$( (
+        code=0
+        timeout "${ALL_LIMIT:-300}" "$vexmira" --all --json "$archives" 2> /dev/null || code=$?
+        echo "$code" > "$dir/all.status"
+    ) | wc -c)
+    status=$(cat "$dir/all.status")
     end=$(now)
     all_time=$(awk -v t=$((end - start)) 'BEGIN { printf "%.3f", t / 1e9 }')
-    out_bytes=$(stat -c %s "$json_out")
     echo "--all --json over the repeated archives (one run, exit $status):"
     echo "  time $all_time s = $(ratio "$all_time" "$archives_time") x the plain scan of the same file"
     echo "  output $out_bytes bytes = $(ratio "$out_bytes" "$dense_size") x the input"
