@@ -4,7 +4,7 @@
 JOBS ?= 2
 BUILD := build
 
-.PHONY: demo test deps native native-asan native32 win32 win64 fuzz package clean
+.PHONY: demo test deps check-setup native native-asan native32 win32 win64 fuzz package clean
 
 demo: native win64
 	@mkdir -p $(BUILD)/demo
@@ -12,7 +12,7 @@ demo: native win64
 	$(BUILD)/native/cli/vexmira $(BUILD)/demo/setup.exe
 	scripts/demo-dialog.sh $(BUILD)/demo/setup.exe $(BUILD)/demo.png
 
-test: native native-asan native32 win32 win64 fuzz package
+test: native check-setup native-asan native32 win32 win64 fuzz package
 	ctest --preset native
 	ctest --preset native-asan
 	ctest --preset native32
@@ -20,6 +20,11 @@ test: native native-asan native32 win32 win64 fuzz package
 	ctest --preset win32
 	ctest --preset win64
 	scripts/check-package.sh
+
+# Everything the build and the tests use comes from a package setup.sh
+# installs; checked right after the native build has found it all.
+check-setup: native
+	scripts/check-setup.sh
 
 # The Debian package of the command-line tool, in build/package/.
 package: native

@@ -85,7 +85,8 @@ void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, Wal
         info.CompressedSize = header.CompressedSize;
         info.Method = header.Method;
         info.Long17 = header.Long17;
-        info.HeaderOffset = stream.Position() - EntryHeaderSize(header) - header.NameLength;
+        info.HeaderSize = EntryHeaderSize(header);
+        info.HeaderOffset = stream.Position() - info.HeaderSize - header.NameLength;
         info.Locked = (header.Flags & kLockMask) != 0;
         lastHeaderOffset = info.HeaderOffset;
         visit(name, info);

@@ -43,6 +43,7 @@ struct TCompressedFileInfo {
     std::uint8_t Method = 0;
     std::uint32_t Long17 = 0;
     std::int64_t HeaderOffset = 0;  // stream offset of the entry header
+    std::int32_t HeaderSize = 25;   // 25, or 33 with the size extension; the name follows
     bool Locked = false;            // entry Flags & 0x7F non-zero
 };
 

@@ -4,23 +4,23 @@
 
 namespace vexmira::archive {
 
-std::string PercentageText(const TCompressedFileInfo& info) {
-    std::string text;
-    if (info.FullSize > 0) {
-        std::int64_t quotient;
-        if (info.FullSize <= 100000) {
-            // The product wraps like the 64-bit machine arithmetic it mirrors.
-            const auto product = static_cast<std::int64_t>(std::uint64_t{100} * static_cast<std::uint64_t>(info.CompressedSize));
-            quotient = product / info.FullSize;
-        } else {
-            quotient = info.CompressedSize / (info.FullSize / 100);
-        }
-        const auto ratio = static_cast<std::uint32_t>(static_cast<std::uint64_t>(quotient));  // low 32 bits
-        const auto percentage = static_cast<std::int32_t>(100u - ratio);                     // 32-bit, wrapping
-        text = std::to_string(percentage) + "%";
+std::optional<std::int32_t> PercentCompressed(const TCompressedFileInfo& info) noexcept {
+    if (info.FullSize <= 0) return std::nullopt;
+    std::int64_t quotient;
+    if (info.FullSize <= 100000) {
+        // The product wraps like the 64-bit machine arithmetic it mirrors.
+        const auto product = static_cast<std::int64_t>(std::uint64_t{100} * static_cast<std::uint64_t>(info.CompressedSize));
+        quotient = product / info.FullSize;
     } else {
-        text = "(empty)";
+        quotient = info.CompressedSize / (info.FullSize / 100);
     }
+    const auto ratio = static_cast<std::uint32_t>(static_cast<std::uint64_t>(quotient));  // low 32 bits
+    return static_cast<std::int32_t>(100u - ratio);                                      // 32-bit, wrapping
+}
+
+std::string PercentageText(const TCompressedFileInfo& info) {
+    const std::optional<std::int32_t> percentage = PercentCompressed(info);
+    std::string text = percentage ? std::to_string(*percentage) + "%" : std::string("(empty)");
     if (info.Locked) text += " (locked)";
     return text;
 }

@@ -3,6 +3,7 @@
 // tool shows the same.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,8 @@ namespace vexmira::archive {
 // "N%" with N = 100 - ratio, or "(empty)" when FullSize <= 0; " (locked)" appended for locked entries.
 // The ratio is 64-bit arithmetic whose product wraps, truncated to its low 32 bits.
 std::string PercentageText(const TCompressedFileInfo& info);
+// The N of "N%"; none where the text says "(empty)".
+std::optional<std::int32_t> PercentCompressed(const TCompressedFileInfo& info) noexcept;
 
 // "N Kb" with N = (fullSize + 512) div 1024.
 std::string SizeText(std::int64_t fullSize);

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <new>
 #include <unordered_map>
 
 #include "archive/plausibility.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
+#include "cli/digest.hpp"
+#include "cli/passed_over.hpp"
+#include "cli/platform.hpp"
 #include "cli/sources.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
@@ -16,26 +20,40 @@
 
 namespace vexmira::cli {
 
+// An output of `input`, refused when it would take what this run wrote for
+// another; put in place by CommitOutput.
+std::unique_ptr<support::PendingFile> CreateOutput(const std::string& input, const std::string& suffix,
+                                                   const std::optional<std::string>& outputDir, OutputLedger* ledger);
+void CommitOutput(support::PendingFile& file, const std::string& input, OutputLedger* ledger);
+
 namespace {
 
 // The locator's display for a terminal: the bar has nowhere to go, the label
 // and the messages are kept for the listing's head.
 class HeadDisplay final : public locator::Display {
 public:
-    explicit HeadDisplay(ListingHead& head) : head_(head) {}
+    HeadDisplay(ListingHead& head, ProgressMeter* progress) : head_(head), progress_(progress) {}
+    // The bar's units for a file of this size, so that its position reads as bytes.
+    void SetFileSize(std::int64_t size) noexcept { shift_ = locator::ProgressScale::For(size).Shift; }
     void SetProgressRange(std::int32_t) override {}
-    void SetProgressPosition(std::int32_t) override {}
+    void SetProgressPosition(std::int32_t position) override {
+        if (progress_ != nullptr && shift_ >= 0) progress_->At(std::int64_t{position} << shift_);
+    }
     void SetOffsetText(const std::string& text) override { head_.OffsetText = text; }
     void ShowMessage(const std::string& text) override { head_.Messages.push_back({text}); }
 
 private:
     ListingHead& head_;
+    ProgressMeter* progress_;
+    int shift_ = -1;  // unknown until the file is open
 };
 
 Text ErrorText(const support::Exception& error) {
     // Only a header's identifier comes from inside an archive.
     const bool fromArchive = dynamic_cast<const archive::EUnrecognizedCompressionMethod*>(&error) != nullptr;
-    return {error.FullMessage(), fromArchive};
+    const bool header = fromArchive || dynamic_cast<const archive::EInvalidHeader*>(&error) != nullptr ||
+                        dynamic_cast<const archive::EInvalidHeaderArchiveType*>(&error) != nullptr;
+    return {error.FullMessage(), fromArchive, header};
 }
 
 // The entry header offsets the walks of one file have read, one bit per byte
@@ -101,27 +119,33 @@ public:
     bool Ended() const noexcept { return ended_; }
     bool RanOutOfMemory = false;
 
-    // Lists the archive at the stream's position under the name `listed`;
-    // with Carve, a located archive is then carved out of the stream. With
-    // `walked`, the walk marks the entry headers it reads and stops before
-    // one marked earlier, unless that is its first.
-    Outcome Walk(support::Stream& stream, const std::string& listed, WalkedHeaders* walked = nullptr) {
+    // Lists the archive at the stream's position under the name `listed`,
+    // which starts at `origin` in FILE; with Carve, a located archive is then
+    // carved out of the stream. With `walked`, the walk marks the entry
+    // headers it reads and stops before one marked earlier, unless that is
+    // its first.
+    Outcome Walk(support::Stream& stream, const std::string& listed, std::int64_t origin = 0,
+                 WalkedHeaders* walked = nullptr) {
         head.Listed = listed;
+        head.ListedOrigin = origin;
         Begin();
         archive::TCompress reader;
         archive::WalkSummary walk;
         archive::PlausibleEnd plausible(stream.Size());
-        bool listedAny = false;
+        std::uint64_t entries = 0;
         try {
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
             reader.WalkArchiveStream(
                 stream,
-                [&](std::string_view name, const archive::TCompressedFileInfo& info) {
+                [&](std::string_view name, archive::TCompressedFileInfo info) {
                     // A candidate's first entry is listed whoever read it first.
                     const bool seen = walked != nullptr && walked->Mark(info.HeaderOffset);
-                    if (seen && listedAny) throw JoinedWalk{info.HeaderOffset};
-                    listedAny = true;
-                    sink_.Entry(name, info, plausible.Add(name, info));
+                    if (seen && entries > 0) throw JoinedWalk{info.HeaderOffset + origin};
+                    ++entries;
+                    const std::optional<std::string_view> suspect = plausible.Add(name, info);
+                    info.HeaderOffset += origin;
+                    if (options_.Progress != nullptr && (entries & 0xFFF) == 0) options_.Progress->At(info.HeaderOffset);
+                    sink_.Entry(name, info, suspect);
                 },
                 &walk);
         } catch (const support::Exception& error) {
@@ -132,29 +156,49 @@ public:
             return End(std::move(end));
         }
         ListingEnd end;
-        end.Walk = walk;
         end.PlausibleEnd = plausible.End(walk);
         end.TrailingEntries = plausible.TrailingEntries();
-        if (options_.Carve && head.Located && head.Offset >= 0) {
+        if (options_.Carve && (head.Located || options_.Offset) && head.Offset >= 0) {
             try {
-                end.Carved = CarveArchive(stream, head.File, head.Offset, end.PlausibleEnd, options_.OutputDir);
+                // An archive without a single entry has nothing worth carving.
+                const std::int64_t carveEnd = entries == 0 ? head.Offset
+                                              : options_.CarveToWalkEnd ? std::max(walk.ArchiveEnd, end.PlausibleEnd)
+                                                                        : end.PlausibleEnd;
+                const std::string path = CarvedPath(head.File, head.Offset, options_.OutputDir);
+                // Anything else in its place is refused by the file layer, --force or not.
+                const auto existing = platform::StatusOf(path, false);
+                if (!options_.Force && existing && existing->Kind == platform::FileKind::Regular) {
+                    throw support::EFCreateError(support::CreateErrorMessage(path, "The file exists; --force replaces it"));
+                }
+                CarvedFile carved;
+                carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, options_.OutputDir, options_.Ledger);
+                carved.Size = carveEnd - head.Offset;
+                carved.Sha256 = Sha256OfRange(stream, head.Offset, carveEnd, head.File);
+                end.Carved = std::move(carved);
             } catch (const support::Exception& error) {
                 end.Error = ErrorText(error);
                 end.Failure = std::current_exception();
             }
         }
+        walk.ArchiveStart += origin;
+        walk.ArchiveEnd += origin;
+        walk.HeaderEnd += origin;
+        walk.StreamSize += origin;
+        end.PlausibleEnd += origin;
+        end.Walk = walk;
         return End(std::move(end));
     }
 
-    // Opens and lists a whole file; a file that cannot be opened is not listed.
-    Outcome WalkFile(const std::string& path) {
+    // Opens and lists a whole file, which starts at `origin` in FILE; a file
+    // that cannot be opened is not listed.
+    Outcome WalkFile(const std::string& path, std::int64_t origin = 0) {
         std::optional<support::FileStream> stream;
         try {
             stream.emplace(path, support::FileMode::OpenReadExclusive);
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
         }
-        return Walk(*stream, path);
+        return Walk(*stream, path, origin);
     }
 
 private:
@@ -188,21 +232,35 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             // A carve needs each walk's own end, so with --carve every walk runs on.
             WalkedHeaders walkedHeaders;
             WalkedHeaders* const walked = options.Carve ? nullptr : &walkedHeaders;
-            locator::ForEachCandidate(input, [&](std::int64_t offset) {
-                if (outOfMemory) return;
+            const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {
                 any = true;
                 Listing candidate(sink, file, options);
                 candidate.head.Located = true;
                 candidate.head.Offset = offset;
                 candidate.head.OffsetText = locator::OffsetText(offset);
+                candidate.head.PassedOver = std::move(passedOver);
                 const Outcome outcome = GuardMemory(candidate, [&] {
                     input.Seek(offset, support::SeekOrigin::Beginning);
-                    return candidate.Walk(input, file, walked);
+                    return candidate.Walk(input, file, 0, walked);
                 });
                 // A candidate that ran out of memory ends the file's scan.
                 outOfMemory = candidate.RanOutOfMemory;
                 worst = std::max(worst, outcome);
+            };
+            PassedOverScan passedOver(input);
+            const auto listPassedOver = [&](std::optional<std::int64_t> before) {
+                while (!outOfMemory) {
+                    std::optional<PassedOverHeader> header = passedOver.Next(before);
+                    if (!header) return;
+                    list(header->Offset, std::move(header->Reason));
+                }
+            };
+            locator::ForEachCandidate(input, [&](std::int64_t offset) {
+                if (options.Progress != nullptr) options.Progress->At(offset);
+                listPassedOver(offset);
+                if (!outOfMemory) list(offset, std::nullopt);
             });
+            listPassedOver(std::nullopt);
             if (any) return worst;
             summary.head.Messages.push_back({std::string(locator::kNotFoundMessage)});
             summary.head.OffsetText = locator::kNotFoundText;
@@ -214,20 +272,45 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
     });
 }
 
+// The archive at a given offset, listed in place.
+Outcome ExamineAt(const std::string& file, std::int64_t offset, const Options& options, ListingSink& sink) {
+    Listing listing(sink, file, options);
+    listing.head.Offset = offset;
+    listing.head.OffsetText = locator::OffsetText(offset);
+    return GuardMemory(listing, [&] {
+        try {
+            support::FileStream input(file, support::FileMode::OpenReadExclusive);
+            if (offset > input.Size()) {
+                return listing.End(Text{"offset " + std::to_string(offset) + " is past the end of the file (" +
+                                        std::to_string(input.Size()) + " bytes)"});
+            }
+            input.Seek(offset, support::SeekOrigin::Beginning);
+            return listing.Walk(input, file);
+        } catch (const support::Exception& error) {
+            return listing.End(ErrorText(error), std::current_exception());
+        }
+    });
+}
+
 }  // namespace
 
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink) {
+    if (options.Offset) return ExamineAt(file, *options.Offset, options, sink);
     if (!support::IsArcPath(file) && options.All) return ExamineAll(file, options, sink);
 
     Listing listing(sink, file, options);
     return GuardMemory(listing, [&] {
-        if (support::IsArcPath(file)) return listing.WalkFile(file);
+        if (support::IsArcPath(file)) {
+            listing.head.Offset = 0;
+            return listing.WalkFile(file);
+        }
 
         listing.head.Located = true;
-        HeadDisplay display(listing.head);
-        if (options.InPlace || options.Carve) {
+        HeadDisplay display(listing.head, options.Progress);
+        if (!options.SideFile || options.Carve) {
             try {
                 support::FileStream input(file, support::FileMode::OpenReadExclusive);
+                display.SetFileSize(input.Size());
                 listing.head.Offset = locator::LocateArchive(input, display);
                 if (listing.head.Offset < 0) return listing.End(std::nullopt);
                 input.Seek(listing.head.Offset, support::SeekOrigin::Beginning);
@@ -237,32 +320,89 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
                 return listing.End(ErrorText(error), std::current_exception());
             }
         }
-        const locator::RipOutcome rip =
-            options.OutputDir
-                ? locator::RipArchive(file, OutputPathFor(*options.OutputDir, file, "$$$"), display,
-                                      [&] { MakeParentFolders(*options.OutputDir, OutputPathFor(*options.OutputDir, file, "$$$")); })
-                : locator::RipArchive(file, display);
+        std::unique_ptr<support::PendingFile> side;
+        const locator::RipOutcome rip = locator::RipArchive(file, display, [&]() -> support::Stream& {
+            side = CreateOutput(file, "$$$", options.OutputDir, options.Ledger);
+            return side->Stream();
+        });
         listing.head.Offset = rip.Offset;
         // A side file this run could not create or fill is not its result,
-        // whatever an earlier run left there.
+        // and goes (whatever an earlier run left under its name stays).
         if (rip.Failure) return listing.End(Text{*rip.Failure});
         if (rip.Offset < 0) return listing.End(std::nullopt);
-        return listing.WalkFile(options.OutputDir ? OutputPathFor(*options.OutputDir, file, "$$$")
-                                                  : support::SideFilePath(file));
+        try {
+            CommitOutput(*side, file, options.Ledger);
+        } catch (const support::Exception& error) {
+            return listing.End(ErrorText(error), std::current_exception());
+        }
+        // The file listed is the one written, through the same descriptor.
+        side->Stream().Seek(0, support::SeekOrigin::Beginning);
+        return listing.Walk(side->Stream(), side->Path(), rip.Offset);
     });
 }
 
-std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
-                         const std::optional<std::string>& outputDir) {
+std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir) {
     const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
-    const std::string path = outputDir ? OutputPathFor(*outputDir, file, suffix) : file + suffix;
-    if (outputDir) MakeParentFolders(*outputDir, path);
-    support::FileStream out(path, support::FileMode::CreateExclusive);
+    return outputDir ? OutputPathFor(*outputDir, file, suffix) : file + suffix;
+}
+
+std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
+                         const std::optional<std::string>& outputDir, OutputLedger* ledger) {
+    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
+    if (end <= offset) {
+        const std::string path = CarvedPath(file, offset, outputDir);
+        throw support::EFCreateError(support::CreateErrorMessage(
+            path, "Nothing to carve: no archive entry at offset " + std::to_string(offset) + " of the file"));
+    }
+    const std::unique_ptr<support::PendingFile> out = CreateOutput(file, suffix, outputDir, ledger);
     if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {
         throw support::EFOpenError(support::OpenErrorMessage(file, "Seek failed"));
     }
-    locator::CopyBytes(input, out, end - offset);
-    return path;
+    if (locator::CopyBytes(input, out->Stream(), end - offset) != end - offset) {
+        throw support::EFOpenError(support::OpenErrorMessage(file, "The file ended before the archive did"));
+    }
+    CommitOutput(*out, file, ledger);
+    return out->Path();
+}
+
+void OutputLedger::CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+                               const std::string& input) const {
+    const std::optional<support::FileId> there = folder.IdOf(name);
+    if (!there) return;
+    const auto found = written_.find(*there);
+    if (found == written_.end() || found->second == input) return;
+    throw support::EFCreateError(support::CreateErrorMessage(
+        path, "It holds what this run wrote for \"" + support::AbsolutePath(found->second) +
+                  "\", which maps to the same output"));
+}
+
+void OutputLedger::Check(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+                         const std::string& input) const {
+    const std::lock_guard lock(mutex_);
+    CheckLocked(folder, name, path, input);
+}
+
+void OutputLedger::Commit(support::PendingFile& file, const std::string& input) {
+    const std::lock_guard lock(mutex_);
+    CheckLocked(file.Folder(), file.Name(), file.Path(), input);
+    file.Commit();
+    if (const std::optional<support::FileId> id = file.Stream().Native().Id()) written_[*id] = input;
+}
+
+std::unique_ptr<support::PendingFile> CreateOutput(const std::string& input, const std::string& suffix,
+                                                   const std::optional<std::string>& outputDir, OutputLedger* ledger) {
+    OutputPlace place = PlaceOutput(outputDir, input, suffix);
+    // Before the file there is opened: a worker may still be listing it.
+    if (ledger) ledger->Check(place.Folder, place.Name, place.Path, input);
+    return std::make_unique<support::PendingFile>(std::move(place.Folder), std::move(place.Name), std::move(place.Path));
+}
+
+void CommitOutput(support::PendingFile& file, const std::string& input, OutputLedger* ledger) {
+    if (ledger) {
+        ledger->Commit(file, input);
+    } else {
+        file.Commit();
+    }
 }
 
 Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink) {

@@ -3,8 +3,11 @@
 // and handed over as it is found: a listing's head, its entries one by one,
 // and its end. Nothing here grows with the number of entries.
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +15,7 @@
 
 #include "archive/compress.hpp"
 #include "cli/text.hpp"
+#include "support/file_stream.hpp"
 
 namespace vexmira::cli {
 
@@ -28,6 +32,8 @@ enum class Outcome {
 struct Text {
     std::string Bytes;
     bool FromArchive = false;
+    // A header the reader refuses: what was listed is not an archive.
+    bool NotAnArchive = false;
 };
 
 // Known before the first entry.
@@ -38,9 +44,24 @@ struct ListingHead {
     Encoding PathEncoding = Encoding::Utf8;
     bool Located = false;               // went through the locator (the name is not ".ARC")
     std::optional<std::string> Listed;  // the path whose entries are read; none when nothing is
-    std::int64_t Offset = -1;           // the located offset when Located; -1 = none found
+    // Where the archive starts in File: the located offset when Located, 0
+    // for an archive listed directly; -1 = none found.
+    std::int64_t Offset = -1;
+    // Where Listed starts in File (a side file starts at Offset): every
+    // offset handed to the sink counts from the start of File.
+    std::int64_t ListedOrigin = 0;
     std::string OffsetText;             // what the offset label shows; empty when it was never set
+    // With --all: a header the reader accepts at a position the locator's
+    // rule passes over, and why it does.
+    std::optional<std::string> PassedOver;
     std::vector<Text> Messages;         // information messages, in the order shown
+};
+
+// A file --carve wrote: its path, its size and its bytes' SHA-256 (hex).
+struct CarvedFile {
+    std::string Path;
+    std::int64_t Size = 0;
+    std::string Sha256;
 };
 
 // Known once the listing is over.
@@ -51,7 +72,7 @@ struct ListingEnd {
     // from the first suspect one on look like trailing data.
     std::int64_t PlausibleEnd = 0;
     std::uint64_t TrailingEntries = 0;
-    std::optional<std::string> Carved;         // the carved file's path
+    std::optional<CarvedFile> Carved;
     // With --all: the entry header offset where this candidate's walk
     // reached a header an earlier candidate's walk had read, and stopped.
     std::optional<std::int64_t> Joins;
@@ -71,14 +92,68 @@ public:
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
+// The files one run wrote, so that two of its inputs never share an output:
+// the second to reach a file the run wrote for another input gets an error
+// naming both, never an overwrite. Shared by the run's workers.
+class OutputLedger {
+public:
+    // Raises support::EFCreateError naming `path` and the other input when
+    // `name` in `folder` holds what this run wrote for another input.
+    void Check(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+               const std::string& input) const;
+    // Puts `file` in place after the same check, made with the rename as one step.
+    void Commit(support::PendingFile& file, const std::string& input);
+
+private:
+    void CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+                     const std::string& input) const;
+
+    mutable std::mutex mutex_;
+    std::map<support::FileId, std::string> written_;  // file -> the input it was written for
+};
+
+// How far into the file being examined the work is, for the progress line:
+// what it adds to a counter shared by the workers is taken back at Finish.
+class ProgressMeter {
+public:
+    explicit ProgressMeter(std::atomic<std::int64_t>& inFlight) noexcept : in_flight_(inFlight) {}
+    void At(std::int64_t bytes) noexcept {
+        if (bytes <= reported_) return;
+        in_flight_ += bytes - reported_;
+        reported_ = bytes;
+    }
+    void Finish() noexcept {
+        in_flight_ -= reported_;
+        reported_ = 0;
+    }
+
+private:
+    std::atomic<std::int64_t>& in_flight_;
+    std::int64_t reported_ = 0;
+};
+
 struct Options {
-    bool InPlace = false;  // list a located archive inside the carrier; no side file
-    bool All = false;      // every candidate in the file, each listed in place
+    // Copy a located archive to FILE$$$ (below OutputDir when given) and list
+    // that, as the plug-in does; otherwise it is listed inside FILE.
+    bool SideFile = false;
+    // Every candidate in the file, each listed in place, and every header
+    // the reader accepts that the locator passes over.
+    bool All = false;
+    // List the archive at this offset of FILE, in place, without the locator.
+    std::optional<std::int64_t> Offset;
     // Write each located archive, from its offset to its plausible end, to
     // FILE.OFFSET.ARC (next to FILE or below OutputDir); lists in place.
     bool Carve = false;
+    // Carve to the walk's end (archive_end) instead of the plausible end.
+    bool CarveToWalkEnd = false;
+    // Replace a carved file an earlier run left; otherwise that is an error.
+    bool Force = false;
     // Side files go below this folder instead of next to their input.
     std::optional<std::string> OutputDir;
+    // The run's outputs so far; none: no check across inputs.
+    OutputLedger* Ledger = nullptr;
+    // Told how far the work is, when a progress line is shown.
+    ProgressMeter* Progress = nullptr;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;
@@ -90,11 +165,15 @@ struct Options {
 // Whatever the sink raises (other than running out of memory) passes through.
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink);
 
+// Where CarveArchive writes: FILE.OFFSET.ARC, next to FILE or below outputDir.
+std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir);
+
 // Copies [offset, end) of `input` to FILE.OFFSET.ARC (OFFSET as eight or more
-// upper-case hex digits), next to FILE or below outputDir; returns its path.
-// Raises the file stream's errors.
+// upper-case hex digits), next to FILE or below outputDir, whole or not at
+// all; returns its path. An empty range writes nothing and raises
+// EFCreateError saying so. Raises the file stream's errors.
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
-                         const std::optional<std::string>& outputDir);
+                         const std::optional<std::string>& outputDir, OutputLedger* ledger = nullptr);
 
 // A listing of a FILE that cannot be examined at all (a folder without
 // recursion, a folder that cannot be read): only the error.

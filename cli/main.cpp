@@ -1,6 +1,8 @@
 // vexmira: the plug-in's listings in a terminal or a script.
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <cstdlib>
 #include <iostream>
 #include <new>
@@ -16,6 +18,7 @@
 #include "cli/report.hpp"
 #include "cli/run.hpp"
 #include "cli/sources.hpp"
+#include "cli/text.hpp"
 #include "support/exception.hpp"
 #include "support/file_system.hpp"
 
@@ -27,15 +30,47 @@ using vexmira::cli::Outcome;
 constexpr int kUsageError = 64;
 
 constexpr const char* kDescription =
-    "Lists the entries of archives. A FILE whose name ends in \".ARC\" is listed directly; any other "
-    "file is scanned for an embedded archive, which is copied to FILE$$$ and listed from there. "
-    "Files are examined in parallel and printed whole, in the order given.";
+    "Lists the entries of archives. Listing only reads: only --side-file and\n"
+    "--carve write files.\n"
+    "\n"
+    "A FILE whose name ends in \".ARC\" is listed directly; any other file is\n"
+    "scanned for an embedded archive, which is listed where it is. Files are\n"
+    "examined in parallel and printed whole, in the order given.\n";
+
+// Help lines stay within 80 columns: option texts start at this column.
+constexpr std::size_t kHelpWidth = 80;
+constexpr std::size_t kOptionColumn = 30;
+
+// Breaks a text at spaces into lines of at most `width` characters.
+std::string Wrapped(const std::string& text, std::size_t width) {
+    std::string out;
+    std::size_t lineLength = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::size_t word = end - start;
+        if (lineLength > 0 && lineLength + 1 + word > width) {
+            out += '\n';
+            lineLength = 0;
+        } else if (lineLength > 0) {
+            out += ' ';
+            ++lineLength;
+        }
+        out.append(text, start, word);
+        lineLength += word;
+        start = end + 1;
+    }
+    return out;
+}
 
 constexpr const char* kFooter =
-    "Exit status: 0 when every FILE was listed, 1 when no archive was found in some FILE,\n"
-    "2 on any error (open, create, write, header, out of memory, or writing the output), 64 on bad usage.\n"
-    "With --in-place and --all, header offsets and the archive end count from the start of FILE.\n"
-    "With --json, each listing is one JSON object on one line (with --all, one per candidate).\n"
+    "Exit status: 0 when an archive was listed and nothing failed, 1 when no archive\n"
+    "was found in any FILE, 2 when anything failed (open, create, write, header, out\n"
+    "of memory, or writing the output), 64 on bad usage.\n"
+    "Messages on standard error read \"vexmira: FILE: message\".\n"
+    "With --json, each listing is one JSON object on one line (with --all, one per\n"
+    "candidate); every offset in it counts from the start of FILE.\n"
     "\"--\" ends the options: every argument after it is a FILE.";
 
 // Set only by the tests: examining this path runs out of memory.
@@ -49,8 +84,23 @@ int Usage(const std::string& message) {
     return kUsageError;
 }
 
+// "12345" or "0x3039"; none for anything else, or past 63 bits.
+std::optional<std::int64_t> ParseOffset(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
+    if (error != std::errc() || end != last || first == last || *first == '-' || *first == '+' || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 int Run(int argc, char** argv) {
     CLI::App app(kDescription, "vexmira");
+    // Options start with "-" only: on Windows "/tmp/x.exe" and "\\x.exe" are files.
+    app.allow_windows_style_options(false);
     app.footer(kFooter);
     vexmira::cli::RunOptions run;
     vexmira::cli::SourceOptions sources;
@@ -60,15 +110,37 @@ int Run(int argc, char** argv) {
     bool quiet = false;
     std::string outputDir;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    bool inPlace = false;
+    std::string offset;
     app.add_flag("--json", run.Json, "One JSON object per listing instead of a table");
-    app.add_flag("--in-place", run.Examine.InPlace, "List a located archive inside FILE; write no side file");
-    app.add_flag("--all", run.Examine.All, "List every candidate position in FILE, each in place");
+    app.add_flag("--csv", run.Csv, "One CSV record per entry (RFC 4180), fields as in JSON, after a header record");
+    app.add_flag("--summary", run.Summary,
+                 "One line per listing: offset, entries, suspect entries, plausible end, FILE and any error (with "
+                 "--json, one object)");
+    app.add_flag("--only-found", run.OnlyFound, "Leave out files in which no archive was found");
+    app.add_flag("--hide-suspect", run.HideSuspect,
+                 "Leave out the entries from the first suspect one on; totals count up to the plausible end");
+    app.add_flag("--side-file", run.Examine.SideFile,
+                 "Copy a located archive to FILE$$$ (below --output-dir when given) and list that, as the plug-in "
+                 "does");
+    app.add_flag("--in-place", inPlace, "Accepted for older scripts: listing in place is the default");
+    const CLI::Option* offsetOption = app.add_option("--offset", offset, "List the archive at offset N of FILE (decimal or 0x hex), without the locator")
+        ->type_name("N");
+    app.add_flag("--all", run.Examine.All,
+                 "List every candidate position in FILE, and every header the locator passes over (marked so)");
     app.add_flag("--carve", run.Examine.Carve,
                  "Write each located archive, from its offset to where it plausibly ends, to FILE.OFFSET.ARC "
                  "(next to FILE, or below --output-dir); lists in place and writes no side file");
+    std::string carveEnd = "plausible";
+    app.add_option("--carve-end", carveEnd,
+                   "Where --carve stops: \"plausible\" (default), the end of the last entry before the first suspect "
+                   "one, or \"walk\", the end of the last whole entry")
+        ->check(CLI::IsMember({"plausible", "walk"}))
+        ->type_name("END");
+    app.add_flag("--force", run.Examine.Force, "Let --carve replace a carved file that already exists");
     app.add_flag("-r,--recursive", sources.Recursive,
-                 "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\" and the "
-                 "output folder are skipped)");
+                 "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\", carved "
+                 "files \"*.OFFSET.ARC\" and the output folder are skipped)");
     app.add_flag("--follow-links", sources.FollowLinks, "Follow symbolic links met while walking folders");
     app.add_option("--files-from", filesFrom, "Read FILE names from this file (\"-\": standard input), one a line")
         ->type_name("LIST");
@@ -79,9 +151,13 @@ int Run(int argc, char** argv) {
     app.add_option("--output-dir", outputDir,
                    "Write side files below this folder, under each FILE's path as given, instead of next to FILE")
         ->type_name("DIR");
-    app.add_flag("-q,--quiet", quiet, "No progress line on a terminal");
+    app.add_flag("-q,--quiet", quiet, "No progress line on a terminal, and no \"no archive found\"");
     app.add_option("FILE", files, "Archive, file carrying one, or (with -r) folder")->type_name("");
-    app.set_version_flag("--version", std::string("vexmira ") + VEXMIRA_VERSION);
+    app.set_version_flag("-V,--version", std::string("vexmira ") + VEXMIRA_VERSION);
+    app.get_formatter()->column_width(kOptionColumn);
+    for (CLI::Option* option : app.get_options()) {
+        option->description(Wrapped(option->get_description(), kHelpWidth - kOptionColumn));
+    }
 
     // Anything before "--" that looks like an option and is not one is named
     // as such, rather than taken for a missing or odd FILE.
@@ -92,7 +168,8 @@ int Run(int argc, char** argv) {
             const std::string name = arg.substr(0, arg.find('='));
             const bool shortCluster = name.size() > 2 && name[1] != '-';  // -rq, -j2
             const std::string option = shortCluster ? name.substr(0, 2) : name;
-            if (option != "-h" && option != "--help" && app.get_option_no_throw(option) == nullptr) {
+            if (option != "-h" && option != "--help" && option != "-V" && option != "--version" &&
+                app.get_option_no_throw(option) == nullptr) {
                 return Usage("unknown option: " + arg);
             }
         }
@@ -109,9 +186,27 @@ int Run(int argc, char** argv) {
         return Usage(e.what());
     }
     if (files.empty() && filesFrom.empty()) return Usage("FILE is required");
+    run.Examine.CarveToWalkEnd = carveEnd == "walk";
+    if (run.Csv && (run.Json || run.Summary)) return Usage("--csv is an output form of its own; not with --json or --summary");
+    if (offsetOption->count() > 0) {
+        run.Examine.Offset = ParseOffset(offset);
+        if (!run.Examine.Offset) return Usage("--offset " + offset + ": not a decimal or 0x hex offset");
+        if (run.Examine.All) return Usage("--offset and --all choose what to list in two ways; give one");
+    }
+    if (run.Examine.SideFile && (run.Examine.All || run.Examine.Carve || run.Examine.Offset)) {
+        return Usage("--side-file lists the located archive; --all, --carve and --offset list in place");
+    }
     if (const char* path = std::getenv(kFailAllocationVariable)) run.Examine.FailAllocationFor = path;
     if (const char* seconds = std::getenv(kProgressAfterVariable)) run.ProgressAfter = std::atof(seconds);
     if (!outputDir.empty()) {
+        if (!vexmira::cli::platform::StatusOf(outputDir, true)) {
+            try {
+                vexmira::cli::MakeOutputFolder(outputDir);
+            } catch (const vexmira::support::Exception& error) {
+                vexmira::cli::WriteErrorLine("vexmira: " + outputDir + ": cannot create the output folder: " + error.Message());
+                return static_cast<int>(Outcome::Failed);
+            }
+        }
         const auto status = vexmira::cli::platform::StatusOf(outputDir, true);
         if (!status || status->Kind != vexmira::cli::platform::FileKind::Directory) {
             return Usage("--output-dir " + outputDir + ": not a folder");
@@ -121,15 +216,21 @@ int Run(int argc, char** argv) {
     }
     run.Jobs = jobs;
     run.Progress = !quiet;
+    run.Quiet = quiet;
 
     vexmira::cli::FileSource source(sources);
     for (std::string& file : files) source.AddName(std::move(file));
-    if (filesFrom == "-") {
-        source.AddNamesFrom(std::cin, nul);
-    } else if (!filesFrom.empty()) {
-        const std::unique_ptr<std::istream> list = vexmira::cli::platform::OpenListFile(filesFrom);
-        if (!list) return Usage("--files-from " + filesFrom + ": cannot be read");
-        source.AddNamesFrom(*list, nul);
+    if (!filesFrom.empty()) {
+        try {
+            vexmira::cli::platform::ReadListFile(filesFrom, [&](std::string_view text) { source.AddListText(text, nul); });
+            source.EndList(nul);
+        } catch (const vexmira::cli::platform::SystemError& error) {
+            const std::string list = filesFrom == "-" ? "standard input" : filesFrom;
+            vexmira::cli::WriteErrorLine("vexmira: --files-from " +
+                                         vexmira::cli::TerminalText(list, vexmira::cli::PathEncoding(list)) +
+                                         ": cannot be read: " + error.what());
+            return static_cast<int>(Outcome::Failed);
+        }
     }
     return vexmira::cli::RunCollection(source, run);
 }
@@ -155,14 +256,24 @@ int wmain(int argc, wchar_t** wideArgv) {
     std::vector<std::string> arguments;
     std::vector<char*> argv;
     try {
-        for (int i = 0; i < argc; ++i) arguments.push_back(vexmira::support::Utf8FromWide(wideArgv[i]));
+        // No shell expands wildcards here: the tool does, in what is not an option.
+        bool optionsEnded = false;
+        for (int i = 0; i < argc; ++i) {
+            std::string argument = vexmira::support::Utf8FromWide(wideArgv[i]);
+            if (i == 0 || (!optionsEnded && (argument.starts_with('-') || argument.empty()))) {
+                optionsEnded = optionsEnded || argument == "--";
+                arguments.push_back(std::move(argument));
+                continue;
+            }
+            for (std::string& name : vexmira::cli::platform::ExpandArgument(argument)) arguments.push_back(std::move(name));
+        }
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
     } catch (const std::bad_alloc&) {
         vexmira::cli::WriteErrorLine(std::string("vexmira: ") + std::string(vexmira::support::kOutOfMemoryMessage));
         return static_cast<int>(Outcome::Failed);
     }
-    return Main(argc, argv.data());
+    return Main(static_cast<int>(arguments.size()), argv.data());
 }
 #else
 int main(int argc, char** argv) { return Main(argc, argv); }

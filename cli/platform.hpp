@@ -8,12 +8,15 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
-#include <istream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "support/file_system.hpp"
 
 namespace vexmira::cli::platform {
 
@@ -29,7 +32,8 @@ public:
 };
 
 // Sets up the process for the tool and undoes what outlives it on
-// destruction: on POSIX a closed pipe ends the process quietly; on Windows
+// destruction: on POSIX a closed pipe ends the process quietly, and a signal
+// that ends it removes the files it was still writing; on Windows
 // the standard streams pass bytes unchanged, a console shows UTF-8 and
 // understands the progress line's escapes, and file paths are UTF-8.
 class Process {
@@ -56,16 +60,19 @@ bool IsTerminal(int fd) noexcept;
 // quietly, as a closed pipe does other tools.
 std::size_t WriteSome(int fd, const char* data, std::size_t size);
 
-// A file list named by the user, or none when it cannot be opened.
-std::unique_ptr<std::istream> OpenListFile(const std::string& path);
+// Reads the file list named by the user ("-": standard input) to its end,
+// handing over its bytes piece by piece; raises SystemError with the reason
+// (a folder, a file that cannot be opened or read, a closed standard input).
+void ReadListFile(const std::string& path, const std::function<void(std::string_view)>& take);
 
-// Names one file for "reached twice": device and inode, or on Windows the
-// volume's serial number and the file index.
-struct FileId {
-    std::uint64_t Device = 0;
-    std::uint64_t Index = 0;
-    auto operator<=>(const FileId&) const = default;
-};
+// A command-line argument as the tool takes it. On Windows, where no shell
+// expands them, '*' and '?' in the last part of an argument that names no
+// existing file are expanded to the matching names, in byte order (none
+// match: the argument stays as given). Elsewhere the shell has done that.
+std::vector<std::string> ExpandArgument(const std::string& argument);
+
+// Names one file for "reached twice".
+using FileId = support::FileId;
 
 enum class FileKind {
     Regular,
@@ -86,9 +93,5 @@ std::optional<FileStatus> StatusOf(const std::string& path, bool follow);
 // The names in folder `path`, without "." and "..", in no particular order;
 // raises SystemError.
 std::vector<std::string> FolderNames(const std::string& path);
-
-// Creates `parts` one below the other under `base` (which exists), refusing
-// any that is a link (or junction) or a file; raises SystemError with the reason.
-void MakeFolderChain(const std::string& base, const std::vector<std::string>& parts);
 
 }  // namespace vexmira::cli::platform

@@ -7,9 +7,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstring>
-#include <fstream>
+#include <vector>
 
 #include "cli/platform.hpp"
 #include "support/file_system.hpp"
@@ -39,8 +38,9 @@ private:
 
 Process::Process() {
     // A closed pipe ends the process quietly, as it does other tools, even
-    // when the parent left SIGPIPE ignored.
-    std::signal(SIGPIPE, SIG_DFL);
+    // when the parent left SIGPIPE ignored; that and SIGINT, SIGTERM and
+    // SIGHUP first remove any output still being written.
+    support::RemoveRememberedFilesOnSignals();
 }
 
 Process::~Process() = default;
@@ -63,10 +63,22 @@ std::size_t WriteSome(int fd, const char* data, std::size_t size) {
     }
 }
 
-std::unique_ptr<std::istream> OpenListFile(const std::string& path) {
-    auto list = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (!*list) return nullptr;
-    return list;
+void ReadListFile(const std::string& path, const std::function<void(std::string_view)>& take) {
+    const bool standardInput = path == "-";
+    const Descriptor opened(standardInput ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = standardInput ? kStdin : opened.Get();
+    if (fd < 0) throw SystemError(Reason(errno));
+    struct stat info {};
+    if (fstat(fd, &info) != 0) throw SystemError(Reason(errno));
+    if (S_ISDIR(info.st_mode)) throw SystemError(Reason(EISDIR));
+    std::vector<char> buffer(std::size_t{64} * 1024);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw SystemError(Reason(errno));
+        if (n == 0) return;
+        take(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    }
 }
 
 std::optional<FileStatus> StatusOf(const std::string& path, bool follow) {
@@ -91,22 +103,6 @@ std::vector<std::string> FolderNames(const std::string& path) {
     return names;
 }
 
-void MakeFolderChain(const std::string& base, const std::vector<std::string>& parts) {
-    auto folder = std::make_unique<Descriptor>(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder->Get() < 0) throw SystemError("The output folder cannot be opened: " + Reason(errno));
-    for (const std::string& part : parts) {
-        if (mkdirat(folder->Get(), part.c_str(), 0777) != 0 && errno != EEXIST) throw SystemError(Reason(errno));
-        // Each step is opened below the last without following a link, so a
-        // folder on the way that is a link cannot lead the file anywhere.
-        auto next = std::make_unique<Descriptor>(
-            openat(folder->Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (next->Get() < 0) {
-            const int code = errno;
-            throw SystemError(code == ELOOP || code == ENOTDIR ? "A folder on the way is a symbolic link or a file"
-                                                               : Reason(code));
-        }
-        folder = std::move(next);
-    }
-}
+std::vector<std::string> ExpandArgument(const std::string& argument) { return {argument}; }
 
 }  // namespace vexmira::cli::platform

@@ -5,7 +5,8 @@
 #include <io.h>
 #include <windows.h>
 
-#include <fstream>
+#include <algorithm>
+#include <vector>
 
 #include "cli/platform.hpp"
 #include "support/file_system.hpp"
@@ -33,10 +34,9 @@ void RestoreConsole() noexcept {
 }
 
 // Opens what `path` names to ask about it; every sharing is allowed, as
-// nothing is read. With `noDelete` the folder cannot be renamed or removed
-// while the handle is held.
-Handle OpenForQuery(const std::string& path, bool follow, bool noDelete = false) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (noDelete ? 0 : FILE_SHARE_DELETE);
+// nothing is read.
+Handle OpenForQuery(const std::string& path, bool follow) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE handle =
         CreateFileW(support::WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -83,7 +83,7 @@ std::size_t WriteSome(int fd, const char* data, std::size_t size) {
     DWORD written = 0;
     if (!WriteFile(StreamHandle(fd), data, count, &written, nullptr)) {
         const DWORD code = GetLastError();
-        if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA) {
+        if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED) {
             // There is no SIGPIPE: the reader is gone, so end as quietly.
             RestoreConsole();
             TerminateProcess(GetCurrentProcess(), 2);
@@ -94,10 +94,31 @@ std::size_t WriteSome(int fd, const char* data, std::size_t size) {
     return written;
 }
 
-std::unique_ptr<std::istream> OpenListFile(const std::string& path) {
-    auto list = std::make_unique<std::ifstream>(support::WideFromUtf8(path).c_str(), std::ios::binary);
-    if (!*list) return nullptr;
-    return list;
+void ReadListFile(const std::string& path, const std::function<void(std::string_view)>& take) {
+    Handle opened;
+    HANDLE list = StreamHandle(kStdin);
+    if (path != "-") {
+        // A folder does not open without backup semantics: it is refused here.
+        HANDLE handle = CreateFileW(support::WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) throw SystemError(support::LastSystemErrorText());
+        opened.reset(handle);
+        list = handle;
+    }
+    if (list == INVALID_HANDLE_VALUE || list == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        throw SystemError(support::LastSystemErrorText());
+    }
+    std::vector<char> buffer(std::size_t{64} * 1024);
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(list, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) {
+            if (GetLastError() == ERROR_BROKEN_PIPE) return;  // the writer closed the pipe: the end
+            throw SystemError(support::LastSystemErrorText());
+        }
+        if (n == 0) return;
+        take(std::string_view(buffer.data(), n));
+    }
 }
 
 std::optional<FileStatus> StatusOf(const std::string& path, bool follow) {
@@ -135,28 +156,23 @@ std::vector<std::string> FolderNames(const std::string& path) {
     return names;
 }
 
-void MakeFolderChain(const std::string& base, const std::vector<std::string>& parts) {
-    // Every folder on the way stays open without delete sharing until the
-    // chain is made, so none can be swapped for a link meanwhile.
-    std::vector<Handle> held;
-    held.push_back(OpenForQuery(base, true, true));
-    if (!held.back()) throw SystemError("The output folder cannot be opened: " + support::LastSystemErrorText());
-    std::string path = base;
-    for (const std::string& part : parts) {
-        path += (path.back() == '\\' || path.back() == '/' ? "" : "\\") + part;
-        if (!CreateDirectoryW(support::WideFromUtf8(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            throw SystemError(support::LastSystemErrorText());
-        }
-        held.push_back(OpenForQuery(path, false, true));
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!held.back() || !GetFileInformationByHandle(held.back().get(), &info)) {
-            throw SystemError(support::LastSystemErrorText());
-        }
-        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            throw SystemError("A folder on the way is a symbolic link, a junction or a file");
-        }
-    }
+std::vector<std::string> ExpandArgument(const std::string& argument) {
+    const std::size_t folderEnd = argument.find_last_of("\\/:") + 1;  // 0 when there is no folder part
+    const bool wild = argument.find_first_of("*?", folderEnd) != std::string::npos;
+    if (!wild || StatusOf(argument, false)) return {argument};
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW(support::WideFromUtf8(argument).c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return {argument};
+    const std::unique_ptr<void, decltype(&FindClose)> closer(search, FindClose);
+    std::vector<std::string> names;
+    do {
+        const std::string name = support::Utf8FromWide(found.cFileName);
+        if (name != "." && name != "..") names.push_back(argument.substr(0, folderEnd) + name);
+    } while (FindNextFileW(search, &found));
+    std::sort(names.begin(), names.end());
+    if (names.empty()) names.push_back(argument);
+    return names;
 }
 
 }  // namespace vexmira::cli::platform

@@ -35,14 +35,29 @@ Encoding TextEncoding(const Text& text, const ListingHead& head) {
     return text.FromArchive ? Encoding::Latin1 : head.PathEncoding;
 }
 
-using locator::kExceptPrefix;
-
 constexpr std::array<bool, 7> kRightAligned = {false, true, true, false, true, false, true};
 
 }  // namespace
 
 ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk) {
     return {.End = walk.ArchiveEnd, .Truncated = walk.Truncated(), .Trailing = walk.TrailingBytes()};
+}
+
+std::string ErrorLineText(const ListingHead& head, const Text& error) {
+    std::string line = "vexmira: ";
+    AppendTerminalText(line, head.File, head.PathEncoding);
+    line += ": ";
+    if (error.NotAnArchive) line += "not an archive: ";
+    AppendTerminalText(line, error.Bytes, TextEncoding(error, head));
+    return line;
+}
+
+void ReportTrouble(LineOutput& out, const ListingHead& head, const ListingEnd& end, bool quiet) {
+    if (end.Error) {
+        out.ErrorLine(ErrorLineText(head, *end.Error));
+    } else if (end.Result == Outcome::NotFound && !quiet) {
+        out.ErrorLine(ErrorLineText(head, Text{"no archive found"}));
+    }
 }
 
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
@@ -63,12 +78,16 @@ void PlainReport::Begin(const ListingHead& head) {
     out += "File: ";
     AppendTerminalText(out, head.File, head.PathEncoding);
     out += '\n';
-    if (head.Located && !head.OffsetText.empty()) out += "Offset: " + head.OffsetText + '\n';
-    for (const Text& message : head.Messages) out_.ErrorLine(TerminalText(message.Bytes, TextEncoding(message, head)));
-    if (head.Listed) {
-        out += "Listed: ";
-        AppendTerminalText(out, *head.Listed, head.PathEncoding);
+    if (!head.OffsetText.empty() && (head.Located || head.Offset >= 0)) {
+        out += "Offset: " + head.OffsetText;
+        if (head.PassedOver) out += " (passed over by the locator: " + TerminalText(*head.PassedOver, Encoding::Latin1) + ")";
         out += '\n';
+    }
+    listed_.clear();
+    if (head.Listed) {
+        listed_ = "Listed: ";
+        AppendTerminalText(listed_, *head.Listed, head.PathEncoding);
+        listed_ += '\n';
     }
     out_.Commit();
     pending_.clear();
@@ -76,6 +95,13 @@ void PlainReport::Begin(const ListingHead& head) {
     count_ = 0;
     locked_ = 0;
     total_ = {};
+}
+
+void PlainReport::ShowListed() {
+    if (listed_.empty()) return;
+    out_.Buffer() += listed_;
+    out_.Commit();
+    listed_.clear();
 }
 
 void PlainReport::AppendRow(const std::array<std::string_view, kColumns>& cells, std::string_view marker) {
@@ -135,6 +161,7 @@ std::string SuspectMarker(std::optional<std::string_view> suspect) {
 
 void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                         std::optional<std::string_view> suspect) {
+    if (count_ == 0) ShowListed();
     ++count_;
     if (info.Locked) ++locked_;
     total_.FullSize = SaturatingAdd(total_.FullSize, info.FullSize);
@@ -170,6 +197,7 @@ void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInf
 }
 
 void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
+    if (!end.Error) ShowListed();
     if (end.Walk) {
         const Row totals = {{Number(static_cast<std::int64_t>(count_)) + (count_ == 1 ? " entry, " : " entries, ") +
                                  Number(static_cast<std::int64_t>(locked_)) + " locked",
@@ -200,16 +228,12 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
     if (end.Carved) {
         std::string& out = out_.Buffer();
         out += "Carved: ";
-        AppendTerminalText(out, *end.Carved, head.PathEncoding);
-        out += '\n';
+        AppendTerminalText(out, end.Carved->Path, head.PathEncoding);
+        out += ", " + Number(end.Carved->Size) + (end.Carved->Size == 1 ? " byte, sha256 " : " bytes, sha256 ") +
+               end.Carved->Sha256 + '\n';
         out_.Commit();
     }
-    // Shown once: the locator's "Except: " message may already say it all.
-    const bool shown = end.Error && std::any_of(head.Messages.begin(), head.Messages.end(), [&](const Text& message) {
-                           return message.Bytes.size() == kExceptPrefix.size() + end.Error->Bytes.size() &&
-                                  message.Bytes.starts_with(kExceptPrefix) && message.Bytes.ends_with(end.Error->Bytes);
-                       });
-    if (end.Error && !shown) out_.ErrorLine(TerminalText(support::ErrorReportText(end.Error->Bytes), TextEncoding(*end.Error, head)));
+    ReportTrouble(out_, head, end, quiet_);
 }
 
 // ---------------------------------------------------------------------------
@@ -230,8 +254,17 @@ void JsonReport::Begin(const ListingHead& head) {
         out += "null";
     }
     out += ",\"offset\":";
-    if (head.Located) {
+    if (head.Offset >= 0) {
         AppendNumber(out, head.Offset);
+    } else {
+        out += "null";
+    }
+    // Whether the locator chose this offset; null where it was not asked.
+    out += ",\"located\":";
+    out += !head.Located ? "null" : head.Offset >= 0 && !head.PassedOver ? "true" : "false";
+    out += ",\"passed_over\":";
+    if (head.PassedOver) {
+        AppendJsonString(out, *head.PassedOver, Encoding::Latin1);
     } else {
         out += "null";
     }
@@ -262,6 +295,10 @@ void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo
     out += info.Locked ? "\",\"locked\":true" : "\",\"locked\":false";
     out += ",\"header_offset\":";
     AppendNumber(out, info.HeaderOffset);
+    out += ",\"header_size\":";
+    AppendNumber(out, info.HeaderSize);
+    out += ",\"data_offset\":";
+    AppendNumber(out, SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size())));
     out += ",\"long2\":";
     AppendNumber(out, info.Long2);
     out += ",\"word6\":";
@@ -270,7 +307,13 @@ void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo
     AppendNumber(out, info.Long17);
     out += ",\"percentage\":\"";
     out += archive::PercentageText(info);
-    out += "\",\"size\":\"";
+    out += "\",\"percent_compressed\":";
+    if (const std::optional<std::int32_t> percent = archive::PercentCompressed(info)) {
+        AppendNumber(out, *percent);
+    } else {
+        out += "null";
+    }
+    out += ",\"size\":\"";
     out += archive::SizeText(info.FullSize);
     if (suspect) {
         out += "\",\"suspect\":\"";
@@ -308,7 +351,13 @@ void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
     }
     out += ",\"carved\":";
     if (end.Carved) {
-        AppendJsonString(out, *end.Carved, head.PathEncoding);
+        out += "{\"path\":";
+        AppendJsonString(out, end.Carved->Path, head.PathEncoding);
+        out += ",\"size\":";
+        AppendNumber(out, end.Carved->Size);
+        out += ",\"sha256\":\"";
+        out += end.Carved->Sha256;
+        out += "\"}";
     } else {
         out += "null";
     }

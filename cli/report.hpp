@@ -27,12 +27,21 @@ struct ArchiveEnd {
 };
 ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk);
 
+// What standard error says about a listing that failed, in the tool's words
+// ("vexmira: FILE: message"), FILE and the message shown as on a terminal.
+std::string ErrorLineText(const ListingHead& head, const Text& error);
+
+// Says on standard error that a listing failed, or (unless `quiet`) that it
+// found no archive.
+void ReportTrouble(LineOutput& out, const ListingHead& head, const ListingEnd& end, bool quiet);
+
 // Sums of crafted sizes can leave 64 bits; totals stop at the limits instead.
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept;
 
 // File, offset text, the table with a totals row, and the footer on `out`;
-// messages and errors on standard error, after what `out` holds, so that a
-// terminal shows them in order. Column widths are taken from the first
+// one line on standard error, "vexmira: FILE: message", when nothing was
+// found or the listing failed, after what `out` holds, so that a terminal
+// shows them in order. Column widths are taken from the first
 // screenful of rows (all of them when there are fewer), the name column at
 // most kWidestNameColumn wide; a cell that is wider pushes the rest of its row
 // to the right, and names stay whole.
@@ -43,8 +52,10 @@ public:
     // every row after it (a crafted name may be 32,767 characters long).
     static constexpr std::size_t kWidestNameColumn = 40;
 
-    // `first`: no blank line before the first listing.
-    explicit PlainReport(LineOutput& out, bool first = true) : out_(out), first_(first) {}
+    // `first`: no blank line before the first listing. `quiet`: "no archive
+    // found" is not said.
+    explicit PlainReport(LineOutput& out, bool first = true, bool quiet = false)
+        : out_(out), first_(first), quiet_(quiet) {}
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
@@ -62,8 +73,12 @@ private:
     void Print(const Row& row);
     void FixWidths(const Row* extra);
 
+    void ShowListed();
+
     LineOutput& out_;
     bool first_;
+    bool quiet_;
+    std::string listed_;        // the "Listed:" line, shown once something was read
     std::vector<Row> pending_;  // rows held until the widths are fixed
     bool fixed_ = false;
     std::array<std::size_t, kColumns> widths_{};
@@ -76,7 +91,7 @@ private:
 // The version of the JSON contract, "MAJOR.MINOR": a new key raises MINOR, a
 // changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
 // describes it.
-inline constexpr std::string_view kSchemaVersion = "1.0";
+inline constexpr std::string_view kSchemaVersion = "2.1";
 
 // One JSON object per listing on one line, written as the listing goes:
 // what is only known at the end (error, archive_end, truncated,

@@ -12,6 +12,7 @@
 #include "cli/ordered_output.hpp"
 #include "cli/platform.hpp"
 #include "cli/report.hpp"
+#include "cli/triage.hpp"
 
 namespace vexmira::cli {
 
@@ -38,18 +39,34 @@ std::string ProgressText(std::uint64_t done, std::optional<std::uint64_t> total,
 
 }  // namespace
 
+void RunStatus::Add(Outcome outcome) noexcept {
+    if (outcome == Outcome::Failed) failed_ = true;
+    if (outcome == Outcome::Listed) listed_ = true;
+}
+
+Outcome RunStatus::Result() const noexcept {
+    return failed_ ? Outcome::Failed : listed_ ? Outcome::Listed : Outcome::NotFound;
+}
+
 int RunCollection(FileSource& source, const RunOptions& options) {
     const unsigned jobs = std::max(1u, options.Jobs);
     OrderedOutput output(platform::kStdout, platform::kStderr, jobs * kWindowPerJob, kHeldBytesPerFile);
 
     std::mutex sourceMutex;
     std::uint64_t nextIndex = 0;
-    std::atomic<int> worst = static_cast<int>(Outcome::Listed);
+    RunStatus status;
     std::atomic<std::uint64_t> filesDone = 0;
     std::atomic<std::int64_t> bytesDone = 0;
+    std::atomic<std::int64_t> bytesInFlight = 0;  // read so far in the files being examined
     std::optional<std::uint64_t> knownTotal;
+    OutputLedger ledger;
+    Options examine = options.Examine;
+    examine.Ledger = &ledger;
 
     const auto work = [&] {
+        ProgressMeter meter(bytesInFlight);
+        Options mine = examine;
+        if (options.Progress) mine.Progress = &meter;
         for (;;) {
             std::optional<SourceItem> item;
             std::uint64_t index = 0;
@@ -57,28 +74,35 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 std::lock_guard lock(sourceMutex);
                 if (output.Failed()) return;
                 item = source.Next();
-                for (const std::string& loop : source.TakeLoops()) {
-                    output.WriteErrorLine("vexmira: " + loop + ": a symbolic link loop, not walked");
-                }
                 if (!item) return;
                 index = nextIndex++;
                 knownTotal = source.KnownTotal();
             }
             try {
                 const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(index);
-                PlainReport plain(*slot, index == 0);
+                PlainReport plain(*slot, index == 0, options.Quiet);
                 JsonReport json(*slot);
-                ListingSink& sink = options.Json ? static_cast<ListingSink&>(json) : plain;
-                const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
-                                                    : Examine(item->Path, options.Examine, sink);
-                int seen = worst.load();
-                while (static_cast<int>(outcome) > seen && !worst.compare_exchange_weak(seen, static_cast<int>(outcome))) {
+                if (index == 0 && (options.Csv || (options.Summary && !options.Json))) {
+                    slot->Buffer() += options.Csv ? kCsvHeader : kSummaryHeader;
+                    slot->Commit();
                 }
+                CsvReport csv(*slot, options.Quiet);
+                SummaryReport summary(*slot, options.Json);
+                ListingSink& report = options.Summary ? static_cast<ListingSink&>(summary)
+                                      : options.Csv   ? static_cast<ListingSink&>(csv)
+                                      : options.Json  ? static_cast<ListingSink&>(json)
+                                                      : plain;
+                FilterSink filter(report, options.OnlyFound, options.HideSuspect);
+                ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<ListingSink&>(filter) : report;
+                const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
+                                                    : Examine(item->Path, mine, sink);
+                status.Add(outcome);
             } catch (const OutputError&) {
                 return;  // recorded by the output; the run reports it
             }
             ++filesDone;
             bytesDone += item->Size;
+            meter.Finish();
         }
     };
 
@@ -99,7 +123,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                     std::lock_guard sourceLock(sourceMutex);
                     total = knownTotal;
                 }
-                output.ShowProgress(ProgressText(filesDone, total, bytesDone, seconds));
+                output.ShowProgress(ProgressText(filesDone, total, bytesDone + bytesInFlight, seconds));
             } while (!progressWake.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished; }));
             output.ClearProgress();
         });
@@ -122,7 +146,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
         WriteErrorLine("vexmira: cannot write to standard output: " + output.FailureReason());
         return static_cast<int>(Outcome::Failed);
     }
-    return worst;
+    return static_cast<int>(status.Result());
 }
 
 }  // namespace vexmira::cli

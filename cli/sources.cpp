@@ -1,6 +1,7 @@
 #include "cli/sources.hpp"
 
 #include <algorithm>
+#include <string_view>
 
 #include "support/exception.hpp"
 #include "support/file_system.hpp"
@@ -10,6 +11,26 @@ namespace vexmira::cli {
 namespace {
 
 constexpr std::string_view kSideFileSuffix = "$$$";
+
+// This tool's outputs, by name: side files (and files still being written)
+// end in "$$$", carved ones in ".OFFSET.ARC" with eight or more upper-case
+// hex digits after a name.
+bool IsOwnOutputName(std::string_view path) {
+    if (path.ends_with(kSideFileSuffix)) return true;
+    constexpr std::string_view kCarvedSuffix = ".ARC";
+    if (!path.ends_with(kCarvedSuffix)) return false;
+    path.remove_suffix(kCarvedSuffix.size());
+    std::size_t digits = 0;
+    while (digits < path.size()) {
+        const char c = path[path.size() - 1 - digits];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) break;
+        ++digits;
+    }
+    if (digits < 8 || digits == path.size() || path[path.size() - 1 - digits] != '.') return false;
+    // Something must come before the dot within the name: "dir/.0000ABCD.ARC" is no carve.
+    const std::size_t dot = path.size() - 1 - digits;
+    return dot > 0 && path[dot - 1] != '/' && path[dot - 1] != '\\';
+}
 
 std::string_view Separators(PathStyle style) { return style == PathStyle::Windows ? "/\\" : "/"; }
 
@@ -51,11 +72,24 @@ FileSource::~FileSource() = default;
 
 void FileSource::AddName(std::string path) { names_.push_back(std::move(path)); }
 
-void FileSource::AddNamesFrom(std::istream& in, bool nul) {
-    for (std::string name; std::getline(in, name, nul ? '\0' : '\n');) {
-        if (!nul && !name.empty() && name.back() == '\r') name.pop_back();
-        if (!name.empty()) names_.push_back(std::move(name));
+void FileSource::AddListText(std::string_view text, bool nul) {
+    const char end = nul ? '\0' : '\n';
+    for (std::size_t cut = text.find(end); cut != std::string_view::npos; cut = text.find(end)) {
+        partial_name_.append(text.substr(0, cut));
+        EndListName(nul);
+        text.remove_prefix(cut + 1);
     }
+    partial_name_.append(text);
+}
+
+void FileSource::EndList(bool nul) {
+    if (!partial_name_.empty()) EndListName(nul);
+}
+
+void FileSource::EndListName(bool nul) {
+    std::string name = std::exchange(partial_name_, {});
+    if (!nul && !name.empty() && name.back() == '\r') name.pop_back();
+    if (!name.empty()) names_.push_back(std::move(name));
 }
 
 std::optional<std::uint64_t> FileSource::KnownTotal() const {
@@ -67,9 +101,11 @@ std::optional<std::uint64_t> FileSource::KnownTotal() const {
     return yielded_ + (names_.size() - next_name_);
 }
 
-std::vector<std::string> FileSource::TakeLoops() { return std::exchange(loops_, {}); }
-
 std::optional<SourceItem> FileSource::Visit(const std::string& path, bool named) {
+    // The system would read such a name only up to the NUL: another file.
+    if (path.find('\0') != std::string::npos) {
+        return SourceItem{.Path = path, .Size = 0, .Error = support::OpenErrorMessage(path, "The name holds a NUL byte")};
+    }
     // A name the user gave is followed wherever it points; one found in a
     // walk only with FollowLinks.
     const std::optional<platform::FileStatus> status = platform::StatusOf(path, named || options_.FollowLinks);
@@ -88,8 +124,9 @@ std::optional<SourceItem> FileSource::Visit(const std::string& path, bool named)
         }
         if (output_dir_ && id == *output_dir_ && !named) return std::nullopt;
         if (std::any_of(walk_.begin(), walk_.end(), [&](const auto& folder) { return folder->Id == id; })) {
-            loops_.push_back(path);
-            return std::nullopt;
+            return SourceItem{.Path = path,
+                              .Size = 0,
+                              .Error = support::OpenErrorMessage(path, "A symbolic link loop: the folder is not walked")};
         }
         if (!FirstVisit(id)) return std::nullopt;
         auto folder = std::make_unique<Folder>();
@@ -109,7 +146,7 @@ std::optional<SourceItem> FileSource::Visit(const std::string& path, bool named)
     if (!named) {
         // In a walk only regular files count, and this tool's own side files do not.
         if (status->Kind != platform::FileKind::Regular) return std::nullopt;
-        if (path.size() >= kSideFileSuffix.size() && path.ends_with(kSideFileSuffix)) return std::nullopt;
+        if (IsOwnOutputName(path)) return std::nullopt;
     }
     if (!FirstVisit(id)) return std::nullopt;
     return SourceItem{.Path = path,
@@ -139,39 +176,99 @@ std::optional<SourceItem> FileSource::Next() {
     }
 }
 
-std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix,
-                          PathStyle style) {
+namespace {
+
+// Every '%' becomes "%25" first, so that no escape below can meet a name
+// that was written that way already.
+std::string Escaped(const std::string& part, PathStyle style) {
+    std::string escaped;
+    for (const char c : part) {
+        if (c == '%') {
+            escaped += "%25";
+        } else if (c == ':' && style == PathStyle::Windows) {
+            escaped += "%3A";
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// The parts of the path below the output folder, the file's name last.
+std::vector<std::string> OutputParts(const std::string& input, const std::string& suffix, PathStyle style) {
+    constexpr std::string_view kUp = "%2E%2E";
     std::vector<std::string> parts;
     for (std::string& part : Parts(input, style)) {
         if (part == "..") {
-            if (!parts.empty() && parts.back() != "%2E%2E") {
+            if (!parts.empty() && parts.back() != kUp) {
                 parts.pop_back();
             } else {
-                parts.emplace_back("%2E%2E");
+                parts.emplace_back(kUp);
             }
         } else if (part != ".") {
-            if (style == PathStyle::Windows) {
-                for (std::size_t colon = part.find(':'); colon != std::string::npos; colon = part.find(':', colon)) {
-                    part.replace(colon, 1, "%3A");
-                }
-            }
-            parts.push_back(std::move(part));
+            parts.push_back(Escaped(part, style));
         }
     }
-    std::string path = outputDir;
-    for (const std::string& part : parts) path = Joined(path, part, style);
-    return path + suffix;
+    if (parts.empty()) parts.emplace_back();
+    parts.back() += suffix;
+    return parts;
 }
 
-void MakeParentFolders(const std::string& outputDir, const std::string& path) {
-    // Everything below the folder but the file's own name.
-    std::vector<std::string> folders = Parts(std::string_view(path).substr(outputDir.size()), kNativePathStyle);
-    if (!folders.empty()) folders.pop_back();
-    try {
-        platform::MakeFolderChain(outputDir, folders);
-    } catch (const platform::SystemError& error) {
-        throw support::EFCreateError(support::CreateErrorMessage(path, error.what()));
+}  // namespace
+
+std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix,
+                          PathStyle style) {
+    std::string path = outputDir;
+    for (const std::string& part : OutputParts(input, suffix, style)) path = Joined(path, part, style);
+    return path;
+}
+
+OutputPlace PlaceOutput(const std::optional<std::string>& outputDir, const std::string& input, const std::string& suffix) {
+    OutputPlace place;
+    std::vector<std::string> folders;
+    std::string base;
+    if (outputDir) {
+        folders = OutputParts(input, suffix, kNativePathStyle);
+        place.Name = folders.back();
+        folders.pop_back();
+        place.Path = OutputPathFor(*outputDir, input, suffix);
+        base = *outputDir;
+    } else {
+        // Next to the input, in the folder its path names.
+        place.Path = input + suffix;
+        std::size_t slash = input.find_last_of(Separators(kNativePathStyle));
+        if (slash == std::string::npos && kNativePathStyle == PathStyle::Windows && input.size() >= 2 && input[1] == ':') {
+            slash = 1;  // "C:x.exe": the drive's current folder
+        }
+        if (slash == std::string::npos) {
+            base = ".";
+            place.Name = input + suffix;
+        } else {
+            base = input.substr(0, slash + 1);
+            place.Name = input.substr(slash + 1) + suffix;
+        }
     }
+    place.Folder = support::NativeFolder::OpenChain(base, folders, place.Path);
+    return place;
+}
+
+void MakeOutputFolder(const std::string& outputDir) {
+    // The longest leading part that exists; the rest is made below it, step
+    // by step, without following a link.
+    std::string base = outputDir;
+    std::vector<std::string> missing;
+    while (!base.empty() && !platform::StatusOf(base, true)) {
+        const std::size_t cut = base.find_last_of(Separators(kNativePathStyle));
+        if (cut == std::string::npos) {
+            missing.insert(missing.begin(), base);
+            base.clear();
+            break;
+        }
+        missing.insert(missing.begin(), base.substr(cut + 1));
+        base.resize(cut == 0 ? 1 : cut);
+    }
+    std::erase_if(missing, [](const std::string& part) { return part.empty() || part == "."; });
+    support::NativeFolder::OpenChain(base.empty() ? "." : base, missing, outputDir);
 }
 
 }  // namespace vexmira::cli

@@ -4,7 +4,7 @@
 // regular files below each folder among them, in byte order of their names.
 
 #include <cstdint>
-#include <istream>
+#include <string_view>
 #include <memory>
 #include <optional>
 #include <set>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/platform.hpp"
+#include "support/file_system.hpp"
 
 namespace vexmira::cli {
 
@@ -22,7 +23,8 @@ struct SourceOptions {
     std::optional<std::string> OutputDir;  // never walked into
 };
 
-// One thing to examine, or one that cannot be.
+// One thing to examine, or one that cannot be (a name with a NUL byte in it,
+// a folder without recursion, a folder that would loop, one that cannot be read).
 struct SourceItem {
     std::string Path;
     std::int64_t Size = 0;             // bytes, where known; for progress only
@@ -41,8 +43,10 @@ public:
 
     // Names given by the user, examined whatever they are called.
     void AddName(std::string path);
-    // Names read from `in`, one a line, or each ending in NUL with `nul`.
-    void AddNamesFrom(std::istream& in, bool nul);
+    // Names read from a list, one a line, or each ending in NUL with `nul`,
+    // handed over piece by piece; EndList when the list is over.
+    void AddListText(std::string_view text, bool nul);
+    void EndList(bool nul);
 
     std::optional<SourceItem> Next();
 
@@ -50,14 +54,12 @@ public:
     // no folder is being walked); none before.
     std::optional<std::uint64_t> KnownTotal() const;
 
-    // Folders that were not walked because they would loop, for a warning.
-    std::vector<std::string> TakeLoops();
-
 private:
     struct Folder;  // a folder being walked: its sorted names and where we are
     using FileId = platform::FileId;
 
     std::optional<SourceItem> Visit(const std::string& path, bool named);
+    void EndListName(bool nul);
     bool FirstVisit(const FileId& id) { return seen_.insert(id).second; }
 
     SourceOptions options_;
@@ -66,7 +68,7 @@ private:
     std::vector<std::unique_ptr<Folder>> walk_;
     std::set<FileId> seen_;
     std::optional<FileId> output_dir_;
-    std::vector<std::string> loops_;
+    std::string partial_name_;  // a list's name not yet ended
     std::uint64_t yielded_ = 0;
 };
 
@@ -83,12 +85,22 @@ constexpr PathStyle kNativePathStyle = PathStyle::Posix;
 // (relative paths as they are, absolute ones below the folder; ".." parts
 // that would climb out of it are written "%2E%2E", and in the Windows style
 // ':' is written "%3A", so "C:\\x" goes to "DIR\\C%3A\\x"), followed by `suffix`.
+// '%' itself is written "%25", so two paths never meet through an escape.
 std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix,
                           PathStyle style = kNativePathStyle);
 
-// Creates the folders between `outputDir` and `path` (one of OutputPathFor's),
-// refusing a symbolic link on the way. Raises support::EFCreateError naming
-// `path` and the reason.
-void MakeParentFolders(const std::string& outputDir, const std::string& path);
+// Where an output of `input` goes: below `outputDir` as OutputPathFor has
+// it, or without one next to the input (its path as given, then `suffix`).
+struct OutputPlace {
+    support::NativeFolder Folder;  // made when missing, never through a link, and held open
+    std::string Name;              // the file's name in Folder
+    std::string Path;              // the whole path, for messages
+};
+// Raises support::EFCreateError naming the path and the reason.
+OutputPlace PlaceOutput(const std::optional<std::string>& outputDir, const std::string& input, const std::string& suffix);
+
+// Creates the output folder and its missing parents, each below the last
+// without following a link. Raises support::EFCreateError with the reason.
+void MakeOutputFolder(const std::string& outputDir);
 
 }  // namespace vexmira::cli

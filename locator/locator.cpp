@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "support/aligned_buffer.hpp"
 #include "locator/scan.hpp"
@@ -14,28 +15,30 @@
 
 namespace vexmira::locator {
 
-namespace {
-
 // The side file is copied in steps of 2 MiB rather than 4096 bytes, on
 // purpose: the same bytes land in the same order, in far fewer system calls.
 // Twice the stream's read-ahead: after the first read, which finishes what the
 // scan left in the stream's buffer, every read goes straight from the file
-// into this buffer.
-constexpr std::size_t kCopyChunk = 2 * support::FileStream::kMaxReadAhead;
+// into this buffer. Short of memory, the copy takes the 4096-byte steps the
+// read-ahead falls back to.
+static_assert(CopyBuffer::kLargeStep >= support::FileStream::kMaxReadAhead);
 
-}  // namespace
-
-std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count) {
-    const support::AlignedBuffer chunk = support::AllocateAligned(kCopyChunk);
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count, CopyBuffer& buffer) {
     std::int64_t copied = 0;
     while (copied < count) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, kCopyChunk));
-        const std::size_t n = from.Read(chunk.get(), want);
+        const auto step = static_cast<std::int64_t>(buffer.Step());
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, step));
+        const std::size_t n = from.Read(buffer.Data(), want);
         if (n == 0) break;
-        to.WriteBuffer(chunk.get(), n);
+        to.WriteBuffer(buffer.Data(), n);
         copied += static_cast<std::int64_t>(n);
     }
     return copied;
+}
+
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count) {
+    CopyBuffer buffer;
+    return CopyBytes(from, to, count, buffer);
 }
 
 std::int64_t LocateArchive(support::Stream& input, Display& display) {
@@ -54,11 +57,16 @@ std::int64_t LocateArchive(support::Stream& input, Display& display) {
 }
 
 RipOutcome RipArchive(const std::string& inputPath, Display& display) {
-    return RipArchive(inputPath, support::SideFilePath(inputPath), display);
+    std::optional<support::FileStream> side;
+    return RipArchive(inputPath, display, [&]() -> support::Stream& {
+        // A link or another file's name in the side file's place is refused
+        // by the create, so the input can never be emptied through it.
+        return side.emplace(support::SideFilePath(inputPath), support::FileMode::CreateExclusive);
+    });
 }
 
-RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath, Display& display,
-                      const std::function<void()>& prepareSide) {
+RipOutcome RipArchive(const std::string& inputPath, Display& display,
+                      const std::function<support::Stream&()>& createSide) {
     // The offset is kept across errors: one raised after a candidate was found
     // still returns it, and the dialog lists whatever side file there is.
     RipOutcome outcome;
@@ -74,11 +82,12 @@ RipOutcome RipArchive(const std::string& inputPath, const std::string& sidePath,
         if (outcome.Offset < 0) return outcome;
 
         input.Seek(outcome.Offset, support::SeekOrigin::Beginning);
-        // A link or another file's name in the side file's place is refused
-        // by the create, so the input can never be emptied through it.
-        if (prepareSide) prepareSide();
-        support::FileStream side(sidePath, support::FileMode::CreateExclusive);
-        CopyBytes(input, side, std::numeric_limits<std::int64_t>::max());
+        // The memory first: nothing may fail between emptying the side file
+        // and copying into it but the copy itself.
+        CopyBuffer buffer;
+        support::Stream& side = createSide();
+        outcome.SideCreated = true;
+        CopyBytes(input, side, std::numeric_limits<std::int64_t>::max(), buffer);
         outcome.Copied = true;
 
         const std::int64_t end = input.Position();

@@ -188,6 +188,19 @@ bool IsCandidate(std::span<const std::uint8_t> bytes) noexcept {
     return bytes.size() >= kRequiredBytes && MatchesSoFar(bytes.first(std::min(bytes.size(), kWindowSize)));
 }
 
+std::size_t NextSignaturePair(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
+    if (length < 2 || from >= length - 1) return length;
+    const std::size_t last = length - 1;  // positions before it have both bytes of the pair
+    for (std::size_t i = from; i < last;) {
+        const void* hit = std::memchr(data + i, 'S', last - i);
+        if (hit == nullptr) return length;
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
+        if (data[i + 1] == 'P') return i;
+        ++i;
+    }
+    return length;
+}
+
 std::span<const SearchPath> SearchPaths() noexcept {
     static const std::vector<SearchPath> paths = [] {
         std::vector<SearchPath> available = {SearchPath::Portable};

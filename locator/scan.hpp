@@ -41,6 +41,11 @@ bool MatchesSoFar(std::span<const std::uint8_t> bytes) noexcept;
 // with a short name) lists normally, and a shorter fragment lists as empty.
 bool IsCandidate(std::span<const std::uint8_t> bytes) noexcept;
 
+// Index of the first position in [from, length - 1) where "SP" starts, or
+// length when there is none, for searches that want every signature, not only
+// candidates.
+std::size_t NextSignaturePair(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept;
+
 // How the search runs the tests: position by position, or 16 (SSE2) or 32
 // (AVX2) positions at a time. Every path finds the same candidates.
 enum class SearchPath { Portable, Sse2, Avx2 };

@@ -95,8 +95,7 @@ py::dict Listed(const std::function<void(cli::ListingSink&)>& run) {
 
 py::dict List(const py::object& path) {
     const std::string file = PathBytes(path);
-    cli::Options options;
-    options.InPlace = true;
+    cli::Options options;  // lists in place
     return Listed([&](cli::ListingSink& sink) { cli::Examine(file, options, sink); });
 }
 
@@ -108,8 +107,7 @@ py::bytes JsonLines(const py::object& path) {
     {
         py::gil_scoped_release unlocked;
         cli::JsonReport json(out);
-        cli::Options options;
-        options.InPlace = true;
+        cli::Options options;  // lists in place
         cli::Examine(file, options, json);
         out.Flush();
     }
@@ -122,7 +120,7 @@ py::dict ListBytes(const py::bytes& data, std::int64_t offset) {
     return Listed([&](cli::ListingSink& sink) {
         cli::ListingHead head;
         head.File = "<bytes>";
-        head.Located = true;
+        head.Located = false;  // the caller chose the offset
         head.Offset = offset;
         head.OffsetText = locator::OffsetText(offset);
         head.Listed = head.File;
@@ -213,10 +211,14 @@ py::dict EntryDict(const std::string& name, const archive::TCompressedFileInfo& 
     entry["method_name"] = std::string(archive::MethodName(info.Method));
     entry["locked"] = info.Locked;
     entry["header_offset"] = info.HeaderOffset;
+    entry["header_size"] = info.HeaderSize;
+    entry["data_offset"] = cli::SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size()));
     entry["long2"] = info.Long2;
     entry["word6"] = info.Word6;
     entry["long17"] = info.Long17;
     entry["percentage"] = archive::PercentageText(info);
+    const std::optional<std::int32_t> percent = archive::PercentCompressed(info);
+    entry["percent_compressed"] = percent ? py::object(py::int_(*percent)) : py::object(py::none());
     entry["size"] = archive::SizeText(info.FullSize);
     entry["suspect"] = suspect ? py::object(py::str(std::string(*suspect))) : py::object(py::none());
     entry["name_bytes"] = py::bytes(name);

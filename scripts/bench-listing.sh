@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times whole-process listings of many entries beside `unzip -l` in one run:
-# vexmira plain and --json on archives of 1,000,000 and 4,000,000 entries,
+# vexmira plain, --json, --csv and --summary on archives of 1,000,000 and
+# 4,000,000 entries,
 # and `unzip -l` on a zip holding the same 1,000,000 names, all in the page
 # cache, output to /dev/null. Prints the median wall time, entries per
 # second and the largest peak resident size over RUNS runs (default 5).
@@ -51,12 +52,14 @@ report() {
     local median
     median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
     awk -v l="$label" -v s="$median" -v n="$entries" -v k="$peak" \
-        'BEGIN { printf "%-34s %7.3f s  %6.2f M entries/s  peak %6.1f MiB\n", l, s, (s > 0 ? n / s / 1e6 : 0), k / 1024 }'
+        'BEGIN { printf "%-38s %7.3f s  %6.2f M entries/s  peak %6.1f MiB\n", l, s, (s > 0 ? n / s / 1e6 : 0), k / 1024 }'
 }
 
 echo "median of $runs runs, output to /dev/null"
 report "unzip -l, 1,000,000 entries" 1000000 unzip -l "$zip"
 report "vexmira, 1,000,000 entries" 1000000 "$vexmira" "$m1"
 report "vexmira --json, 1,000,000 entries" 1000000 "$vexmira" --json "$m1"
+report "vexmira --csv, 1,000,000 entries" 1000000 "$vexmira" --csv "$m1"
+report "vexmira --summary, 1,000,000 entries" 1000000 "$vexmira" --summary "$m1"
 report "vexmira, 4,000,000 entries" 4000000 "$vexmira" "$m4"
 report "vexmira --json, 4,000,000 entries" 4000000 "$vexmira" --json "$m4"

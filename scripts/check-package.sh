@@ -48,14 +48,16 @@ done
 check "the manual page is gzip -n (no name, no time)" bash -c \
     "[[ \$(od -An -tx1 -j4 -N4 '$root/usr/share/man/man1/vexmira.1.gz' | tr -d ' ') == 00000000 ]]"
 
+check "vexmira-dask has a manual page" bash -c "zcat '$root/usr/share/man/man1/vexmira-dask.1.gz' | grep -q '^.SH DESCRIPTION'"
+
 completion=$root/usr/share/bash-completion/completions/vexmira
 check "the completion loads and completes options" bash -c "
     source /usr/share/bash-completion/bash_completion 2> /dev/null
     source '$completion'
     complete -p vexmira | grep -q _vexmira
-    COMP_WORDS=(vexmira --ca); COMP_CWORD=1; COMP_LINE='vexmira --ca'; COMP_POINT=\${#COMP_LINE}
-    _vexmira vexmira --ca vexmira
-    [[ \${COMPREPLY[*]} == --carve ]]"
+    COMP_WORDS=(vexmira --side); COMP_CWORD=1; COMP_LINE='vexmira --side'; COMP_POINT=\${#COMP_LINE}
+    _vexmira vexmira --side vexmira
+    [[ \${COMPREPLY[*]} == --side-file ]]"
 check "the completion knows every long option of --help" bash -c \
     "for o in \$(printf '%s\n' \"$help_options\" | grep '^--'); do grep -qF -- \"\$o\" '$completion' || { echo \"missing \$o\"; exit 1; }; done"
 

@@ -12,6 +12,7 @@ packages=(
   fonts-wine fonts-liberation  # only recommended by Wine: named so they are there for sure
   g++-multilib qemu-user-static  # the native32 preset: -m32 builds, run under qemu-user
   dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
+  python3-dev pybind11-dev python3-pytest python3-dask python3-distributed  # the module, its tests, vexmira-dask
 )
 # wine32 is deliberately absent, and so is the i386 dpkg architecture: only the
 # 64-bit Wine runs on this kind of machine. g++-multilib brings the 32-bit

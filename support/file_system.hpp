@@ -3,10 +3,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vexmira::support {
+
+// Names one file: device and inode, or on Windows the volume's serial number
+// and the file index.
+struct FileId {
+    std::uint64_t Device = 0;
+    std::uint64_t Index = 0;
+    auto operator<=>(const FileId&) const = default;
+};
 
 // An open file handle, closed on destruction. Offsets are explicit so the
 // stream above keeps the only notion of a current position.
@@ -20,11 +30,15 @@ public:
     ~NativeFile();
 
     // Both raise on failure: EFOpenError / EFCreateError with the full message.
+    // A file opened for reading is shared with other readers of this system
+    // on POSIX (a shared advisory lock; writers take an exclusive one), and
+    // with no one on Windows.
     static NativeFile OpenReadExclusive(const std::string& path);
     static NativeFile CreateExclusive(const std::string& path);
 #ifndef _WIN32
     // Takes ownership of an open descriptor.
     static NativeFile Adopt(int fd);
+    int Descriptor() const noexcept { return fd_; }
 #endif
 
     // Return the count transferred; 0 on error or at the end.
@@ -35,8 +49,11 @@ public:
 
     bool IsOpen() const noexcept;
     void Close() noexcept;
+    // None when the system cannot tell.
+    std::optional<FileId> Id() const noexcept;
 
 private:
+    friend class NativeFolder;
 #ifdef _WIN32
     explicit NativeFile(void* handle) : handle_(handle) {}
     void* handle_ = nullptr;  // INVALID_HANDLE_VALUE is never stored
@@ -45,6 +62,72 @@ private:
     int fd_ = -1;
 #endif
 };
+
+// A folder held open, so that what is made in it lands there and not wherever
+// its path leads by then. On POSIX every step is a descriptor and names are
+// resolved below it (openat); on Windows every folder of the chain is held
+// open without delete sharing, so none can be renamed, removed or swapped for
+// a link while it is held, and names are resolved through the pinned path.
+class NativeFolder {
+public:
+    NativeFolder() = default;
+    NativeFolder(NativeFolder&& other) noexcept;
+    NativeFolder& operator=(NativeFolder&& other) noexcept;
+    NativeFolder(const NativeFolder&) = delete;
+    NativeFolder& operator=(const NativeFolder&) = delete;
+    ~NativeFolder();
+
+    // Opens `base` (links followed: the user named it), then each of `parts`
+    // below the last, made when missing and refused when it is a link, a
+    // junction or a file. Raises EFCreateError naming `file` (the file about
+    // to be made there) with the reason.
+    static NativeFolder OpenChain(const std::string& base, const std::vector<std::string>& parts,
+                                  const std::string& file);
+
+    // Creates `name` here, new (never an existing name, never through a
+    // link), for reading and writing, held exclusively, and removed again
+    // when it is closed uncommitted on Windows; none when the name exists.
+    // Raises EFCreateError naming `path`.
+    std::optional<NativeFile> CreateNew(const std::string& name, const std::string& path) const;
+    // Opens an existing `name` that may be replaced (a regular file with no
+    // other name, writable, that no one of this system is using) and holds it
+    // exclusively; an empty file when there is no such name. Anything else
+    // raises EFCreateError naming `path` with the reason.
+    NativeFile OpenReplaceable(const std::string& name, const std::string& path) const;
+    // Puts `file` (made by CreateNew as `from`) in place as `to`, replacing
+    // what is there. `replaced`, the file OpenReplaceable held there, is
+    // closed first where the system needs it. Raises EFCreateError naming `path`.
+    void Commit(NativeFile& file, const std::string& from, const std::string& to, NativeFile& replaced,
+                const std::string& path) const;
+    // Removes `name`; errors are ignored.
+    void Remove(const std::string& name) const noexcept;
+    // What `name` here is, without following a link; none when nothing is.
+    std::optional<FileId> IdOf(const std::string& name) const noexcept;
+
+    bool IsOpen() const noexcept;
+
+    // Names to remove if the process is ended by a signal it can catch
+    // (POSIX; on Windows an uncommitted file vanishes when its handle
+    // closes, however the process ends). Returns a slot for Forget, or -1
+    // when all slots are taken.
+    int RememberForSignals(const std::string& name) const noexcept;
+    static void ForgetForSignals(int slot) noexcept;
+
+private:
+#ifdef _WIN32
+    std::string path_;
+    std::vector<void*> held_;  // the chain's handles, base first
+#else
+    explicit NativeFolder(int fd) : fd_(fd) {}
+    int fd_ = -1;
+#endif
+};
+
+// From now on, the process removes the names remembered with
+// RememberForSignals when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends it (those
+// the parent left ignored stay ignored, except SIGPIPE, which then ends the
+// process quietly as a closed pipe does other tools). Nothing on Windows.
+void RemoveRememberedFilesOnSignals() noexcept;
 
 // From now on, paths given to this layer and the paths and system texts in its
 // messages are UTF-8 (on Windows converted to and from UTF-16 at each system
@@ -79,6 +162,18 @@ std::string TrimSystemMessage(std::string text);
 // 'Cannot open file "<absolute path>". <reason>', and the same on "Cannot create file ".
 std::string OpenErrorMessage(const std::string& path, std::string_view reason);
 std::string CreateErrorMessage(const std::string& path, std::string_view reason);
+
+// Reparse tags that make a name lead to another file or folder: symbolic
+// links (the Windows kind and the Linux subsystem's) and mount points
+// (junctions). A side file of that kind is refused. Every other reparse point
+// (cloud placeholders, deduplicated or system-compressed files) is the file
+// itself to whoever opens it, and is replaced like any other.
+inline constexpr std::uint32_t kReparseTagMountPoint = 0xA0000003;
+inline constexpr std::uint32_t kReparseTagSymlink = 0xA000000C;
+inline constexpr std::uint32_t kReparseTagLinuxSymlink = 0xA000001D;
+constexpr bool IsLinkReparseTag(std::uint32_t tag) noexcept {
+    return tag == kReparseTagMountPoint || tag == kReparseTagSymlink || tag == kReparseTagLinuxSymlink;
+}
 
 // Why a file that another stream holds cannot be opened, in the words Windows
 // uses for a sharing violation, so the condition reads the same everywhere.

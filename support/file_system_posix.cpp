@@ -1,17 +1,23 @@
 // POSIX file layer. Windows opens files without sharing; POSIX cannot keep
-// every other process out, so the open stream holds an advisory exclusive
-// flock instead. That keeps out every other stream of this system (another
-// vexmira process, or a second open of the same file in this one, such as a
-// side file that is a link to its own input); programs that ignore advisory
-// locks can still open the file.
+// every other process out, so the open stream holds an advisory flock
+// instead: shared for reading, exclusive for writing. Any number of streams
+// of this system (threads or processes) read one file at once, while a file
+// being written is kept from every other stream (another vexmira process, or
+// a second open of the same file in this one, such as a side file that is a
+// link to its own input); programs that ignore advisory locks can still open
+// the file.
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "support/exception.hpp"
@@ -38,11 +44,17 @@ std::string UnsuitableFileReason(int fd) {
     return {};
 }
 
-// The advisory lock that stands in for Windows' open without sharing.
+// The advisory lock that stands in for Windows' open without sharing:
+// LOCK_SH for a reader, LOCK_EX for a writer.
+template <class Error>
+void Lock(int fd, int kind, MessageBuilder describe, const std::string& path) {
+    // Filesystems without flock support report EOPNOTSUPP or ENOLCK: go on anyway.
+    if (flock(fd, kind | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw Error(describe(path, kFileInUseReason));
+}
+
 template <class Error>
 void LockExclusive(int fd, MessageBuilder describe, const std::string& path) {
-    // Filesystems without flock support report EOPNOTSUPP or ENOLCK: go on anyway.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw Error(describe(path, kFileInUseReason));
+    Lock<Error>(fd, LOCK_EX, describe, path);
 }
 
 NativeFile OpenForReading(const std::string& path) {
@@ -52,7 +64,7 @@ NativeFile OpenForReading(const std::string& path) {
     NativeFile file = NativeFile::Adopt(fd);
     if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw EFOpenError(OpenErrorMessage(path, reason));
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    LockExclusive<EFOpenError>(fd, OpenErrorMessage, path);
+    Lock<EFOpenError>(fd, LOCK_SH, OpenErrorMessage, path);
     return file;
 }
 
@@ -68,32 +80,47 @@ std::string UnreplaceableFileReason(int fd) {
     return {};
 }
 
+// Creates `name` below `folder` (AT_FDCWD: `name` is a path), never an
+// existing name and never through a link; -1 with errno EEXIST when it exists.
+int CreateNewAt(int folder, const char* name, const std::string& path) {
+    const int fd = openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
+    return fd;
+}
+
+// Opens an existing `name` below `folder` without following a link, checked
+// and held exclusively; an empty file when the name is not there.
+NativeFile OpenReplaceableAt(int folder, const char* name, const std::string& path) {
+    const int fd = openat(folder, name, O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT) return {};
+    if (fd < 0) {
+        throw EFCreateError(CreateErrorMessage(path, errno == ELOOP ? "The file is a symbolic link" : ErrorText(errno)));
+    }
+    NativeFile file = NativeFile::Adopt(fd);
+    if (std::string reason = UnreplaceableFileReason(fd); !reason.empty()) {
+        throw EFCreateError(CreateErrorMessage(path, reason));
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    LockExclusive<EFCreateError>(fd, CreateErrorMessage, path);
+    return file;
+}
+
 NativeFile CreateOrReplace(const std::string& path) {
     // A new file is ours as it is. An existing name is opened without
     // following a link and checked before anything is emptied, so no other
     // file is ever written through it. A name removed between the two opens
     // is tried again.
     for (int attempt = 0;; ++attempt) {
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        int fd = CreateNewAt(AT_FDCWD, path.c_str(), path);
         if (fd >= 0) {
             NativeFile file = NativeFile::Adopt(fd);
             LockExclusive<EFCreateError>(fd, CreateErrorMessage, path);
             return file;
         }
-        if (errno != EEXIST) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
-
-        fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0 && errno == ENOENT && attempt < 3) continue;
-        if (fd < 0) {
-            throw EFCreateError(CreateErrorMessage(path, errno == ELOOP ? "The file is a symbolic link" : ErrorText(errno)));
-        }
-        NativeFile file = NativeFile::Adopt(fd);
-        if (std::string reason = UnreplaceableFileReason(fd); !reason.empty()) {
-            throw EFCreateError(CreateErrorMessage(path, reason));
-        }
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        LockExclusive<EFCreateError>(fd, CreateErrorMessage, path);
-        if (ftruncate(fd, 0) != 0) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
+        NativeFile file = OpenReplaceableAt(AT_FDCWD, path.c_str(), path);
+        if (!file.IsOpen() && attempt < 3) continue;
+        if (!file.IsOpen()) throw EFCreateError(CreateErrorMessage(path, ErrorText(ENOENT)));
+        if (ftruncate(file.Descriptor(), 0) != 0) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
         return file;
     }
 }
@@ -155,6 +182,143 @@ std::size_t NativeFile::WriteAt(std::int64_t offset, const void* buffer, std::si
 std::int64_t NativeFile::Size() const noexcept {
     const off_t end = lseek(fd_, 0, SEEK_END);  // reads and writes are positioned, so moving the offset is harmless
     return end < 0 ? -1 : static_cast<std::int64_t>(end);
+}
+
+std::optional<FileId> NativeFile::Id() const noexcept {
+    struct stat info {};
+    if (fstat(fd_, &info) != 0) return std::nullopt;
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// ---------------------------------------------------------------------------
+// Folders held open
+
+NativeFolder::NativeFolder(NativeFolder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+NativeFolder& NativeFolder::operator=(NativeFolder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+NativeFolder::~NativeFolder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool NativeFolder::IsOpen() const noexcept { return fd_ >= 0; }
+
+NativeFolder NativeFolder::OpenChain(const std::string& base, const std::vector<std::string>& parts,
+                                     const std::string& file) {
+    NativeFolder folder(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.IsOpen()) {
+        throw EFCreateError(CreateErrorMessage(file, "The folder cannot be opened: " + ErrorText(errno)));
+    }
+    for (const std::string& part : parts) {
+        if (mkdirat(folder.fd_, part.c_str(), 0777) != 0 && errno != EEXIST) {
+            throw EFCreateError(CreateErrorMessage(file, ErrorText(errno)));
+        }
+        // Each step is opened below the last without following a link, so a
+        // folder on the way that is (or becomes) a link leads nowhere else.
+        NativeFolder next(openat(folder.fd_, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.IsOpen()) {
+            const int code = errno;
+            throw EFCreateError(CreateErrorMessage(
+                file, code == ELOOP || code == ENOTDIR ? "A folder on the way is a symbolic link or a file" : ErrorText(code)));
+        }
+        folder = std::move(next);
+    }
+    return folder;
+}
+
+std::optional<NativeFile> NativeFolder::CreateNew(const std::string& name, const std::string& path) const {
+    const int fd = CreateNewAt(fd_, name.c_str(), path);
+    if (fd < 0) return std::nullopt;
+    NativeFile file = NativeFile::Adopt(fd);
+    LockExclusive<EFCreateError>(fd, CreateErrorMessage, path);
+    return file;
+}
+
+NativeFile NativeFolder::OpenReplaceable(const std::string& name, const std::string& path) const {
+    return OpenReplaceableAt(fd_, name.c_str(), path);
+}
+
+void NativeFolder::Commit(NativeFile& /*file*/, const std::string& from, const std::string& to, NativeFile& replaced,
+                          const std::string& path) const {
+    // rename replaces the name itself: whatever took its place meanwhile (a
+    // link, say) is never written through.
+    if (renameat(fd_, from.c_str(), fd_, to.c_str()) != 0) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
+    replaced.Close();
+}
+
+void NativeFolder::Remove(const std::string& name) const noexcept { unlinkat(fd_, name.c_str(), 0); }
+
+std::optional<FileId> NativeFolder::IdOf(const std::string& name) const noexcept {
+    struct stat info {};
+    if (fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// ---------------------------------------------------------------------------
+// Removal on signals. The handler may only touch what is safe in it: fixed
+// slots, each a folder descriptor and a name, published by an atomic state.
+
+namespace {
+
+enum SlotState : int { kFree = 0, kFilling = 1, kReady = 2 };
+
+struct SignalSlot {
+    std::atomic<int> State{kFree};
+    int Folder = -1;
+    char Name[NAME_MAX + 1] = {};
+};
+
+constexpr std::size_t kSignalSlots = 1100;  // above the most jobs a run may have, each with one file at a time
+SignalSlot signal_slots[kSignalSlots];
+
+constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+extern "C" void RemoveRememberedAndDie(int signal) {
+    for (SignalSlot& slot : signal_slots) {
+        if (slot.State.load() == kReady) unlinkat(slot.Folder, slot.Name, 0);
+    }
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+}  // namespace
+
+int NativeFolder::RememberForSignals(const std::string& name) const noexcept {
+    if (name.size() > NAME_MAX) return -1;
+    for (std::size_t i = 0; i < kSignalSlots; ++i) {
+        int expected = kFree;
+        if (!signal_slots[i].State.compare_exchange_strong(expected, kFilling)) continue;
+        signal_slots[i].Folder = fd_;
+        std::memcpy(signal_slots[i].Name, name.c_str(), name.size() + 1);
+        signal_slots[i].State.store(kReady);
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void NativeFolder::ForgetForSignals(int slot) noexcept {
+    if (slot >= 0 && static_cast<std::size_t>(slot) < kSignalSlots) signal_slots[slot].State.store(kFree);
+}
+
+void RemoveRememberedFilesOnSignals() noexcept {
+    for (const int signal : kCleanedSignals) {
+        struct sigaction action {};
+        struct sigaction previous {};
+        sigaction(signal, nullptr, &previous);
+        // What the parent ignored stays ignored, but a closed pipe always ends the tool.
+        if (previous.sa_handler == SIG_IGN && signal != SIGPIPE) continue;
+        action.sa_handler = RemoveRememberedAndDie;
+        sigemptyset(&action.sa_mask);
+        for (const int other : kCleanedSignals) sigaddset(&action.sa_mask, other);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 std::string AbsolutePath(const std::string& path) {

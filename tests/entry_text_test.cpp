@@ -36,6 +36,15 @@ TEST(PercentageText, FollowsTheRatioRules) {
         info.CompressedSize = c.stored;
         info.Locked = c.locked;
         EXPECT_EQ(PercentageText(info), c.expected) << "full " << c.full << ", stored " << c.stored;
+        // The number for scripts is the one the text shows.
+        const std::optional<std::int32_t> percent = PercentCompressed(info);
+        const std::string expected = c.expected;
+        if (expected.starts_with("(empty)")) {
+            EXPECT_FALSE(percent.has_value()) << "full " << c.full;
+        } else {
+            ASSERT_TRUE(percent.has_value()) << "full " << c.full;
+            EXPECT_EQ(std::to_string(*percent) + "%", expected.substr(0, expected.find('%') + 1));
+        }
     }
 }
 

@@ -60,16 +60,25 @@ TEST(FileStreamErrors, UncreatableFileRaisesTheCreateError) {
               "Cannot open file \"" + dir.Path().string() + "\". Is a directory");
 }
 
-TEST(FileStreamErrors, AFileOpenWithoutSharingCannotBeOpenedOrReplacedAgain) {
+TEST(FileStreamErrors, ReadersShareAFileThatNoWriterMayReplaceMeanwhile) {
     TempDir dir;
     const std::string path = (dir / "held.bin").string();
     testing::WriteFile(path, Bytes{1, 2, 3});
+    // Worded as Windows words a sharing violation, by every caller.
+    const std::string inUse = "The process cannot access the file because it is being used by another process";
+    {
+        FileStream written(path, FileMode::CreateExclusive);
+        EXPECT_EQ(MessageOf<EFOpenError>(path, FileMode::OpenReadExclusive),
+                  "Cannot open file \"" + path + "\". " + inUse)
+            << "nobody reads a file being written";
+    }
+    testing::WriteFile(path, Bytes{1, 2, 3});
     {
         FileStream held(path, FileMode::OpenReadExclusive);
-        // Worded as Windows words a sharing violation, by every caller.
-        const std::string inUse = "The process cannot access the file because it is being used by another process";
-        EXPECT_EQ(MessageOf<EFOpenError>(path, FileMode::OpenReadExclusive),
-                  "Cannot open file \"" + path + "\". " + inUse);
+        FileStream alsoReading(path, FileMode::OpenReadExclusive);  // readers share
+        std::uint8_t first = 0;
+        EXPECT_EQ(alsoReading.Read(&first, 1), 1u);
+        EXPECT_EQ(first, 1);
         EXPECT_EQ(MessageOf<EFCreateError>(path, FileMode::CreateExclusive),
                   "Cannot create file \"" + path + "\". " + inUse);
         // The same file under a second name is the same file.

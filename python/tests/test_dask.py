@@ -1,5 +1,5 @@
 """vexmira-dask on a local cluster of two workers: the same lines as
-`vexmira --json --in-place -r`, in the same order, even when a worker is
+`vexmira --json -r`, in the same order, even when a worker is
 killed in the middle of a batch."""
 import os
 import signal

@@ -58,6 +58,8 @@ def test_listings_agree_with_the_tool_and_the_schema(files):
     assert [e["name_bytes"] for e in listing["entries"]][:3] == [b"README.TXT", b"LOGO.BMP", b"caf\xe9.INI"]
     assert listing["entries"][3]["suspect"] == "empty name"  # the zero padding
     assert listing["plausible_end"] == 40000 + len(SAMPLE)
+    # Entry by entry, the same keys and values as the listing.
+    assert list(vexmira.iter_entries(str(files / "setup.exe"))) == listing["entries"]
 
 
 def test_paths_as_bytes_or_str_and_bytes_in_memory(files):

@@ -32,24 +32,38 @@ TEST(CliPlain, ArcFileIsListedDirectlyAsATable) {
     EXPECT_FALSE(fs::exists(dir / "a.ARC$$$"));
 }
 
-TEST(CliPlain, CarrierGoesThroughTheSideFile) {
+TEST(CliPlain, CarrierIsListedInPlaceAndNothingIsWritten) {
     TempDir dir;
     const Bytes archive = SmallArchive().Build();
-    WriteFile(dir / "setup.exe", Carrier(40000, archive));
-    const ProcessResult run = RunVexmira(dir, {"setup.exe"});
+    fs::create_directory(dir / "evidence");
+    WriteFile(dir / "evidence/setup.exe", Carrier(40000, archive));
+    // A read-only evidence folder lists fine: the default writes nothing.
+    fs::permissions(dir / "evidence", fs::perms::owner_read | fs::perms::owner_exec);
+    const ProcessResult run = RunVexmira(dir, {"evidence/setup.exe"});
+    fs::permissions(dir / "evidence", fs::perms::owner_all);
     ASSERT_EQ(run.status, 0) << run;
     const Lines lines = run.OutLines();
     ASSERT_GE(lines.size(), 4u) << run;
-    EXPECT_EQ(lines[0], "File: setup.exe");
+    EXPECT_EQ(lines[0], "File: evidence/setup.exe");
     EXPECT_EQ(lines[1], "Offset: 00009C40 - 39 Kb");
-    EXPECT_EQ(lines[2], "Listed: setup.exe$$$");
+    EXPECT_EQ(lines[2], "Listed: evidence/setup.exe");
     EXPECT_TRUE(Contains(run.out, "README.TXT                5120         2210  57%")) << run;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "evidence"), fs::directory_iterator()), 1);
+    // --in-place is accepted and changes nothing.
+    const ProcessResult inPlace = RunVexmira(dir, {"--in-place", "evidence/setup.exe"});
+    EXPECT_EQ(inPlace.out, run.out) << inPlace;
+
+    // --side-file does what the plug-in does.
+    WriteFile(dir / "setup.exe", Carrier(40000, archive));
+    const ProcessResult side = RunVexmira(dir, {"--side-file", "setup.exe"});
+    ASSERT_EQ(side.status, 0) << side;
+    EXPECT_TRUE(Contains(side.out, "Offset: 00009C40 - 39 Kb\nListed: setup.exe$$$\n")) << side;
     EXPECT_EQ(ReadFile(dir / "setup.exe$$$"), archive);
     // Lower-case .arc is not ".ARC": it is located like any carrier.
     WriteFile(dir / "b.arc", archive);
     const ProcessResult lower = RunVexmira(dir, {"b.arc"});
     EXPECT_EQ(lower.status, 0) << lower;
-    EXPECT_TRUE(Contains(lower.out, "Offset: 00000000 - 0 Kb\nListed: b.arc$$$\n")) << lower;
+    EXPECT_TRUE(Contains(lower.out, "Offset: 00000000 - 0 Kb\nListed: b.arc\n")) << lower;
 }
 
 TEST(CliPlain, FooterTellsWhereTheArchiveEnds) {
@@ -92,8 +106,11 @@ TEST(CliStatus, NotFoundIsOne) {
     const ProcessResult run = RunVexmira(dir, {"plain.exe"});
     EXPECT_EQ(run.status, 1) << run;
     EXPECT_EQ(run.OutLines(), (Lines{"File: plain.exe", "Offset: Not found"})) << run;
-    EXPECT_EQ(run.ErrLines(), (Lines{std::string(kNotFound)})) << run;
+    EXPECT_EQ(run.ErrLines(), (Lines{"vexmira: plain.exe: no archive found"})) << run;
     EXPECT_FALSE(fs::exists(dir / "plain.exe$$$"));
+    const ProcessResult quiet = RunVexmira(dir, {"-q", "plain.exe"});
+    EXPECT_EQ(quiet.status, 1) << quiet;
+    EXPECT_EQ(quiet.err, "") << "-q silences no archive found";
 }
 
 TEST(CliStatus, ErrorsAreTwo) {
@@ -101,27 +118,29 @@ TEST(CliStatus, ErrorsAreTwo) {
     const ProcessResult missing = RunVexmira(dir, {"missing.exe"});
     EXPECT_EQ(missing.status, 2) << missing;
     EXPECT_EQ(missing.ErrLines(),
-              (Lines{"Except: Cannot open file \"" + (dir / "missing.exe").string() + "\". No such file or directory"}))
+              (Lines{"vexmira: missing.exe: Cannot open file \"" + (dir / "missing.exe").string() + "\". No such file or directory"}))
         << missing;
 
-    // Header errors as the error report shows them: a full stop appended.
+    // Header errors in the tool's words, and no "Listed:" for what was not an archive.
     WriteFile(dir / "sig.ARC", ArchiveBuilder().Signature({'S', 'P', 'I', 'S', 0}).Add("A", 1, 1).Build());
     const ProcessResult signature = RunVexmira(dir, {"sig.ARC"});
     EXPECT_EQ(signature.status, 2) << signature;
-    EXPECT_EQ(signature.ErrLines(), (Lines{"Can't recognize compressed file header."})) << signature;
-    EXPECT_EQ(signature.OutLines(), (Lines{"File: sig.ARC", "Listed: sig.ARC"})) << "no table after an error";
+    EXPECT_EQ(signature.ErrLines(), (Lines{"vexmira: sig.ARC: not an archive: Can't recognize compressed file header"}))
+        << signature;
+    EXPECT_EQ(signature.OutLines(), (Lines{"File: sig.ARC"})) << "no table after an error";
 
     WriteFile(dir / "id.ARC", ArchiveBuilder().CompressId("lzh").Add("A", 1, 1).Build());
-    EXPECT_EQ(RunVexmira(dir, {"id.ARC"}).ErrLines(), (Lines{"Unrecognized compression method: \"lzh\" in header."}));
+    EXPECT_EQ(RunVexmira(dir, {"id.ARC"}).ErrLines(),
+              (Lines{"vexmira: id.ARC: not an archive: Unrecognized compression method: \"lzh\" in header"}));
 
     // A located archive whose side file cannot be created: the offset is
     // reported, the error too, and nothing can be listed.
     WriteFile(dir / "setup.exe", Carrier(5000, SmallArchive().Build()));
     fs::create_directory(dir / "setup.exe$$$");
-    const ProcessResult create = RunVexmira(dir, {"setup.exe"});
+    const ProcessResult create = RunVexmira(dir, {"--side-file", "setup.exe"});
     EXPECT_EQ(create.status, 2) << create;
     EXPECT_EQ(create.OutLines(), (Lines{"File: setup.exe", "Offset: 00001388 - 4 Kb"})) << create;
-    EXPECT_EQ(create.err.rfind("Except: Cannot create file \"" + (dir / "setup.exe$$$").string() + "\". ", 0), 0u)
+    EXPECT_EQ(create.err.rfind("vexmira: setup.exe: Cannot create file \"" + (dir / "setup.exe$$$").string() + "\". ", 0), 0u)
         << create;
 }
 
@@ -134,18 +153,30 @@ TEST(CliStatus, ArcPathThatIsNoRegularFileIsTwoAndSaysWhy) {
         const ProcessResult run = RunVexmira(dir, {name});
         EXPECT_EQ(run.status, 2) << run;
         EXPECT_EQ(run.OutLines(), (Lines{"File: " + name})) << run;
-        EXPECT_EQ(run.ErrLines(), (Lines{"Cannot open file \"" + (dir / name).string() + "\". " + reason + "."})) << run;
+        EXPECT_EQ(run.ErrLines(), (Lines{"vexmira: " + name + ": Cannot open file \"" + (dir / name).string() + "\". " + reason}))
+            << run;
     }
 }
 
-TEST(CliStatus, WorstOutcomeOfAllFilesWins) {
+TEST(CliStatus, ManyFilesAsGrepHasIt) {
     TempDir dir;
     WriteFile(dir / "a.ARC", SmallArchive().Build());
     WriteFile(dir / "empty.ARC", Bytes(45, 'x'));  // too short to examine: an empty listing
     WriteFile(dir / "plain.exe", Carrier(100, {}));
+    WriteFile(dir / "other.exe", Carrier(200, {}));
     EXPECT_EQ(RunVexmira(dir, {"a.ARC", "empty.ARC"}).status, 0);
-    EXPECT_EQ(RunVexmira(dir, {"a.ARC", "plain.exe", "empty.ARC"}).status, 1);
+    // Found in one file, none in others: 0.
+    const ProcessResult mixed = RunVexmira(dir, {"plain.exe", "a.ARC", "other.exe"});
+    EXPECT_EQ(mixed.status, 0) << mixed;
+    EXPECT_EQ(mixed.ErrLines(), (Lines{"vexmira: plain.exe: no archive found", "vexmira: other.exe: no archive found"}));
+    EXPECT_EQ(RunVexmira(dir, {"plain.exe", "other.exe"}).status, 1);
+    // An error wins over anything found.
     EXPECT_EQ(RunVexmira(dir, {"missing.exe", "plain.exe", "a.ARC"}).status, 2);
+    EXPECT_EQ(RunVexmira(dir, {"a.ARC", "missing.ARC"}).status, 2);
+    fs::create_directory(dir / "tree");
+    WriteFile(dir / "tree/x.exe", Carrier(300, {}));
+    WriteFile(dir / "tree/y.exe", Carrier(300, SmallArchive().Build()));
+    EXPECT_EQ(RunVexmira(dir, {"-r", "tree"}).status, 0) << "one hit in a walk";
     const ProcessResult both = RunVexmira(dir, {"a.ARC", "plain.exe"});
     EXPECT_TRUE(Contains(both.out, "trailing bytes\n\nFile: plain.exe\n")) << "files are separated by a blank line";
 }
@@ -159,12 +190,15 @@ TEST(CliStatus, UsageHelpAndVersion) {
 
     const ProcessResult help = RunVexmira(dir, {"--help"});
     EXPECT_EQ(help.status, 0) << help;
-    for (const char* part : {"--json", "--in-place", "--all", "FILE", "Exit status"}) {
+    for (const char* part : {"--json", "--side-file", "--in-place", "--offset", "--csv", "--all", "FILE", "Exit status"}) {
         EXPECT_TRUE(Contains(help.out, part)) << "help lacks " << part << "\n" << help;
     }
-    const ProcessResult version = RunVexmira(dir, {"--version"});
-    EXPECT_EQ(version.status, 0) << version;
-    EXPECT_EQ(version.OutLines(), (Lines{"vexmira 1.0.0"})) << version;
+    for (const std::string& line : help.OutLines()) EXPECT_LE(line.size(), 80u) << "help wraps at 80 columns: " << line;
+    for (const char* flag : {"--version", "-V"}) {
+        const ProcessResult version = RunVexmira(dir, {flag});
+        EXPECT_EQ(version.status, 0) << version;
+        EXPECT_EQ(version.OutLines(), (Lines{"vexmira 1.0.0"})) << version;
+    }
 
     // After "--" a name that looks like an option is a file.
     WriteFile(dir / "--all.ARC", SmallArchive().Build());
@@ -186,7 +220,7 @@ TEST(CliJson, KeysAndTypesOfAListedCarrier) {
     Bytes carrier = Carrier(40000, SmallArchive().Build());
     carrier.resize(carrier.size() + 40, 0xFF);  // whole header bytes that make no valid entry
     WriteFile(dir / "setup.exe", carrier);
-    const ProcessResult run = RunVexmira(dir, {"--json", "setup.exe"});
+    const ProcessResult run = RunVexmira(dir, {"--json", "--side-file", "setup.exe"});
     ASSERT_EQ(run.status, 0) << run;
     const std::vector<Json> objects = run.Objects();
     ASSERT_EQ(objects.size(), 1u) << run;
@@ -197,14 +231,19 @@ TEST(CliJson, KeysAndTypesOfAListedCarrier) {
     EXPECT_EQ(object["offset"], 40000);
     EXPECT_EQ(object["messages"], Json::array());
     EXPECT_TRUE(object["error"].is_null());
-    EXPECT_EQ(object["archive_end"], 3533);
+    // Offsets count from the start of FILE, even when the side file was read.
+    EXPECT_EQ(object["archive_end"], 40000 + 3533);
+    EXPECT_EQ(object["plausible_end"], 40000 + 3533);
     EXPECT_EQ(object["truncated"], false);
     EXPECT_EQ(object["trailing_bytes"], 40);
 
     const Json& entries = object["entries"];
     ASSERT_EQ(entries.size(), 3u) << object.dump();
     for (const Json& entry : entries) EXPECT_EQ(Keys(entry), kEntryKeys) << entry.dump();
-    EXPECT_EQ(entries[0].dump(), kSmallArchiveFirstEntry);
+    EXPECT_EQ(entries[0]["header_offset"], 40000 + 21);
+    EXPECT_EQ(entries[0]["data_offset"], 40000 + 21 + 25 + 10);
+    EXPECT_EQ(entries[1]["percent_compressed"], nullptr) << "the dialog shows (empty)";
+    EXPECT_EQ(entries[2]["percent_compressed"], -20);
     EXPECT_EQ(entries[1]["percentage"], "(empty) (locked)");
     EXPECT_EQ(entries[1]["locked"], true);
     EXPECT_EQ(entries[1]["size"], "0 Kb");
@@ -225,13 +264,14 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"1.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":-1,"messages":[")" +
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.1","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
+                                     R"("passed_over":null,"messages":[")" +
                                      std::string(kNotFound) +
                                      R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
                                      R"("plausible_end":null,"carved":null})");
-    // ".ARC" inputs have no offset; the error is the message without the report's full stop.
+    // ".ARC" inputs start at 0; the error is the message without the report's full stop.
     EXPECT_EQ(objects[1]["listed"], "bad.ARC");
-    EXPECT_TRUE(objects[1]["offset"].is_null());
+    EXPECT_EQ(objects[1]["offset"], 0);
     EXPECT_EQ(objects[1]["error"], "Archive type must be caMulti");
     EXPECT_EQ(objects[1]["entries"], Json::array());
     // A failure is never an empty success: the reason is in the object.
@@ -262,6 +302,38 @@ TEST(CliJson, TextFieldsAreLatin1) {
     EXPECT_EQ(objects[0]["path_encoding"], "utf-8");
 }
 
+TEST(CliJson, EntryPlacesAndTheCarvedFile) {
+    TempDir dir;
+    ArchiveBuilder builder;
+    builder.Add(EntrySpec{.name = "LARGE.BIN", .full_size = 0x80000000LL, .compressed_size = 7, .method = 4, .extended = true})
+        .Add("SMALL", 100, 40);
+    WriteFile(dir / "a.ARC", builder.Build());
+    WriteFile(dir / "setup.exe", Carrier(5000, builder.Build()));
+    const ProcessResult run = RunVexmira(dir, {"--json", "a.ARC"});
+    const Json object = run.Objects().at(0);
+    EXPECT_EQ(object["offset"], 0);
+    const Json& entries = object["entries"];
+    ASSERT_EQ(entries.size(), 2u) << run;
+    EXPECT_EQ(entries[0]["header_size"], 33) << "the size extension";
+    EXPECT_EQ(entries[0]["data_offset"], builder.HeaderOffset(0) + 33 + 9);
+    EXPECT_EQ(entries[1]["header_size"], 25);
+    EXPECT_EQ(entries[1]["header_offset"], builder.HeaderOffset(1));
+    EXPECT_EQ(entries[1]["data_offset"], builder.HeaderOffset(1) + 25 + 5);
+    EXPECT_EQ(entries[1]["percent_compressed"], 60);
+    EXPECT_EQ(entries[1]["percentage"], "60%");
+
+    // The carved file's size and digest, against the system's sha256sum.
+    const ProcessResult carve = RunShell(dir, "$VEXMIRA --json --carve setup.exe && sha256sum setup.exe.00001388.ARC");
+    ASSERT_EQ(carve.status, 0) << carve;
+    const Lines lines = carve.OutLines();
+    ASSERT_EQ(lines.size(), 2u) << carve;
+    const Json carved = Json::parse(lines[0])["carved"];
+    EXPECT_EQ(carved["path"], "setup.exe.00001388.ARC");
+    EXPECT_EQ(carved["size"], static_cast<std::int64_t>(builder.Build().size()));
+    EXPECT_EQ(carved["size"], fs::file_size(dir / "setup.exe.00001388.ARC"));
+    EXPECT_EQ(lines[1].substr(0, 64), carved["sha256"]) << carve;
+}
+
 // ---------------------------------------------------------------------------
 // Listing in place and every candidate
 
@@ -288,7 +360,7 @@ TEST(CliInPlace, ListsInsideTheCarrierWithoutASideFile) {
     WriteFile(dir / "plain.exe", Carrier(100, {}));
     const ProcessResult notFound = RunVexmira(dir, {"--in-place", "plain.exe"});
     EXPECT_EQ(notFound.status, 1) << notFound;
-    EXPECT_EQ(notFound.ErrLines(), (Lines{std::string(kNotFound)}));
+    EXPECT_EQ(notFound.ErrLines(), (Lines{"vexmira: plain.exe: no archive found"}));
 }
 
 TEST(CliAll, EveryCandidateIsListedInPlace) {
@@ -315,30 +387,37 @@ TEST(CliAll, EveryCandidateIsListedInPlace) {
     const ProcessResult run = RunVexmira(dir, {"--json", "--all", "multi.exe"});
     EXPECT_EQ(run.status, 2) << "the stray signature's header is an error\n" << run;
     const std::vector<Json> objects = run.Objects();
-    ASSERT_EQ(objects.size(), 3u) << run;
+    ASSERT_EQ(objects.size(), 4u) << run;
     EXPECT_EQ(objects[0]["offset"], 1000);
+    EXPECT_EQ(objects[0]["located"], true);
     EXPECT_EQ(objects[0]["entries"].size(), 3u);
-    EXPECT_EQ(objects[1]["offset"], strayAt);
-    EXPECT_EQ(objects[1]["error"], "Archive type must be caMulti");
-    EXPECT_EQ(objects[2]["offset"], secondAt);
-    EXPECT_EQ(objects[2]["entries"][0]["name"], "SECOND.TXT");
-    EXPECT_EQ(objects[2]["entries"][0]["header_offset"], secondAt + 21);
+    // The "CUS" archive is listed in its place, marked as passed over.
+    EXPECT_EQ(objects[1]["offset"], customAt);
+    EXPECT_EQ(objects[1]["located"], false);
+    EXPECT_EQ(objects[1]["passed_over"], "CUS identifier");
+    EXPECT_EQ(objects[1]["entries"][0]["name"], "CUSTOM.BIN");
+    EXPECT_EQ(objects[2]["offset"], strayAt);
+    EXPECT_EQ(objects[2]["error"], "Archive type must be caMulti");
+    EXPECT_EQ(objects[3]["offset"], secondAt);
+    EXPECT_EQ(objects[3]["entries"][0]["name"], "SECOND.TXT");
+    EXPECT_EQ(objects[3]["entries"][0]["header_offset"], secondAt + 21);
     for (const Json& object : objects) {
         EXPECT_EQ(object["listed"], "multi.exe");
-        EXPECT_NE(object["offset"], customAt);
+        EXPECT_EQ(object["passed_over"].is_null(), object["offset"] != customAt);
     }
     EXPECT_FALSE(fs::exists(dir / "multi.exe$$$"));
 
     const ProcessResult plain = RunVexmira(dir, {"--all", "multi.exe"});
     EXPECT_TRUE(Contains(plain.out, "Offset: 000003E8 - 0 Kb\n")) << plain;
     EXPECT_TRUE(Contains(plain.out, "SECOND.TXT")) << plain;
-    EXPECT_EQ(plain.ErrLines(), (Lines{"Archive type must be caMulti."})) << plain;
+    EXPECT_TRUE(Contains(plain.out, "Offset: 000013A9 - 4 Kb (passed over by the locator: CUS identifier)\n")) << plain;
+    EXPECT_EQ(plain.ErrLines(), (Lines{"vexmira: multi.exe: not an archive: Archive type must be caMulti"})) << plain;
 
     WriteFile(dir / "plain.exe", Carrier(100, {}));
     const ProcessResult none = RunVexmira(dir, {"--json", "--all", "plain.exe"});
     EXPECT_EQ(none.status, 1) << none;
     ASSERT_EQ(none.Objects().size(), 1u) << none;
-    EXPECT_EQ(none.Objects()[0]["offset"], -1);
+    EXPECT_TRUE(none.Objects()[0]["offset"].is_null());
     EXPECT_EQ(none.Objects()[0]["messages"][0], kNotFound);
 }
 
@@ -383,6 +462,41 @@ TEST(CliAll, WalksThatReachAnEarlierWalkJoinIt) {
     ASSERT_EQ(carve.Objects().size(), 40u) << carve;
     EXPECT_EQ(carve.Objects()[1]["entries"].size(), 39u);
     EXPECT_FALSE(carve.Objects()[1].contains("joins"));
+}
+
+TEST(CliOffset, ListsTheArchiveAtAGivenOffsetInPlace) {
+    TempDir dir;
+    // A "CUS" archive, which the locator passes over, named by its offset.
+    const Bytes custom = ArchiveBuilder().CompressId("CUS").Add("CUSTOM.BIN", 10, 10, 3).Build();
+    WriteFile(dir / "inst.exe", Carrier(30002, custom));
+    const ProcessResult located = RunVexmira(dir, {"inst.exe"});
+    EXPECT_EQ(located.status, 1) << located;
+    for (const std::string offset : {"30002", "0x7532", "0X7532"}) {
+        const ProcessResult run = RunVexmira(dir, {"--json", "--offset", offset, "inst.exe"});
+        ASSERT_EQ(run.status, 0) << run;
+        const Json object = run.Objects().at(0);
+        EXPECT_EQ(object["offset"], 30002);
+        EXPECT_TRUE(object["located"].is_null()) << "the locator was not asked";
+        EXPECT_EQ(object["listed"], "inst.exe");
+        EXPECT_EQ(object["entries"][0]["name"], "CUSTOM.BIN");
+        EXPECT_EQ(object["entries"][0]["header_offset"], 30002 + 21);
+    }
+    const ProcessResult plain = RunVexmira(dir, {"--offset", "30002", "inst.exe"});
+    EXPECT_TRUE(Contains(plain.out, "File: inst.exe\nOffset: 00007532 - 29 Kb\nListed: inst.exe\n")) << plain;
+    EXPECT_FALSE(fs::exists(dir / "inst.exe$$$"));
+
+    // Not an archive there; past the end; not a number.
+    const ProcessResult wrong = RunVexmira(dir, {"--offset", "100", "inst.exe"});
+    EXPECT_EQ(wrong.status, 2) << wrong;
+    EXPECT_EQ(wrong.ErrLines(), (Lines{"vexmira: inst.exe: not an archive: Can't recognize compressed file header"}));
+    const ProcessResult past = RunVexmira(dir, {"--offset", "999999", "inst.exe"});
+    EXPECT_EQ(past.status, 2) << past;
+    EXPECT_TRUE(Contains(past.err, "vexmira: inst.exe: offset 999999 is past the end of the file")) << past;
+    for (const std::string bad : {"-5", "0x", "12k", ""}) {
+        EXPECT_EQ(RunVexmira(dir, {"--offset", bad, "inst.exe"}).status, 64) << bad;
+    }
+    EXPECT_EQ(RunVexmira(dir, {"--offset", "5", "--all", "inst.exe"}).status, 64);
+    EXPECT_EQ(RunVexmira(dir, {"--side-file", "--carve", "inst.exe"}).status, 64);
 }
 
 }  // namespace

@@ -48,10 +48,15 @@ TEST(CliCollection, FoldersAreWalkedInByteOrderWithoutLinksOrSideFiles) {
     EXPECT_EQ(plain.err, "") << plain;
 
     // Followed links reach sub/ first through "link"; the loop back up is
-    // reported and not walked; every file is examined once.
+    // an error of the run, in its place, and not walked; every file is examined once.
     const ProcessResult followed = RunVexmira(dir, {"--json", "--in-place", "-r", "--follow-links", "tree"});
-    EXPECT_EQ(Files(followed), (Lines{"tree/B/z.ARC", "tree/a.ARC", "tree/b.exe", "tree/link/c.ARC"})) << followed;
-    EXPECT_EQ(followed.ErrLines(), (Lines{"vexmira: tree/link/up: a symbolic link loop, not walked"})) << followed;
+    EXPECT_EQ(followed.status, 2) << followed;
+    EXPECT_EQ(Files(followed), (Lines{"tree/B/z.ARC", "tree/a.ARC", "tree/b.exe", "tree/link/c.ARC", "tree/link/up"}))
+        << followed;
+    EXPECT_EQ(followed.Objects().back()["error"],
+              "Cannot open file \"" + (dir / "tree/link/up").string() + "\". A symbolic link loop: the folder is not walked")
+        << followed;
+    EXPECT_EQ(followed.err, "") << followed;
 
     // Named files are always examined, and each once.
     const ProcessResult named =
@@ -115,13 +120,13 @@ TEST(CliCollection, OutputFolderKeepsEachInputsPathAndRefusesLinks) {
     WriteFile(dir / "b/setup.exe", Carrier(5000, archive));
     const std::string absolute = (dir / "b/setup.exe").string();
 
-    const ProcessResult run = RunVexmira(dir, {"--json", "--output-dir", "out", "a/setup.exe", absolute});
+    const ProcessResult run = RunVexmira(dir, {"--json", "--side-file", "--output-dir", "out", "a/setup.exe", absolute});
     EXPECT_EQ(run.status, 0) << run;
     const std::vector<Json> objects = run.Objects();
     ASSERT_EQ(objects.size(), 2u) << run;
     EXPECT_EQ(objects[0]["listed"], "out/a/setup.exe$$$");
     EXPECT_EQ(objects[1]["listed"], "out" + absolute + "$$$");
-    const ProcessResult dotted = RunVexmira(dir, {"--json", "--output-dir", "out", "a/../b/setup.exe"});
+    const ProcessResult dotted = RunVexmira(dir, {"--json", "--side-file", "--output-dir", "out", "a/../b/setup.exe"});
     ASSERT_EQ(dotted.Objects().size(), 1u) << dotted;
     EXPECT_EQ(dotted.Objects()[0]["listed"], "out/b/setup.exe$$$");
     EXPECT_EQ(ReadFile(dir / "out/a/setup.exe$$$"), archive);
@@ -130,7 +135,7 @@ TEST(CliCollection, OutputFolderKeepsEachInputsPathAndRefusesLinks) {
 
     // A path that climbs out stays inside the output folder.
     fs::create_directories(dir / "deep/x");
-    const ProcessResult up = RunShell(dir, "cd deep/x && " + VexmiraCommand({"--json", "--output-dir", "../../out", "../../a/setup.exe"}));
+    const ProcessResult up = RunShell(dir, "cd deep/x && " + VexmiraCommand({"--json", "--side-file", "--output-dir", "../../out", "../../a/setup.exe"}));
     ASSERT_EQ(up.Objects().size(), 1u) << up;
     EXPECT_EQ(up.Objects()[0]["listed"], "../../out/%2E%2E/%2E%2E/a/setup.exe$$$") << up;
 
@@ -144,7 +149,7 @@ TEST(CliCollection, OutputFolderKeepsEachInputsPathAndRefusesLinks) {
     WriteFile(dir / "victim", Bytes{'v'});
     fs::create_symlink(dir / "victim", dir / "out/d/setup.exe$$$");
     WriteFile(dir / "d/setup.exe", Carrier(3000, archive));
-    const ProcessResult links = RunVexmira(dir, {"--json", "--output-dir", "out", "c/setup.exe", "d/setup.exe"});
+    const ProcessResult links = RunVexmira(dir, {"--json", "--side-file", "--output-dir", "out", "c/setup.exe", "d/setup.exe"});
     EXPECT_EQ(links.status, 2) << links;
     ASSERT_EQ(links.Objects().size(), 2u) << links;
     EXPECT_EQ(links.Objects()[0]["error"], "Cannot create file \"" + (dir / "out/c/setup.exe$$$").string() +

@@ -37,16 +37,19 @@ inline std::vector<std::string> SmallArchiveListing() {
 // Its first entry in JSON, keys in the order printed.
 constexpr std::string_view kSmallArchiveFirstEntry =
     R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_name":"LZH5",)"
-    R"("locked":false,"header_offset":21,"long2":0,"word6":0,"long17":0,"percentage":"57%","size":"5 Kb",)"
+    R"("locked":false,"header_offset":21,"header_size":25,"data_offset":56,"long2":0,"word6":0,"long17":0,)"
+    R"("percentage":"57%","percent_compressed":57,"size":"5 Kb",)"
     R"("suspect":null})";
 
 // The keys of a listing and of an entry. Key order is not part of the
 // contract: keys are compared sorted.
 inline const std::vector<std::string> kObjectKeys = {
-    "archive_end", "carved",        "entries",        "error",          "file",     "listed",  "messages",
-    "offset",      "path_encoding", "plausible_end",  "schema_version", "trailing_bytes", "truncated"};
+    "archive_end", "carved",        "entries",       "error",          "file",           "listed",
+    "located",     "messages",      "offset",        "passed_over",    "path_encoding",  "plausible_end",
+    "schema_version", "trailing_bytes", "truncated"};
 inline const std::vector<std::string> kEntryKeys = {
-    "compressed_size", "full_size", "header_offset", "locked", "long17", "long2",  "method",
-    "method_name",     "name",      "percentage",    "size",   "suspect", "word6"};
+    "compressed_size", "data_offset", "full_size", "header_offset", "header_size", "locked",
+    "long17",          "long2",       "method",    "method_name",   "name",        "percent_compressed",
+    "percentage",      "size",        "suspect",   "word6"};
 
 }  // namespace vexmira::testing

@@ -71,7 +71,7 @@ TEST(CliSideFile, NeverWrittenThroughALinkOrAnUnwritableFile) {
         const fs::file_status before = fs::symlink_status(dir / "setup.exe$$$");
         const Bytes sideBefore = fs::is_regular_file(before) ? ReadFile(dir / "setup.exe$$$") : Bytes{};
 
-        const ProcessResult run = RunVexmira(dir, {"--json", "setup.exe"});
+        const ProcessResult run = RunVexmira(dir, {"--json", "--side-file", "setup.exe"});
         EXPECT_EQ(run.status, 2) << run;
         const std::string error =
             "Cannot create file \"" + (dir / "setup.exe$$$").string() + "\". " + row.reason;
@@ -93,8 +93,8 @@ TEST(CliSideFile, NeverWrittenThroughALinkOrAnUnwritableFile) {
         }
 
         // Plain output says the same once, with the file and the reason.
-        const ProcessResult plain = RunVexmira(dir, {"setup.exe"});
-        EXPECT_EQ(plain.ErrLines(), (Lines{"Except: " + error})) << plain;
+        const ProcessResult plain = RunVexmira(dir, {"--side-file", "setup.exe"});
+        EXPECT_EQ(plain.ErrLines(), (Lines{"vexmira: setup.exe: " + error})) << plain;
         EXPECT_FALSE(Contains(plain.out, "Listed:")) << plain;
     }
 }
@@ -104,7 +104,7 @@ TEST(CliSideFile, AnOrdinaryEarlierSideFileIsReplaced) {
     const Bytes archive = SmallArchive();
     WriteFile(dir / "setup.exe", Carrier(5000, archive));
     WriteFile(dir / "setup.exe$$$", Bytes(100000, 'x'));
-    const ProcessResult run = RunVexmira(dir, {"--json", "setup.exe"});
+    const ProcessResult run = RunVexmira(dir, {"--json", "--side-file", "setup.exe"});
     EXPECT_EQ(run.status, 0) << run;
     EXPECT_EQ(ReadFile(dir / "setup.exe$$$"), archive);
 }
@@ -127,7 +127,7 @@ TEST(CliGrowth, SlowInputThatGrowsWhileReadIsReadToItsSizeAtTheStart) {
             out.flush();
         }
     });
-    const ProcessResult copy = RunShell(dir, "timeout 120 " + VexmiraCommand({"--json", "setup.exe"}));
+    const ProcessResult copy = RunShell(dir, "timeout 120 " + VexmiraCommand({"--json", "--side-file", "setup.exe"}));
     const ProcessResult all = RunShell(dir, "timeout 120 " + VexmiraCommand({"--json", "--all", "setup.exe"}));
     stop = true;
     writer.join();
@@ -190,7 +190,7 @@ TEST(CliOutput, AShortWriteToTheSideFileIsAnErrorWithItsReason) {
     // Files may not grow past 64 KiB; the signal that would end the process
     // is ignored, so the write fails with "File too large".
     const ProcessResult run =
-        RunShell(dir, "trap '' XFSZ; ulimit -f 64; " + VexmiraCommand({"--json", "setup.exe"}));
+        RunShell(dir, "trap '' XFSZ; ulimit -f 64; " + VexmiraCommand({"--json", "--side-file", "setup.exe"}));
     EXPECT_EQ(run.status, 2) << run;
     ASSERT_EQ(run.Objects().size(), 1u) << run;
     const Json object = run.Objects()[0];
@@ -224,7 +224,7 @@ TEST(CliText, PlainOutputEscapesControlsAndJsonKeepsEveryByte) {
     EXPECT_TRUE(Contains(plain.out, "\nESC\\x1B[2J ")) << plain;
     EXPECT_TRUE(Contains(plain.out, "\nC:\\x5Cx\\A ")) << "a backslash before x is itself escaped\n" << plain;
     EXPECT_TRUE(Contains(plain.out, "File: c1\\x9B2J.ARC\n")) << plain;
-    EXPECT_TRUE(Contains(plain.err, "Unrecognized compression method: \"\\x1B[2\" in header.\n")) << plain;
+    EXPECT_TRUE(Contains(plain.err, "Unrecognized compression method: \"\\x1B[2\" in header\n")) << plain;
     EXPECT_TRUE(Contains(plain.err, "m\\x1B]0;title\\x07.exe\". No such file or directory\n")) << plain;
 
     const ProcessResult json = RunVexmira(dir, {"--json", hostile, "id.ARC", missing});
@@ -254,7 +254,7 @@ TEST(CliText, PathsReadAsUtf8OrLatin1AndSayWhich) {
     EXPECT_EQ(objects[1]["path_encoding"], "latin-1");
     EXPECT_EQ(objects[1]["listed"], "caf\u00E9.ARC");
     EXPECT_EQ(objects[2]["path_encoding"], "latin-1");
-    EXPECT_EQ(objects[2]["listed"], "setup\u00FF.exe$$$");
+    EXPECT_EQ(objects[2]["listed"], "setup\u00FF.exe");
     EXPECT_EQ(objects[3]["error"],
               "Cannot open file \"" + (dir / "gone").string() + "\u00E9.ARC\". No such file or directory");
 
@@ -284,7 +284,7 @@ TEST(CliMemory, OutOfMemoryInOneFileIsReportedAndTheNextIsExamined) {
         EXPECT_EQ(objects[1]["entries"].size(), 2u);
 
         const ProcessResult plain = RunShell(dir, env + VexmiraCommand({failing, "b.ARC"}));
-        EXPECT_EQ(plain.ErrLines(), (Lines{"Out of memory."})) << plain;
+        EXPECT_EQ(plain.ErrLines(), (Lines{"vexmira: " + failing + ": Out of memory"})) << plain;
         EXPECT_TRUE(Contains(plain.out, "File: b.ARC\nListed: b.ARC\n")) << plain;
     }
 }

@@ -106,7 +106,7 @@ TEST_F(CliStreaming, ParallelRunsIntoOnePipeNeverTearALine) {
     constexpr int kFiles = 300;
     for (int i = 0; i < kFiles; ++i) {
         ArchiveBuilder builder;
-        for (int k = 0; k <= i % 15; ++k) builder.Add("NAME" + std::to_string(k) + ".TXT", 1000 + k, 500);
+        for (int k = 0; k <= i % 12; ++k) builder.Add("NAME" + std::to_string(k) + ".TXT", 1000 + k, 500);
         WriteFile(dir / ("a" + std::to_string(i) + ".ARC"), builder.Build());
     }
     const ProcessResult run = RunShell(

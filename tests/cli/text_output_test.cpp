@@ -177,6 +177,10 @@ TEST(OutputPath, KeepsThePathAsGivenBelowTheFolderInBothStyles) {
         {PathStyle::Windows, "\\\\server\\share\\x.exe", "out\\server\\share\\x.exe$$$"},
         {PathStyle::Windows, "x.exe:stream", "out\\x.exe%3Astream$$$"},  // never an alternate stream
         {PathStyle::Windows, "..\\x.exe", "out\\%2E%2E\\x.exe$$$"},
+        // '%' itself is escaped, so no two inputs meet through an escape.
+        {PathStyle::Posix, "../%2E%2E/x.exe", "out/%2E%2E/%252E%252E/x.exe$$$"},
+        {PathStyle::Posix, "100%.exe", "out/100%25.exe$$$"},
+        {PathStyle::Windows, "C%3A\\x.exe", "out\\C%253A\\x.exe$$$"},
     };
     for (const Row& row : rows) {
         const std::string folder = row.style == PathStyle::Windows ? "out\\" : "out";

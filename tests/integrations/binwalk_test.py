@@ -42,10 +42,13 @@ def binwalk(paths, plugin, *options, cwd=None):
 
 # Headers in the carrier: located ones, and a "CUS" one that the locator passes over.
 located = checks.candidates(args.vexmira, [carrier])["setup.exe"]
+listed = checks.candidates(args.vexmira, [carrier], passed_over=True)["setup.exe"]
 headers = [match.start() for match in re.finditer(re.escape(b"SPIS\x1a"), data)]
 failures.check(len(located) >= 2 and len(headers) > len(located),
                "the carrier should hold two located archives and one passed over: headers %s, located %s" %
                (headers, sorted(located)))
+# vexmira --all lists every header binwalk reports, the passed-over ones marked.
+failures.check(sorted(listed) == headers, "vexmira --all listed %s, headers at %s" % (sorted(listed), headers))
 
 reported = binwalk([carrier], False).get("setup.exe", {})
 failures.check(sorted(reported) == headers, "binwalk reported %s, headers at %s" % (reported, headers))
@@ -79,21 +82,18 @@ for offset in headers:
     path = os.path.join(extracted, "%X.arc" % offset)
     got = open(path, "rb").read() if os.path.exists(path) else None
     text = carved.get("setup.exe", {}).get(offset)
-    if offset in located:
-        end = located[offset]["plausible_end"]
-        failures.check(text is not None and text.endswith("plausible end: 0x%X" % end), "at %d: got %r" % (offset, text))
-        expected_path = None
-        for root, _, files in os.walk(vexmira_dir):
-            expected_path = next((os.path.join(root, f) for f in files if f == "setup.exe.%08X.ARC" % offset), expected_path)
-        expected = open(expected_path, "rb").read() if expected_path else None
-        failures.check(expected == data[offset:end], "vexmira --carve at %d: %s bytes, plausible end %d" %
-                       (offset, None if expected is None else len(expected), end))
-        failures.check(got is not None and got == expected, "binwalk carved %s bytes at %d, vexmira --carve %s" %
-                       (None if got is None else len(got), offset, None if expected is None else len(expected)))
-    else:
-        # Its end is not known: binwalk's default, the rest of the file.
-        failures.check(text is not None and text.endswith("end unknown") and got == data[offset:],
-                       "at %d (not located): got %r, %s bytes" % (offset, text, None if got is None else len(got)))
+    end = listed[offset]["plausible_end"]
+    failures.check(text is not None and text.endswith("plausible end: 0x%X" % end), "at %d: got %r" % (offset, text))
+    if offset not in located:
+        failures.check(text is not None and "passed over by the locator: " in text, "at %d: got %r" % (offset, text))
+    expected_path = None
+    for root, _, files in os.walk(vexmira_dir):
+        expected_path = next((os.path.join(root, f) for f in files if f == "setup.exe.%08X.ARC" % offset), expected_path)
+    expected = open(expected_path, "rb").read() if expected_path else None
+    failures.check(expected == data[offset:end], "vexmira --carve at %d: %s bytes, plausible end %d" %
+                   (offset, None if expected is None else len(expected), end))
+    failures.check(got is not None and got == expected, "binwalk carved %s bytes at %d, vexmira --carve %s" %
+                   (None if got is None else len(got), offset, None if expected is None else len(expected)))
 
 # A tool that stalls after its first listing: the plugin takes what came,
 # gives up at its time limit, and binwalk goes on with the default ends.

@@ -53,14 +53,15 @@ def run(command, **kwargs):
     return result
 
 
-def candidates(vexmira, paths):
-    """Every candidate offset that `vexmira --all --json` reports, by file."""
+def candidates(vexmira, paths, passed_over=False):
+    """Every candidate offset that `vexmira --all --json` reports, by file;
+    with passed_over, also the headers it marks as passed over."""
     result = run([vexmira, "--json", "--all", "--jobs", "1", "--"] + paths)
     if result.returncode not in (0, 1, 2):
         sys.exit("FAILED: vexmira exited %d: %s" % (result.returncode, result.stderr[-2000:]))
     found = {os.path.basename(path): {} for path in paths}
     for line in result.stdout.decode().splitlines():
         listing = json.loads(line)
-        if listing["offset"] is not None and listing["offset"] >= 0:
+        if listing["offset"] is not None and (listing["located"] or passed_over and listing["passed_over"]):
             found[os.path.basename(listing["file"])][listing["offset"]] = listing
     return found

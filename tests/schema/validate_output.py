@@ -59,6 +59,7 @@ def main():
             ["--carve", "padded.exe", "multi.exe"],
             ["--all", "--carve", "multi.exe"],
             ["oom.ARC"],
+            ["--summary", "a.ARC", "padded.exe", "plain.exe", "bad.ARC", "--all", "multi.exe"],
         ]
         seen = set()
         objects = 0
@@ -75,9 +76,12 @@ def main():
                     sys.exit(f"vexmira {args}: {obj['file']!r} does not match the schema:\n"
                              + "\n".join(f"  {list(e.path)}: {e.message}" for e in errors))
                 objects += 1
+                if "entry_count" in obj:
+                    seen.add("summary")
+                    continue
                 if obj["error"]:
                     seen.add("error")
-                if obj["offset"] == -1:
+                if obj["offset"] is None and not obj["error"]:
                     seen.add("not found")
                 if obj["entries"]:
                     seen.add("listed")
@@ -89,7 +93,7 @@ def main():
                     seen.add("latin-1")
                 if obj["error"] == "Out of memory":
                     seen.add("out of memory")
-        wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory"}
+        wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary"}
         if seen != wanted:
             sys.exit(f"kinds of output not seen: {sorted(wanted - seen)}")
         print(f"{objects} objects of {len(wanted)} kinds match the schema")

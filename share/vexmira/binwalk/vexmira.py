@@ -5,13 +5,14 @@ the end of the file.
 The archive has no trailer and no total size: only walking its entries finds
 the end, and trailing data (padding, a signature table, another archive) reads
 as more entries. `vexmira --json --in-place --all FILE` does that walk and
-reports `plausible_end` for every position its locator accepts, in offset
-order; this plugin runs it once per file, reads its output as it comes, only
+reports `plausible_end` for every position its locator accepts, and for
+every header the reader accepts that the locator passes over (a "CUS" one, or
+a 'G' or 'P' at bytes 56 and 57), marked so, in offset order; this plugin runs it once per file, reads its output as it comes, only
 as far as the result binwalk asks about, and never longer than
 $VEXMIRA_TIMEOUT seconds (default 60) per file; it keeps only each listing's
-head and end, never its entries. An archive the locator passes over (a "CUS"
-one, or a 'G' or 'P' at bytes 56 and 57), one whose walk joins an earlier
-candidate's (so its end is not reported), or one past the time limit keeps
+head and end, never its entries. A header vexmira does not list, one whose
+walk joins an earlier candidate's (so its end is not reported), or one past
+the time limit keeps
 binwalk's default and says so.
 
 Install: copy to $XDG_CONFIG_HOME/binwalk/plugins/ (or ~/.config/...). The
@@ -39,13 +40,13 @@ class _Listings(object):
 
     def __init__(self, tool, path, seconds):
         self.path = path
-        self.ends = {}  # offset -> plausible end, or None when unknown
+        self.ends = {}  # offset -> (plausible end or None, why the locator passes it over or None)
         self.last = -1  # the highest offset read so far
         self.finished = False
         self.deadline = time.monotonic() + seconds
         self.pending = b""
         self.process = subprocess.Popen(
-            [tool, "--json", "--in-place", "--all", "--quiet", "--jobs", "1", "--", path],
+            [tool, "--json", "--all", "--quiet", "--jobs", "1", "--", path],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def end_at(self, offset):
@@ -55,9 +56,9 @@ class _Listings(object):
                 break
             at = listing.get("offset")
             if isinstance(at, int) and at >= 0:
-                self.ends[at] = listing.get("plausible_end")
+                self.ends[at] = (listing.get("plausible_end"), listing.get("passed_over"))
                 self.last = max(self.last, at)
-        return self.ends.get(offset)
+        return self.ends.get(offset, (None, None))
 
     def close(self):
         if self.finished:
@@ -135,7 +136,9 @@ class VexmiraPlugin(binwalk.core.plugin.Plugin):
     def scan(self, result):
         if not result.valid or not result.description.lower().startswith(self.DESCRIPTION):
             return
-        end = self._listings(result.file.path).end_at(result.offset) if self.tool else None
+        end, passed_over = self._listings(result.file.path).end_at(result.offset) if self.tool else (None, None)
+        if passed_over:
+            result.description += ", passed over by the locator: %s" % passed_over
         if end is None or end <= result.offset:
             result.description += ", end unknown"
         else:

@@ -1,0 +1,76 @@
+#include "cli/passed_over.hpp"
+
+#include <algorithm>
+#include <exception>
+
+#include "locator/scan.hpp"
+#include "support/memory_stream.hpp"
+
+namespace vexmira::cli {
+
+namespace {
+
+constexpr std::size_t kStep = std::size_t{64} * 1024;
+constexpr std::size_t kIdentifierAt = locator::kSignature.size();
+constexpr std::size_t kNotGAt = 56;
+constexpr std::size_t kNotPAt = 57;
+
+bool ReaderAccepts(std::span<const std::uint8_t> window) {
+    support::MemoryStream stream(window.data(), window.size());
+    archive::ArchiveHeader header;
+    std::string identifier;
+    try {
+        archive::TCompress().PrepareArchiveHeader(stream, header, identifier);
+        return true;
+    } catch (const support::Exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> PassedOverReason(std::span<const std::uint8_t> window) {
+    if (window.size() <= kIdentifierAt || !std::equal(locator::kSignature.begin(), locator::kSignature.end(), window.begin())) {
+        return std::nullopt;
+    }
+    if (locator::IsCandidate(window) || !ReaderAccepts(window)) return std::nullopt;
+    const std::uint8_t first = window[kIdentifierAt];
+    if (first != 'L' && first != 'N' && first != 'R') {
+        const std::size_t length = std::min<std::size_t>(3, window.size() - kIdentifierAt);
+        return std::string(reinterpret_cast<const char*>(window.data() + kIdentifierAt), length) + " identifier";
+    }
+    if (window.size() > kNotGAt && window[kNotGAt] == 'G') return std::string("G at byte 56");
+    if (window.size() > kNotPAt && window[kNotPAt] == 'P') return std::string("P at byte 57");
+    return std::nullopt;  // too short for the locator, and yet whole: nothing the rule names
+}
+
+PassedOverScan::PassedOverScan(support::Stream& input)
+    : input_(input), position_(input.Position()), buffer_(kStep + locator::kLookahead) {}
+
+std::optional<PassedOverHeader> PassedOverScan::Next(std::optional<std::int64_t> limit) {
+    const std::int64_t saved = input_.Position();
+    std::optional<PassedOverHeader> found;
+    while (!found && (!limit || position_ < *limit)) {
+        std::size_t positions = kStep;
+        if (limit) positions = static_cast<std::size_t>(std::min<std::int64_t>(*limit - position_, static_cast<std::int64_t>(kStep)));
+        if (input_.Seek(position_, support::SeekOrigin::Beginning) != position_) break;
+        const std::size_t read = input_.Read(buffer_.data(), positions + locator::kLookahead);
+        if (read == 0) break;
+        positions = std::min(positions, read);
+        for (std::size_t i = locator::NextSignaturePair(buffer_.data(), read, 0); i < positions;
+             i = locator::NextSignaturePair(buffer_.data(), read, i + 1)) {
+            const std::span<const std::uint8_t> window(buffer_.data() + i, std::min(locator::kWindowSize, read - i));
+            if (std::optional<std::string> reason = PassedOverReason(window)) {
+                found = PassedOverHeader{position_ + static_cast<std::int64_t>(i), std::move(*reason)};
+                positions = i + 1;
+                break;
+            }
+        }
+        position_ += static_cast<std::int64_t>(positions);
+        if (!found && read < positions + locator::kLookahead && positions == read) break;  // the end of the file
+    }
+    input_.Seek(saved, support::SeekOrigin::Beginning);
+    return found;
+}
+
+}  // namespace vexmira::cli
