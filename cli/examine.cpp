@@ -1,8 +1,10 @@
 #include "cli/examine.hpp"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 #include "archive/plausibility.hpp"
 #include "locator/locator.hpp"
@@ -54,6 +56,33 @@ Text ErrorText(const support::Exception& error) {
     return {error.FullMessage(), fromArchive, header};
 }
 
+// The entry header offsets the walks of one file have read, one bit per byte
+// of the file, kept in pages of kPageOffsets offsets only where a walk read
+// a header: at most a bit per byte (an eighth of the file's size) and a small
+// map entry per page.
+class WalkedHeaders {
+public:
+    // True when `offset` was marked before; marks it either way.
+    bool Mark(std::int64_t offset) {
+        auto& page = pages_[offset / kPageOffsets];
+        const auto bit = static_cast<std::size_t>(offset % kPageOffsets);
+        std::uint64_t& word = page[bit / 64];
+        const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
+        const bool seen = (word & mask) != 0;
+        word |= mask;
+        return seen;
+    }
+
+private:
+    static constexpr std::int64_t kPageOffsets = 4096;
+    std::unordered_map<std::int64_t, std::array<std::uint64_t, kPageOffsets / 64>> pages_;
+};
+
+// Raised from inside a walk that reached a header already walked.
+struct JoinedWalk {
+    std::int64_t HeaderOffset;
+};
+
 // One listing through the sink: the head once, the entries, the end once.
 class Listing {
 public:
@@ -92,8 +121,11 @@ public:
 
     // Lists the archive at the stream's position under the name `listed`,
     // which starts at `origin` in FILE; with Carve, a located archive is then
-    // carved out of the stream.
-    Outcome Walk(support::Stream& stream, const std::string& listed, std::int64_t origin = 0) {
+    // carved out of the stream. With `walked`, the walk marks the entry
+    // headers it reads and stops before one marked earlier, unless that is
+    // its first.
+    Outcome Walk(support::Stream& stream, const std::string& listed, std::int64_t origin = 0,
+                 WalkedHeaders* walked = nullptr) {
         head.Listed = listed;
         head.ListedOrigin = origin;
         Begin();
@@ -106,6 +138,9 @@ public:
             reader.WalkArchiveStream(
                 stream,
                 [&](std::string_view name, archive::TCompressedFileInfo info) {
+                    // A candidate's first entry is listed whoever read it first.
+                    const bool seen = walked != nullptr && walked->Mark(info.HeaderOffset);
+                    if (seen && entries > 0) throw JoinedWalk{info.HeaderOffset + origin};
                     ++entries;
                     const std::optional<std::string_view> suspect = plausible.Add(name, info);
                     info.HeaderOffset += origin;
@@ -115,6 +150,10 @@ public:
                 &walk);
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
+        } catch (const JoinedWalk& joined) {
+            ListingEnd end;
+            end.Joins = joined.HeaderOffset;
+            return End(std::move(end));
         }
         ListingEnd end;
         end.PlausibleEnd = plausible.End(walk);
@@ -190,6 +229,9 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
         try {
             support::FileStream input(file, support::FileMode::OpenReadExclusive);
             bool outOfMemory = false;
+            // A carve needs each walk's own end, so with --carve every walk runs on.
+            WalkedHeaders walkedHeaders;
+            WalkedHeaders* const walked = options.Carve ? nullptr : &walkedHeaders;
             const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {
                 any = true;
                 Listing candidate(sink, file, options);
@@ -199,7 +241,7 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
                 candidate.head.PassedOver = std::move(passedOver);
                 const Outcome outcome = GuardMemory(candidate, [&] {
                     input.Seek(offset, support::SeekOrigin::Beginning);
-                    return candidate.Walk(input, file);
+                    return candidate.Walk(input, file, 0, walked);
                 });
                 // A candidate that ran out of memory ends the file's scan.
                 outOfMemory = candidate.RanOutOfMemory;

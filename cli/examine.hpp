@@ -73,6 +73,9 @@ struct ListingEnd {
     std::int64_t PlausibleEnd = 0;
     std::uint64_t TrailingEntries = 0;
     std::optional<CarvedFile> Carved;
+    // With --all: the entry header offset where this candidate's walk
+    // reached a header an earlier candidate's walk had read, and stopped.
+    std::optional<std::int64_t> Joins;
     // With Error: the error itself, for callers that hand it on by its class.
     std::exception_ptr Failure;
     Outcome Result = Outcome::Listed;

@@ -227,6 +227,10 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
         FixWidths(nullptr);  // what was listed before the failure stays shown
     }
     pending_.clear();
+    if (end.Joins) {
+        out_.Buffer() += "Joins an earlier candidate's walk at entry header " + Number(*end.Joins) + "\n";
+        out_.Commit();
+    }
     if (end.Carved) {
         std::string& out = out_.Buffer();
         out += "Carved: ";
@@ -346,6 +350,10 @@ void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
         AppendNumber(out, end.PlausibleEnd);
     } else {
         out += ",\"archive_end\":null,\"truncated\":null,\"trailing_bytes\":null,\"plausible_end\":null";
+    }
+    if (end.Joins) {
+        out += ",\"joins\":";
+        AppendNumber(out, *end.Joins);
     }
     out += ",\"carved\":";
     if (end.Carved) {

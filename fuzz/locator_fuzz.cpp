@@ -2,7 +2,7 @@
 // drives a small generator (see locator_script.hpp) that lays signatures on
 // block edges, in the overlap, near the end of the file and across the
 // whole-file search's chunk edge, or is taken as the file's bytes. Every
-// result of the pair search, the block candidates, the block scan and the
+// result of the candidate search on every path, the block candidates, the block scan and the
 // whole-file search must equal what the model below says, over a memory
 // stream and, when the input asks, over a real file.
 
@@ -207,29 +207,21 @@ void Require(bool condition) {
     if (!condition) __builtin_trap();
 }
 
-// The first position from `from` where 'S' is followed by 'P', or length.
-VEXMIRA_UNTRACED std::size_t ModelNextPair(const std::uint8_t* data, std::size_t length, std::size_t from) {
-    for (std::size_t i = from; i < length && length - i >= 2; ++i) {
-        if (data[i] == 'S' && data[i + 1] == 'P') return i;
-    }
-    return length;
-}
-
-// Walks the pair search over bytes held in an allocation of exactly their
-// size, at the given misalignment, so any read past them is caught.
-void CheckPairSearch(const std::uint8_t* bytes, std::size_t length, std::size_t misalign) {
+// Runs the candidate search on every path over bytes held in an allocation
+// of exactly their size, at the given misalignment, so any read past them is
+// caught; with no look-ahead, the model sees a file that ends with them.
+void CheckSearchPaths(const std::uint8_t* bytes, std::size_t length, std::size_t misalign) {
     const auto storage = std::make_unique<std::uint8_t[]>(length + misalign);
-    std::uint8_t* data = storage.get() + misalign;
-    std::copy(bytes, bytes + length, data);
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t hit = locator::NextSignaturePair(data, length, from);
-        Require(hit == ModelNextPair(data, length, from));
-        if (hit >= length) break;
-        from = hit + 1;
+    const std::span<std::uint8_t> data(storage.get() + misalign, length);
+    std::copy(bytes, bytes + length, data.begin());
+    std::vector<std::size_t> expected;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (ModelCandidate(data, i)) expected.push_back(i);
     }
-    Require(locator::NextSignaturePair(data, length, length) == length);
-    Require(locator::NextSignaturePair(data, length, SIZE_MAX) == length);
+    const locator::LookaheadFetch nothing = [](std::span<std::uint8_t>) -> std::size_t { return 0; };
+    for (const locator::SearchPath path : locator::SearchPaths()) {
+        Require(locator::BlockCandidates(data, length, nothing, path) == expected);
+    }
 }
 
 void CheckBlockCandidates(const Setup& setup) {
@@ -243,7 +235,6 @@ void CheckBlockCandidates(const Setup& setup) {
     const std::size_t capacity = length + setup.room;
     const auto storage = std::make_unique<std::uint8_t[]>(capacity);
     const std::span<std::uint8_t> buffer(storage.get(), capacity);
-    std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(start), length, buffer.begin());
 
     // The fetch hands over at most fetchLimit bytes of what follows; the
     // model sees a file that ends where the fetched bytes end.
@@ -257,15 +248,17 @@ void CheckBlockCandidates(const Setup& setup) {
         std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(after), n, out.begin());
         return n;
     };
-    const std::vector<std::size_t> found = locator::BlockCandidates(buffer, length, fetch);
-    Require(fetches <= 1);
-
     const std::span<const std::uint8_t> seen = std::span(file).first(after + given);
     std::vector<std::size_t> expected;
     for (std::size_t i = 0; i < length; ++i) {
         if (ModelCandidate(seen, start + i)) expected.push_back(i);
     }
-    Require(found == expected);
+    for (const locator::SearchPath path : locator::SearchPaths()) {
+        fetches = 0;
+        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(start), length, buffer.begin());
+        Require(locator::BlockCandidates(buffer, length, fetch, path) == expected);
+        Require(fetches <= 1);
+    }
 }
 
 // What the model says the scans from setup.start find.
@@ -327,9 +320,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> marks = ModelMarks(file);
     const Expected expected{ModelFind(marks, setup.start), ModelAll(marks, setup.start)};
 
-    CheckPairSearch(file.data(), file.size(), setup.misalign);
+    CheckSearchPaths(file.data(), file.size(), setup.misalign);
     const std::size_t sliceOffset = std::min(setup.sliceOffset, file.size());
-    CheckPairSearch(file.data() + sliceOffset, std::min(setup.sliceLength, file.size() - sliceOffset), setup.misalign);
+    CheckSearchPaths(file.data() + sliceOffset, std::min(setup.sliceLength, file.size() - sliceOffset), setup.misalign);
     CheckBlockCandidates(setup);
 
     support::MemoryStream memory(file);

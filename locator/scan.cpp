@@ -52,51 +52,93 @@ LookaheadFetch FetchFrom(support::Stream& input) {
     };
 }
 
-#if defined(__SSE2__)
-// Lanes where 'S' at p[k] is followed by 'P' at p[k + 1]; reads p[0..16].
-inline __m128i PairHits(const std::uint8_t* p) noexcept {
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-    return _mm_and_si128(_mm_cmpeq_epi8(first, _mm_set1_epi8('S')), _mm_cmpeq_epi8(second, _mm_set1_epi8('P')));
+// Without vector steps: the tests at each 0x1A found by memchr (the
+// signature's rarest byte in text), 32 positions per PrefixBits.
+namespace portable {
+
+constexpr std::size_t kWidth = 32;
+
+bool PrefixMatches(const std::uint8_t* p) noexcept {
+    return std::equal(kSignature.begin(), kSignature.end(), p) && IsIdentifierStart(p[kSignature.size()]);
 }
 
-// Skips whole steps of positions where no "SP" starts, two bytes at a time:
-// in random data a pair starts once in 64 KiB, where a lone 'S' would stop a
-// byte search every 256 bytes. Stops at the first 16-position step that holds
-// a pair, or when fewer than 16 positions are left; the byte search goes on
-// from there.
-std::size_t SkipPairless(const std::uint8_t* data, std::size_t last, std::size_t i) noexcept {
-    while (last - i >= 64) {
-        const __m128i any = _mm_or_si128(_mm_or_si128(PairHits(data + i), PairHits(data + i + 16)),
-                                         _mm_or_si128(PairHits(data + i + 32), PairHits(data + i + 48)));
-        if (_mm_movemask_epi8(any) != 0) break;
-        i += 64;
+std::size_t WholeWindowSteps(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found) {
+    constexpr std::size_t kAt = kSignature.size() - 1;  // where 0x1A lies in the window
+    std::size_t i = 0;
+    while (i < whole) {
+        const void* hit = std::memchr(data + i + kAt, kSignature[kAt], whole - i);
+        if (hit == nullptr) break;
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data) - kAt;
+        if (PrefixMatches(data + i) && data[i + kNotGAt] != 'G' && data[i + kNotPAt] != 'P') found.push_back(i);
+        ++i;
     }
-    while (last - i >= 16 && _mm_movemask_epi8(PairHits(data + i)) == 0) i += 16;
-    return i;
+    return whole;
 }
+
+std::uint32_t PrefixBits(const std::uint8_t* p) noexcept {
+    std::uint32_t bits = 0;
+    for (std::size_t k = 0; k < kWidth; ++k) bits |= PrefixMatches(p + k) ? std::uint32_t{1} << k : 0;
+    return bits;
+}
+
+}  // namespace portable
+
+#if defined(__SSE2__)
+namespace sse2 {
+
+using V = __m128i;
+constexpr std::size_t kWidth = 16;
+inline V Load(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline V Eq(V bytes, std::uint8_t value) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(value))); }
+inline V And(V a, V b) { return _mm_and_si128(a, b); }
+inline V Or(V a, V b) { return _mm_or_si128(a, b); }
+inline V Without(V a, V b) { return _mm_andnot_si128(b, a); }
+inline V IsLetter(V bytes) { return Or(Or(Eq(bytes, 'L'), Eq(bytes, 'N')), Eq(bytes, 'R')); }
+inline std::uint32_t Bits(V mask) { return static_cast<std::uint32_t>(_mm_movemask_epi8(mask)); }
+inline bool Any(V mask) { return Bits(mask) != 0; }
+
+#include "locator/candidate_steps.inc"
+
+}  // namespace sse2
 #endif
 
 #if defined(VEXMIRA_AVX2_SEARCH)
-__attribute__((target("avx2"))) inline __m256i PairHits32(const std::uint8_t* p) noexcept {
-    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-    return _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('S')),
-                            _mm256_cmpeq_epi8(second, _mm256_set1_epi8('P')));
-}
+// Everything in this namespace is compiled for AVX2 and runs only where the
+// processor has it.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace avx2 {
 
-// As SkipPairless, 128 positions per step.
-__attribute__((target("avx2"))) std::size_t SkipPairlessAvx2(const std::uint8_t* data, std::size_t last,
-                                                             std::size_t i) noexcept {
-    while (last - i >= 128) {
-        const __m256i any =
-            _mm256_or_si256(_mm256_or_si256(PairHits32(data + i), PairHits32(data + i + 32)),
-                            _mm256_or_si256(PairHits32(data + i + 64), PairHits32(data + i + 96)));
-        if (!_mm256_testz_si256(any, any)) break;
-        i += 128;
-    }
-    return i;
+using V = __m256i;
+constexpr std::size_t kWidth = 32;
+inline V Load(const std::uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline V Eq(V bytes, std::uint8_t value) { return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value))); }
+inline V And(V a, V b) { return _mm256_and_si256(a, b); }
+inline V Or(V a, V b) { return _mm256_or_si256(a, b); }
+inline V Without(V a, V b) { return _mm256_andnot_si256(b, a); }
+// One table look-up: each lane's low four bits pick the letter that would
+// have them ('L' 0x4C, 'N' 0x4E, 'R' 0x52; 0xFF, which no byte below 0x80
+// equals, elsewhere), and bytes of 0x80 and above look up 0.
+inline V IsLetter(V bytes) {
+    const V table = _mm256_setr_epi8(-1, -1, 'R', -1, -1, -1, -1, -1, -1, -1, -1, -1, 'L', -1, 'N', -1,  //
+                                     -1, -1, 'R', -1, -1, -1, -1, -1, -1, -1, -1, -1, 'L', -1, 'N', -1);
+    return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
 }
+inline std::uint32_t Bits(V mask) { return static_cast<std::uint32_t>(_mm256_movemask_epi8(mask)); }
+inline bool Any(V mask) { return _mm256_testz_si256(mask, mask) == 0; }
+
+#include "locator/candidate_steps.inc"
+
+}  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
 bool HasAvx2() noexcept {
     static const bool has = [] {
@@ -106,6 +148,28 @@ bool HasAvx2() noexcept {
     return has;
 }
 #endif
+
+// One way of running the search steps.
+struct SearchKernel {
+    std::size_t Width;  // positions per PrefixBits
+    std::size_t (*WholeWindowSteps)(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found);
+    std::uint32_t (*PrefixBits)(const std::uint8_t* p);
+};
+
+SearchKernel KernelFor(SearchPath path) noexcept {
+    switch (path) {
+#if defined(__SSE2__)
+        case SearchPath::Sse2: return {sse2::kWidth, sse2::WholeWindowSteps, sse2::PrefixBits};
+#endif
+#if defined(VEXMIRA_AVX2_SEARCH)
+        case SearchPath::Avx2:
+            if (HasAvx2()) return {avx2::kWidth, avx2::WholeWindowSteps, avx2::PrefixBits};
+            break;
+#endif
+        default: break;
+    }
+    return {portable::kWidth, portable::WholeWindowSteps, portable::PrefixBits};
+}
 
 }  // namespace
 
@@ -126,16 +190,8 @@ bool IsCandidate(std::span<const std::uint8_t> bytes) noexcept {
 
 std::size_t NextSignaturePair(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
     if (length < 2 || from >= length - 1) return length;
-    // Positions before `last` have both bytes of the pair inside the data.
-    const std::size_t last = length - 1;
-    std::size_t i = from;
-#if defined(VEXMIRA_AVX2_SEARCH)
-    if (HasAvx2()) i = SkipPairlessAvx2(data, last, i);
-#endif
-#if defined(__SSE2__)
-    i = SkipPairless(data, last, i);
-#endif
-    while (i < last) {
+    const std::size_t last = length - 1;  // positions before it have both bytes of the pair
+    for (std::size_t i = from; i < last;) {
         const void* hit = std::memchr(data + i, 'S', last - i);
         if (hit == nullptr) return length;
         i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
@@ -145,8 +201,28 @@ std::size_t NextSignaturePair(const std::uint8_t* data, std::size_t length, std:
     return length;
 }
 
+std::span<const SearchPath> SearchPaths() noexcept {
+    static const std::vector<SearchPath> paths = [] {
+        std::vector<SearchPath> available = {SearchPath::Portable};
+#if defined(__SSE2__)
+        available.push_back(SearchPath::Sse2);
+#endif
+#if defined(VEXMIRA_AVX2_SEARCH)
+        if (HasAvx2()) available.push_back(SearchPath::Avx2);
+#endif
+        return available;
+    }();
+    return paths;
+}
+
 std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::size_t length,
                                          const LookaheadFetch& fetch) {
+    static const SearchPath fastest = SearchPaths().back();
+    return BlockCandidates(buffer, length, fetch, fastest);
+}
+
+std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::size_t length,
+                                         const LookaheadFetch& fetch, SearchPath path) {
     std::vector<std::size_t> found;
     length = std::min(length, buffer.size());
     const std::size_t room = std::min(kLookahead, buffer.size() - length);
@@ -166,13 +242,30 @@ std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::si
         if (IsCandidate(buffer.subspan(i, have))) found.push_back(i);
     };
 
-    for (std::size_t i = NextSignaturePair(buffer.data(), length, 0); i < length;
-         i = NextSignaturePair(buffer.data(), length, i + 1)) {
-        examine(i);
+    // Positions whose whole window lies in the block are tested in full by
+    // the vector steps.
+    const SearchKernel kernel = KernelFor(path);
+    const std::uint8_t* data = buffer.data();
+    const std::size_t whole = length >= kWindowSize ? length - kLookahead : 0;
+    std::size_t i = kernel.WholeWindowSteps(data, whole, found);
+
+    // Then those whose signature and letter lie in the block, a step at a
+    // time (the last one moved back to end with them); the few that pass are
+    // examined one by one, with the look-ahead when their window needs it.
+    const std::size_t prefixEnd = length >= kRequiredBytes ? length - kRequiredBytes + 1 : 0;
+    if (length >= kernel.Width + kRequiredBytes - 1) {
+        while (i < prefixEnd) {
+            const std::size_t base = std::min(i, prefixEnd - kernel.Width);
+            for (std::uint32_t bits = kernel.PrefixBits(data + base) >> (i - base); bits != 0; bits &= bits - 1) {
+                examine(i + static_cast<std::size_t>(std::countr_zero(bits)));
+            }
+            i = base + kernel.Width;
+        }
     }
-    // The pair search sees only pairs inside the block; the last position may
-    // still open a signature whose 'P' lies beyond it.
-    if (length > 0 && buffer[length - 1] == kSignature[0]) examine(length - 1);
+    // The last positions hold only part of the signature.
+    for (; i < length; ++i) {
+        if (data[i] == kSignature[0]) examine(i);
+    }
     return found;
 }
 

@@ -42,8 +42,17 @@ bool MatchesSoFar(std::span<const std::uint8_t> bytes) noexcept;
 bool IsCandidate(std::span<const std::uint8_t> bytes) noexcept;
 
 // Index of the first position in [from, length - 1) where "SP" starts, or
-// length when there is none. Finds what a byte-by-byte search would, faster.
+// length when there is none, for searches that want every signature, not only
+// candidates.
 std::size_t NextSignaturePair(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept;
+
+// How the search runs the tests: position by position, or 16 (SSE2) or 32
+// (AVX2) positions at a time. Every path finds the same candidates.
+enum class SearchPath { Portable, Sse2, Avx2 };
+
+// The paths this build and this processor can run, the fastest last; the
+// scans use the last.
+std::span<const SearchPath> SearchPaths() noexcept;
 
 // Fills `out` with the file's bytes that follow a block (fewer at the end of
 // the file) and returns the count.
@@ -55,6 +64,9 @@ using LookaheadFetch = std::function<std::size_t(std::span<std::uint8_t> out)>;
 // position near the block's end still matches on the bytes it has.
 std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::size_t length,
                                          const LookaheadFetch& fetch);
+// The same on a given path (one of SearchPaths(); any other runs the portable one).
+std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::size_t length,
+                                         const LookaheadFetch& fetch, SearchPath path);
 
 // The block scan: reads kBlockSize-byte blocks from the stream's position,
 // each next one starting kBlockOverlap bytes before the previous one's end

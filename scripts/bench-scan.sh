@@ -5,8 +5,14 @@
 #     beside `dd if=FILE of=/dev/null bs=1M`;
 #  2. copy: a carrier whose archive is followed by 1 GiB, so vexmira writes a
 #     1 GiB side file; beside `dd bs=1M` writing the same bytes.
-# Each figure is the median of RUNS runs (default 7), runs of the two
-# commands taking turns. The big files are deleted at the end (KEEP=1 keeps them).
+#  3. dense: 256 MiB (DENSE_BYTES) of random bytes and of each dense filler
+#     of vexmira_sample (runs of "SP", "SPI", "SPIS", "SPIS"+0x1A, rejected
+#     candidates, 64-byte archives), each beside `dd bs=1M` and
+#     `grep -c -F SPIS` of the same file, and `--all --json` over the
+#     repeated archives: its time and its output's size.
+# Each figure is the median of RUNS runs (default 7), runs of the commands
+# taking turns. The big files are deleted at the end (KEEP=1 keeps them).
+# SECTIONS picks what runs (default "scan copy dense").
 #
 # Usage: scripts/bench-scan.sh [BUILD_DIR]   (default build/native)
 set -euo pipefail
@@ -18,6 +24,8 @@ sample=$build/tests/cli/vexmira_sample
 dir=${BENCH_DIR:-build/bench}
 runs=${RUNS:-7}
 size=$((1 << 30))
+dense_size=${DENSE_BYTES:-$((256 << 20))}
+sections=" ${SECTIONS:-scan copy dense} "
 stub=40000  # where vexmira_sample puts the archive in a carrier
 
 for program in "$vexmira" "$sample"; do
@@ -29,17 +37,11 @@ noise=$dir/noise.bin
 carrier=$dir/tail.exe
 side=$carrier\$\$\$
 copy=$dir/tail.dd
-cleanup() { [[ ${KEEP:-0} == 1 ]] || rm -f "$noise" "$carrier" "$side" "$copy"; }
+fillers=(sp spi spis spis1a rejected archives)
+dense_files=("$dir/dense-random.bin")
+for name in "${fillers[@]}"; do dense_files+=("$dir/dense-$name.bin"); done
+cleanup() { [[ ${KEEP:-0} == 1 ]] || rm -f "$noise" "$carrier" "$side" "$copy" "${dense_files[@]}"; }
 trap cleanup EXIT
-
-echo "writing $noise and $carrier ..."
-"$sample" noise "$noise" "$size"
-"$sample" tail "$carrier" "$size"
-cat "$noise" "$carrier" > /dev/null  # into the page cache
-
-status=0
-"$vexmira" "$noise" > /dev/null 2>&1 || status=$?
-[[ $status == 1 ]] || { echo "vexmira $noise: exit $status, expected 1 (not found)" >&2; exit 1; }
 
 now() { date +%s%N; }
 # Runs a command once and prints its wall time in nanoseconds.
@@ -54,6 +56,31 @@ median() { sort -n | awk '{ t[NR] = $1 } END { printf "%.3f", t[int((NR + 1) / 2
 rate() { awk -v b="$size" -v s="$1" 'BEGIN { printf "%.2f GB/s", b / s / 1e9 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
+if [[ $sections == *" scan "* || $sections == *" copy "* ]]; then
+echo "writing $noise and $carrier ..."
+"$sample" noise "$noise" "$size"
+"$sample" tail "$carrier" "$size"
+cat "$noise" "$carrier" > /dev/null  # into the page cache
+
+status=0
+"$vexmira" "$noise" > /dev/null 2>&1 || status=$?
+[[ $status == 1 ]] || { echo "vexmira $noise: exit $status, expected 1 (not found)" >&2; exit 1; }
+
+fi
+
+# One row per input: vexmira FILE, dd bs=1M and grep -c of the same file.
+dense_row() {
+    local file=$1 vx=() dd=() gr=()
+    for ((i = 0; i < runs; i++)); do
+        dd+=("$(timed dd if="$file" of=/dev/null bs=1M)")
+        gr+=("$(timed env LC_ALL=C grep -c -F SPIS "$file")")
+        vx+=("$(timed "$vexmira" "$file")")
+    done
+    printf '%s %s %s\n' "$(printf '%s\n' "${vx[@]}" | median)" "$(printf '%s\n' "${dd[@]}" | median)" \
+        "$(printf '%s\n' "${gr[@]}" | median)"
+}
+
+if [[ $sections == *" scan "* ]]; then
 dd_times=() vx_times=()
 for ((i = 0; i < runs; i++)); do
     dd_times+=("$(timed dd if="$noise" of=/dev/null bs=1M)")
@@ -62,6 +89,13 @@ done
 dd_scan=$(printf '%s\n' "${dd_times[@]}" | median)
 vx_scan=$(printf '%s\n' "${vx_times[@]}" | median)
 
+echo
+echo "scan of 1 GiB without a signature (median of $runs, page cache):"
+echo "  dd if=FILE of=/dev/null bs=1M  $dd_scan s  $(rate "$dd_scan")"
+echo "  vexmira FILE                   $vx_scan s  $(rate "$vx_scan")"
+echo "  ratio vexmira / dd             $(ratio "$vx_scan" "$dd_scan")"
+fi
+if [[ $sections == *" copy "* ]]; then
 # Each copy starts without its output file and with nothing waiting to be
 # written back, so neither pays for the other's pages.
 dd_times=() vx_times=()
@@ -75,12 +109,41 @@ cmp -s <(tail -c +$((stub + 1)) "$carrier") "$side" || { echo "side file differs
 dd_copy=$(printf '%s\n' "${dd_times[@]}" | median)
 vx_copy=$(printf '%s\n' "${vx_times[@]}" | median)
 
-echo
-echo "scan of 1 GiB without a signature (median of $runs, page cache):"
-echo "  dd if=FILE of=/dev/null bs=1M  $dd_scan s  $(rate "$dd_scan")"
-echo "  vexmira FILE                   $vx_scan s  $(rate "$vx_scan")"
-echo "  ratio vexmira / dd             $(ratio "$vx_scan" "$dd_scan")"
 echo "side-file copy of a 1 GiB tail (median of $runs):"
 echo "  dd bs=1M, same bytes           $dd_copy s  $(rate "$dd_copy")"
 echo "  vexmira FILE (writes FILE\$\$\$)  $vx_copy s  $(rate "$vx_copy")"
 echo "  ratio vexmira / dd             $(ratio "$vx_copy" "$dd_copy")"
+
+fi
+if [[ $sections == *" dense "* ]]; then
+    echo "writing the dense inputs ($dense_size bytes each) ..."
+    "$sample" noise "${dense_files[0]}" "$dense_size"
+    for name in "${fillers[@]}"; do "$sample" filler "$name" "$dir/dense-$name.bin" "$dense_size"; done
+    cat "${dense_files[@]}" > /dev/null
+    echo
+    echo "dense inputs of $dense_size bytes (median of $runs, page cache; x random = vexmira / vexmira on random):"
+    printf '  %-10s %9s %9s %9s %9s %9s\n' input vexmira dd grep-c "x dd" "x random"
+    random_time=
+    for file in "${dense_files[@]}"; do
+        read -r vx dd gr < <(dense_row "$file")
+        [[ -n $random_time ]] || random_time=$vx
+        name=${file##*/dense-}
+        printf '  %-10s %9s %9s %9s %9s %9s\n' "${name%.bin}" "$vx" "$dd" "$gr" "$(ratio "$vx" "$dd")" \
+            "$(ratio "$vx" "$random_time")"
+        [[ ${name%.bin} != archives ]] || archives_time=$vx
+    done
+    archives=$dir/dense-archives.bin
+    start=$(now)
+    status=0
+    out_bytes=$( (
+        code=0
+        timeout "${ALL_LIMIT:-300}" "$vexmira" --all --json "$archives" 2> /dev/null || code=$?
+        echo "$code" > "$dir/all.status"
+    ) | wc -c)
+    status=$(cat "$dir/all.status")
+    end=$(now)
+    all_time=$(awk -v t=$((end - start)) 'BEGIN { printf "%.3f", t / 1e9 }')
+    echo "--all --json over the repeated archives (one run, exit $status):"
+    echo "  time $all_time s = $(ratio "$all_time" "$archives_time") x the plain scan of the same file"
+    echo "  output $out_bytes bytes = $(ratio "$out_bytes" "$dense_size") x the input"
+fi

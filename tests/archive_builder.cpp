@@ -140,6 +140,37 @@ Bytes Carrier(std::size_t prefix_size, const Bytes& archive, std::size_t suffix_
     return out;
 }
 
+const std::vector<Filler>& ScanFillers() {
+    static const std::vector<Filler> fillers = [] {
+        Bytes rejected = {'S', 'P', 'I', 'S', 0x1A, 'L', 'Z', 'H'};
+        rejected.resize(56, '.');
+        rejected.push_back('G');
+        rejected.push_back('P');
+        // The entry's stored size runs over the next archive's header to its
+        // entry, so a walk from any of them goes on to the end of the file.
+        const Bytes archive = ArchiveBuilder()
+                                  .Add(EntrySpec{.name = "REPEATED64BYTE.DAT", .full_size = 21, .compressed_size = 21,
+                                                 .method = 0, .data_bytes = 0})
+                                  .Build();
+        if (archive.size() != 64) throw std::logic_error("the repeated archive must be 64 bytes");
+        return std::vector<Filler>{
+            {"sp", {'S', 'P'}},
+            {"spi", {'S', 'P', 'I'}},
+            {"spis", {'S', 'P', 'I', 'S'}},
+            {"spis1a", {'S', 'P', 'I', 'S', 0x1A}},
+            {"rejected", rejected},
+            {"archives", archive},
+        };
+    }();
+    return fillers;
+}
+
+Bytes Repeated(const Bytes& unit, std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t k = 0; k < size; ++k) bytes[k] = unit[k % unit.size()];
+    return bytes;
+}
+
 void WriteNoise(std::ostream& out, std::uint64_t count) {
     constexpr std::size_t kChunk = std::size_t{1} << 20;
     Bytes chunk(kChunk);

@@ -75,6 +75,18 @@ private:
 // archive, then suffix_size bytes of padding. The stub holds no signature.
 Bytes Carrier(std::size_t prefix_size, const Bytes& archive, std::size_t suffix_size = 0);
 
+// The dense inputs of the scan benchmark, each one unit repeated: runs of
+// signature prefixes ("sp", "spi", "spis", "spis1a"), candidates that the
+// G/P test rejects ("rejected"), and 64-byte archives of one entry each
+// ("archives"), every one a candidate whose walk runs to the file's end.
+struct Filler {
+    std::string_view name;
+    Bytes unit;
+};
+const std::vector<Filler>& ScanFillers();
+// `size` bytes of the unit repeated (the last one cut short).
+Bytes Repeated(const Bytes& unit, std::size_t size);
+
 // Appends `count` pseudo-random bytes (fixed seed) to `out`. They never hold
 // 0x1A, so no signature can occur in them: a scan of them reads everything.
 void WriteNoise(std::ostream& out, std::uint64_t count);

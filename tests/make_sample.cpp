@@ -5,6 +5,8 @@
 //   vexmira_sample noise OUT BYTES  random bytes that hold no signature
 //   vexmira_sample tail OUT BYTES   a stub, then an archive whose one entry's
 //                                   stored data is BYTES random bytes
+//   vexmira_sample filler NAME OUT BYTES  BYTES of a dense filler (sp, spi, spis,
+//                                   spis1a, rejected, archives) repeated
 //   vexmira_sample many OUT COUNT   an archive of COUNT entries named FILE0000000.DAT
 //                                   and so on, without stored data (37 bytes each)
 //   vexmira_sample hostile OUT      a carrier built to mislead: a CUS archive the
@@ -18,6 +20,7 @@
 //                                   (a hole) runs one byte past the end of the file,
 //                                   so the archive plausibly ends before it
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -121,10 +124,21 @@ void WriteSparse(const std::filesystem::path& path, std::int64_t size, std::int6
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+// Written a piece at a time that holds whole units, so the pattern runs on.
+void WriteRepeated(std::ofstream& out, const Bytes& unit, std::uint64_t bytes) {
+    const Bytes piece = vexmira::testing::Repeated(unit, unit.size() * ((std::size_t{1} << 20) / unit.size()));
+    for (std::uint64_t left = bytes; left > 0 && out;) {
+        const std::uint64_t n = std::min<std::uint64_t>(left, piece.size());
+        out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(n));
+        left -= n;
+    }
+}
+
 int Usage() {
     std::cerr << "usage: vexmira_sample carrier|archive|hostile OUT\n"
                  "       vexmira_sample noise|tail|many OUT BYTES|COUNT\n"
-                 "       vexmira_sample sparse OUT SIZE OFFSET\n";
+                 "       vexmira_sample sparse OUT SIZE OFFSET\n"
+                 "       vexmira_sample filler NAME OUT BYTES\n";
     return 64;
 }
 
@@ -135,6 +149,14 @@ int main(int argc, char** argv) {
     const std::string_view mode = argv[1];
     const std::filesystem::path path = argv[2];
     try {
+        if (mode == "filler" && argc == 5) {
+            const auto& fillers = vexmira::testing::ScanFillers();
+            const auto filler = std::find_if(fillers.begin(), fillers.end(), [&](const auto& f) { return f.name == argv[2]; });
+            if (filler == fillers.end()) return Usage();
+            std::ofstream out = Open(argv[3]);
+            WriteRepeated(out, filler->unit, std::stoull(argv[4]));
+            return out.good() ? 0 : 1;
+        }
         if ((mode == "carrier" || mode == "archive") && argc == 3) {
             const Bytes archive = SampleArchive().Build();
             std::ofstream out = Open(path);

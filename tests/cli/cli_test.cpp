@@ -264,7 +264,7 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.0","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.1","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
                                      R"("passed_over":null,"messages":[")" +
                                      std::string(kNotFound) +
                                      R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
@@ -419,6 +419,49 @@ TEST(CliAll, EveryCandidateIsListedInPlace) {
     ASSERT_EQ(none.Objects().size(), 1u) << none;
     EXPECT_TRUE(none.Objects()[0]["offset"].is_null());
     EXPECT_EQ(none.Objects()[0]["messages"][0], kNotFound);
+}
+
+// Archives laid end to end whose entries run into the next one: every walk
+// would go to the end of the file. Each candidate lists its first entry, then
+// joins the walk that read the next header first; the first walk runs on.
+TEST(CliAll, WalksThatReachAnEarlierWalkJoinIt) {
+    TempDir dir;
+    const Bytes unit = ArchiveBuilder()
+                           .Add(EntrySpec{.name = "CHAINED.DAT", .full_size = 21, .compressed_size = 21, .method = 0,
+                                          .data_bytes = 0})
+                           .Build();
+    ASSERT_EQ(unit.size(), 57u);
+    Bytes file = Carrier(300, {});
+    for (int k = 0; k < 40; ++k) file.insert(file.end(), unit.begin(), unit.end());
+    WriteFile(dir / "chain.exe", file);
+
+    const ProcessResult run = RunVexmira(dir, {"--json", "--all", "chain.exe"});
+    EXPECT_EQ(run.status, 0) << run;
+    const std::vector<Json> objects = run.Objects();
+    ASSERT_EQ(objects.size(), 40u) << run;
+    EXPECT_EQ(objects[0]["entries"].size(), 40u);
+    EXPECT_FALSE(objects[0].contains("joins"));
+    for (std::size_t k = 1; k + 1 < objects.size(); ++k) {
+        const std::int64_t at = 300 + 57 * static_cast<std::int64_t>(k);
+        EXPECT_EQ(objects[k]["offset"], at);
+        ASSERT_EQ(objects[k]["entries"].size(), 1u) << "candidate " << k;
+        EXPECT_EQ(objects[k]["entries"][0]["header_offset"], at + 21);
+        EXPECT_EQ(objects[k]["joins"], at + 57 + 21) << "candidate " << k;
+        EXPECT_TRUE(objects[k]["archive_end"].is_null());
+    }
+    // The last one's walk reads only its own entry and ends.
+    EXPECT_FALSE(objects.back().contains("joins"));
+
+    const ProcessResult plain = RunVexmira(dir, {"--all", "chain.exe"});
+    EXPECT_TRUE(Contains(plain.out, "Joins an earlier candidate's walk at entry header " + std::to_string(300 + 57 * 2 + 21) + "\n"))
+        << plain;
+
+    // A carve needs each walk's own end: with --carve every walk runs on.
+    fs::create_directory(dir / "out");
+    const ProcessResult carve = RunVexmira(dir, {"--json", "--all", "--carve", "--output-dir", "out", "chain.exe"});
+    ASSERT_EQ(carve.Objects().size(), 40u) << carve;
+    EXPECT_EQ(carve.Objects()[1]["entries"].size(), 39u);
+    EXPECT_FALSE(carve.Objects()[1].contains("joins"));
 }
 
 TEST(CliOffset, ListsTheArchiveAtAGivenOffsetInPlace) {

@@ -95,4 +95,21 @@ for offset in headers:
     failures.check(got is not None and got == expected, "binwalk carved %s bytes at %d, vexmira --carve %s" %
                    (None if got is None else len(got), offset, None if expected is None else len(expected)))
 
+# A tool that stalls after its first listing: the plugin takes what came,
+# gives up at its time limit, and binwalk goes on with the default ends.
+first = min(located)
+stall = os.path.join(scratch, "stalling-vexmira")
+with open(stall, "w") as script:
+    script.write("#!/bin/sh\n\"%s\" \"$@\" | head -n 1\nexec sleep 300\n" % args.vexmira)
+os.chmod(stall, 0o755)
+config = os.path.join(scratch, "config-plugin")
+env = dict(os.environ, XDG_CONFIG_HOME=config, VEXMIRA=stall, VEXMIRA_TIMEOUT="3")
+result = checks.run(["timeout", "120", "/usr/bin/binwalk", "--run-as=root", "-m", signatures, carrier], env=env)
+output = result.stdout.decode()
+failures.check(result.returncode == 0 and "time limit" in output + result.stderr.decode(),
+               "binwalk with a stalling tool exited %d: %s" % (result.returncode, output[-2000:]))
+failures.check("plausible end: 0x%X" % located[first]["plausible_end"] in output,
+               "the listing read before the stall was not used: %s" % output[-2000:])
+failures.check(output.count("end unknown") == len(headers) - 1, "later results: %s" % output[-2000:])
+
 failures.finish("binwalk")

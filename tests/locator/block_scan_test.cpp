@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <span>
 
 #include "locator/scan.hpp"
 #include "support/memory_stream.hpp"
@@ -179,6 +181,27 @@ TEST(BlockScan, AgreesWithAPositionByPositionScan) {
             if (IsCandidate(window)) expected.push_back(static_cast<std::int64_t>(p));
         }
         ASSERT_EQ(All(file), expected) << "round " << round;
+    }
+}
+
+// The benchmark's dense fillers take other steps of the search than random
+// bytes do; each must still give the model's winner and candidates, with a
+// real candidate planted at either end of a block, in the overlap or nowhere.
+TEST(BlockScan, EachDenseFillerGivesTheModelsAnswer) {
+    const Bytes candidate = CandidateBytes("RLE");
+    for (const testing::Filler& filler : testing::ScanFillers()) {
+        for (const std::size_t at : {std::size_t{0}, std::size_t{4000}, std::size_t{4070}, std::size_t{9001},
+                                     std::size_t{20000}}) {
+            Bytes file = testing::Repeated(filler.unit, 12345);
+            if (at < file.size()) Plant(file, at, candidate);
+            EXPECT_EQ(Find(file), ReferenceFind(file)) << filler.name << ", candidate at " << at;
+            std::vector<std::int64_t> expected;
+            for (std::size_t p = 0; p < file.size(); ++p) {
+                const std::size_t have = std::min<std::size_t>(58, file.size() - p);
+                if (IsCandidate(std::span(file).subspan(p, have))) expected.push_back(static_cast<std::int64_t>(p));
+            }
+            EXPECT_EQ(All(file), expected) << filler.name << ", candidate at " << at;
+        }
     }
 }
 

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <random>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "locator/scan.hpp"
 #include "tests/locator/locator_helpers.hpp"
@@ -16,6 +20,7 @@ namespace {
 
 using testing::Bytes;
 using testing::CandidateBytes;
+using testing::Plant;
 
 struct Window {
     const char* what;
@@ -88,59 +93,77 @@ TEST(CandidateTests, MatchesSoFarOnlyJudgesBytesPresent) {
     EXPECT_TRUE(MatchesSoFar({}));
 }
 
-std::size_t NaivePair(const Bytes& data, std::size_t from) {
-    for (std::size_t i = from; i + 1 < data.size(); ++i) {
-        if (data[i] == 'S' && data[i + 1] == 'P') return i;
+// The candidates a position-by-position reading of the tests finds in a
+// block whose look-ahead holds `after` more bytes of the file.
+std::vector<std::size_t> NaiveCandidates(const Bytes& file, std::size_t length) {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < length; ++i) {
+        const std::size_t have = std::min(file.size() - i, kWindowSize);
+        if (IsCandidate(std::span(file).subspan(i, have))) found.push_back(i);
     }
-    return data.size();
+    return found;
 }
 
-TEST(SignatureSearch, FindsEveryPairAByteByByteSearchFinds) {
+// BlockCandidates on one path over a block of `length` bytes of `file`, held
+// in an allocation of exactly the block and its look-ahead room at the given
+// misalignment, the rest of the file handed over as the look-ahead.
+std::vector<std::size_t> PathCandidates(const Bytes& file, std::size_t length, std::size_t misalign,
+                                        SearchPath path) {
+    const std::size_t capacity = length + kLookahead;
+    const auto storage = std::make_unique<std::uint8_t[]>(capacity + misalign);
+    const std::span<std::uint8_t> buffer(storage.get() + misalign, capacity);
+    std::copy_n(file.begin(), length, buffer.begin());
+    const LookaheadFetch fetch = [&](std::span<std::uint8_t> out) {
+        const std::size_t n = std::min(out.size(), file.size() - length);
+        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(length), n, out.begin());
+        return n;
+    };
+    return BlockCandidates(buffer, length, fetch, path);
+}
+
+TEST(SignatureSearch, EveryPathFindsWhatThePositionByPositionTestsFind) {
     std::mt19937 random(7);
-    // Few letters, so pairs, lone 'S' and lone 'P' all turn up at every
-    // alignment of the vector steps, and at both ends.
-    const std::uint8_t letters[] = {'S', 'P', 'x'};
-    for (std::size_t size : {0u, 1u, 2u, 15u, 16u, 17u, 63u, 64u, 65u, 66u, 127u, 128u, 129u, 1000u, 4096u}) {
-        for (int round = 0; round < 20; ++round) {
-            Bytes data(size);
-            for (auto& byte : data) byte = letters[random() % 3];
-            std::size_t expected = NaivePair(data, 0);
-            std::size_t got = NextSignaturePair(data.data(), data.size(), 0);
-            std::size_t from = 0;
-            while (true) {
-                ASSERT_EQ(got, expected) << "size " << size << " round " << round << " from " << from;
-                if (got == data.size()) break;
-                from = got + 1;
-                expected = NaivePair(data, from);
-                got = NextSignaturePair(data.data(), data.size(), from);
+    // Few letters, so signatures, their prefixes, the letters and the G/P
+    // rejections all turn up at every lane of the vector steps and at both ends.
+    const std::uint8_t letters[] = {'S', 'P', 'I', 0x1A, 'L', 'G', 'x'};
+    const Bytes candidate = CandidateBytes("LZH");
+    ASSERT_GE(SearchPaths().size(), 1u);
+    for (std::size_t size : {0u, 1u, 6u, 31u, 32u, 63u, 64u, 65u, 127u, 128u, 129u, 200u, 1000u, 4096u}) {
+        for (int round = 0; round < 12; ++round) {
+            Bytes file(size + random() % 80);
+            for (auto& byte : file) byte = letters[random() % 7];
+            for (int k = 0; k < 6 && !file.empty(); ++k) {
+                const std::size_t at = random() % file.size();
+                const std::size_t keep = std::min(candidate.size(), file.size() - at);
+                std::copy_n(candidate.begin(), keep, file.begin() + static_cast<std::ptrdiff_t>(at));
+                if (random() % 3 == 0 && at + 56 < file.size()) file[at + 56] = 'G';
+                if (random() % 3 == 0 && at + 57 < file.size()) file[at + 57] = 'P';
+            }
+            const std::size_t length = std::min(size, file.size());
+            const std::vector<std::size_t> expected = NaiveCandidates(file, length);
+            for (const SearchPath path : SearchPaths()) {
+                EXPECT_EQ(PathCandidates(file, length, round % 32, path), expected)
+                    << "size " << size << " round " << round << " path " << static_cast<int>(path);
             }
         }
     }
 }
 
-TEST(SignatureSearch, LonePairAtEveryPositionOfALongRun) {
-    // Long runs without a pair are skipped in wide steps; a pair at any
-    // offset within or across those steps must stop them.
-    for (std::size_t at = 0; at + 1 < 400; ++at) {
-        Bytes data(400, 'x');
-        data[at] = 'S';
-        EXPECT_EQ(NextSignaturePair(data.data(), data.size(), 0), 400u) << "lone S at " << at;
-        data[at + 1] = 'P';
-        EXPECT_EQ(NextSignaturePair(data.data(), data.size(), 0), at) << "pair at " << at;
-        if (at > 0) {
-            EXPECT_EQ(NextSignaturePair(data.data(), data.size(), at - 1), at) << "pair at " << at;
+TEST(SignatureSearch, LoneCandidateAtEveryPositionOfALongRun) {
+    // Long runs without a candidate are skipped in wide steps; a candidate at
+    // any lane within or across those steps, or split by the block's end,
+    // must be found.
+    const Bytes candidate = CandidateBytes("NON");
+    for (std::size_t at = 0; at < 460; ++at) {
+        Bytes file(400, 'x');
+        Plant(file, at, candidate);
+        const std::vector<std::size_t> expected = NaiveCandidates(file, 400);
+        ASSERT_EQ(expected.size(), at < 400 ? 1u : 0u);
+        for (const SearchPath path : SearchPaths()) {
+            EXPECT_EQ(PathCandidates(file, 400, at % 7, path), expected)
+                << "candidate at " << at << " path " << static_cast<int>(path);
         }
     }
-}
-
-TEST(SignatureSearch, PairInTheLastTwoBytesAndPastTheEnd) {
-    Bytes data(200, 'x');
-    data[198] = 'S';
-    data[199] = 'P';
-    EXPECT_EQ(NextSignaturePair(data.data(), data.size(), 0), 198u);
-    EXPECT_EQ(NextSignaturePair(data.data(), 199, 0), 199u) << "the 'P' lies outside the data";
-    EXPECT_EQ(NextSignaturePair(data.data(), data.size(), 199), 200u);
-    EXPECT_EQ(NextSignaturePair(data.data(), data.size(), 500), 200u) << "from past the end";
 }
 
 TEST(OffsetLabel, HexDigitsAndKilobytes) {

@@ -7,8 +7,12 @@ the end, and trailing data (padding, a signature table, another archive) reads
 as more entries. `vexmira --json --in-place --all FILE` does that walk and
 reports `plausible_end` for every position its locator accepts, and for
 every header the reader accepts that the locator passes over (a "CUS" one, or
-a 'G' or 'P' at bytes 56 and 57), marked so; this plugin runs it once per file
-and sets each result's size from it. A header vexmira does not list keeps
+a 'G' or 'P' at bytes 56 and 57), marked so, in offset order; this plugin runs it once per file, reads its output as it comes, only
+as far as the result binwalk asks about, and never longer than
+$VEXMIRA_TIMEOUT seconds (default 60) per file; it keeps only each listing's
+head and end, never its entries. A header vexmira does not list, one whose
+walk joins an earlier candidate's (so its end is not reported), or one past
+the time limit keeps
 binwalk's default and says so.
 
 Install: copy to $XDG_CONFIG_HOME/binwalk/plugins/ (or ~/.config/...). The
@@ -17,11 +21,105 @@ tool is $VEXMIRA, else `vexmira` on PATH.
 
 import json
 import os
+import select
 import shutil
 import subprocess
+import time
 
 import binwalk.core.common
 import binwalk.core.plugin
+
+# Each JSON listing is one line; its entries lie between these two marks,
+# which a string value cannot hold (its quotes are escaped).
+_ENTRIES_OPEN = b',"entries":['
+_ENTRIES_CLOSE = b'],"error":'
+
+
+class _Listings(object):
+    """The tool's listings of one file, read as they come, until a deadline."""
+
+    def __init__(self, tool, path, seconds):
+        self.path = path
+        self.ends = {}  # offset -> (plausible end or None, why the locator passes it over or None)
+        self.last = -1  # the highest offset read so far
+        self.finished = False
+        self.deadline = time.monotonic() + seconds
+        self.pending = b""
+        self.process = subprocess.Popen(
+            [tool, "--json", "--all", "--quiet", "--jobs", "1", "--", path],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def end_at(self, offset):
+        while not self.finished and self.last < offset:
+            listing = self._next_listing()
+            if listing is None:
+                break
+            at = listing.get("offset")
+            if isinstance(at, int) and at >= 0:
+                self.ends[at] = (listing.get("plausible_end"), listing.get("passed_over"))
+                self.last = max(self.last, at)
+        return self.ends.get(offset, (None, None))
+
+    def close(self):
+        if self.finished:
+            return
+        self.finished = True
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.stdout.close()
+        status = self.process.wait()
+        if status not in (0, 1, 2, -9) or status == 2 and not self.ends:
+            binwalk.core.common.warning("vexmira plugin: vexmira exited %d on %s" % (status, self.path))
+
+    def _read(self):
+        """The next bytes of the output, or None at its end or the deadline."""
+        left = self.deadline - time.monotonic()
+        if left > 0:
+            ready, _, _ = select.select([self.process.stdout], [], [], left)
+            if ready:
+                return os.read(self.process.stdout.fileno(), 1 << 16) or None
+        binwalk.core.common.warning("vexmira plugin: no answer within the time limit on %s" % self.path)
+        return None
+
+    def _next_listing(self):
+        """The next listing without its entries, or None."""
+        head, tail, state = [], [], "head"
+        data, self.pending = self.pending, b""
+        while True:
+            if not data:
+                data = self._read()
+                if data is None:
+                    self.close()
+                    return None
+            if state == "head":
+                head.append(data)
+                joined = b"".join(head)
+                at = joined.find(_ENTRIES_OPEN)
+                if at < 0:
+                    head, data = [joined], b""
+                    continue
+                head, data, state = [joined[:at]], joined[at + len(_ENTRIES_OPEN):], "entries"
+                carry = b""
+            if state == "entries":
+                # Keep only enough to find the closing mark across reads.
+                window = carry + data
+                at = window.find(_ENTRIES_CLOSE)
+                if at < 0:
+                    carry, data = window[-len(_ENTRIES_CLOSE):], b""
+                    continue
+                data, state = window[at + len(_ENTRIES_CLOSE):], "tail"
+            tail.append(data)
+            joined = b"".join(tail)
+            at = joined.find(b"\n")
+            if at < 0:
+                tail, data = [joined], b""
+                continue
+            self.pending = joined[at + 1:]
+            text = head[0] + b',"entries":[],"error":' + joined[:at]
+            try:
+                return json.loads(text.decode("utf-8"))
+            except ValueError:
+                return {}
 
 
 class VexmiraPlugin(binwalk.core.plugin.Plugin):
@@ -30,12 +128,15 @@ class VexmiraPlugin(binwalk.core.plugin.Plugin):
 
     def init(self):
         self.tool = os.environ.get("VEXMIRA") or shutil.which("vexmira")
-        self.ends = {}  # path -> {offset: (plausible end or None, why the locator passes it over or None)}
+        self.seconds = float(os.environ.get("VEXMIRA_TIMEOUT") or 60)
+        self.listings = None  # of the file being scanned
+        if not self.tool:
+            binwalk.core.common.warning("vexmira plugin: no vexmira on PATH and VEXMIRA unset")
 
     def scan(self, result):
         if not result.valid or not result.description.lower().startswith(self.DESCRIPTION):
             return
-        end, passed_over = self._ends(result.file.path).get(result.offset, (None, None))
+        end, passed_over = self._listings(result.file.path).end_at(result.offset) if self.tool else (None, None)
         if passed_over:
             result.description += ", passed over by the locator: %s" % passed_over
         if end is None or end <= result.offset:
@@ -44,27 +145,13 @@ class VexmiraPlugin(binwalk.core.plugin.Plugin):
             result.size = end - result.offset
             result.description += ", plausible end: 0x%X" % end
 
-    def _ends(self, path):
-        if path not in self.ends:
-            self.ends[path] = self._walk(path)
-        return self.ends[path]
+    def post_scan(self):
+        if self.listings is not None:
+            self.listings.close()
+            self.listings = None
 
-    def _walk(self, path):
-        if not self.tool:
-            binwalk.core.common.warning("vexmira plugin: no vexmira on PATH and VEXMIRA unset")
-            return {}
-        # Exit status 1 (nothing located) and 2 (a candidate that does not
-        # read) still leave one JSON object per candidate on stdout.
-        run = subprocess.run([self.tool, "--json", "--all", "--quiet", "--jobs", "1", "--", path],
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False)
-        ends = {}
-        for line in run.stdout.splitlines():
-            try:
-                listing = json.loads(line)
-            except ValueError:
-                continue
-            if isinstance(listing.get("offset"), int):
-                ends[listing["offset"]] = (listing.get("plausible_end"), listing.get("passed_over"))
-        if run.returncode not in (0, 1, 2) or not ends and run.returncode != 1:
-            binwalk.core.common.warning("vexmira plugin: %s exited %d on %s" % (self.tool, run.returncode, path))
-        return ends
+    def _listings(self, path):
+        if self.listings is None or self.listings.path != path:
+            self.post_scan()
+            self.listings = _Listings(self.tool, path, self.seconds)
+        return self.listings
