@@ -18,13 +18,22 @@ constexpr std::size_t kListBox1 = form::Row("ListBox1");
 constexpr std::size_t kCMethod = form::Row("CMethod");
 constexpr std::size_t kLoadingBar = form::Row("Loading_Bar");
 
-constexpr COLORREF kWhite = RGB(form::kWhite.Red, form::kWhite.Green, form::kWhite.Blue);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 
-HBRUSH BrushFor(COLORREF colour) noexcept {
-    if (colour == kWhite) return static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    if (colour == GetSysColor(COLOR_WINDOW)) return GetSysColorBrush(COLOR_WINDOW);
-    return GetSysColorBrush(COLOR_BTNFACE);
+constexpr COLORREF ColourRef(form::Colour colour) noexcept { return RGB(colour.Red, colour.Green, colour.Blue); }
+
+// A control's background as the layout starts it: a system colour follows
+// the system's scheme, so it is kept as its index.
+Backdrop InitialBackdrop(std::size_t row) noexcept {
+    switch (form::InitialFill(row)) {
+    case form::Fill::ButtonFace:
+        return {COLOR_BTNFACE, 0};
+    case form::Fill::Window:
+        return {COLOR_WINDOW, 0};
+    case form::Fill::Form:
+        break;
+    }
+    return {-1, ColourRef(form::kSkyBlue)};
 }
 
 UniqueFont CreateFace(std::string_view face) {
@@ -55,9 +64,7 @@ bool KeepsPress(std::size_t row) noexcept {
 class Control : public support::Component {
 public:
     Control(support::Component* owner, Controls& controls, std::size_t row, HWND window)
-        : Component(owner), controls_(controls), row_(row), window_(window) {
-        const ControlKind kind = kControls[row].Kind;
-        if (kind == ControlKind::ListBox || kind == ControlKind::Edit) Background = GetSysColor(COLOR_WINDOW);
+        : Component(owner), Background(InitialBackdrop(row)), controls_(controls), row_(row), window_(window) {
         SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
 
@@ -109,7 +116,7 @@ public:
     std::size_t Row() const noexcept { return row_; }
     HWND Handle() const noexcept { return window_; }
 
-    COLORREF Background = GetSysColor(COLOR_BTNFACE);
+    Backdrop Background;
     HFONT Font = nullptr;  // for our own classes, which keep their font themselves
 
 private:
@@ -283,8 +290,20 @@ void Controls::CreateTooltips() {
 
 void Controls::SetText(std::size_t row, const std::string& text) { SetWindowTextA(Handle(row), text.c_str()); }
 
+COLORREF Backdrop::Colour() const noexcept { return SystemColour >= 0 ? GetSysColor(SystemColour) : Fixed; }
+
+HBRUSH Controls::BrushFor(const Backdrop& backdrop) {
+    if (backdrop.SystemColour >= 0) return GetSysColorBrush(backdrop.SystemColour);
+    for (const auto& [colour, brush] : brushes_)
+        if (colour == backdrop.Fixed) return brush.get();
+    UniqueBrush brush(CreateSolidBrush(backdrop.Fixed));
+    if (!brush) return GetSysColorBrush(COLOR_BTNFACE);  // out of GDI objects: the face rather than nothing
+    brushes_.emplace_back(backdrop.Fixed, std::move(brush));
+    return brushes_.back().second.get();
+}
+
 void Controls::SetBackground(std::size_t row, form::Colour colour) {
-    controls_.at(row)->Background = RGB(colour.Red, colour.Green, colour.Blue);
+    controls_.at(row)->Background = {-1, ColourRef(colour)};
     RedrawWindow(Handle(row), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -325,7 +344,7 @@ LRESULT Controls::ColourMessage(HDC dc, HWND child) {
         return DefWindowProcA(form_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(child));
     // Disabled text keeps the system's grey.
     if (control->Spec().Enabled) SetTextColor(dc, kBlack);
-    SetBkColor(dc, control->Background);
+    SetBkColor(dc, control->Background.Colour());
     SetBkMode(dc, OPAQUE);
     return reinterpret_cast<LRESULT>(BrushFor(control->Background));
 }
@@ -438,7 +457,7 @@ void Controls::Paint(Control& control) {
         RECT text{8, 0, 8, metrics.tmHeight};
         DrawTextA(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
         SetTextColor(dc, kBlack);
-        SetBkColor(dc, control.Background);
+        SetBkColor(dc, control.Background.Colour());
         SetBkMode(dc, OPAQUE);
         DrawTextA(dc, caption.c_str(), -1, &text, DT_SINGLELINE | DT_NOPREFIX);
         SelectObject(dc, previous);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dialog/drag.hpp"
@@ -18,6 +19,14 @@
 namespace vexmira::dialog {
 
 class Control;
+
+// A background: a system colour by its index (it follows the system's
+// scheme), or else a fixed colour.
+struct Backdrop {
+    int SystemColour = -1;
+    COLORREF Fixed = 0;
+    COLORREF Colour() const noexcept;
+};
 
 class Controls : public support::Component {
 public:
@@ -35,6 +44,9 @@ public:
     void SetBackground(std::size_t row, form::Colour colour);
     void SelectMethodButton(int index);
 
+    // The brush that paints it: the system's for its colours, else one of
+    // ours, made the first time a colour is asked for and kept.
+    HBRUSH BrushFor(const Backdrop& backdrop);
     // The form's answer to WM_CTLCOLOR* from child.
     LRESULT ColourMessage(HDC dc, HWND child);
     // The Tab stops in the layout's order that can take the focus now; for
@@ -70,6 +82,7 @@ private:
     UniqueWindow tooltip_;
     std::vector<Control*> controls_;  // by layout row
     std::vector<HWND> method_buttons_;
+    std::vector<std::pair<COLORREF, UniqueBrush>> brushes_;  // the colours the model has set
     DragTracker drag_;
 };
 

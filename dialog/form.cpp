@@ -141,13 +141,22 @@ bool TForm1::PreTranslate(MSG& message) {
         if (key == 0) return true;
         message.wParam = key;
         // The tab order is the layout's, which differs from the stacking order
-        // that the system's own dialog navigation would follow.
-        const bool plainTab = message.message == WM_KEYDOWN && key == VK_TAB && !KeyDown(VK_CONTROL) && !KeyDown(VK_MENU);
-        // Any of the method buttons stands for the radio group.
-        auto sameStop = [this](HWND stop, HWND focus) {
-            return stop == focus || (controls_->IsMethodButton(stop) && controls_->IsMethodButton(focus));
-        };
-        if (plainTab && MoveFocusByTab(controls_->TabStops(), KeyDown(VK_SHIFT), sameStop)) return true;
+        // that the system's own dialog navigation would follow, and every key
+        // that moves the focus follows it.
+        if (message.message == WM_KEYDOWN) {
+            const auto code = SendMessageA(message.hwnd, WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&message));
+            // The method buttons keep their arrows, which move the check within the group.
+            const bool usesArrows = (code & (DLGC_WANTARROWS | DLGC_WANTALLKEYS | DLGC_RADIOBUTTON)) != 0;
+            const form::FocusStep step =
+                form::FocusStepFor(key, {KeyDown(VK_SHIFT), KeyDown(VK_CONTROL)}, KeyDown(VK_MENU), usesArrows);
+            // Any of the method buttons stands for the radio group.
+            auto sameStop = [this](HWND stop, HWND focus) {
+                return stop == focus || (controls_->IsMethodButton(stop) && controls_->IsMethodButton(focus));
+            };
+            if (step != form::FocusStep::None &&
+                MoveFocusByTab(controls_->TabStops(), step == form::FocusStep::Previous, sameStop))
+                return true;
+        }
     }
     return IsDialogMessageA(window_.get(), &message) != FALSE;
 }
@@ -197,10 +206,6 @@ LRESULT TForm1::FormMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 // The view: values in and out of the controls.
 
 void TForm1::ClearList() { SendMessageA(ControlHandle(kListBox1), LB_RESETCONTENT, 0, 0); }
-
-void TForm1::FillListBox() {
-    if (EntryList) FillList(*EntryList);
-}
 
 void TForm1::FillList(const archive::EntryList& entries) {
     HWND list = ControlHandle(kListBox1);

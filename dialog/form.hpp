@@ -55,9 +55,6 @@ public:
     void Button2Click() { model_.Button2Click(); }
     void FormDestroy() noexcept { model_.FormDestroy(); }
 
-    // showfiles' last step: EntryList's names, in order, into ListBox1.
-    void FillListBox();
-
     archive::TCompress& Compress1;
 
 private:

@@ -64,6 +64,9 @@ void FormModel::FormShow() {
         SetArchivePath("");
         Rip_ARC_Archive();
         if (state_.RipOffset < 0) return;
+        // A side file this run could not create or replace holds another
+        // file's bytes, or a stale run's: it is not listed.
+        if (!side_created_) return;
         SetArchivePath(support::SideFilePath(state_.SourcePath));
     }
     ReleaseEntryList();
@@ -82,7 +85,9 @@ void FormModel::showfiles() {
 
 void FormModel::Rip_ARC_Archive() {
     ViewDisplay display(view_);
-    state_.RipOffset = locator::Rip_ARC_Archive(state_.SourcePath, display);
+    const locator::RipOutcome outcome = locator::RipArchive(state_.SourcePath, display);
+    state_.RipOffset = outcome.Offset;
+    side_created_ = outcome.SideCreated;
 }
 
 void FormModel::ListBox1Click() {
@@ -144,6 +149,16 @@ std::optional<std::int64_t> ListItemAt(std::int64_t topIndex, std::int64_t count
     const std::int64_t index = topIndex + y / kListItemHeight;
     if (index >= count) return std::nullopt;
     return index;
+}
+
+FocusStep FocusStepFor(std::uint16_t key, KeyState keys, bool alt, bool focusUsesArrows) noexcept {
+    constexpr std::uint16_t kTab = 9, kLeft = 37, kUp = 38, kRight = 39, kDown = 40;
+    if (alt) return FocusStep::None;
+    if (key == kTab) return keys.Shift ? FocusStep::Previous : FocusStep::Next;
+    if (focusUsesArrows) return FocusStep::None;
+    if (key == kRight || key == kDown) return FocusStep::Next;
+    if (key == kLeft || key == kUp) return FocusStep::Previous;
+    return FocusStep::None;
 }
 
 ListPress OnListPress(std::optional<std::int64_t> item, bool itemSelected, KeyState /*keys*/) noexcept {

@@ -97,6 +97,7 @@ private:
     archive::TCompress& compress1_;
     ModuleState state_;
     std::string archive_path_;
+    bool side_created_ = false;  // by the last Rip_ARC_Archive
 };
 
 // The text the selected entry's details show.
@@ -117,6 +118,13 @@ struct KeyState {
     bool Shift = false;
     bool Ctrl = false;
 };
+
+enum class FocusStep { None, Next, Previous };
+// What a key press does to the focus, one tab order for every key that moves
+// it: Tab and Ctrl+Tab step through the layout's order, Shift backwards; the
+// arrow keys step too (Right and Down onwards) from a control that has no use
+// for them, a push button. Keys with Alt are the system's.
+FocusStep FocusStepFor(std::uint16_t key, KeyState keys, bool alt, bool focusUsesArrows) noexcept;
 
 enum class ListPress {
     // The list box never sees the press: the selection stays as it is and

@@ -205,6 +205,23 @@ constexpr TabSequence TabStops(std::span<const ControlSpec> controls = kControls
 
 inline constexpr TabSequence kTabSequence = TabStops();
 
+// Where a control's background comes from until the form model sets one: the
+// system's button face (the layout's ButtonFace column), the system's window
+// colour (edit fields and lists), or else its parent's, the form's own sky blue
+// at the top.
+enum class Fill { ButtonFace, Window, Form };
+
+constexpr Fill InitialFill(std::size_t row, std::span<const ControlSpec> controls = kControls) noexcept {
+    for (std::optional<std::size_t> at = row; at && *at < controls.size();
+         at = FindControl(controls[*at].Parent, controls)) {
+        const ControlSpec& layout = controls[*at];
+        if (layout.ButtonFace) return Fill::ButtonFace;
+        if (layout.Kind == ControlKind::ListBox || layout.Kind == ControlKind::Edit) return Fill::Window;
+        if (layout.Parent.empty()) break;
+    }
+    return Fill::Form;
+}
+
 // Where CMethod puts button i (within CMethod), given the caption font's cell
 // height: one column, the buttons sharing the height below the caption.
 struct ButtonRect {

@@ -15,28 +15,30 @@
 
 namespace vexmira::locator {
 
-namespace {
-
 // The side file is copied in steps of 2 MiB rather than 4096 bytes, on
 // purpose: the same bytes land in the same order, in far fewer system calls.
 // Twice the stream's read-ahead: after the first read, which finishes what the
 // scan left in the stream's buffer, every read goes straight from the file
-// into this buffer.
-constexpr std::size_t kCopyChunk = 2 * support::FileStream::kMaxReadAhead;
+// into this buffer. Short of memory, the copy takes the 4096-byte steps the
+// read-ahead falls back to.
+static_assert(CopyBuffer::kLargeStep >= support::FileStream::kMaxReadAhead);
 
-}  // namespace
-
-std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count) {
-    const support::AlignedBuffer chunk = support::AllocateAligned(kCopyChunk);
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count, CopyBuffer& buffer) {
     std::int64_t copied = 0;
     while (copied < count) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, kCopyChunk));
-        const std::size_t n = from.Read(chunk.get(), want);
+        const auto step = static_cast<std::int64_t>(buffer.Step());
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(count - copied, step));
+        const std::size_t n = from.Read(buffer.Data(), want);
         if (n == 0) break;
-        to.WriteBuffer(chunk.get(), n);
+        to.WriteBuffer(buffer.Data(), n);
         copied += static_cast<std::int64_t>(n);
     }
     return copied;
+}
+
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count) {
+    CopyBuffer buffer;
+    return CopyBytes(from, to, count, buffer);
 }
 
 std::int64_t LocateArchive(support::Stream& input, Display& display) {
@@ -80,8 +82,12 @@ RipOutcome RipArchive(const std::string& inputPath, Display& display,
         if (outcome.Offset < 0) return outcome;
 
         input.Seek(outcome.Offset, support::SeekOrigin::Beginning);
+        // The memory first: nothing may fail between emptying the side file
+        // and copying into it but the copy itself.
+        CopyBuffer buffer;
         support::Stream& side = createSide();
-        CopyBytes(input, side, std::numeric_limits<std::int64_t>::max());
+        outcome.SideCreated = true;
+        CopyBytes(input, side, std::numeric_limits<std::int64_t>::max(), buffer);
         outcome.Copied = true;
 
         const std::int64_t end = input.Position();

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/aligned_buffer.hpp"
+#include "support/file_stream.hpp"
 #include "support/stream.hpp"
 
 namespace vexmira::locator {
@@ -37,6 +39,10 @@ std::int64_t Rip_ARC_Archive(const std::string& inputPath, Display& display);
 // What Rip_ARC_Archive did, for callers that need more than the offset.
 struct RipOutcome {
     std::int64_t Offset = -1;            // as Rip_ARC_Archive returns it
+    // The side file was created, or an existing one replaced, by this run.
+    // False after a candidate when it could not be: whatever holds the name
+    // then is not this input's tail.
+    bool SideCreated = false;
     bool Copied = false;                 // the side file was created and filled to the input's end
     std::optional<std::string> Failure;  // the caught error's full message, when one was shown
 };
@@ -47,9 +53,32 @@ RipOutcome RipArchive(const std::string& inputPath, Display& display);
 RipOutcome RipArchive(const std::string& inputPath, Display& display,
                       const std::function<support::Stream&()>& createSide);
 
-// Copies up to `count` bytes from `from`'s position to `to`, in large steps;
-// stops early at the end of `from`. Returns the count copied; a failed write
-// raises EWriteError.
+// The memory a copy goes through: 2 MiB when it can be had, else a 4096-byte
+// step held inside the object, so that taking one never fails. Taken before
+// the side file is emptied, so a short memory cannot cost an earlier side file.
+class CopyBuffer {
+public:
+    static constexpr std::size_t kLargeStep = 2 * support::FileStream::kMaxReadAhead;
+    static constexpr std::size_t kSmallStep = support::FileStream::kMinReadAhead;
+
+    explicit CopyBuffer(support::FileStream::BufferAllocator allocate = support::TryAllocateAligned) noexcept
+        : large_(allocate(kLargeStep)) {}
+    CopyBuffer(const CopyBuffer&) = delete;
+    CopyBuffer& operator=(const CopyBuffer&) = delete;
+
+    std::uint8_t* Data() noexcept { return large_ ? large_.get() : small_; }
+    std::size_t Step() const noexcept { return large_ ? kLargeStep : kSmallStep; }
+
+private:
+    support::AlignedBuffer large_;
+    alignas(64) std::uint8_t small_[kSmallStep] = {};
+};
+
+// Copies up to `count` bytes from `from`'s position to `to`, a buffer's step
+// at a time; stops early at the end of `from`. Returns the count copied; a
+// failed write raises EWriteError.
+std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count, CopyBuffer& buffer);
+// The same through a buffer of its own; never fails for want of memory.
 std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t count);
 
 // The part of Rip_ARC_Archive that needs no side file, for listing in place:

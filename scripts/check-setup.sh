@@ -132,7 +132,9 @@ done
 # The lists in setup.sh: `packages` with their recommends, `bare_packages`
 # without, as setup.sh installs them.
 read_list() {
-    sed -n "/^$1=(/,/)/p" "$setup" | sed -e 's/#.*//' -e "s/^$1=(//" -e 's/)//' | tr -s ' \t' '\n' | grep -v '^$' || true
+    # From `NAME=(` to the first line whose code (comments aside) closes it:
+    # a comment may hold parentheses of its own.
+    sed -e 's/#.*//' "$setup" | sed -n "/^$1=(/,/)/p" | sed -e "s/^$1=(//" -e 's/)//' | tr -s ' \t' '\n' | grep -v '^$' || true
 }
 mapfile -t listed < <(read_list packages)
 mapfile -t bare < <(read_list bare_packages)

@@ -173,6 +173,18 @@ std::string TrimSystemMessage(std::string text);
 std::string OpenErrorMessage(const std::string& path, std::string_view reason);
 std::string CreateErrorMessage(const std::string& path, std::string_view reason);
 
+// Reparse tags that make a name lead to another file or folder: symbolic
+// links (the Windows kind and the Linux subsystem's) and mount points
+// (junctions). A side file of that kind is refused. Every other reparse point
+// (cloud placeholders, deduplicated or system-compressed files) is the file
+// itself to whoever opens it, and is replaced like any other.
+inline constexpr std::uint32_t kReparseTagMountPoint = 0xA0000003;
+inline constexpr std::uint32_t kReparseTagSymlink = 0xA000000C;
+inline constexpr std::uint32_t kReparseTagLinuxSymlink = 0xA000001D;
+constexpr bool IsLinkReparseTag(std::uint32_t tag) noexcept {
+    return tag == kReparseTagMountPoint || tag == kReparseTagSymlink || tag == kReparseTagLinuxSymlink;
+}
+
 // Why a file that another stream holds cannot be opened, in the words Windows
 // uses for a sharing violation, so the condition reads the same everywhere.
 inline constexpr std::string_view kFileInUseReason =

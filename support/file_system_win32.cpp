@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -18,20 +19,23 @@ namespace {
 
 std::atomic<bool> utf8_paths = false;
 
-std::string ErrorText(DWORD code) {
+// None when the system has no text for the code.
+std::optional<std::string> SystemText(DWORD code) {
     if (utf8_paths) {
         wchar_t wide[512] = {};
         const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                                             wide, sizeof wide / sizeof wide[0], nullptr);
-        if (length == 0) return "System error " + std::to_string(code);
+        if (length == 0) return std::nullopt;
         return TrimSystemMessage(Utf8FromWide(std::wstring_view(wide, length)));
     }
     char text[512] = {};
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                                         text, sizeof text, nullptr);
-    if (length == 0) return "System error " + std::to_string(code);
+    if (length == 0) return std::nullopt;
     return TrimSystemMessage(std::string(text, length));
 }
+
+std::string ErrorText(DWORD code) { return SystemText(code).value_or("System error " + std::to_string(code)); }
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
     if (utf8_paths) return CreateFileW(WideFromUtf8(path).c_str(), access, 0, nullptr, disposition, flags, nullptr);
@@ -81,16 +85,41 @@ NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
 
 namespace {
 
-// Only a regular file with no other name is ours to empty or replace.
-void CheckReplaceable(HANDLE handle, const std::string& path) {
+[[noreturn]] void RefuseSideFile(const std::string& path, const std::string& reason) {
+    throw EFCreateError(CreateErrorMessage(path, reason));
+}
+
+[[noreturn]] void RefuseWithSystemText(const std::string& path) { RefuseSideFile(path, ErrorText(GetLastError())); }
+
+// The system's words for a name that leads elsewhere, where it has them.
+std::string LinkReason() {
+    constexpr DWORD kStoppedOnSymlink = 681;  // ERROR_STOPPED_ON_SYMLINK, which not every SDK names
+    return SystemText(kStoppedOnSymlink).value_or("The file is a symbolic link or junction");
+}
+
+BY_HANDLE_FILE_INFORMATION Identity(HANDLE handle, const std::string& path) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        throw EFCreateError(CreateErrorMessage(path, "The file is a symbolic link or junction"));
+    if (!GetFileInformationByHandle(handle, &info)) RefuseWithSystemText(path);
+    return info;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) noexcept {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Only a regular file with no other name is ours to empty or replace; a
+// link's reparse point is refused, any other (cloud sync, deduplication,
+// compression) is an ordinary file to its filter.
+void CheckReplaceable(HANDLE handle, const std::string& path) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) RefuseWithSystemText(path);
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkReparseTag(tag.ReparseTag)) {
+        RefuseSideFile(path, LinkReason());
     }
+    const BY_HANDLE_FILE_INFORMATION info = Identity(handle, path);
     if (info.nNumberOfLinks != 1) {
-        throw EFCreateError(
-            CreateErrorMessage(path, "The file has " + std::to_string(info.nNumberOfLinks) + " links"));
+        RefuseSideFile(path, "The file has " + std::to_string(info.nNumberOfLinks) + " links");
     }
 }
 
@@ -101,10 +130,27 @@ NativeFile NativeFile::CreateExclusive(const std::string& path) {
     // could be checked. The reparse point itself is opened, never its target.
     HANDLE handle = OpenFile(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-    if (handle == INVALID_HANDLE_VALUE) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
+    if (handle == INVALID_HANDLE_VALUE) RefuseWithSystemText(path);
     NativeFile file(handle);
-    CheckReplaceable(handle, path);
-    if (!MoveTo(handle, 0) || !SetEndOfFile(handle)) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) RefuseWithSystemText(path);
+    const BY_HANDLE_FILE_INFORMATION opened = Identity(handle, path);
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (IsLinkReparseTag(tag.ReparseTag)) RefuseSideFile(path, LinkReason());
+        // Any other reparse point is opened again the ordinary way, so that
+        // its filter (cloud sync, deduplication, compression) serves the
+        // writes; the name must still be the same file.
+        file.Close();
+        handle = OpenFile(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+        if (handle == INVALID_HANDLE_VALUE) RefuseWithSystemText(path);
+        file = NativeFile(handle);
+        if (!SameFile(opened, Identity(handle, path))) RefuseSideFile(path, "The file was replaced while it was opened");
+    }
+    // Only a regular file with no other name is ours to empty.
+    if (opened.nNumberOfLinks != 1) {
+        RefuseSideFile(path, "The file has " + std::to_string(opened.nNumberOfLinks) + " links");
+    }
+    if (!MoveTo(handle, 0) || !SetEndOfFile(handle)) RefuseWithSystemText(path);
     return file;
 }
 

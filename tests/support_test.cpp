@@ -1,4 +1,4 @@
-// Shared types: error report text, path rules, memory stream, ownership.
+// Shared types: error report text, path rules, reparse tags, memory stream, ownership.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 
 #include "support/component.hpp"
 #include "support/exception.hpp"
+#include "support/file_system.hpp"
 #include "support/memory_stream.hpp"
 #include "support/path.hpp"
 
@@ -44,6 +45,31 @@ TEST(PathRules, OnlyTheExactUpperCaseExtensionIsAnArchive) {
     EXPECT_FALSE(IsArcPath("ARC"));
     EXPECT_FALSE(IsArcPath(""));
     EXPECT_EQ(SideFilePath("C:\\in\\setup.exe"), "C:\\in\\setup.exe$$$");
+}
+
+// Which reparse points in the side file's place are refused. Wine creates no
+// reparse points, so the tags are checked here as values.
+TEST(ReparseTags, OnlyLinksAndMountPointsAreRefused) {
+    struct Tag {
+        std::uint32_t Value;
+        const char* Name;
+        bool Refused;
+    };
+    const Tag tags[] = {
+        {0xA000000C, "symbolic link", true},
+        {0xA0000003, "mount point (junction)", true},
+        {0xA000001D, "Linux subsystem symbolic link", true},
+        {0x9000001A, "cloud placeholder", false},
+        {0x9000101A, "cloud placeholder, first variant", false},
+        {0x9000F01A, "cloud placeholder, last variant", false},
+        {0x80000013, "deduplicated", false},
+        {0x80000017, "system-compressed (WOF)", false},
+        {0x8000001B, "app execution alias", false},
+        {0x80000014, "NFS", false},
+        {0x00000000, "no tag", false},
+        {0xA000000D, "next to the symbolic link's value", false},
+    };
+    for (const Tag& tag : tags) EXPECT_EQ(support::IsLinkReparseTag(tag.Value), tag.Refused) << tag.Name;
 }
 
 TEST(MemoryStream, SeeksRefuseNegativeAndOverflowingTargets) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -11,6 +15,7 @@
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
 #include "support/exception.hpp"
+#include "support/file_system.hpp"
 #include "tests/archive_builder.hpp"
 
 namespace vexmira::form {
@@ -123,6 +128,102 @@ TEST(FormShow, LocatesInACarrierAndListsTheSideFile) {
         EXPECT_EQ(dialog.Recorder.Calls.back(), "fill readme.txt,setup.ini");
         EXPECT_EQ(dialog.RipOffset, 3000);
     }
+}
+
+// Whatever holds the side file's name when this run cannot create or replace
+// it is not this input's archive: the dialog lists nothing after the message.
+TEST(FormShow, ASideFileThatCouldNotBeCreatedIsNotListed) {
+    TempDir dir;
+    const std::string path = (dir / "setup.exe").string();
+    const std::string side = path + "$$$";
+    WriteFile(path, Carrier(3000, TwoEntries()));
+    const testing::Bytes other = ArchiveBuilder().Add("not-this-one.txt", 10, 10).Build();
+    const std::string except = "information Except: Cannot create file \"" + support::AbsolutePath(side) + "\". ";
+
+    struct Case {
+        const char* Name;
+        void (*Prepare)(const std::string& sidePath, const std::string& otherPath);
+    };
+    const Case cases[] = {
+        {"a stale read-only side file",
+         [](const std::string& sidePath, const std::string& otherPath) {
+             std::filesystem::copy_file(otherPath, sidePath);
+             std::filesystem::permissions(sidePath, std::filesystem::perms::owner_read);
+         }},
+        {"another file's name through a hard link",
+         [](const std::string& sidePath, const std::string& otherPath) {
+             std::filesystem::create_hard_link(otherPath, sidePath);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string otherPath = (dir / "other.ARC").string();
+        WriteFile(otherPath, other);
+        c.Prepare(side, otherPath);
+        Dialog dialog;
+        dialog.Show(path);
+        const CallList calls = dialog.Recorder.WithoutPositions();
+        ASSERT_EQ(calls.size(), 7u) << ::testing::PrintToString(calls);
+        EXPECT_EQ(calls[5], "text RIPoffset=" + locator::OffsetText(3000)) << "the offset was found all the same";
+        EXPECT_EQ(calls[6].substr(0, except.size()), except);
+        EXPECT_EQ(dialog.RipOffset, 3000);
+        EXPECT_FALSE(dialog.EntryList) << "EntryList was replaced although nothing was listed";
+        EXPECT_EQ(dialog.Model.ArchivePath(), "");
+        std::filesystem::permissions(side, std::filesystem::perms::owner_all);
+        std::filesystem::remove(side);
+        std::filesystem::remove(otherPath);
+    }
+}
+
+// Keeps every file this process writes below a size, for as long as it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);  // a short write, not a signal
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = SIG_DFL;
+};
+
+// A write that fails after the candidate was found: the side file was this
+// run's, and the dialog lists however much of it was written.
+TEST(FormShow, AWriteErrorAfterTheCandidateListsWhatWasWritten) {
+    TempDir dir;
+    const std::string path = (dir / "setup.exe").string();
+    ArchiveBuilder builder;
+    for (int i = 0; i < 400; ++i) builder.Add("entry" + std::to_string(i) + ".txt", 100, 100);
+    const testing::Bytes archive = builder.Build();
+    ASSERT_GT(archive.size(), 20000u);
+    WriteFile(path, Carrier(3000, archive));
+
+    Dialog dialog;
+    {
+        const FileSizeLimit limit(8192);
+        dialog.Show(path);
+    }
+    EXPECT_EQ(std::filesystem::file_size(path + "$$$"), 8192u);
+    const CallList calls = dialog.Recorder.WithoutPositions();
+    ASSERT_EQ(calls.size(), 10u) << ::testing::PrintToString(calls);
+    EXPECT_EQ(calls[5], "text RIPoffset=" + locator::OffsetText(3000));
+    EXPECT_EQ(calls[6].rfind("information Except: Stream write error", 0), 0u) << calls[6];
+    EXPECT_EQ(calls[7], "text archivefile=" + path + "$$$");
+    ASSERT_TRUE(dialog.EntryList);
+    // Each entry takes its 25-byte header, its name and 100 bytes of data.
+    EXPECT_GT(dialog.EntryList->Count(), 40u);
+    EXPECT_LT(dialog.EntryList->Count(), 400u);
+    EXPECT_EQ(calls[9].rfind("fill entry0.txt,entry1.txt,", 0), 0u) << calls[9].substr(0, 80);
 }
 
 TEST(FormShow, StopsWhenNothingIsLocatedAndKeepsTheEarlierList) {
@@ -295,6 +396,29 @@ TEST(ListItemAt, MapsRowsOfSixteenPixelsToItems) {
     for (const Row& row : rows) {
         EXPECT_EQ(ListItemAt(row.Top, row.Count, row.Y), row.Expected)
             << "top " << row.Top << ", count " << row.Count << ", y " << row.Y;
+    }
+}
+
+TEST(FocusStepFor, EveryKeyThatMovesTheFocusFollowsOneOrder) {
+    constexpr std::uint16_t kTab = 9, kLeft = 37, kUp = 38, kRight = 39, kDown = 40;
+    for (int held = 0; held < 4; ++held) {
+        const KeyState keys{(held & 1) != 0, (held & 2) != 0};
+        SCOPED_TRACE("shift " + std::to_string(keys.Shift) + " ctrl " + std::to_string(keys.Ctrl));
+        // Tab and Ctrl+Tab alike, whatever the focused control does with arrows.
+        for (bool usesArrows : {false, true}) {
+            EXPECT_EQ(FocusStepFor(kTab, keys, false, usesArrows), keys.Shift ? FocusStep::Previous : FocusStep::Next);
+            EXPECT_EQ(FocusStepFor(kTab, keys, true, usesArrows), FocusStep::None) << "Alt+Tab is the system's";
+        }
+        EXPECT_EQ(FocusStepFor(kRight, keys, false, false), FocusStep::Next);
+        EXPECT_EQ(FocusStepFor(kDown, keys, false, false), FocusStep::Next);
+        EXPECT_EQ(FocusStepFor(kLeft, keys, false, false), FocusStep::Previous);
+        EXPECT_EQ(FocusStepFor(kUp, keys, false, false), FocusStep::Previous);
+        for (std::uint16_t arrow : {kLeft, kUp, kRight, kDown}) {
+            EXPECT_EQ(FocusStepFor(arrow, keys, false, true), FocusStep::None) << "the list box's own arrows, " << arrow;
+            EXPECT_EQ(FocusStepFor(arrow, keys, true, false), FocusStep::None);
+        }
+        for (std::uint16_t other : {std::uint16_t{13}, std::uint16_t{27}, std::uint16_t{'A'}, std::uint16_t{36}})
+            EXPECT_EQ(FocusStepFor(other, keys, false, false), FocusStep::None) << other;
     }
 }
 

@@ -39,6 +39,36 @@ TEST(TabSequence, VisitsContainersInTabOrderNotRowOrder) {
     EXPECT_EQ(Names(TabStops(controls), controls), (std::vector<std::string>{"First", "Second", "Late"}));
 }
 
+TEST(InitialFill, ComesFromTheButtonFaceColumnOrTheParent) {
+    // The rows with the column set, the edit field and the list box, and the
+    // rest from their parents, all of whose chains reach a button-face panel.
+    std::vector<std::string> buttonFace, window;
+    for (std::size_t row = 0; row < kControls.size(); ++row) {
+        const Fill fill = InitialFill(row);
+        EXPECT_NE(fill, Fill::Form) << kControls[row].Name << ": the form's sky blue would show";
+        (fill == Fill::Window ? window : buttonFace).emplace_back(kControls[row].Name);
+    }
+    EXPECT_EQ(window, (std::vector<std::string>{"ListBox1", "archivefile"}));
+    EXPECT_EQ(buttonFace.size(), 16u);
+
+    // A table whose top panel leaves the column unset shows the form's colour
+    // through every child that inherits it; a set column stops the walk.
+    std::array<ControlSpec, 5> controls = {{
+        Spec("Root", ControlKind::Panel, "", 0),
+        Spec("Inner", ControlKind::Panel, "Root", 0),
+        Spec("Caption", ControlKind::Label, "Inner", -1),
+        Spec("Faced", ControlKind::Label, "Inner", -1),
+        Spec("Field", ControlKind::Edit, "Root", 1),
+    }};
+    controls[3].ButtonFace = true;
+    EXPECT_EQ(InitialFill(2, controls), Fill::Form);
+    EXPECT_EQ(InitialFill(3, controls), Fill::ButtonFace);
+    EXPECT_EQ(InitialFill(4, controls), Fill::Window);
+    controls[1].ButtonFace = true;
+    EXPECT_EQ(InitialFill(2, controls), Fill::ButtonFace);
+    EXPECT_EQ(InitialFill(0, controls), Fill::Form);
+}
+
 TEST(LayoutChecks, HoldForTheDialogAndCatchBrokenTables) {
     EXPECT_TRUE(NamesUnique(kControls));
     EXPECT_TRUE(ParentsBeforeChildren(kControls));

@@ -13,6 +13,7 @@
 #include "locator/locator.hpp"
 #include "support/file_stream.hpp"
 #include "support/file_system.hpp"
+#include "support/memory_stream.hpp"
 #include "tests/locator/locator_helpers.hpp"
 
 namespace vexmira::locator {
@@ -148,6 +149,75 @@ TEST(Rip, SideFileLinkedToTheInputNeverEmptiesIt) {
     EXPECT_EQ(Rip_ARC_Archive(input.string(), display), 5000);
     EXPECT_EQ(display.events.back().substr(0, expected.size()), expected) << display.events.back();
     EXPECT_EQ(ReadFile(input), carrier);
+}
+
+TEST(Rip, OnlyASideFileThisRunCreatedCounts) {
+    TempDir dir;
+    const fs::path input = dir / "setup.exe";
+    WriteFile(input, Carrier(5000, SampleArchive()));
+    RecordingDisplay display;
+    RipOutcome outcome = RipArchive(input.string(), display);
+    EXPECT_TRUE(outcome.SideCreated && outcome.Copied && !outcome.Failure);
+
+    fs::remove(Side(input));
+    fs::create_directory(Side(input));
+    outcome = RipArchive(input.string(), display);
+    EXPECT_EQ(outcome.Offset, 5000);
+    EXPECT_FALSE(outcome.SideCreated) << "a directory in its place was taken for the side file";
+    EXPECT_FALSE(outcome.Copied);
+    EXPECT_TRUE(outcome.Failure);
+
+    const fs::path plain = dir / "plain.exe";
+    WriteFile(plain, Bytes(3000, 'x'));
+    outcome = RipArchive(plain.string(), display);
+    EXPECT_FALSE(outcome.SideCreated) << "nothing was located, yet a side file counts as created";
+}
+
+// Counts the steps of a copy.
+class StepCounter final : public support::Stream {
+public:
+    std::size_t Read(void*, std::size_t) noexcept override { return 0; }
+    std::int64_t Seek(std::int64_t, support::SeekOrigin) noexcept override { return 0; }
+    std::int64_t Size() noexcept override { return total; }
+    std::int64_t Position() const noexcept override { return total; }
+    std::vector<std::size_t> steps;
+    std::int64_t total = 0;
+
+protected:
+    std::size_t Write(const void*, std::size_t count) noexcept override {
+        steps.push_back(count);
+        total += static_cast<std::int64_t>(count);
+        return count;
+    }
+};
+
+support::AlignedBuffer NoMemory(std::size_t) noexcept { return {}; }
+
+TEST(CopyBytes, FallsBackToFourKilobyteStepsWhenMemoryIsShort) {
+    Bytes bytes(10000);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    {
+        CopyBuffer shortOfMemory(NoMemory);
+        EXPECT_EQ(shortOfMemory.Step(), 4096u);
+        support::MemoryStream from(bytes);
+        StepCounter to;
+        EXPECT_EQ(CopyBytes(from, to, 1 << 30, shortOfMemory), 10000);
+        EXPECT_EQ(to.steps, (std::vector<std::size_t>{4096, 4096, 1808}));
+    }
+    {
+        CopyBuffer shortOfMemory(NoMemory);
+        support::MemoryStream from(bytes);
+        support::MemoryStream to;
+        from.Seek(1000, support::SeekOrigin::Beginning);
+        EXPECT_EQ(CopyBytes(from, to, 5000, shortOfMemory), 5000);
+        EXPECT_EQ(to.Bytes(), Bytes(bytes.begin() + 1000, bytes.begin() + 6000));
+    }
+    CopyBuffer plenty;
+    EXPECT_EQ(plenty.Step(), std::size_t{2} << 20);
+    support::MemoryStream from(Bytes(5u << 20, 1));
+    StepCounter to;
+    EXPECT_EQ(CopyBytes(from, to, 1 << 30, plenty), 5 << 20);
+    EXPECT_EQ(to.steps, (std::vector<std::size_t>{2u << 20, 2u << 20, 1u << 20}));
 }
 
 TEST(Rip, InputThatCannotBeOpened) {

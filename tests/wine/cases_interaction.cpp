@@ -2,6 +2,7 @@
 // dialog shown again and again.
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -96,6 +97,48 @@ HCURSOR CurrentCursor() {
     return info.hCursor;
 }
 
+BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+// An HDROP naming one file, as the shell hands it over; the receiver frees it.
+HGLOBAL DropOf(const std::string& path) {
+    const std::size_t bytes = sizeof(DROPFILES) + path.size() + 2;
+    HGLOBAL memory = GlobalAlloc(GHND, bytes);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    path.copy(reinterpret_cast<char*>(drop + 1), path.size());
+    GlobalUnlock(memory);
+    return memory;
+}
+
+// The dialog accepts no dropped files or data: no window asks for them, and
+// files dropped all the same change nothing.
+void ExpectNoDrops(const Dialog& dialog, const std::string& dropped) {
+    Context context("dropped files");
+    std::vector<HWND> windows = {dialog.Form()};
+    EnumChildWindows(dialog.Form(), CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    ok(windows.size() > form::kControls.size(), "found %u windows\n", static_cast<unsigned>(windows.size()));
+    for (HWND window : windows) {
+        ok(!(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES), "%s \"%s\" accepts dropped files\n",
+           ClassName(window).c_str(), WindowText(window).c_str());
+        ok(GetPropA(window, "OleDropTargetInterface") == nullptr, "%s \"%s\" is a drop target\n",
+           ClassName(window).c_str(), WindowText(window).c_str());
+    }
+    const std::vector<std::string> items = dialog.Items();
+    const std::string listed = dialog.Text("archivefile");
+    for (HWND target : {dialog.Form(), dialog.Control("ListBox1"), dialog.Control("ArchiveGroup")}) {
+        HGLOBAL drop = DropOf(dropped);
+        PostMessageA(target, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+        Settle(dialog.Form());
+        ok(dialog.Items() == items, "the list changed to \"%s\"\n", Join(dialog.Items()).c_str());
+        ok(dialog.Text("archivefile") == listed, "archivefile changed to \"%s\"\n", dialog.Text("archivefile").c_str());
+        ok(FindMessageBox(dialog.Thread()) == nullptr, "a message box came up\n");
+        GlobalFree(drop);
+    }
+}
+
 }  // namespace
 
 void CaseDetails(const Options& options) {
@@ -164,6 +207,36 @@ void CaseDetails(const Options& options) {
                    dialog.Text("Percentage").c_str(), dialog.Text("Time").c_str());
             }
         }
+        {
+            // The user may pick a method by hand; nothing reacts to that.
+            Context context("CMethod by hand");
+            const std::vector<std::string> texts = {dialog.Text("Percentage"), dialog.Text("Time"),
+                                                    dialog.Text("TimeLabel"), dialog.Text("RIPoffset"),
+                                                    dialog.Text("archivefile")};
+            for (std::size_t button : {std::size_t{0}, std::size_t{3}}) {
+                RECT rect{};
+                GetClientRect(dialog.MethodButton(button), &rect);
+                dialog.Click(dialog.MethodButton(button), {8, rect.bottom / 2});
+                WaitUntil([&] { return dialog.CheckedMethod() == static_cast<int>(button); });
+                ok(dialog.CheckedMethod() == static_cast<int>(button), "checked button got %d, expected %u\n",
+                   dialog.CheckedMethod(), static_cast<unsigned>(button));
+                Settle(dialog.Form());
+                const std::vector<std::string> now = {dialog.Text("Percentage"), dialog.Text("Time"),
+                                                      dialog.Text("TimeLabel"), dialog.Text("RIPoffset"),
+                                                      dialog.Text("archivefile")};
+                ok(now == texts, "the texts changed to \"%s\"\n", Join(now).c_str());
+                ExpectSelection(dialog, {2, 3, 4, 6});
+                ok(dialog.Caret() == 6, "focused item got %d, expected 6\n", dialog.Caret());
+                ok(FindMessageBox(dialog.Thread()) == nullptr, "a message box came up\n");
+                ok(dialog.Visible(), "the dialog closed\n");
+            }
+            // A selection still shows its details, method included.
+            dialog.ClickItem(0);
+            ExpectDetail(dialog, 0);
+            dialog.ClickItem(6);
+            ExpectDetail(dialog, 6);
+        }
+        ExpectNoDrops(dialog, files.Write("dropped.ARC", ArchiveOf({{"dropped.txt", 10, 10, 1}})));
         CloseWithEscape(dialog);
     });
 

@@ -138,9 +138,15 @@ void CheckControl(const Dialog& dialog, std::size_t row, const std::string& list
     ok(IsWindowVisible(window), "not visible\n");
     ok((IsWindowEnabled(window) != FALSE) == entry.Enabled, "enabled got %d, expected %d\n", IsWindowEnabled(window),
        entry.Enabled);
-    if (entry.ButtonFace)
-        ok(dialog.Background(entry.Name) == GetSysColor(COLOR_BTNFACE), "background got %06lx, expected button face %06lx\n",
-           dialog.Background(entry.Name), GetSysColor(COLOR_BTNFACE));
+    // Every background as the layout starts it, the button-face column's and
+    // those that come from a parent alike.
+    const form::Fill fill = form::InitialFill(row);
+    const COLORREF expectedBackground = fill == form::Fill::ButtonFace ? GetSysColor(COLOR_BTNFACE)
+                                        : fill == form::Fill::Window   ? GetSysColor(COLOR_WINDOW)
+                                                                       : RGB(form::kSkyBlue.Red, form::kSkyBlue.Green,
+                                                                             form::kSkyBlue.Blue);
+    ok(dialog.Background(entry.Name) == expectedBackground, "background got %06lx, expected %06lx\n",
+       dialog.Background(entry.Name), expectedBackground);
 
     const LONG style = GetWindowLongA(window, GWL_STYLE);
     switch (entry.Kind) {
@@ -294,6 +300,15 @@ void CheckInitialState(const Dialog& dialog) {
     DeleteDC(dc);
 }
 
+// Tabs on until target has the focus; the focus cannot be set from the test's thread.
+void FocusByTab(const Dialog& dialog, HWND target) {
+    for (int i = 0; i < 8 && dialog.Focus() != target; ++i) {
+        const HWND before = dialog.Focus();
+        dialog.Press(VK_TAB);
+        WaitUntil([&] { return dialog.Focus() != before; });
+    }
+}
+
 void CheckTabOrder(const Dialog& dialog) {
     Context context("tab order");
     ok(dialog.Focus() == dialog.Control("ListBox1"), "focus at show got %s\n", ClassName(dialog.Focus()).c_str());
@@ -310,19 +325,90 @@ void CheckTabOrder(const Dialog& dialog) {
         {"archivefile", dialog.Control("archivefile")},
         {"ListBox1", dialog.Control("ListBox1")},
     };
-    for (const Stop& stop : forward) {
-        dialog.Press(VK_TAB);
-        WaitUntil([&] { return dialog.Focus() == stop.window; });
-        ok(dialog.Focus() == stop.window, "Tab: focus got %s \"%s\", expected %s\n", ClassName(dialog.Focus()).c_str(),
-           WindowText(dialog.Focus()).c_str(), stop.name);
+    // Every key that moves the focus walks the same order: Tab with or
+    // without Ctrl, Shift backwards.
+    for (const bool ctrl : {false, true}) {
+        const char* tab = ctrl ? "Ctrl+Tab" : "Tab";
+        for (const Stop& stop : forward) {
+            dialog.Press(VK_TAB, {.ctrl = ctrl});
+            WaitUntil([&] { return dialog.Focus() == stop.window; });
+            ok(dialog.Focus() == stop.window, "%s: focus got %s \"%s\", expected %s\n", tab,
+               ClassName(dialog.Focus()).c_str(), WindowText(dialog.Focus()).c_str(), stop.name);
+        }
+        for (int i = static_cast<int>(std::size(forward)) - 2; i >= -1; --i) {
+            const Stop& stop = forward[i < 0 ? std::size(forward) - 1 : static_cast<std::size_t>(i)];
+            dialog.Press(VK_TAB, {.shift = true, .ctrl = ctrl});
+            WaitUntil([&] { return dialog.Focus() == stop.window; });
+            ok(dialog.Focus() == stop.window, "Shift+%s: focus got %s \"%s\", expected %s\n", tab,
+               ClassName(dialog.Focus()).c_str(), WindowText(dialog.Focus()).c_str(), stop.name);
+        }
     }
-    for (int i = static_cast<int>(std::size(forward)) - 2; i >= -1; --i) {
-        const Stop& stop = forward[i < 0 ? std::size(forward) - 1 : static_cast<std::size_t>(i)];
-        dialog.Press(VK_TAB, {.shift = true});
-        WaitUntil([&] { return dialog.Focus() == stop.window; });
-        ok(dialog.Focus() == stop.window, "Shift+Tab: focus got %s \"%s\", expected %s\n",
-           ClassName(dialog.Focus()).c_str(), WindowText(dialog.Focus()).c_str(), stop.name);
+    // The arrows step from the push buttons, which have no use for them, in
+    // the same order; the list box keeps its own.
+    struct Arrow {
+        WORD key;
+        const char* name;
+        HWND from;
+        HWND to;
+    };
+    const Arrow arrows[] = {
+        {VK_RIGHT, "Right", dialog.Control("Button1"), dialog.Control("Button2")},
+        {VK_DOWN, "Down", dialog.Control("Button2"), dialog.MethodButton(form::kInitialMethodButton)},
+        {VK_LEFT, "Left", dialog.Control("Button2"), dialog.Control("Button1")},
+        {VK_UP, "Up", dialog.Control("Button1"), dialog.Control("ListBox1")},
+    };
+    for (const Arrow& arrow : arrows) {
+        FocusByTab(dialog, arrow.from);
+        dialog.Press(arrow.key);
+        WaitUntil([&] { return dialog.Focus() == arrow.to; });
+        ok(dialog.Focus() == arrow.to, "%s from \"%s\": focus got %s \"%s\", expected \"%s\"\n", arrow.name,
+           WindowText(arrow.from).c_str(), ClassName(dialog.Focus()).c_str(), WindowText(dialog.Focus()).c_str(),
+           WindowText(arrow.to).c_str());
     }
+}
+
+// Panel1 draws a lowered outer and a raised inner bevel; Panel2 none.
+void CheckBevels(const Dialog& dialog) {
+    Context context("bevels");
+    RedrawWindow(dialog.Form(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Settle(dialog.Form());
+    HWND panel = dialog.Control("Panel1");
+    RECT client{};
+    GetClientRect(panel, &client);
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+    const COLORREF highlight = GetSysColor(COLOR_BTNHIGHLIGHT);
+    const int midX = client.right / 2, midY = client.bottom / 2;
+    struct Pixel {
+        const char* where;
+        int x, y;
+        COLORREF expected;
+    };
+    // Outer ring: shadow top and left, highlight bottom and right; the inner
+    // ring the other way round.
+    const Pixel pixels[] = {
+        {"outer top", midX, 0, shadow},
+        {"outer left", 0, midY, shadow},
+        {"outer bottom", midX, client.bottom - 1, highlight},
+        {"outer right", client.right - 1, midY, highlight},
+        {"inner top", midX, 1, highlight},
+        {"inner left", 1, midY, highlight},
+        {"inner bottom", midX, client.bottom - 2, shadow},
+        {"inner right", client.right - 2, midY, shadow},
+    };
+    HDC dc = GetDC(panel);
+    for (const Pixel& pixel : pixels) {
+        const COLORREF got = GetPixel(dc, pixel.x, pixel.y);
+        ok(got == pixel.expected, "Panel1 %s got %06lx, expected %06lx\n", pixel.where, got, pixel.expected);
+    }
+    ReleaseDC(panel, dc);
+    HWND outer = dialog.Control("Panel2");
+    dc = GetDC(outer);
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    for (const POINT point : {POINT{200, 0}, POINT{0, 200}, POINT{1, 200}, POINT{200, form::kClientHeight - 1}}) {
+        const COLORREF got = GetPixel(dc, point.x, point.y);
+        ok(got == face, "Panel2 at %ld,%ld got %06lx, expected the plain face %06lx\n", point.x, point.y, got, face);
+    }
+    ReleaseDC(outer, dc);
 }
 
 }  // namespace
@@ -338,6 +424,7 @@ void CaseLayout(const Options& options) {
         CheckStacking(dialog);
         CheckMethodButtons(dialog);
         CheckInitialState(dialog);
+        CheckBevels(dialog);
         CheckTabOrder(dialog);
         CloseWithEscape(dialog);
     });

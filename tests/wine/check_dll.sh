@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks the built plug-in file: its PE machine, exactly the three exports at
-# their ordinals, and imports from Windows system DLLs only (so no runtime
-# DLL). With "exe", checks a program: its machine and its imports.
+# their ordinals, their calling convention on 32-bit x86, and imports from
+# Windows system DLLs only (so no runtime DLL). With "exe", checks a program: its machine and its imports.
 # Usage: check_dll.sh FILE OBJDUMP FORMAT [exe]   (FORMAT: pe-i386 or pe-x86-64)
 set -u
 dll=$1 objdump=$2 format=$3 kind=${4:-dll}
@@ -32,6 +32,22 @@ if [ "$kind" = dll ]; then
 
     count=$(printf '%s\n' "$private" | sed -n 's/^[[:space:]]*Export Address Table[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' | head -n1)
     [ "$count" = "00000003" ] || fail "export address table holds \"$count\" entries, expected 00000003"
+
+    # cdecl: the caller removes the arguments, so each export returns with a
+    # plain "ret"; stdcall would end DoMyJob with "ret $0x8". The first return
+    # instruction from each entry point, in address order, is the function's own.
+    if [ "$format" = pe-i386 ]; then
+        image_base=$(printf '%s\n' "$private" | sed -n 's/^ImageBase[[:space:]]*\([0-9a-fA-F]*\)$/\1/p')
+        for export in $exports; do
+            name=${export%@*} ordinal=${export#*@}
+            rva=$(printf '%s\n' "$private" | sed -n "s/^[[:space:]]*\[ *[0-9]*\] +base\[ *$ordinal\] \([0-9a-fA-F]*\) Export RVA$/\1/p")
+            start=$(printf '0x%x' $((0x$image_base + 0x$rva)))
+            stop=$(printf '0x%x' $((start + 1024)))
+            ret=$("$objdump" -d --start-address="$start" --stop-address="$stop" "$dll" |
+                  sed -n 's/^[[:space:]]*[0-9a-f]*:[[:space:]]*[0-9a-f ]*[[:space:]]\(ret[^#]*\)$/\1/p' | head -n1 | sed 's/[[:space:]]*$//')
+            [ "$ret" = ret ] || fail "$name returns with \"$ret\", expected a plain \"ret\" (cdecl)"
+        done
+    fi
 fi
 
 system_dlls=" kernel32.dll user32.dll gdi32.dll comctl32.dll msvcrt.dll advapi32.dll ntdll.dll "
