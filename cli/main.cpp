@@ -71,6 +71,9 @@ constexpr const char* kFooter =
     "Messages on standard error read \"vexmira: FILE: message\".\n"
     "With --json, each listing is one JSON object on one line (with --all, one per\n"
     "candidate); every offset in it counts from the start of FILE.\n"
+    "FILE \"-\" is standard input, named \"-\" in messages and JSON; a pipe is first\n"
+    "copied to an unlinked file in $TMPDIR. With --side-file or --carve it needs\n"
+    "--output-dir, where its outputs are named \"stdin$$$\" and \"stdin.OFFSET.ARC\".\n"
     "\"--\" ends the options: every argument after it is a FILE.";
 
 // Set only by the tests: examining this path runs out of memory.
@@ -213,6 +216,20 @@ int Run(int argc, char** argv) {
         }
         run.Examine.OutputDir = outputDir;
         sources.OutputDir = outputDir;
+    }
+    const auto standardInputs = std::count(files.begin(), files.end(), vexmira::support::kStandardInputName);
+    if (standardInputs > 1) return Usage("\"-\" (standard input) can be read only once");
+    if (standardInputs > 0) {
+        if (filesFrom == "-") return Usage("--files-from - reads standard input; a FILE \"-\" cannot read it too");
+        if ((run.Examine.SideFile || run.Examine.Carve) && outputDir.empty()) {
+            return Usage("standard input has no name to write --side-file or --carve output next to; give --output-dir");
+        }
+        try {
+            vexmira::support::OpenStandardInput();
+        } catch (const vexmira::support::Exception& error) {
+            vexmira::cli::WriteErrorLine("vexmira: -: " + error.Message());
+            return static_cast<int>(Outcome::Failed);
+        }
     }
     run.Jobs = jobs;
     run.Progress = !quiet;

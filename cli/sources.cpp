@@ -198,7 +198,9 @@ std::string Escaped(const std::string& part, PathStyle style) {
 std::vector<std::string> OutputParts(const std::string& input, const std::string& suffix, PathStyle style) {
     constexpr std::string_view kUp = "%2E%2E";
     std::vector<std::string> parts;
-    for (std::string& part : Parts(input, style)) {
+    // Standard input has no name of its own: its outputs are named "stdin...".
+    const std::string& named = input == support::kStandardInputName ? std::string(kStandardInputOutputName) : input;
+    for (std::string& part : Parts(named, style)) {
         if (part == "..") {
             if (!parts.empty() && parts.back() != kUp) {
                 parts.pop_back();

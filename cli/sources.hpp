@@ -86,6 +86,8 @@ constexpr PathStyle kNativePathStyle = PathStyle::Posix;
 // that would climb out of it are written "%2E%2E", and in the Windows style
 // ':' is written "%3A", so "C:\\x" goes to "DIR\\C%3A\\x"), followed by `suffix`.
 // '%' itself is written "%25", so two paths never meet through an escape.
+// Standard input ("-") has no path: its outputs are named as if it were this.
+inline constexpr std::string_view kStandardInputOutputName = "stdin";
 std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix,
                           PathStyle style = kNativePathStyle);
 

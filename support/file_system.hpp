@@ -144,6 +144,16 @@ std::string Utf8FromWide(std::wstring_view text);
 bool Utf8Paths() noexcept;
 #endif
 
+// The FILE that stands for standard input.
+inline constexpr std::string_view kStandardInputName = "-";
+
+// From now on, opening kStandardInputName for reading opens standard input:
+// standard input itself when it is a regular file (read whole, from its
+// start), else what it holds, copied in bounded steps to an unlinked
+// temporary file in $TMPDIR (or /tmp) that vanishes with the process.
+// Raises EFOpenError naming standard input with the reason. POSIX only.
+void OpenStandardInput();
+
 // The path made absolute the way the system would (no link resolution; the
 // file need not exist).
 std::string AbsolutePath(const std::string& path);

@@ -16,7 +16,10 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -57,9 +60,14 @@ void LockExclusive(int fd, MessageBuilder describe, const std::string& path) {
     Lock<Error>(fd, LOCK_EX, describe, path);
 }
 
+// Standard input as a file, once OpenStandardInput has made it one.
+int standard_input_file = -1;
+
 NativeFile OpenForReading(const std::string& path) {
     // Non-blocking, so that opening a FIFO does not wait for a writer.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = path == kStandardInputName && standard_input_file >= 0
+                       ? fcntl(standard_input_file, F_DUPFD_CLOEXEC, 0)
+                       : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw EFOpenError(OpenErrorMessage(path, ErrorText(errno)));
     NativeFile file = NativeFile::Adopt(fd);
     if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw EFOpenError(OpenErrorMessage(path, reason));
@@ -149,6 +157,76 @@ void NativeFile::Close() noexcept {
         ::close(fd_);  // also releases the lock
         fd_ = -1;
     }
+}
+
+namespace {
+
+const char* TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
+std::string StandardInputError(std::string_view what, std::string_view reason) {
+    return "Cannot " + std::string(what) + " standard input (\"" + std::string(kStandardInputName) + "\"). " +
+           std::string(reason);
+}
+
+// A new file in `folder` that no name leads to.
+NativeFile UnnamedTemporaryFile(const std::string& folder) {
+#ifdef O_TMPFILE
+    const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) return NativeFile::Adopt(fd);
+    // Filesystems without it say so in several ways; the named way still works there.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        throw EFOpenError(StandardInputError("spill", "The temporary folder \"" + folder + "\": " + ErrorText(errno)));
+    }
+#endif
+    std::string name = folder + "/vexmira-stdin-XXXXXX";
+    const int named = mkostemp(name.data(), O_CLOEXEC);
+    if (named < 0) {
+        throw EFOpenError(StandardInputError("spill", "The temporary folder \"" + folder + "\": " + ErrorText(errno)));
+    }
+    NativeFile file = NativeFile::Adopt(named);
+    unlink(name.c_str());
+    return file;
+}
+
+}  // namespace
+
+void OpenStandardInput() {
+    struct stat info {};
+    if (fstat(STDIN_FILENO, &info) != 0) throw EFOpenError(StandardInputError("read", ErrorText(errno)));
+    if (S_ISREG(info.st_mode)) {
+        const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) throw EFOpenError(StandardInputError("read", ErrorText(errno)));
+        standard_input_file = fd;
+        return;
+    }
+    if (S_ISDIR(info.st_mode)) throw EFOpenError(StandardInputError("read", ErrorText(EISDIR)));
+    const std::string folder = TemporaryFolder();
+    NativeFile spill = UnnamedTemporaryFile(folder);
+    // Bounded steps: what the pipe holds may be larger than memory, never than the disk.
+    constexpr std::size_t kStep = std::size_t{1} << 20;
+    const std::unique_ptr<char[]> buffer(new char[kStep]);
+    std::int64_t written = 0;
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, buffer.get(), kStep);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw EFOpenError(StandardInputError("read", ErrorText(errno)));
+        if (n == 0) break;
+        const auto count = static_cast<std::size_t>(n);
+        errno = 0;
+        if (spill.WriteAt(written, buffer.get(), count) != count) {
+            const int code = errno != 0 ? errno : ENOSPC;
+            throw EFOpenError(
+                StandardInputError("spill", "Writing to the temporary folder \"" + folder + "\": " + ErrorText(code)));
+        }
+        written += n;
+    }
+    standard_input_file = spill.Descriptor();
+    // Kept open for the rest of the process; OpenForReading hands out copies.
+    static NativeFile held;
+    held = std::move(spill);
 }
 
 NativeFile NativeFile::OpenReadExclusive(const std::string& path) { return OpenForReading(path); }

@@ -359,6 +359,11 @@ void RemoveRememberedFilesOnSignals() noexcept {}
 
 void UseUtf8Paths() noexcept { utf8_paths = true; }
 
+void OpenStandardInput() {
+    throw EFOpenError("Cannot read standard input (\"" + std::string(kStandardInputName) +
+                      "\"). Not supported on Windows: save it to a file and name that");
+}
+
 bool Utf8Paths() noexcept { return utf8_paths; }
 
 std::wstring WideFromUtf8(std::string_view text) {

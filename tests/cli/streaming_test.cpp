@@ -123,5 +123,44 @@ TEST_F(CliStreaming, ParallelRunsIntoOnePipeNeverTearALine) {
     EXPECT_LE(longest, 4095u) << "the test means lines of up to 4 KiB";
 }
 
+// "-" is standard input: a pipe is spilled to an unlinked file in TMPDIR (in
+// bounded memory, nothing left behind), a redirected file is read in place.
+TEST_F(CliStreaming, SlowStandardInputPipeAndRedirectedFile) {
+    TempDir dir;
+    fs::create_directory(dir / "tmp");
+    constexpr std::uint64_t kEntries = 400'000;  // well over a few MiB
+    WriteManyEntries(dir / "many.ARC", kEntries);
+    const std::string limit = "export TMPDIR=tmp; ulimit -v " + std::to_string(kAddressSpaceKiB) + "; ";
+    const ProcessResult piped = RunShell(dir, "cat many.ARC | ( " + limit + VexmiraCommand({"--json", "-"}) + " )");
+    ASSERT_EQ(piped.status, 0) << piped;
+    const std::vector<Json> objects = piped.Objects();
+    ASSERT_EQ(objects.size(), 1u) << piped;
+    EXPECT_EQ(objects[0]["file"], "-");
+    EXPECT_EQ(objects[0]["entries"].size(), kEntries);
+    EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "the spilled copy stays behind";
+
+    const ProcessResult redirected = RunShell(dir, VexmiraCommand({"--json", "-"}) + " < many.ARC");
+    ASSERT_EQ(redirected.status, 0) << redirected;
+    EXPECT_EQ(redirected.Objects().at(0)["entries"].size(), kEntries);
+}
+
+TEST(CliStandardInput, UsageErrorsSayWhy) {
+    TempDir dir;
+    const ProcessResult twice = RunShell(dir, "echo x | " + VexmiraCommand({"-", "-"}));
+    EXPECT_EQ(twice.status, 64) << twice;
+    EXPECT_TRUE(Contains(twice.err, "only once")) << twice;
+    const ProcessResult side = RunShell(dir, "echo x | " + VexmiraCommand({"--side-file", "-"}));
+    EXPECT_EQ(side.status, 64) << side;
+    EXPECT_TRUE(Contains(side.err, "--output-dir")) << side;
+    const ProcessResult carve = RunShell(dir, "echo x | " + VexmiraCommand({"--carve", "-"}));
+    EXPECT_EQ(carve.status, 64) << carve;
+    const ProcessResult both = RunShell(dir, "echo x | " + VexmiraCommand({"--files-from", "-", "-"}));
+    EXPECT_EQ(both.status, 64) << both;
+    // No archive in what the pipe held: found nothing, named "-".
+    const ProcessResult none = RunShell(dir, "echo x | " + VexmiraCommand({"-"}));
+    EXPECT_EQ(none.status, 1) << none;
+    EXPECT_TRUE(Contains(none.err, "vexmira: -:")) << none;
+}
+
 }  // namespace
 }  // namespace vexmira::testing
