@@ -88,13 +88,13 @@ for source in sources:
             seen[top] = os.path.relpath(source, root)
 for top, source in sorted(seen.items()):
     try:
-        spec = importlib.util.find_spec(top)
+        found = importlib.util.find_spec(top)
     except (ImportError, ValueError):
-        spec = None
-    if spec is None:
+        found = None
+    if found is None:
         print(f"missing\t{top}\t{source}")
         continue
-    origin = spec.origin if spec.origin not in (None, "namespace") else next(iter(spec.submodule_search_locations or []), None)
+    origin = found.origin if found.origin not in (None, "namespace") else next(iter(found.submodule_search_locations or []), None)
     if origin:
         print(f"file\t{top}\t{os.path.realpath(origin)}")
 EOF
