@@ -12,12 +12,6 @@ namespace vexmira::cli {
 
 namespace {
 
-void AppendNumber(std::string& out, std::int64_t value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-}
-
 // The digits of `value`, written into `buffer` (spelt out: emscripten's
 // libc++ has no string_view constructor from two pointers).
 template <std::size_t Size>
@@ -66,6 +60,16 @@ void ReportTrouble(LineOutput& out, const ListingHead& head, const ListingEnd& e
     } else if (end.Result == Outcome::NotFound && !quiet) {
         out.ErrorLine(ErrorLineText(head, Text{"no archive found"}));
     }
+}
+
+void AppendNumber(std::string& out, std::int64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept {
+    return SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size()));
 }
 
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
@@ -304,7 +308,7 @@ void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo
     out += ",\"header_size\":";
     AppendNumber(out, info.HeaderSize);
     out += ",\"data_offset\":";
-    AppendNumber(out, SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size())));
+    AppendNumber(out, EntryDataOffset(info, name));
     out += ",\"long2\":";
     AppendNumber(out, info.Long2);
     out += ",\"word6\":";

@@ -38,6 +38,12 @@ void ReportTrouble(LineOutput& out, const ListingHead& head, const ListingEnd& e
 // Sums of crafted sizes can leave 64 bits; totals stop at the limits instead.
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept;
 
+// Where an entry's stored bytes start: after its header and its name.
+std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept;
+
+// The decimal digits of `value`, appended.
+void AppendNumber(std::string& out, std::int64_t value);
+
 // File, offset text, the table with a totals row, and the footer on `out`;
 // one line on standard error, "vexmira: FILE: message", when nothing was
 // found or the listing failed, after what `out` holds, so that a terminal

@@ -10,17 +10,11 @@ namespace vexmira::cli {
 
 namespace {
 
-void AppendNumber(std::string& out, std::int64_t value) {
-    char digits[24];
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
 void AppendCsvText(std::string& out, std::string_view bytes, Encoding encoding, std::string& scratch) {
     scratch.clear();
     AppendUtf8(scratch, bytes, encoding);
     AppendCsvField(out, scratch);
 }
-
 
 }  // namespace
 
@@ -78,7 +72,7 @@ void CsvReport::Entry(std::string_view name, const archive::TCompressedFileInfo&
     out += ',';
     AppendNumber(out, info.HeaderSize);
     out += ',';
-    AppendNumber(out, SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size())));
+    AppendNumber(out, EntryDataOffset(info, name));
     out += ',';
     AppendNumber(out, info.Long2);
     out += ',';

@@ -269,7 +269,7 @@ py::dict EntryDict(const std::string& name, const archive::TCompressedFileInfo& 
     entry["locked"] = info.Locked;
     entry["header_offset"] = info.HeaderOffset;
     entry["header_size"] = info.HeaderSize;
-    entry["data_offset"] = cli::SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size()));
+    entry["data_offset"] = cli::EntryDataOffset(info, name);
     entry["long2"] = info.Long2;
     entry["word6"] = info.Word6;
     entry["long17"] = info.Long17;
