@@ -365,21 +365,36 @@ std::string CarveArchive(support::Stream& input, const std::string& file, std::i
     return out->Path();
 }
 
+namespace {
+
+[[noreturn]] void ThrowSharedOutput(const std::string& path, const std::string& other) {
+    throw support::EFCreateError(support::CreateErrorMessage(
+        path, "It holds what this run wrote for \"" + support::AbsolutePath(other) + "\", which maps to the same output"));
+}
+
+}  // namespace
+
+OutputLedger::Place OutputLedger::PlaceOf(const support::NativeFolder& folder, const std::string& name,
+                                          const std::string& path) {
+    if (const std::optional<support::FileId> id = folder.Id()) return Place{*id, name};
+    return Place{support::FileId{}, path};
+}
+
 void OutputLedger::CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
                                const std::string& input) const {
+    const auto claim = claimed_.find(PlaceOf(folder, name, path));
+    if (claim != claimed_.end() && claim->second != input) ThrowSharedOutput(path, claim->second);
     const std::optional<support::FileId> there = folder.IdOf(name);
     if (!there) return;
     const auto found = written_.find(*there);
-    if (found == written_.end() || found->second == input) return;
-    throw support::EFCreateError(support::CreateErrorMessage(
-        path, "It holds what this run wrote for \"" + support::AbsolutePath(found->second) +
-                  "\", which maps to the same output"));
+    if (found != written_.end() && found->second != input) ThrowSharedOutput(path, found->second);
 }
 
-void OutputLedger::Check(const support::NativeFolder& folder, const std::string& name, const std::string& path,
-                         const std::string& input) const {
+void OutputLedger::Claim(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+                         const std::string& input) {
     const std::lock_guard lock(mutex_);
     CheckLocked(folder, name, path, input);
+    claimed_.emplace(PlaceOf(folder, name, path), input);
 }
 
 void OutputLedger::Commit(support::PendingFile& file, const std::string& input) {
@@ -393,7 +408,7 @@ std::unique_ptr<support::PendingFile> CreateOutput(const std::string& input, con
                                                    const std::optional<std::string>& outputDir, OutputLedger* ledger) {
     OutputPlace place = PlaceOutput(outputDir, input, suffix);
     // Before the file there is opened: a worker may still be listing it.
-    if (ledger) ledger->Check(place.Folder, place.Name, place.Path, input);
+    if (ledger) ledger->Claim(place.Folder, place.Name, place.Path, input);
     return std::make_unique<support::PendingFile>(std::move(place.Folder), std::move(place.Name), std::move(place.Path));
 }
 

@@ -92,24 +92,33 @@ public:
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
-// The files one run wrote, so that two of its inputs never share an output:
-// the second to reach a file the run wrote for another input gets an error
-// naming both, never an overwrite. Shared by the run's workers.
+// The outputs of one run, so that two of its inputs never share one: the
+// second input to reach a place another input claimed, or a file the run
+// wrote for another input, gets an error naming both, never an overwrite.
+// A place is claimed before its file is opened, so which input gets the
+// error never depends on how far the other has got. Shared by the workers.
 class OutputLedger {
 public:
-    // Raises support::EFCreateError naming `path` and the other input when
-    // `name` in `folder` holds what this run wrote for another input.
-    void Check(const support::NativeFolder& folder, const std::string& name, const std::string& path,
-               const std::string& input) const;
+    // Claims `name` in `folder` for `input`. Raises support::EFCreateError
+    // naming `path` and the other input when another input has it.
+    void Claim(const support::NativeFolder& folder, const std::string& name, const std::string& path,
+               const std::string& input);
     // Puts `file` in place after the same check, made with the rename as one step.
     void Commit(support::PendingFile& file, const std::string& input);
 
 private:
+    struct Place {
+        support::FileId Folder;
+        std::string Name;  // the whole path when the folder cannot be told
+        auto operator<=>(const Place&) const = default;
+    };
+    static Place PlaceOf(const support::NativeFolder& folder, const std::string& name, const std::string& path);
     void CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
                      const std::string& input) const;
 
     mutable std::mutex mutex_;
     std::map<support::FileId, std::string> written_;  // file -> the input it was written for
+    std::map<Place, std::string> claimed_;            // place -> the input it is for
 };
 
 // How far into the file being examined the work is, for the progress line:

@@ -103,6 +103,8 @@ public:
     void Remove(const std::string& name) const noexcept;
     // What `name` here is, without following a link; none when nothing is.
     std::optional<FileId> IdOf(const std::string& name) const noexcept;
+    // What this folder is; none when it is not open or the system cannot say.
+    std::optional<FileId> Id() const noexcept;
 
     bool IsOpen() const noexcept;
 

@@ -278,11 +278,17 @@ std::int64_t NativeFile::Size() const noexcept {
     return end < 0 ? -1 : static_cast<std::int64_t>(end);
 }
 
-std::optional<FileId> NativeFile::Id() const noexcept {
+namespace {
+
+std::optional<FileId> IdOfDescriptor(int fd) noexcept {
     struct stat info {};
-    if (fstat(fd_, &info) != 0) return std::nullopt;
+    if (fd < 0 || fstat(fd, &info) != 0) return std::nullopt;
     return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
+
+}  // namespace
+
+std::optional<FileId> NativeFile::Id() const noexcept { return IdOfDescriptor(fd_); }
 
 // ---------------------------------------------------------------------------
 // Folders held open
@@ -302,6 +308,8 @@ NativeFolder::~NativeFolder() {
 }
 
 bool NativeFolder::IsOpen() const noexcept { return fd_ >= 0; }
+
+std::optional<FileId> NativeFolder::Id() const noexcept { return IdOfDescriptor(fd_); }
 
 NativeFolder NativeFolder::OpenChain(const std::string& base, const std::vector<std::string>& parts,
                                      const std::string& file) {

@@ -186,11 +186,17 @@ std::int64_t NativeFile::Size() const noexcept {
     return size.QuadPart;
 }
 
-std::optional<FileId> NativeFile::Id() const noexcept {
+namespace {
+
+std::optional<FileId> IdOfHandle(void* handle) noexcept {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(AsHandle(handle_), &info)) return std::nullopt;
+    if (!GetFileInformationByHandle(AsHandle(handle), &info)) return std::nullopt;
     return FileId{info.dwVolumeSerialNumber, std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
 }
+
+}  // namespace
+
+std::optional<FileId> NativeFile::Id() const noexcept { return IdOfHandle(handle_); }
 
 // ---------------------------------------------------------------------------
 // Folders held open. Win32 resolves names by path only, so the chain is
@@ -243,6 +249,11 @@ NativeFolder::~NativeFolder() {
 }
 
 bool NativeFolder::IsOpen() const noexcept { return !held_.empty(); }
+
+std::optional<FileId> NativeFolder::Id() const noexcept {
+    if (held_.empty()) return std::nullopt;
+    return IdOfHandle(held_.back());
+}
 
 NativeFolder NativeFolder::OpenChain(const std::string& base, const std::vector<std::string>& parts,
                                      const std::string& file) {
