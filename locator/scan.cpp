@@ -2,6 +2,7 @@
 
 #include "archive/format.hpp"
 #include "support/aligned_buffer.hpp"
+#include "support/file_stream.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -38,6 +39,7 @@ constexpr std::size_t kRequiredBytes = kSignature.size() + 1;
 // bytes on purpose: positions are examined once each, so the chunk size only
 // decides how much is read at a time, not what is found.
 constexpr std::size_t kSearchChunk = std::size_t{1} << 20;
+static_assert(kScanReadSize >= support::FileStream::kMaxReadAhead, "reads of this size skip the stream's buffer");
 
 bool IsIdentifierStart(std::uint8_t byte) noexcept { return byte == 'L' || byte == 'N' || byte == 'R'; }
 
@@ -270,26 +272,63 @@ std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::si
 }
 
 std::int64_t FindArchive(support::Stream& input, std::int64_t size) {
-    // The blocks are 4096 bytes as the scan defines them, but a file stream
-    // fetches up to 1 MiB from the system at once (its read-ahead), on purpose:
-    // the same bytes in the same order, so the same candidates and the same
-    // winner, in far fewer system calls.
-    std::array<std::uint8_t, kBlockSize + kLookahead> buffer;
-    const LookaheadFetch fetch = FetchFrom(input);
+    return FindArchive(input, size, kScanReadSize);
+}
+
+std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize) {
+    // The blocks are 4096 bytes as the scan defines them, but their bytes are
+    // read readSize at a time and each block is examined where it lies in
+    // memory, on purpose: the same bytes in the same order, so the same
+    // candidates and the same winner, without a copy, a seek or a system call
+    // per block. A block is examined once it has its look-ahead too (or the
+    // file has ended); what is left of the read then moves in front of the
+    // next one, so reads stay sequential and land on an aligned address.
+    constexpr std::size_t kBlockWithLookahead = kBlockSize + kLookahead;
+    constexpr std::size_t kStride = kBlockSize - kBlockOverlap;
+    constexpr std::size_t kFront = 2 * support::kBufferAlignment;  // room for what a block carries over
+    static_assert(kFront >= kBlockWithLookahead);
+
+    readSize = std::max<std::size_t>(readSize, 1);
+    support::AlignedBuffer storage = support::TryAllocateAligned(kFront + readSize);
+    // Short of memory, the blocks' own size on the stack: slower, never failing.
+    alignas(64) std::array<std::uint8_t, kFront + kBlockSize> fallback;
+    std::uint8_t* const base = storage ? storage.get() : fallback.data();
+    if (!storage) readSize = kBlockSize;
+    std::uint8_t* const reads = base + kFront;
+
+    // Bytes [pendingStart, pendingStart + pending) of the file lie just in
+    // front of `reads`; pendingStart is where the next block begins.
+    std::int64_t pendingStart = input.Position();
+    std::size_t pending = 0;
+    bool ended = false;
     for (;;) {
-        const std::int64_t blockStart = input.Position();
-        const std::size_t n = input.Read(buffer.data(), kBlockSize);
-        if (n == 0) return -1;
+        const std::size_t n = input.Read(reads, readSize);
+        ended = n == 0;
+        std::uint8_t* const begin = reads - pending;
+        const std::size_t available = pending + n;
+        std::size_t at = 0;  // the next block's start within [begin, begin + available)
+        for (;;) {
+            const std::size_t left = available - at;
+            if (!ended && left < kBlockWithLookahead) break;  // its look-ahead comes with the next read
+            if (left == 0) return -1;
+            const std::size_t length = std::min(kBlockSize, left);
+            const std::span<std::uint8_t> block(begin + at, std::min(left, kBlockWithLookahead));
+            // What follows the block is in memory already: all of its
+            // look-ahead, or all that the file has.
+            const std::size_t following = block.size() - length;
+            const LookaheadFetch inPlace = [following](std::span<std::uint8_t>) { return following; };
+            const std::vector<std::size_t> found = BlockCandidates(block, length, inPlace);
+            if (!found.empty()) return pendingStart + static_cast<std::int64_t>(at + found.back());
 
-        const std::vector<std::size_t> found = BlockCandidates(buffer, n, fetch);
-        if (!found.empty()) return blockStart + static_cast<std::int64_t>(found.back());
-
-        // Only a full block can be followed by more of the file; stepping back
-        // after a short one could read the same tail forever.
-        const std::int64_t after = input.Position();
-        if (n == kBlockSize && (size < 0 || after < size)) {
-            if (input.Seek(-static_cast<std::int64_t>(kBlockOverlap), support::SeekOrigin::Current) < 0) return -1;
+            // Only a full block can be followed by more of the file, and none
+            // follows one that reaches `size`.
+            const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + length);
+            if (length < kBlockSize || (size >= 0 && blockEnd >= size)) return -1;
+            at += kStride;
         }
+        pending = available - at;
+        std::memmove(reads - pending, begin + at, pending);
+        pendingStart += static_cast<std::int64_t>(at);
     }
 }
 

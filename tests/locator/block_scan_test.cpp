@@ -184,6 +184,35 @@ TEST(BlockScan, AgreesWithAPositionByPositionScan) {
     }
 }
 
+// The scan reads many blocks at once and carries a block that a read cuts
+// (or its look-ahead) into the next one; whatever the read size, the winner
+// is the one the block rules give, also from a start that is not 0.
+TEST(BlockScan, WinnerDoesNotDependOnTheReadSize) {
+    std::mt19937 random(77);
+    const std::uint8_t letters[] = {'S', 'P', 'I', 0x1A, 'L', 'G', '.'};
+    for (int round = 0; round < 200; ++round) {
+        Bytes file(random() % 30000);
+        for (auto& byte : file) byte = letters[random() % 7];
+        for (int k = static_cast<int>(random() % 3); k > 0 && !file.empty(); --k) {
+            Bytes candidate = CandidateBytes("NVX");
+            if (random() % 3 == 0) candidate[56] = 'G';
+            const std::size_t at = random() % file.size();
+            for (std::size_t i = 0; i < candidate.size() && at + i < file.size(); ++i) file[at + i] = candidate[i];
+        }
+        const std::size_t skip = file.empty() || random() % 2 ? 0 : random() % file.size();
+        const Bytes tail(file.begin() + static_cast<std::ptrdiff_t>(skip), file.end());
+        const std::int64_t expected = ReferenceFind(tail);
+        for (const std::size_t readSize : {std::size_t{1}, std::size_t{4096}, std::size_t{4153},
+                                           std::size_t{1} + random() % 9000, kScanReadSize}) {
+            support::MemoryStream stream(file);
+            stream.Seek(static_cast<std::int64_t>(skip), support::SeekOrigin::Beginning);
+            const std::int64_t found = FindArchive(stream, stream.Size(), readSize);
+            ASSERT_EQ(found, expected < 0 ? -1 : expected + static_cast<std::int64_t>(skip))
+                << "round " << round << ", size " << file.size() << ", read size " << readSize;
+        }
+    }
+}
+
 // The benchmark's dense fillers take other steps of the search than random
 // bytes do; each must still give the model's winner and candidates, with a
 // real candidate planted at either end of a block, in the overlap or nowhere.
