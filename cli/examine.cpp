@@ -12,6 +12,7 @@
 #include "cli/digest.hpp"
 #include "cli/passed_over.hpp"
 #include "cli/platform.hpp"
+#include "cli/repeated_listings.hpp"
 #include "cli/sources.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
@@ -232,9 +233,11 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             // A carve needs each walk's own end, so with --carve every walk runs on.
             WalkedHeaders walkedHeaders;
             WalkedHeaders* const walked = options.Carve ? nullptr : &walkedHeaders;
+            RepeatedListings folded(sink);
+            ListingSink& listings = options.FoldRepeats && walked != nullptr ? static_cast<ListingSink&>(folded) : sink;
             const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {
                 any = true;
-                Listing candidate(sink, file, options);
+                Listing candidate(listings, file, options);
                 candidate.head.Located = true;
                 candidate.head.Offset = offset;
                 candidate.head.OffsetText = locator::OffsetText(offset);
@@ -261,6 +264,7 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
                 if (!outOfMemory) list(offset, std::nullopt);
             });
             listPassedOver(std::nullopt);
+            folded.Finish();
             if (any) return worst;
             summary.head.Messages.push_back({std::string(locator::kNotFoundMessage)});
             summary.head.OffsetText = locator::kNotFoundText;

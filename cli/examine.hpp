@@ -64,6 +64,14 @@ struct CarvedFile {
     std::string Sha256;
 };
 
+// With --all: how many more candidates a listing stands for, and how far
+// apart: the first lies Every bytes after the listing's offset, the next
+// Every bytes after that, and so on.
+struct ShiftedCopies {
+    std::uint64_t Count = 0;
+    std::int64_t Every = 0;
+};
+
 // Known once the listing is over.
 struct ListingEnd {
     std::optional<Text> Error;                 // why the listing failed, without the report's full stop
@@ -76,6 +84,10 @@ struct ListingEnd {
     // With --all: the entry header offset where this candidate's walk
     // reached a header an earlier candidate's walk had read, and stopped.
     std::optional<std::int64_t> Joins;
+    // With Joins: the same listing moved on by k * Every bytes (its offset,
+    // its entry's offsets and Joins) is that of each candidate k = 1 to Count
+    // after it, folded into this one.
+    std::optional<ShiftedCopies> AlsoAt;
     // With Error: the error itself, for callers that hand it on by its class.
     std::exception_ptr Failure;
     Outcome Result = Outcome::Listed;
@@ -163,6 +175,10 @@ struct Options {
     OutputLedger* Ledger = nullptr;
     // Told how far the work is, when a progress line is shown.
     ProgressMeter* Progress = nullptr;
+    // With All: fold runs of candidates whose listings repeat the one before,
+    // moved on, into one listing with ListingEnd::AlsoAt (for reports that
+    // show it).
+    bool FoldRepeats = false;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;

@@ -33,6 +33,11 @@ std::optional<std::string> PassedOverReason(std::span<const std::uint8_t> window
     if (window.size() <= kIdentifierAt || !std::equal(locator::kSignature.begin(), locator::kSignature.end(), window.begin())) {
         return std::nullopt;
     }
+    // The reader takes only the multi-file type: a cheap test first, so a
+    // run of signatures costs no failed header read each.
+    if (window.size() <= archive::ArchiveHeaderField::kArchiveType || window[archive::ArchiveHeaderField::kArchiveType] != 1) {
+        return std::nullopt;
+    }
     if (locator::IsCandidate(window) || !ReaderAccepts(window)) return std::nullopt;
     const std::uint8_t first = window[kIdentifierAt];
     if (first != 'L' && first != 'N' && first != 'R') {
@@ -57,8 +62,8 @@ std::optional<PassedOverHeader> PassedOverScan::Next(std::optional<std::int64_t>
         const std::size_t read = input_.Read(buffer_.data(), positions + locator::kLookahead);
         if (read == 0) break;
         positions = std::min(positions, read);
-        for (std::size_t i = locator::NextSignaturePair(buffer_.data(), read, 0); i < positions;
-             i = locator::NextSignaturePair(buffer_.data(), read, i + 1)) {
+        for (std::size_t i = locator::NextSignature(buffer_.data(), read, 0); i < positions;
+             i = locator::NextSignature(buffer_.data(), read, i + 1)) {
             const std::span<const std::uint8_t> window(buffer_.data() + i, std::min(locator::kWindowSize, read - i));
             if (std::optional<std::string> reason = PassedOverReason(window)) {
                 found = PassedOverHeader{position_ + static_cast<std::int64_t>(i), std::move(*reason)};

@@ -233,6 +233,13 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
     pending_.clear();
     if (end.Joins) {
         out_.Buffer() += "Joins an earlier candidate's walk at entry header " + Number(*end.Joins) + "\n";
+        if (end.AlsoAt) {
+            const std::int64_t last = head.Offset + static_cast<std::int64_t>(end.AlsoAt->Count) * end.AlsoAt->Every;
+            out_.Buffer() += "The same for " + Number(static_cast<std::int64_t>(end.AlsoAt->Count)) +
+                             (end.AlsoAt->Count == 1 ? " more candidate" : " more candidates") + ", every " +
+                             Number(end.AlsoAt->Every) + " bytes from " + Number(head.Offset + end.AlsoAt->Every) +
+                             " to " + Number(last) + ", each with its offsets moved on as much\n";
+        }
         out_.Commit();
     }
     if (end.Carved) {
@@ -358,6 +365,13 @@ void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
     if (end.Joins) {
         out += ",\"joins\":";
         AppendNumber(out, *end.Joins);
+        if (end.AlsoAt) {
+            out += ",\"also_at\":{\"count\":";
+            AppendNumber(out, static_cast<std::int64_t>(end.AlsoAt->Count));
+            out += ",\"every\":";
+            AppendNumber(out, end.AlsoAt->Every);
+            out += '}';
+        }
     }
     out += ",\"carved\":";
     if (end.Carved) {

@@ -62,6 +62,8 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     OutputLedger ledger;
     Options examine = options.Examine;
     examine.Ledger = &ledger;
+    // Row by row and count by count, the other reports show every candidate.
+    examine.FoldRepeats = !options.Csv && !options.Summary;
 
     const auto work = [&] {
         ProgressMeter meter(bytesInFlight);

@@ -83,6 +83,14 @@ std::uint32_t PrefixBits(const std::uint8_t* p) noexcept {
     return bits;
 }
 
+std::uint32_t SignatureBits(const std::uint8_t* p) noexcept {
+    std::uint32_t bits = 0;
+    for (std::size_t k = 0; k < kWidth; ++k) {
+        bits |= std::equal(kSignature.begin(), kSignature.end(), p + k) ? std::uint32_t{1} << k : 0;
+    }
+    return bits;
+}
+
 }  // namespace portable
 
 #if defined(__SSE2__)
@@ -156,21 +164,22 @@ struct SearchKernel {
     std::size_t Width;  // positions per PrefixBits
     std::size_t (*WholeWindowSteps)(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found);
     std::uint32_t (*PrefixBits)(const std::uint8_t* p);
+    std::uint32_t (*SignatureBits)(const std::uint8_t* p);  // as many positions
 };
 
 SearchKernel KernelFor(SearchPath path) noexcept {
     switch (path) {
 #if defined(__SSE2__)
-        case SearchPath::Sse2: return {sse2::kWidth, sse2::WholeWindowSteps, sse2::PrefixBits};
+        case SearchPath::Sse2: return {sse2::kWidth, sse2::WholeWindowSteps, sse2::PrefixBits, sse2::SignatureBits};
 #endif
 #if defined(VEXMIRA_AVX2_SEARCH)
         case SearchPath::Avx2:
-            if (HasAvx2()) return {avx2::kWidth, avx2::WholeWindowSteps, avx2::PrefixBits};
+            if (HasAvx2()) return {avx2::kWidth, avx2::WholeWindowSteps, avx2::PrefixBits, avx2::SignatureBits};
             break;
 #endif
         default: break;
     }
-    return {portable::kWidth, portable::WholeWindowSteps, portable::PrefixBits};
+    return {portable::kWidth, portable::WholeWindowSteps, portable::PrefixBits, portable::SignatureBits};
 }
 
 }  // namespace
@@ -190,15 +199,25 @@ bool IsCandidate(std::span<const std::uint8_t> bytes) noexcept {
     return bytes.size() >= kRequiredBytes && MatchesSoFar(bytes.first(std::min(bytes.size(), kWindowSize)));
 }
 
-std::size_t NextSignaturePair(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
-    if (length < 2 || from >= length - 1) return length;
-    const std::size_t last = length - 1;  // positions before it have both bytes of the pair
-    for (std::size_t i = from; i < last;) {
-        const void* hit = std::memchr(data + i, 'S', last - i);
-        if (hit == nullptr) return length;
-        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
-        if (data[i + 1] == 'P') return i;
-        ++i;
+std::size_t NextSignature(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
+    static const SearchPath fastest = SearchPaths().back();
+    return NextSignature(data, length, from, fastest);
+}
+
+std::size_t NextSignature(const std::uint8_t* data, std::size_t length, std::size_t from, SearchPath path) noexcept {
+    constexpr std::size_t kSize = kSignature.size();
+    if (length < kSize) return length;
+    const SearchKernel kernel = KernelFor(path);
+    std::size_t i = from;
+    // A step reads kSize - 1 bytes past its last position.
+    while (length - kSize + 1 >= kernel.Width && i <= length - kSize + 1 - kernel.Width) {
+        if (const std::uint32_t bits = kernel.SignatureBits(data + i); bits != 0) {
+            return i + static_cast<std::size_t>(std::countr_zero(bits));
+        }
+        i += kernel.Width;
+    }
+    for (; i + kSize <= length; ++i) {
+        if (std::equal(kSignature.begin(), kSignature.end(), data + i)) return i;
     }
     return length;
 }

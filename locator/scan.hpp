@@ -41,10 +41,11 @@ bool MatchesSoFar(std::span<const std::uint8_t> bytes) noexcept;
 // with a short name) lists normally, and a shorter fragment lists as empty.
 bool IsCandidate(std::span<const std::uint8_t> bytes) noexcept;
 
-// Index of the first position in [from, length - 1) where "SP" starts, or
-// length when there is none, for searches that want every signature, not only
-// candidates.
-std::size_t NextSignaturePair(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept;
+// Index of the first position in [from, length - 4) where the whole
+// signature starts, or length when there is none, for searches that want
+// every signature, not only candidates; on the fastest path or a given one
+// (declared below), every path giving the same answer.
+std::size_t NextSignature(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept;
 
 // How the search runs the tests: position by position, or 16 (SSE2) or 32
 // (AVX2) positions at a time. Every path finds the same candidates.
@@ -53,6 +54,8 @@ enum class SearchPath { Portable, Sse2, Avx2 };
 // The paths this build and this processor can run, the fastest last; the
 // scans use the last.
 std::span<const SearchPath> SearchPaths() noexcept;
+
+std::size_t NextSignature(const std::uint8_t* data, std::size_t length, std::size_t from, SearchPath path) noexcept;
 
 // Fills `out` with the file's bytes that follow a block (fewer at the end of
 // the file) and returns the count.

@@ -255,5 +255,31 @@ TEST(WholeFileSearch, CallbackMayMoveTheStream) {
     EXPECT_EQ(found, (std::vector<std::int64_t>{100, 1'500'000, 2'999'000}));
 }
 
+// Every path finds each whole signature, the ones that end in the last bytes
+// too, and none that the data cuts short.
+TEST(SignatureSearch, EveryPathFindsEachWholeSignature) {
+    std::mt19937 random(5);
+    const std::uint8_t letters[] = {'S', 'P', 'I', 0x1A, '.'};
+    for (int round = 0; round < 400; ++round) {
+        Bytes data(random() % 300);
+        for (auto& byte : data) byte = letters[random() % (round % 2 ? 5 : 4)];
+        if (!data.empty() && round % 3 == 0) Plant(data, random() % data.size(), Bytes(kSignature.begin(), kSignature.end()));
+        std::vector<std::size_t> expected;
+        for (std::size_t i = 0; i + kSignature.size() <= data.size(); ++i) {
+            if (std::equal(kSignature.begin(), kSignature.end(), data.begin() + static_cast<std::ptrdiff_t>(i))) {
+                expected.push_back(i);
+            }
+        }
+        for (const SearchPath path : SearchPaths()) {
+            std::vector<std::size_t> found;
+            for (std::size_t i = NextSignature(data.data(), data.size(), 0, path); i < data.size();
+                 i = NextSignature(data.data(), data.size(), i + 1, path)) {
+                found.push_back(i);
+            }
+            ASSERT_EQ(found, expected) << "round " << round << ", path " << static_cast<int>(path);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vexmira::locator

@@ -11,7 +11,8 @@ a 'G' or 'P' at bytes 56 and 57), marked so, in offset order; this plugin runs i
 as far as the result binwalk asks about, and never longer than
 $VEXMIRA_TIMEOUT seconds (default 60) per file; it keeps only each listing's
 head and end, never its entries. A header vexmira does not list, one whose
-walk joins an earlier candidate's (so its end is not reported), or one past
+walk joins an earlier candidate's (so its end is not reported; a run of them
+comes folded into one listing with "also_at"), or one past
 the time limit keeps
 binwalk's default and says so.
 
@@ -58,6 +59,11 @@ class _Listings(object):
             if isinstance(at, int) and at >= 0:
                 self.ends[at] = (listing.get("plausible_end"), listing.get("passed_over"))
                 self.last = max(self.last, at)
+                # A run of joining candidates folded into one listing: none
+                # of them has an end of its own, so the run is passed at once.
+                also = listing.get("also_at")
+                if isinstance(also, dict) and isinstance(also.get("count"), int) and isinstance(also.get("every"), int):
+                    self.last = max(self.last, at + also["count"] * also["every"])
         return self.ends.get(offset, (None, None))
 
     def close(self):

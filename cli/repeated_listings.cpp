@@ -1,0 +1,119 @@
+#include "cli/repeated_listings.hpp"
+
+#include <utility>
+
+namespace vexmira::cli {
+
+namespace {
+
+bool SameInfo(archive::TCompressedFileInfo a, const archive::TCompressedFileInfo& b, std::int64_t shift) {
+    a.HeaderOffset += shift;
+    return a.Long2 == b.Long2 && a.Word6 == b.Word6 && a.FullSize == b.FullSize &&
+           a.CompressedSize == b.CompressedSize && a.Method == b.Method && a.Long17 == b.Long17 &&
+           a.HeaderOffset == b.HeaderOffset && a.HeaderSize == b.HeaderSize && a.Locked == b.Locked;
+}
+
+// Only a plain listing of a located candidate may stand for others: nothing
+// in it but its offset and entry may tell it apart.
+bool MayFold(const ListingHead& head) {
+    return head.Located && head.Listed && head.Offset >= 0 && head.ListedOrigin == 0 && !head.PassedOver &&
+           head.Messages.empty();
+}
+
+}  // namespace
+
+bool JoiningListing::RepeatsAt(const JoiningListing& next, std::int64_t shift) const {
+    return shift > 0 && next.Head.Offset - Head.Offset == shift && next.Joins - Joins == shift &&
+           next.Head.File == Head.File && next.Head.Listed == Head.Listed && next.Name == Name &&
+           next.Suspect == Suspect && SameInfo(Info, next.Info, shift);
+}
+
+void RepeatedListings::Begin(const ListingHead& head) {
+    entry_held_ = false;
+    passing_ = !MayFold(head);
+    if (passing_) {
+        Finish();
+        out_.Begin(head);
+        return;
+    }
+    current_.emplace();
+    current_->Head = head;
+}
+
+void RepeatedListings::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                             std::optional<std::string_view> suspect) {
+    if (!passing_ && !entry_held_) {
+        current_->Name = std::string(name);
+        current_->Info = info;
+        if (suspect) current_->Suspect = std::string(*suspect);
+        entry_held_ = true;
+        return;
+    }
+    if (!passing_) {
+        // A second entry: this listing is not one to fold.
+        Finish();
+        PassOnHeld();
+    }
+    out_.Entry(name, info, suspect);
+}
+
+void RepeatedListings::End(const ListingHead& head, const ListingEnd& end) {
+    const bool folds = !passing_ && entry_held_ && end.Joins && !end.Error && !end.Walk && !end.Carved &&
+                       end.Result == Outcome::Listed;
+    if (!folds) {
+        if (!passing_) {
+            Finish();
+            PassOnHeld();
+        }
+        current_.reset();
+        out_.End(head, end);
+        return;
+    }
+    current_->Joins = *end.Joins;
+    if (run_) {
+        const std::int64_t shift = current_->Head.Offset - run_->Head.Offset -
+                                   static_cast<std::int64_t>(run_more_) * run_every_;
+        const std::int64_t every = run_more_ == 0 ? shift : run_every_;
+        // Compared with the run's first listing moved on by the whole run.
+        JoiningListing moved = *run_;
+        const std::int64_t total = static_cast<std::int64_t>(run_more_) * run_every_;
+        moved.Head.Offset += total;
+        moved.Joins += total;
+        moved.Info.HeaderOffset += total;
+        if (shift == every && moved.RepeatsAt(*current_, shift)) {
+            run_every_ = every;
+            ++run_more_;
+            current_.reset();
+            return;
+        }
+        Finish();
+    }
+    run_ = std::move(current_);
+    current_.reset();
+    run_more_ = 0;
+    run_every_ = 0;
+}
+
+void RepeatedListings::Finish() {
+    if (!run_) return;
+    out_.Begin(run_->Head);
+    out_.Entry(run_->Name, run_->Info, run_->Suspect ? std::optional<std::string_view>(*run_->Suspect) : std::nullopt);
+    ListingEnd end;
+    end.Joins = run_->Joins;
+    if (run_more_ > 0) end.AlsoAt = ShiftedCopies{run_more_, run_every_};
+    out_.End(run_->Head, end);
+    run_.reset();
+    run_more_ = 0;
+    run_every_ = 0;
+}
+
+void RepeatedListings::PassOnHeld() {
+    passing_ = true;
+    out_.Begin(current_->Head);
+    if (entry_held_) {
+        out_.Entry(current_->Name, current_->Info,
+                   current_->Suspect ? std::optional<std::string_view>(*current_->Suspect) : std::nullopt);
+    }
+}
+
+}  // namespace vexmira::cli
