@@ -50,6 +50,16 @@ void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* 
 }
 
 void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, WalkSummary* summary) {
+    WalkArchiveStreamWhile(
+        stream,
+        [&visit](std::string_view name, const TCompressedFileInfo& info) {
+            visit(name, info);
+            return true;
+        },
+        summary);
+}
+
+bool TCompress::WalkArchiveStreamWhile(Stream& stream, const StoppingVisitor& visit, WalkSummary* summary) {
     WalkSummary walk;
     walk.ArchiveStart = stream.Position();
     walk.StreamSize = stream.Size();
@@ -58,7 +68,7 @@ void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, Wal
     if (walk.StreamSize < walk.ArchiveStart || walk.StreamSize - walk.ArchiveStart < kMinimumArchiveLength) {
         walk.End = WalkEnd::TooShort;
         if (summary) *summary = walk;
-        return;
+        return true;
     }
 
     ArchiveHeader archiveHeader;
@@ -91,7 +101,7 @@ void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, Wal
         info.HeaderOffset = stream.Position() - info.HeaderSize - header.NameLength;
         info.Locked = (header.Flags & kLockMask) != 0;
         lastHeaderOffset = info.HeaderOffset;
-        visit(name, info);
+        if (!visit(name, info)) return false;
 
         // A negative size would walk backwards over headers already read: end here.
         if (header.CompressedSize < 0) {
@@ -108,6 +118,7 @@ void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, Wal
         walk.ArchiveEnd = next;
     }
     if (summary) *summary = walk;
+    return true;
 }
 
 void TCompress::PrepareArchiveHeader(Stream& stream, ArchiveHeader& header, std::string& identifier) {

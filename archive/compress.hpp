@@ -156,6 +156,11 @@ public:
     // during the call only. Whatever the visitor raises ends the walk.
     using EntryVisitor = std::function<void(std::string_view name, const TCompressedFileInfo& info)>;
     void WalkArchiveStream(support::Stream& stream, const EntryVisitor& visit, WalkSummary* summary = nullptr);
+    // The same, but the visitor may end the walk at an entry by returning
+    // false: that entry is not taken, and the summary, if asked for, is left
+    // as it was. Returns false when the visitor ended the walk.
+    using StoppingVisitor = std::function<bool(std::string_view name, const TCompressedFileInfo& info)>;
+    bool WalkArchiveStreamWhile(support::Stream& stream, const StoppingVisitor& visit, WalkSummary* summary = nullptr);
 
     void PrepareArchiveHeader(support::Stream& stream, ArchiveHeader& header, std::string& identifier);
     int ReadArchiveHeader(support::Stream& stream, ArchiveHeader& header);

@@ -79,17 +79,17 @@ private:
     std::unordered_map<std::int64_t, std::array<std::uint64_t, kPageOffsets / 64>> pages_;
 };
 
-// Raised from inside a walk that reached a header already walked.
-struct JoinedWalk {
-    std::int64_t HeaderOffset;
-};
-
 // One listing through the sink: the head once, the entries, the end once.
 class Listing {
 public:
-    Listing(ListingSink& sink, const std::string& file, const Options& options) : sink_(sink), options_(options) {
+    Listing(ListingSink& sink, const std::string& file, const Options& options)
+        : Listing(sink, file, options,
+                  IsValidUtf8(file) && IsValidUtf8(support::AbsolutePath(file)) ? Encoding::Utf8 : Encoding::Latin1) {}
+    // With the path's encoding already known, for the many listings of one file.
+    Listing(ListingSink& sink, const std::string& file, const Options& options, Encoding pathEncoding)
+        : sink_(sink), options_(options) {
         head.File = file;
-        head.PathEncoding = IsValidUtf8(file) && IsValidUtf8(support::AbsolutePath(file)) ? Encoding::Utf8 : Encoding::Latin1;
+        head.PathEncoding = pathEncoding;
     }
 
     ListingHead head;
@@ -134,27 +134,33 @@ public:
         archive::WalkSummary walk;
         archive::PlausibleEnd plausible(stream.Size());
         std::uint64_t entries = 0;
+        std::int64_t joinedAt = 0;  // where the walk reached a header an earlier one read
         try {
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
-            reader.WalkArchiveStream(
+            const bool walkedOn = reader.WalkArchiveStreamWhile(
                 stream,
                 [&](std::string_view name, archive::TCompressedFileInfo info) {
                     // A candidate's first entry is listed whoever read it first.
                     const bool seen = walked != nullptr && walked->Mark(info.HeaderOffset);
-                    if (seen && entries > 0) throw JoinedWalk{info.HeaderOffset + origin};
+                    if (seen && entries > 0) {
+                        joinedAt = info.HeaderOffset + origin;
+                        return false;
+                    }
                     ++entries;
                     const std::optional<std::string_view> suspect = plausible.Add(name, info);
                     info.HeaderOffset += origin;
                     if (options_.Progress != nullptr && (entries & 0xFFF) == 0) options_.Progress->At(info.HeaderOffset);
                     sink_.Entry(name, info, suspect);
+                    return true;
                 },
                 &walk);
+            if (!walkedOn) {
+                ListingEnd end;
+                end.Joins = joinedAt;
+                return End(std::move(end));
+            }
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
-        } catch (const JoinedWalk& joined) {
-            ListingEnd end;
-            end.Joins = joined.HeaderOffset;
-            return End(std::move(end));
         }
         ListingEnd end;
         end.PlausibleEnd = plausible.End(walk);
@@ -237,7 +243,7 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             ListingSink& listings = options.FoldRepeats && walked != nullptr ? static_cast<ListingSink&>(folded) : sink;
             const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {
                 any = true;
-                Listing candidate(listings, file, options);
+                Listing candidate(listings, file, options, summary.head.PathEncoding);
                 candidate.head.Located = true;
                 candidate.head.Offset = offset;
                 candidate.head.OffsetText = locator::OffsetText(offset);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/memory_stream.hpp"
 #include "tests/scan_helpers.hpp"
 
 namespace vexmira::archive {
@@ -12,6 +13,33 @@ using testing::Bytes;
 using testing::EntrySpec;
 using testing::Names;
 using testing::Scan;
+
+// A visitor that ends the walk: the entries before the one it refused are
+// all it saw, and the summary is not touched.
+TEST(EntryWalk, VisitorMayEndTheWalk) {
+    const Bytes bytes = ArchiveBuilder().Add("A", 1, 1, 0).Add("B", 2, 2, 0).Add("C", 3, 3, 0).Build();
+    for (const std::size_t stopAt : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
+        support::MemoryStream stream(bytes.data(), bytes.size());
+        std::vector<std::string> seen;
+        WalkSummary summary;
+        summary.ArchiveEnd = -7;
+        const bool walkedOn = TCompress().WalkArchiveStreamWhile(
+            stream,
+            [&](std::string_view name, const TCompressedFileInfo&) {
+                if (seen.size() == stopAt) return false;
+                seen.emplace_back(name);
+                return true;
+            },
+            &summary);
+        EXPECT_EQ(walkedOn, stopAt == 3) << "stop at " << stopAt;
+        EXPECT_EQ(seen.size(), stopAt);
+        if (walkedOn) {
+            EXPECT_EQ(summary.End, WalkEnd::EndOfData);
+        } else {
+            EXPECT_EQ(summary.ArchiveEnd, -7) << "stop at " << stopAt;
+        }
+    }
+}
 
 TEST(EntryWalk, RecordsCarryEveryHeaderField) {
     ArchiveBuilder builder;

@@ -50,12 +50,15 @@ def main():
         os.mkdir(os.path.join(scratch, "blocked.exe$$$"))
         write("blocked.exe", stub + sample)
         write("oom.ARC", sample)
+        # Archives end to end, each entry's stored bytes being the next one's
+        # header: --all folds the joining listings into one.
+        write("chain.exe", stub + archive([(b"CHAINED.DAT", 21, 21, 0)])[:-21] * 10)
 
         runs = [
             ["a.ARC", "setup.exe", "plain.exe", "bad.ARC", "id.ARC", "missing.ARC", "folder", "blocked.exe",
              "caf\xe9.ARC".encode("latin-1").decode("utf-8", "surrogateescape")],
             ["--in-place", "padded.exe", "setup.exe"],
-            ["--all", "multi.exe", "plain.exe"],
+            ["--all", "multi.exe", "plain.exe", "chain.exe"],
             ["--carve", "padded.exe", "multi.exe"],
             ["--all", "--carve", "multi.exe"],
             ["oom.ARC"],
@@ -89,11 +92,13 @@ def main():
                     seen.add("suspect")
                 if obj["carved"]:
                     seen.add("carved")
+                if "also_at" in obj:
+                    seen.add("folded")
                 if obj["path_encoding"] == "latin-1":
                     seen.add("latin-1")
                 if obj["error"] == "Out of memory":
                     seen.add("out of memory")
-        wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary"}
+        wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary", "folded"}
         if seen != wanted:
             sys.exit(f"kinds of output not seen: {sorted(wanted - seen)}")
         print(f"{objects} objects of {len(wanted)} kinds match the schema")
