@@ -3,8 +3,8 @@
 #  1. scan: a 1 GiB file of random bytes without a signature, in the page
 #     cache, so every block is read and searched (vexmira exits 1, not found);
 #     beside `dd if=FILE of=/dev/null bs=1M`;
-#  2. copy: a carrier whose archive is followed by 1 GiB, so vexmira writes a
-#     1 GiB side file; beside `dd bs=1M` writing the same bytes.
+#  2. copy: a carrier whose archive is followed by 1 GiB, so vexmira --side-file
+#     writes a#     1 GiB side file; beside `dd bs=1M` writing the same bytes.
 #  3. dense: 256 MiB (DENSE_BYTES) of random bytes and of each dense filler
 #     of vexmira_sample (runs of "SP", "SPI", "SPIS", "SPIS"+0x1A, rejected
 #     candidates, 64-byte archives), each beside `dd bs=1M` and
@@ -103,7 +103,7 @@ for ((i = 0; i < runs; i++)); do
     rm -f "$copy" "$side"; sync
     dd_times+=("$(timed dd if="$carrier" of="$copy" bs=1M iflag=skip_bytes skip="$stub")")
     rm -f "$copy" "$side"; sync
-    vx_times+=("$(timed "$vexmira" "$carrier")")
+    vx_times+=("$(timed "$vexmira" --side-file "$carrier")")
 done
 cmp -s <(tail -c +$((stub + 1)) "$carrier") "$side" || { echo "side file differs from the carrier's tail" >&2; exit 1; }
 dd_copy=$(printf '%s\n' "${dd_times[@]}" | median)
@@ -111,7 +111,7 @@ vx_copy=$(printf '%s\n' "${vx_times[@]}" | median)
 
 echo "side-file copy of a 1 GiB tail (median of $runs):"
 echo "  dd bs=1M, same bytes           $dd_copy s  $(rate "$dd_copy")"
-echo "  vexmira FILE (writes FILE\$\$\$)  $vx_copy s  $(rate "$vx_copy")"
+echo "  vexmira --side-file FILE       $vx_copy s  $(rate "$vx_copy")"
 echo "  ratio vexmira / dd             $(ratio "$vx_copy" "$dd_copy")"
 
 fi
