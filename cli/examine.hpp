@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "archive/compress.hpp"
@@ -110,7 +111,10 @@ private:
     struct Place {
         support::FileId Folder;
         std::string Name;  // the whole path when the folder cannot be told
-        auto operator<=>(const Place&) const = default;
+        // Spelled out: not every standard library has <=> for strings yet.
+        bool operator<(const Place& other) const {
+            return std::tie(Folder, Name) < std::tie(other.Folder, other.Name);
+        }
     };
     static Place PlaceOf(const support::NativeFolder& folder, const std::string& name, const std::string& path);
     void CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
