@@ -92,12 +92,12 @@ def files_of(root):
                   and not path.name.endswith("$$$"))
 
 
-def as_served(lines, root, server):
-    """The tool's listings of files below root, named by their URLs."""
+def as_served(lines, server):
+    """The tool's listings of files named relative to the served folder, named by their URLs."""
     listings = []
     for line in lines.splitlines():
         listing = json.loads(line)
-        url = server.url(os.path.relpath(listing["file"], root))
+        url = server.url(listing["file"])
         listing["file"] = url
         if listing["listed"] is not None:
             listing["listed"] = url
@@ -139,12 +139,12 @@ def test_output_equals_the_tool_and_survives_a_killed_worker(cluster, served):
                                 *urls], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     # The slow batch names the worker running it; that worker's process dies.
     worker = slow.get(timeout=60)
-    pid = cluster.scheduler_info()["workers"][worker]["pid"]
+    pid = cluster.run(os.getpid, workers=[worker])[worker]
     os.kill(pid, signal.SIGKILL)
     out, err = process.communicate(timeout=120)
     slow.set("nobody")
     assert process.returncode == expected.returncode, err.decode()
-    assert [json.loads(line) for line in out.splitlines()] == as_served(expected.stdout, root, server)
+    assert [json.loads(line) for line in out.splitlines()] == as_served(expected.stdout, server), err.decode()
     assert out.count(b"\n") == 36, "none lost, none twice"
 
 
