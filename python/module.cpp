@@ -90,10 +90,6 @@ public:
         }
         if (size_ < 0) throw support::EFOpenError("Cannot open file \"" + name_ + "\". seek() returned a negative position");
     }
-    ~PythonFileStream() override {
-        // A hostile object kept a view of the buffer: the memory stays, so that the view never dangles.
-        if (buffer_kept_) static_cast<void>(buffer_.release());
-    }
 
     std::size_t Read(void* buffer, std::size_t count) noexcept override {
         auto* out = static_cast<std::uint8_t*>(buffer);
@@ -189,17 +185,13 @@ private:
 
     static constexpr std::size_t kFailed = static_cast<std::size_t>(-1);
 
+    // Into a bytearray of Python's, copied out under the GIL: a view the
+    // object keeps past the call then holds that bytearray, never this
+    // stream's memory.
     std::size_t ReadInto(std::size_t asked) {
-        auto view = py::reinterpret_steal<py::object>(PyMemoryView_FromMemory(
-            reinterpret_cast<char*>(buffer_.get() + window_length_), static_cast<Py_ssize_t>(asked), PyBUF_WRITE));
-        if (!view) throw py::error_already_set();
-        const py::object got = file_.attr("readinto")(view);
-        if (PyObject_CallMethod(view.ptr(), "release", nullptr) == nullptr) {
-            PyErr_Clear();
-            buffer_kept_ = true;
-            Fail("readinto() kept a view of the buffer it was given");
-            return kFailed;
-        }
+        auto into = py::reinterpret_steal<py::object>(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(asked)));
+        if (!into) throw py::error_already_set();
+        const py::object got = file_.attr("readinto")(into);
         if (got.is_none()) {
             Fail("readinto() returned None: the object has no data ready (non-blocking?)");
             return kFailed;
@@ -209,10 +201,13 @@ private:
             return kFailed;
         }
         const auto count = got.cast<long long>();
-        if (count < 0 || static_cast<unsigned long long>(count) > asked) {
+        // The object may have resized the bytearray meanwhile.
+        const auto held = static_cast<unsigned long long>(PyByteArray_GET_SIZE(into.ptr()));
+        if (count < 0 || static_cast<unsigned long long>(count) > std::min<unsigned long long>(asked, held)) {
             Fail("readinto() returned " + std::to_string(count) + " for " + std::to_string(asked) + " bytes asked");
             return kFailed;
         }
+        std::memcpy(buffer_.get() + window_length_, PyByteArray_AS_STRING(into.ptr()), static_cast<std::size_t>(count));
         return static_cast<std::size_t>(count);
     }
 
@@ -246,7 +241,6 @@ private:
     std::int64_t object_position_ = -1;  // where the object stands; -1: unknown
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
-    bool buffer_kept_ = false;
     std::int64_t window_start_ = 0;
     std::size_t window_length_ = 0;
     std::int64_t fetch_end_ = -1;
