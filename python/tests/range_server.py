@@ -101,8 +101,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 chunk = f.read(min(left, _CHUNK))
                 if not chunk:
                     break
-                self.wfile.write(chunk)
+                # Counted before it goes, so a client that has it sees it counted.
                 self.server.count(len(chunk))
+                self.wfile.write(chunk)
                 left -= len(chunk)
 
 

@@ -21,6 +21,7 @@ from ._core import (
     carve,
     iter_entries,
     json_lines,
+    json_part,
     list,
     list_bytes,
     locate,
@@ -30,5 +31,5 @@ from ._core import (
 __all__ = [
     "ArchiveTypeError", "CompressionMethodError", "CreateError", "EntryIterator", "Error", "InvalidHeaderError",
     "OpenError", "OutOfMemoryError", "WriteError", "__version__", "candidates", "carve", "iter_entries",
-    "json_lines", "list", "list_bytes", "locate", "schema_version",
+    "json_lines", "json_part", "list", "list_bytes", "locate", "schema_version",
 ]
