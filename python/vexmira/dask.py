@@ -114,25 +114,12 @@ def _isdir(filesystem, root):
         return False  # its listing says why it cannot be read
 
 
-class _Unreadable(io.RawIOBase):
-    """Stands for a URL that could not be opened, so that its listing reports the reason
-    as any other file's failure to be read."""
+class _Unopened(Exception):
+    """A source that cannot be opened: its listing is the tool's error object."""
 
-    def __init__(self, error):
-        super().__init__()
-        self._error = error
-
-    def readable(self):
-        return True
-
-    def seekable(self):
-        return True
-
-    def readinto(self, buffer):
-        raise OSError(str(self._error))
-
-    def seek(self, offset, whence=io.SEEK_SET):
-        raise OSError(str(self._error))
+    def __init__(self, reason):
+        super().__init__(reason)
+        self.reason = reason
 
 
 @contextlib.contextmanager
@@ -145,29 +132,60 @@ def opened(location):
 
     try:
         file = fsspec.open(location, "rb").open()
+    except FileNotFoundError:
+        raise _Unopened("No such file or directory") from None
     except (OSError, ValueError) as error:
-        yield _Unreadable(error)
-        return
+        raise _Unopened(str(error) or type(error).__name__) from None
     with file:
         yield file
 
 
+def _unopened_line(name, reason):
+    """The line for a URL that cannot be opened, as the tool's for a path."""
+    error = f'Cannot open file "{os.fsdecode(name)}". {reason}'
+    listing = {"schema_version": vexmira.schema_version, "file": "", "path_encoding": "utf-8", "listed": None,
+               "offset": None, "located": False, "passed_over": None, "messages": [f"Except: {error}"],
+               "entries": [], "error": error, "archive_end": None, "truncated": None, "trailing_bytes": None,
+               "plausible_end": None, "carved": None}
+    line = json.dumps(listing, ensure_ascii=False, separators=(",", ":")).encode("utf-8") + b"\n"
+    return _renamed(line, name)
+
+
 def json_part(name, location, resume=None, limit=PART_SIZE):
     """The next piece of the listing's JSON lines and where the next one starts (None at the end)."""
-    with opened(location) as source:
-        return vexmira.json_part(source, resume, limit=limit, name=os.fsdecode(name))
+    try:
+        with opened(location) as source:
+            return vexmira.json_part(source, resume, limit=limit, name=name)
+    except _Unopened as unopened:
+        return _unopened_line(name, unopened.reason), None
+    except vexmira.OpenError:
+        # A path that cannot be opened: the module's error object for it (which names it
+        # in full, as the tool does), under the name as given.
+        if resume is not None or is_url(location):
+            raise
+        line, more = vexmira.json_part(location)
+        if more is not None:
+            raise  # it came into being meanwhile: the batch runs again
+        return _renamed(line, name), None
+
+
+def _renamed(line, name):
+    """One of the module's lines with "file" and "path_encoding" as the module writes them for `name`."""
+    named, _ = vexmira.json_part(io.BytesIO(), name=name)
+    # The keys' raw bytes cannot occur inside a string, where quotes are escaped.
+    start, end = named.index(b',"file":'), named.index(b',"listed":')
+    return line[:line.index(b',"file":')] + named[start:end] + line[line.index(b',"listed":'):]
 
 
 def json_lines(name, location):
     """The whole listing's JSON lines, as `vexmira --json --in-place` prints them."""
     pieces = []
     resume = None
-    with opened(location) as source:
-        while True:
-            piece, resume = vexmira.json_part(source, resume, name=os.fsdecode(name))
-            pieces.append(piece)
-            if resume is None:
-                return b"".join(pieces)
+    while True:
+        piece, resume = json_part(name, location, resume)
+        pieces.append(piece)
+        if resume is None:
+            return b"".join(pieces)
 
 
 def listings(pairs):
