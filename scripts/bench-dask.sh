@@ -43,7 +43,7 @@ rm -f "$dir/scheduler.json"
 dask-scheduler --host 127.0.0.1 --port 0 --no-dashboard --scheduler-file "$dir/scheduler.json" > /dev/null 2>&1 &
 pids=($!)
 trap 'kill "${pids[@]}" 2> /dev/null; wait' EXIT
-for ((i = 0; i < 50 && ! -s $dir/scheduler.json; i++)); do sleep 0.2; done
+for ((i = 0; i < 50; i++)); do [[ -s $dir/scheduler.json ]] && break; sleep 0.2; done
 address=$(/usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["address"])' "$dir/scheduler.json")
 for _ in 1 2; do
     dask-worker "$address" --host 127.0.0.1 --nthreads 1 --no-dashboard > /dev/null 2>&1 &

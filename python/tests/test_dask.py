@@ -126,10 +126,12 @@ def script(*args, **kwargs):
 
 
 def test_tiny_parts_come_back_whole_and_in_order(collection, cluster):
-    # A file named twice is listed once, as the tool does; a missing one is an error line.
-    names = ["in", str(collection / "d1" / "s04.exe"), "missing.exe"]
+    # A file named twice is listed once, as the tool does; a missing one is an error line;
+    # a name that is not UTF-8 is read as Latin-1.
+    (collection.parent / os.fsdecode(b"caf\xe9.ARC")).write_bytes(archive([(b"A", 1, 1, 0)]))
+    names = ["in", str(collection / "d1" / "s04.exe"), "missing.exe", b"caf\xe9.ARC"]
     status, expected = tool("-r", *names, cwd=collection.parent)
-    assert status == 2 and expected.count(b"\n") == 37
+    assert status == 2 and expected.count(b"\n") == 38 and b'"latin-1"' in expected
     for part_size, batch_size in [(1, 3), (700, 5), (1 << 20, 64)]:
         run = script("--scheduler", cluster.scheduler.address, "--batch-size", str(batch_size), "--part-size",
                      str(part_size), *names, cwd=collection.parent)
