@@ -99,8 +99,8 @@ def list_part(number, pairs, start, resume, part_size):
 
 
 def _slow_once_for_tests(number, start, resume):
-    """Tests only: batch VEXMIRA_DASK_TEST_SLOW_BATCH is slow the first time it runs on the
-    cluster, and the cluster's variable "vexmira-dask-test-slow" names the worker running it."""
+    """Tests only: batch VEXMIRA_DASK_TEST_SLOW_BATCH is slow when the cluster's variable
+    "vexmira-dask-test-slow" says "armed"; the batch then puts its worker's address there."""
     slow = os.environ.get("VEXMIRA_DASK_TEST_SLOW_BATCH")
     if slow is None or int(slow) != number or start != 0 or resume is not None:
         return
@@ -108,10 +108,10 @@ def _slow_once_for_tests(number, start, resume):
 
     marker = Variable("vexmira-dask-test-slow")
     try:
-        marker.get(timeout=1)
-        return  # it was slow once already
+        if marker.get(timeout=1) != "armed":
+            return
     except TimeoutError:
-        pass
+        return
     marker.set(get_worker().address)
     time.sleep(float(os.environ.get("VEXMIRA_DASK_TEST_SLOW_SECONDS", "5")))
 
