@@ -33,4 +33,9 @@ std::string CreateErrorMessage(const std::string& path, std::string_view reason)
     return FileErrorMessage("Cannot create file ", path, reason);
 }
 
+std::string StandardInputErrorMessage(std::string_view what, std::string_view reason) {
+    return "Cannot " + std::string(what) + " standard input (\"" + std::string(kStandardInputName) + "\"). " +
+           std::string(reason);
+}
+
 }  // namespace vexmira::support

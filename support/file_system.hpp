@@ -152,8 +152,9 @@ inline constexpr std::string_view kStandardInputName = "-";
 // From now on, opening kStandardInputName for reading opens standard input:
 // standard input itself when it is a regular file (read whole, from its
 // start), else what it holds, copied in bounded steps to an unlinked
-// temporary file in $TMPDIR (or /tmp) that vanishes with the process.
-// Raises EFOpenError naming standard input with the reason. POSIX only.
+// temporary file in $TMPDIR (or /tmp; on Windows the user's temporary
+// folder) that vanishes with the process. Raises EFOpenError naming standard
+// input with the reason.
 void OpenStandardInput();
 
 // The path made absolute the way the system would (no link resolution; the
@@ -174,6 +175,8 @@ std::string TrimSystemMessage(std::string text);
 // 'Cannot open file "<absolute path>". <reason>', and the same on "Cannot create file ".
 std::string OpenErrorMessage(const std::string& path, std::string_view reason);
 std::string CreateErrorMessage(const std::string& path, std::string_view reason);
+// 'Cannot <what> standard input ("-"). <reason>'.
+std::string StandardInputErrorMessage(std::string_view what, std::string_view reason);
 
 // Reparse tags that make a name lead to another file or folder: symbolic
 // links (the Windows kind and the Linux subsystem's) and mount points

@@ -166,11 +166,6 @@ const char* TemporaryFolder() {
     return folder != nullptr && *folder != '\0' ? folder : "/tmp";
 }
 
-std::string StandardInputError(std::string_view what, std::string_view reason) {
-    return "Cannot " + std::string(what) + " standard input (\"" + std::string(kStandardInputName) + "\"). " +
-           std::string(reason);
-}
-
 // A new file in `folder` that no name leads to.
 NativeFile UnnamedTemporaryFile(const std::string& folder) {
 #ifdef O_TMPFILE
@@ -178,13 +173,13 @@ NativeFile UnnamedTemporaryFile(const std::string& folder) {
     if (fd >= 0) return NativeFile::Adopt(fd);
     // Filesystems without it say so in several ways; the named way still works there.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        throw EFOpenError(StandardInputError("spill", "The temporary folder \"" + folder + "\": " + ErrorText(errno)));
+        throw EFOpenError(StandardInputErrorMessage("spill", "The temporary folder \"" + folder + "\": " + ErrorText(errno)));
     }
 #endif
     std::string name = folder + "/vexmira-stdin-XXXXXX";
     const int named = mkostemp(name.data(), O_CLOEXEC);
     if (named < 0) {
-        throw EFOpenError(StandardInputError("spill", "The temporary folder \"" + folder + "\": " + ErrorText(errno)));
+        throw EFOpenError(StandardInputErrorMessage("spill", "The temporary folder \"" + folder + "\": " + ErrorText(errno)));
     }
     NativeFile file = NativeFile::Adopt(named);
     unlink(name.c_str());
@@ -195,14 +190,14 @@ NativeFile UnnamedTemporaryFile(const std::string& folder) {
 
 void OpenStandardInput() {
     struct stat info {};
-    if (fstat(STDIN_FILENO, &info) != 0) throw EFOpenError(StandardInputError("read", ErrorText(errno)));
+    if (fstat(STDIN_FILENO, &info) != 0) throw EFOpenError(StandardInputErrorMessage("read", ErrorText(errno)));
     if (S_ISREG(info.st_mode)) {
         const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0) throw EFOpenError(StandardInputError("read", ErrorText(errno)));
+        if (fd < 0) throw EFOpenError(StandardInputErrorMessage("read", ErrorText(errno)));
         standard_input_file = fd;
         return;
     }
-    if (S_ISDIR(info.st_mode)) throw EFOpenError(StandardInputError("read", ErrorText(EISDIR)));
+    if (S_ISDIR(info.st_mode)) throw EFOpenError(StandardInputErrorMessage("read", ErrorText(EISDIR)));
     const std::string folder = TemporaryFolder();
     NativeFile spill = UnnamedTemporaryFile(folder);
     // Bounded steps: what the pipe holds may be larger than memory, never than the disk.
@@ -212,14 +207,14 @@ void OpenStandardInput() {
     for (;;) {
         const ssize_t n = read(STDIN_FILENO, buffer.get(), kStep);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw EFOpenError(StandardInputError("read", ErrorText(errno)));
+        if (n < 0) throw EFOpenError(StandardInputErrorMessage("read", ErrorText(errno)));
         if (n == 0) break;
         const auto count = static_cast<std::size_t>(n);
         errno = 0;
         if (spill.WriteAt(written, buffer.get(), count) != count) {
             const int code = errno != 0 ? errno : ENOSPC;
             throw EFOpenError(
-                StandardInputError("spill", "Writing to the temporary folder \"" + folder + "\": " + ErrorText(code)));
+                StandardInputErrorMessage("spill", "Writing to the temporary folder \"" + folder + "\": " + ErrorText(code)));
         }
         written += n;
     }

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -77,7 +79,19 @@ void NativeFile::Close() noexcept {
     }
 }
 
+// Standard input as a file, once OpenStandardInput has made it one.
+HANDLE standard_input_file = nullptr;
+
 NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
+    if (path == kStandardInputName && standard_input_file != nullptr) {
+        // Every read moves the file pointer first, so copies sharing it are safe one after another.
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), standard_input_file, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            throw EFOpenError(StandardInputErrorMessage("read", ErrorText(GetLastError())));
+        }
+        return NativeFile(copy);
+    }
     HANDLE file = OpenFile(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE) throw EFOpenError(OpenErrorMessage(path, ErrorText(GetLastError())));
     return NativeFile(file);
@@ -370,9 +384,70 @@ void RemoveRememberedFilesOnSignals() noexcept {}
 
 void UseUtf8Paths() noexcept { utf8_paths = true; }
 
+namespace {
+
+// A new file in `folder`, removed by the system when its last handle closes,
+// however the process ends.
+HANDLE TemporaryFileRemovedOnClose(const std::wstring& folder, const std::string& shown) {
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = folder + L"vexmira-stdin-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt) + L".tmp";
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        if (const DWORD code = GetLastError(); code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+            throw EFOpenError(StandardInputErrorMessage("spill", "The temporary folder \"" + shown + "\": " + ErrorText(code)));
+        }
+    }
+    throw EFOpenError(StandardInputErrorMessage("spill", "The temporary folder \"" + shown + "\": no free name"));
+}
+
+}  // namespace
+
 void OpenStandardInput() {
-    throw EFOpenError("Cannot read standard input (\"" + std::string(kStandardInputName) +
-                      "\"). Not supported on Windows: save it to a file and name that");
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE) {
+        throw EFOpenError(StandardInputErrorMessage("read", "There is no standard input"));
+    }
+    if (GetFileType(input) == FILE_TYPE_DISK) {
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            throw EFOpenError(StandardInputErrorMessage("read", ErrorText(GetLastError())));
+        }
+        standard_input_file = copy;  // kept for the rest of the process
+        return;
+    }
+    wchar_t folder[MAX_PATH + 2] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH + 1) {
+        throw EFOpenError(StandardInputErrorMessage("spill", "No temporary folder: " + ErrorText(GetLastError())));
+    }
+    const std::wstring folderName(folder, length);
+    const std::string shown = Utf8FromWide(folderName);
+    // Kept open for the rest of the process (readers get copies); the system removes it at the end.
+    std::unique_ptr<void, decltype(&CloseHandle)> owned(TemporaryFileRemovedOnClose(folderName, shown), CloseHandle);
+    HANDLE spill = owned.get();
+    // Bounded steps: what the pipe holds may be larger than memory, never than the disk.
+    constexpr DWORD kStep = DWORD{1} << 20;
+    const std::unique_ptr<char[]> buffer(new char[kStep]);
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(input, buffer.get(), kStep, &n, nullptr)) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_BROKEN_PIPE) break;  // the writer closed its end: the end of the input
+            throw EFOpenError(StandardInputErrorMessage("read", ErrorText(code)));
+        }
+        if (n == 0) break;
+        for (DWORD done = 0; done < n;) {
+            DWORD wrote = 0;
+            if (!WriteFile(spill, buffer.get() + done, n - done, &wrote, nullptr) || wrote == 0) {
+                throw EFOpenError(StandardInputErrorMessage(
+                    "spill", "Writing to the temporary folder \"" + shown + "\": " + ErrorText(GetLastError())));
+            }
+            done += wrote;
+        }
+    }
+    standard_input_file = owned.release();
 }
 
 bool Utf8Paths() noexcept { return utf8_paths; }

@@ -162,5 +162,23 @@ TEST(CliStandardInput, UsageErrorsSayWhy) {
     EXPECT_TRUE(Contains(none.err, "vexmira: -:")) << none;
 }
 
+// A copy that cannot be made fails the run and says where and why; no part of it stays.
+TEST(CliStandardInput, ASpillThatCannotBeMadeOrFilledIsAnErrorNamingTheFolder) {
+    TempDir dir;
+    fs::create_directory(dir / "tmp");
+    const ProcessResult missing =
+        RunShell(dir, "echo x | TMPDIR=nowhere " + VexmiraCommand({"--json", "-"}));
+    EXPECT_EQ(missing.status, 2) << missing;
+    EXPECT_TRUE(Contains(missing.err, "vexmira: -: Cannot spill standard input (\"-\"). The temporary folder \"nowhere\"")) << missing;
+    EXPECT_TRUE(missing.out.empty()) << missing;
+
+    // Files may grow to 100 KiB, and SIGXFSZ is ignored, so the write fails instead.
+    const ProcessResult full = RunShell(
+        dir, "head -c 300000 /dev/zero | ( trap '' XFSZ; ulimit -f 100; TMPDIR=tmp " + VexmiraCommand({"-"}) + " )");
+    EXPECT_EQ(full.status, 2) << full;
+    EXPECT_TRUE(Contains(full.err, "Writing to the temporary folder \"tmp\": File too large")) << full;
+    EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "a part of the copy stays behind";
+}
+
 }  // namespace
 }  // namespace vexmira::testing

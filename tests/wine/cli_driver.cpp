@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -84,14 +85,44 @@ std::string Text(const fs::path& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs vexmira.exe in `work` with `args`; stdin is NUL. With `closedPipe`,
-// standard output is a pipe whose reader is already gone.
-Run RunTool(const std::vector<std::wstring>& args, bool closedPipe = false) {
+// What standard input is: NUL, a file, or a pipe fed with a file's bytes.
+struct Input {
+    enum Kind { Nul, File, Pipe } kind = Nul;
+    fs::path path;
+};
+
+// Writes `bytes` into `pipe` and closes it, on a thread of its own.
+std::thread Feed(HANDLE pipe, Bytes bytes) {
+    return std::thread([pipe, bytes = std::move(bytes)] {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD wrote = 0;
+            const DWORD step = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 65536));
+            if (!::WriteFile(pipe, bytes.data() + done, step, &wrote, nullptr) || wrote == 0) break;
+            done += wrote;
+        }
+        CloseHandle(pipe);
+    });
+}
+
+// Runs vexmira.exe in `work` with `args`, standard input as `input`. With
+// `closedPipe`, standard output is a pipe whose reader is already gone.
+Run RunTool(const std::vector<std::wstring>& args, bool closedPipe = false, const Input& input = {}) {
     std::wstring commandLine = Quote(tool);
     for (const std::wstring& argument : args) commandLine += L" " + Quote(argument);
     const fs::path outPath = work / ".stdout";
     const fs::path errPath = work / ".stderr";
-    HANDLE in = InheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE in = nullptr;
+    std::thread feeder;
+    if (input.kind == Input::Pipe) {
+        HANDLE writer = nullptr;
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        if (!CreatePipe(&in, &writer, &inherit, 0)) ok(false, "cannot make a pipe: error %lu\n", GetLastError());
+        SetHandleInformation(writer, HANDLE_FLAG_INHERIT, 0);
+        feeder = Feed(writer, ReadFile(input.path));
+    } else {
+        in = InheritableFile(input.kind == Input::File ? input.path : fs::path(L"NUL"), GENERIC_READ, OPEN_EXISTING);
+    }
     HANDLE out = InheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
     if (closedPipe) {
         CloseHandle(out);
@@ -122,6 +153,7 @@ Run RunTool(const std::vector<std::wstring>& args, bool closedPipe = false) {
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
+    if (feeder.joinable()) feeder.join();
     run.out = closedPipe ? std::string() : Text(outPath);
     run.err = Text(errPath);
     return run;
@@ -349,6 +381,33 @@ void PathsOutsideAscii() {
        Show(walk).c_str());
 }
 
+void StandardInput() {
+    const Context context("standard input");
+    const Bytes archive = SmallArchive().Build();
+    WriteFile(work / "piped.exe", Carrier(70000, archive));
+    const Lines want = RunTool({L"--json", L"piped.exe"}).OutLines();
+    for (const Input::Kind kind : {Input::File, Input::Pipe}) {
+        const Run run = RunTool({L"--json", L"-"}, false, Input{kind, work / "piped.exe"});
+        const std::vector<Json> objects = Objects(run);
+        const bool listed = run.status == 0 && objects.size() == 1 && objects[0]["file"] == "-" &&
+                            objects[0]["offset"] == 70000 && objects[0]["entries"].size() == 3;
+        ok(listed, "%s standard input: %s\n", kind == Input::File ? "file" : "pipe", Show(run).c_str());
+        if (listed && !want.empty()) {
+            Json expected = Json::parse(want[0]);
+            expected["file"] = "-";
+            ok(objects[0]["entries"] == expected["entries"], "the same entries as the file's: %s\n", Show(run).c_str());
+        }
+    }
+    // Whatever the pipe held is gone with the process.
+    wchar_t temporary[MAX_PATH + 2] = {};
+    GetTempPathW(MAX_PATH + 1, temporary);
+    bool left = false;
+    for (const auto& item : fs::directory_iterator(temporary)) {
+        left = left || item.path().filename().wstring().rfind(L"vexmira-stdin-", 0) == 0;
+    }
+    ok(!left, "no spill of standard input is left in %s\n", Utf8FromWide(temporary).c_str());
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -371,6 +430,7 @@ int wmain(int argc, wchar_t** argv) {
     Wildcards();
     RootedPathsAndClosedPipes();
     PathsOutsideAscii();
+    StandardInput();
 
     std::printf("cli: %ld tests executed (%ld failures)\n", vexmira::wine_test::Checks(), vexmira::wine_test::Failures());
     return vexmira::wine_test::Failures() == 0 ? 0 : 1;
