@@ -20,7 +20,7 @@ distributed = pytest.importorskip("distributed")
 
 sys.path.insert(0, os.path.dirname(__file__))
 from range_server import RangeServer  # noqa: E402
-from test_vexmira_dask import SCRIPT, VEXMIRA, write_collection  # noqa: E402
+from test_dask import SCRIPT, VEXMIRA, write_collection  # noqa: E402
 
 SLOW = "vexmira-dask-test-slow"
 PART_SIZE = 8 << 20

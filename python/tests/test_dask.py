@@ -1,8 +1,6 @@
 """vexmira.dask and vexmira-dask on a local cluster of two worker processes:
 the same listings as `vexmira --json --in-place`, in the same order, whole
-even when they come back in many parts (a killed worker: test_cluster.py).
-Named to run after test_module.py: a child started after this module's
-cluster ran would begin with the resident size it leaves in this process."""
+even when they come back in many parts (a killed worker: test_cluster.py)."""
 import json
 import os
 import struct
