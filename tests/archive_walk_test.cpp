@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/memory_stream.hpp"
 #include "tests/scan_helpers.hpp"
 
 namespace vexmira::archive {
@@ -188,6 +189,37 @@ TEST(EntryWalk, EveryTruncationListsAPrefix) {
             ++expected;
         }
         EXPECT_EQ(list.Count(), length < 46 ? 0 : expected) << "length " << length;
+    }
+}
+
+// A walk paused after every entry and continued on a fresh stream over the
+// same bytes sees what one walk sees, and ends the same way, for every cut.
+TEST(EntryWalk, PausedAfterAnyEntryAndContinuedElsewhereItWalksTheSame) {
+    ArchiveBuilder builder;
+    builder.Add("FIRST.TXT", 100, 40, 4).Add("", 0, 0, 0).Add("HUGE.DAT", 5000000000, 30, 2, true).Add("LAST.EXE", 7, 7, 1);
+    const Bytes full = builder.Build();
+    for (std::size_t length = 46; length <= full.size(); ++length) {
+        const Bytes cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
+        WalkSummary whole;
+        const EntryList expected = Scan(cut, &whole);
+        support::MemoryStream first(cut.data(), cut.size());
+        TCompress reader;
+        WalkPosition at = reader.BeginWalk(first);
+        std::vector<std::int64_t> offsets;
+        int streams = 0;
+        while (!at.Over) {
+            ASSERT_LE(++streams, 6) << "length " << length;
+            support::MemoryStream fresh(cut.data(), cut.size());
+            reader.ContinueWalk(fresh, at, [&](std::string_view, const TCompressedFileInfo& info) {
+                offsets.push_back(info.HeaderOffset);
+                return false;
+            });
+        }
+        ASSERT_EQ(offsets.size(), expected.Count()) << "length " << length;
+        for (std::size_t i = 0; i < offsets.size(); ++i) EXPECT_EQ(offsets[i], expected.Info(i).HeaderOffset);
+        EXPECT_EQ(at.Walk.End, whole.End) << "length " << length;
+        EXPECT_EQ(at.Walk.ArchiveEnd, whole.ArchiveEnd) << "length " << length;
+        EXPECT_EQ(at.Walk.HeaderEnd, whole.HeaderEnd) << "length " << length;
     }
 }
 
