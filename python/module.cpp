@@ -114,9 +114,10 @@ public:
     std::int64_t Size() noexcept override { return size_; }
     std::int64_t Position() const noexcept override { return position_; }
 
-    bool Failed() const noexcept { return !failure_.empty(); }
+    bool Failed() const noexcept { return broken_ || !failure_.empty(); }
     // Under the GIL: the kept failure as OpenError, the Python exception as its cause.
     void RaiseFailure() {
+        if (failure_.empty() && broken_) throw support::EFOpenError(std::string(support::kOutOfMemoryMessage));
         if (failure_.empty()) return;
         if (python_failure_) {
             python_failure_->restore();
@@ -140,6 +141,16 @@ private:
     // Refills the window with the bytes from `offset` on; false at a failure
     // or when the object delivers nothing.
     bool Fetch(std::int64_t offset) noexcept {
+        try {
+            return FetchUnguarded(offset);
+        } catch (...) {
+            // Only a failure to build the failure's own text ends here.
+            broken_ = true;
+            return false;
+        }
+    }
+
+    bool FetchUnguarded(std::int64_t offset) {
         if (!failure_.empty()) return false;
         read_ahead_ = offset == fetch_end_ ? std::min(read_ahead_ * 2, kMaxReadAhead) : kMinReadAhead;
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(read_ahead_), size_ - offset));
@@ -247,6 +258,7 @@ private:
     std::size_t read_ahead_ = kMinReadAhead;
     std::uint64_t bytes_read_ = 0;
     std::string failure_;
+    bool broken_ = false;  // failed, and even its text could not be made
     std::optional<py::error_already_set> python_failure_;
 };
 
@@ -515,7 +527,7 @@ bool IsFlag(std::int64_t value) noexcept { return value == 0 || value == 1; }
 // Raises ValueError for a token that is damaged or was not made for this
 // file at this size.
 cli::ListingCheckpoint Decode(std::string_view bytes, const std::string& file, std::int64_t size) {
-    constexpr std::size_t kSize = kMagic.size() + 17 * 8;
+    constexpr std::size_t kSize = kMagic.size() + std::size_t{17} * 8;
     if (bytes.size() != kSize || bytes.substr(0, kMagic.size()) != std::string_view(kMagic.data(), kMagic.size()) ||
         Checksum(bytes.substr(0, kSize - 8), file) != Reader(bytes, kSize - 8).Next()) {
         throw py::value_error("resume token is damaged or belongs to another file");
@@ -703,7 +715,13 @@ public:
     explicit EntryIterator(Source source) : source_(std::move(source)) {
         worker_ = std::thread([this] { Produce(); });
     }
-    ~EntryIterator() { Close(); }
+    ~EntryIterator() {
+        // Locking and joining raise only on a broken system; a destructor has no one to tell.
+        try {
+            Close();
+        } catch (...) {
+        }
+    }
     EntryIterator(const EntryIterator&) = delete;
     EntryIterator& operator=(const EntryIterator&) = delete;
 
