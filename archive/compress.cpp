@@ -50,36 +50,45 @@ void TCompress::ScanArchiveStream(Stream& stream, EntryList& list, WalkSummary* 
 }
 
 void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, WalkSummary* summary) {
-    WalkArchiveStreamWhile(
-        stream,
-        [&visit](std::string_view name, const TCompressedFileInfo& info) {
-            visit(name, info);
-            return true;
-        },
-        summary);
+    WalkPosition at = BeginWalk(stream);
+    ContinueWalk(stream, at, [&visit](std::string_view name, const TCompressedFileInfo& info) {
+        visit(name, info);
+        return true;
+    });
+    if (summary) *summary = at.Walk;
 }
 
-bool TCompress::WalkArchiveStreamWhile(Stream& stream, const StoppingVisitor& visit, WalkSummary* summary) {
-    WalkSummary walk;
+WalkPosition TCompress::BeginWalk(Stream& stream) {
+    WalkPosition at;
+    WalkSummary& walk = at.Walk;
     walk.ArchiveStart = stream.Position();
     walk.StreamSize = stream.Size();
     walk.ArchiveEnd = walk.ArchiveStart;
     walk.HeaderEnd = walk.ArchiveStart;
     if (walk.StreamSize < walk.ArchiveStart || walk.StreamSize - walk.ArchiveStart < kMinimumArchiveLength) {
         walk.End = WalkEnd::TooShort;
-        if (summary) *summary = walk;
-        return true;
+        at.Over = true;
+        return at;
     }
-
     ArchiveHeader archiveHeader;
     std::string identifier;
     PrepareArchiveHeader(stream, archiveHeader, identifier);
     walk.ArchiveEnd = stream.Position();
     walk.HeaderEnd = walk.ArchiveEnd;
+    at.NextHeader = walk.ArchiveEnd;
+    return at;
+}
 
+void TCompress::ContinueWalk(Stream& stream, WalkPosition& at, const PausingVisitor& visit) {
+    WalkSummary& walk = at.Walk;
+    if (at.Over) return;
+    if (stream.Seek(at.NextHeader, SeekOrigin::Beginning) != at.NextHeader) {
+        walk.End = WalkEnd::SeekFailed;
+        at.Over = true;
+        return;
+    }
     EntryHeader header;
     std::string_view name;
-    std::int64_t lastHeaderOffset = -1;  // none listed yet
     for (;;) {
         const std::int64_t headerStart = stream.Position();
         if (const std::optional<WalkEnd> end = ReadEntryChecked(stream, header, name)) {
@@ -87,8 +96,9 @@ bool TCompress::WalkArchiveStreamWhile(Stream& stream, const StoppingVisitor& vi
                        : headerStart > walk.StreamSize ? WalkEnd::PastEnd
                                                        : *end;
             // The last entry's data runs past the end: the archive is whole only up to its header.
-            if (walk.End == WalkEnd::PastEnd && lastHeaderOffset >= 0) walk.ArchiveEnd = lastHeaderOffset;
-            break;
+            if (walk.End == WalkEnd::PastEnd && at.LastHeaderOffset >= 0) walk.ArchiveEnd = at.LastHeaderOffset;
+            at.Over = true;
+            return;
         }
         TCompressedFileInfo info;
         info.Long2 = header.Long2;
@@ -100,25 +110,27 @@ bool TCompress::WalkArchiveStreamWhile(Stream& stream, const StoppingVisitor& vi
         info.HeaderSize = EntryHeaderSize(header);
         info.HeaderOffset = stream.Position() - info.HeaderSize - header.NameLength;
         info.Locked = (header.Flags & kLockMask) != 0;
-        lastHeaderOffset = info.HeaderOffset;
-        if (!visit(name, info)) return false;
+        at.LastHeaderOffset = info.HeaderOffset;
+        const bool goOn = visit(name, info);
 
         // A negative size would walk backwards over headers already read: end here.
         if (header.CompressedSize < 0) {
             walk.ArchiveEnd = stream.Position();
             walk.End = WalkEnd::NegativeSize;
-            break;
+            at.Over = true;
+            return;
         }
         const std::int64_t next = stream.Seek(header.CompressedSize, SeekOrigin::Current);
         if (next < 0) {
             walk.ArchiveEnd = stream.Position();
             walk.End = WalkEnd::SeekFailed;
-            break;
+            at.Over = true;
+            return;
         }
         walk.ArchiveEnd = next;
+        at.NextHeader = next;
+        if (!goOn) return;
     }
-    if (summary) *summary = walk;
-    return true;
 }
 
 void TCompress::PrepareArchiveHeader(Stream& stream, ArchiveHeader& header, std::string& identifier) {

@@ -123,6 +123,15 @@ struct WalkSummary {
     std::int64_t TrailingBytes() const noexcept { return ArchiveEnd < StreamSize ? StreamSize - ArchiveEnd : 0; }
 };
 
+// Where a walk stands between two entries: enough to go on with it later,
+// from a stream over the same bytes, without reading what came before.
+struct WalkPosition {
+    WalkSummary Walk;                   // so far; End is final once Over
+    std::int64_t NextHeader = 0;        // where the next entry header starts
+    std::int64_t LastHeaderOffset = -1; // none listed yet
+    bool Over = false;                  // the walk has ended (Walk.End says why)
+};
+
 // Opaque working storage the component keeps for its lifetime.
 class TCompThreadSafety {};
 
@@ -156,11 +165,13 @@ public:
     // during the call only. Whatever the visitor raises ends the walk.
     using EntryVisitor = std::function<void(std::string_view name, const TCompressedFileInfo& info)>;
     void WalkArchiveStream(support::Stream& stream, const EntryVisitor& visit, WalkSummary* summary = nullptr);
-    // The same, but the visitor may end the walk at an entry by returning
-    // false: that entry is not taken, and the summary, if asked for, is left
-    // as it was. Returns false when the visitor ended the walk.
-    using StoppingVisitor = std::function<bool(std::string_view name, const TCompressedFileInfo& info)>;
-    bool WalkArchiveStreamWhile(support::Stream& stream, const StoppingVisitor& visit, WalkSummary* summary = nullptr);
+    // The same walk in steps: BeginWalk reads the archive header at the
+    // stream's position (raising its errors), ContinueWalk visits entries
+    // from `at` until the walk ends or the visitor returns false, which
+    // pauses it after that entry. `at` then holds where the walk stands.
+    using PausingVisitor = std::function<bool(std::string_view name, const TCompressedFileInfo& info)>;
+    WalkPosition BeginWalk(support::Stream& stream);
+    void ContinueWalk(support::Stream& stream, WalkPosition& at, const PausingVisitor& visit);
 
     void PrepareArchiveHeader(support::Stream& stream, ArchiveHeader& header, std::string& identifier);
     int ReadArchiveHeader(support::Stream& stream, ArchiveHeader& header);

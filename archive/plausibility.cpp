@@ -43,17 +43,17 @@ std::optional<std::string_view> SuspectReason(std::string_view name, const TComp
 
 std::optional<std::string_view> PlausibleEnd::Add(std::string_view name, const TCompressedFileInfo& info) noexcept {
     const std::optional<std::string_view> reason = SuspectReason(name, info, stream_size_);
-    if (reason) suspect_seen_ = true;
-    if (suspect_seen_) {
-        ++trailing_entries_;
+    if (reason) state_.SuspectSeen = true;
+    if (state_.SuspectSeen) {
+        ++state_.TrailingEntries;
     } else {
-        last_good_end_ = EntryEnd(name.size(), info);
+        state_.LastGoodEnd = EntryEnd(name.size(), info);
     }
     return reason;
 }
 
 std::int64_t PlausibleEnd::End(const WalkSummary& walk) const noexcept {
-    return last_good_end_ ? *last_good_end_ : walk.HeaderEnd;
+    return state_.LastGoodEnd ? *state_.LastGoodEnd : walk.HeaderEnd;
 }
 
 }  // namespace vexmira::archive

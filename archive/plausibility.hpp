@@ -36,7 +36,16 @@ std::optional<std::string_view> SuspectReason(std::string_view name, const TComp
 // archive header when the first entry is already suspect.
 class PlausibleEnd {
 public:
+    // What it has learnt from the entries so far, for a walk that goes on later.
+    struct State {
+        bool SuspectSeen = false;
+        std::optional<std::int64_t> LastGoodEnd;  // none before the first entry
+        std::uint64_t TrailingEntries = 0;
+    };
+
     explicit PlausibleEnd(std::int64_t streamSize) : stream_size_(streamSize) {}
+    PlausibleEnd(std::int64_t streamSize, const State& state) : stream_size_(streamSize), state_(state) {}
+    const State& Saved() const noexcept { return state_; }
 
     // Returns the entry's suspect reason, if any.
     std::optional<std::string_view> Add(std::string_view name, const TCompressedFileInfo& info) noexcept;
@@ -44,13 +53,11 @@ public:
     // Once the walk is over.
     std::int64_t End(const WalkSummary& walk) const noexcept;
     // Entries from the first suspect one on: what looks like trailing data.
-    std::uint64_t TrailingEntries() const noexcept { return trailing_entries_; }
+    std::uint64_t TrailingEntries() const noexcept { return state_.TrailingEntries; }
 
 private:
     std::int64_t stream_size_;
-    bool suspect_seen_ = false;
-    std::optional<std::int64_t> last_good_end_;  // none before the first entry
-    std::uint64_t trailing_entries_ = 0;
+    State state_;
 };
 
 }  // namespace vexmira::archive

@@ -79,6 +79,15 @@ private:
     std::unordered_map<std::int64_t, std::array<std::uint64_t, kPageOffsets / 64>> pages_;
 };
 
+// FILE's bytes from its start: the caller's stream, or FILE opened by name.
+support::Stream& OpenInput(const std::string& file, const Options& options, std::optional<support::FileStream>& opened) {
+    if (options.Input == nullptr) return opened.emplace(file, support::FileMode::OpenReadExclusive);
+    if (options.Input->Seek(0, support::SeekOrigin::Beginning) != 0) {
+        throw support::EFOpenError(support::OpenErrorMessage(file, "Seek failed"));
+    }
+    return *options.Input;
+}
+
 // One listing through the sink: the head once, the entries, the end once.
 class Listing {
 public:
@@ -98,6 +107,12 @@ public:
         if (begun_) return;
         begun_ = true;
         sink_.Begin(head);
+    }
+
+    // For a listing an earlier run began.
+    void Resume(std::uint64_t entries) {
+        begun_ = true;
+        sink_.Resume(head, entries);
     }
 
     Outcome End(std::optional<Text> error, std::exception_ptr failure = nullptr) {
@@ -125,43 +140,50 @@ public:
     // carved out of the stream. With `walked`, the walk marks the entry
     // headers it reads and stops before one marked earlier, unless that is
     // its first.
+    // With `from`, the walk goes on from there (origin 0, no `walked`).
     Outcome Walk(support::Stream& stream, const std::string& listed, std::int64_t origin = 0,
-                 WalkedHeaders* walked = nullptr) {
+                 WalkedHeaders* walked = nullptr, const ListingCheckpoint* from = nullptr) {
         head.Listed = listed;
         head.ListedOrigin = origin;
         Begin();
         archive::TCompress reader;
-        archive::WalkSummary walk;
-        archive::PlausibleEnd plausible(stream.Size());
-        std::uint64_t entries = 0;
-        std::int64_t joinedAt = 0;  // where the walk reached a header an earlier one read
+        archive::PlausibleEnd plausible(stream.Size(), from != nullptr ? from->Plausible : archive::PlausibleEnd::State{});
+        std::uint64_t entries = from != nullptr ? from->Entries : 0;
+        archive::WalkPosition at;
+        std::optional<std::int64_t> joinedAt;  // where the walk reached a header an earlier one read
         try {
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
-            const bool walkedOn = reader.WalkArchiveStreamWhile(
-                stream,
-                [&](std::string_view name, archive::TCompressedFileInfo info) {
-                    // A candidate's first entry is listed whoever read it first.
-                    const bool seen = walked != nullptr && walked->Mark(info.HeaderOffset);
-                    if (seen && entries > 0) {
-                        joinedAt = info.HeaderOffset + origin;
-                        return false;
-                    }
-                    ++entries;
-                    const std::optional<std::string_view> suspect = plausible.Add(name, info);
-                    info.HeaderOffset += origin;
-                    if (options_.Progress != nullptr && (entries & 0xFFF) == 0) options_.Progress->At(info.HeaderOffset);
-                    sink_.Entry(name, info, suspect);
-                    return true;
-                },
-                &walk);
-            if (!walkedOn) {
-                ListingEnd end;
-                end.Joins = joinedAt;
-                return End(std::move(end));
-            }
+            at = from != nullptr ? from->At : reader.BeginWalk(stream);
+            reader.ContinueWalk(stream, at, [&](std::string_view name, archive::TCompressedFileInfo info) {
+                // A candidate's first entry is listed whoever read it first.
+                const bool seen = walked != nullptr && walked->Mark(info.HeaderOffset);
+                if (seen && entries > 0) {
+                    joinedAt = info.HeaderOffset + origin;
+                    return false;
+                }
+                ++entries;
+                const std::optional<std::string_view> suspect = plausible.Add(name, info);
+                info.HeaderOffset += origin;
+                if (options_.Progress != nullptr && (entries & 0xFFF) == 0) options_.Progress->At(info.HeaderOffset);
+                sink_.Entry(name, info, suspect);
+                return !options_.PauseAfterEntry || !options_.PauseAfterEntry();
+            });
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
         }
+        if (joinedAt) {
+            ListingEnd end;
+            end.Joins = *joinedAt;
+            return End(std::move(end));
+        }
+        if (!at.Over) {
+            if (options_.Paused != nullptr) {
+                *options_.Paused = ListingCheckpoint{at, plausible.Saved(), entries, head.PathEncoding, head.Located,
+                                                     head.Offset};
+            }
+            return Outcome::Listed;
+        }
+        archive::WalkSummary walk = at.Walk;
         ListingEnd end;
         end.PlausibleEnd = plausible.End(walk);
         end.TrailingEntries = plausible.TrailingEntries();
@@ -199,9 +221,10 @@ public:
     // Opens and lists a whole file, which starts at `origin` in FILE; a file
     // that cannot be opened is not listed.
     Outcome WalkFile(const std::string& path, std::int64_t origin = 0) {
-        std::optional<support::FileStream> stream;
+        std::optional<support::FileStream> opened;
+        support::Stream* stream = nullptr;
         try {
-            stream.emplace(path, support::FileMode::OpenReadExclusive);
+            stream = &OpenInput(path, options_, opened);
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
         }
@@ -234,7 +257,8 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
     summary.head.Located = true;
     return GuardMemory(summary, [&] {
         try {
-            support::FileStream input(file, support::FileMode::OpenReadExclusive);
+            std::optional<support::FileStream> opened;
+            support::Stream& input = OpenInput(file, options, opened);
             bool outOfMemory = false;
             // A carve needs each walk's own end, so with --carve every walk runs on.
             WalkedHeaders walkedHeaders;
@@ -289,7 +313,8 @@ Outcome ExamineAt(const std::string& file, std::int64_t offset, const Options& o
     listing.head.OffsetText = locator::OffsetText(offset);
     return GuardMemory(listing, [&] {
         try {
-            support::FileStream input(file, support::FileMode::OpenReadExclusive);
+            std::optional<support::FileStream> opened;
+            support::Stream& input = OpenInput(file, options, opened);
             if (offset > input.Size()) {
                 return listing.End(Text{"offset " + std::to_string(offset) + " is past the end of the file (" +
                                         std::to_string(input.Size()) + " bytes)"});
@@ -319,7 +344,8 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
         HeadDisplay display(listing.head, options.Progress);
         if (!options.SideFile || options.Carve) {
             try {
-                support::FileStream input(file, support::FileMode::OpenReadExclusive);
+                std::optional<support::FileStream> opened;
+                support::Stream& input = OpenInput(file, options, opened);
                 display.SetFileSize(input.Size());
                 listing.head.Offset = locator::LocateArchive(input, display);
                 if (listing.head.Offset < 0) return listing.End(std::nullopt);
@@ -349,6 +375,17 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
         side->Stream().Seek(0, support::SeekOrigin::Beginning);
         return listing.Walk(side->Stream(), side->Path(), rip.Offset);
     });
+}
+
+Outcome ResumeListing(support::Stream& input, const std::string& file, const ListingCheckpoint& from,
+                      const Options& options, ListingSink& sink) {
+    Listing listing(sink, file, options);
+    listing.head.PathEncoding = from.PathEncoding;
+    listing.head.Located = from.Located;
+    listing.head.Offset = from.Offset;
+    listing.head.Listed = file;
+    listing.Resume(from.Entries);
+    return GuardMemory(listing, [&] { return listing.Walk(input, file, 0, nullptr, &from); });
 }
 
 std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir) {

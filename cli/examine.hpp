@@ -6,14 +6,17 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "archive/compress.hpp"
+#include "archive/plausibility.hpp"
 #include "cli/text.hpp"
 #include "support/file_stream.hpp"
 
@@ -97,6 +100,12 @@ class ListingSink {
 public:
     virtual ~ListingSink() = default;
     virtual void Begin(const ListingHead& head) = 0;
+    // Instead of Begin, for a listing that goes on after a pause in an
+    // earlier run: `entries` were handed to another sink before.
+    virtual void Resume(const ListingHead& head, std::uint64_t entries) {
+        static_cast<void>(head);
+        static_cast<void>(entries);
+    }
     // The name is valid during the call only. `suspect`: why the entry
     // cannot be a real one, if it cannot.
     virtual void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
@@ -122,7 +131,10 @@ private:
     struct Place {
         support::FileId Folder;
         std::string Name;  // the whole path when the folder cannot be told
-        auto operator<=>(const Place&) const = default;
+        // Spelled out: not every standard library has <=> for strings yet.
+        bool operator<(const Place& other) const {
+            return std::tie(Folder, Name) < std::tie(other.Folder, other.Name);
+        }
     };
     static Place PlaceOf(const support::NativeFolder& folder, const std::string& name, const std::string& path);
     void CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
@@ -151,6 +163,17 @@ public:
 private:
     std::atomic<std::int64_t>& in_flight_;
     std::int64_t reported_ = 0;
+};
+
+// A listing paused between two entries: what going on with it later needs,
+// however many entries came before.
+struct ListingCheckpoint {
+    archive::WalkPosition At;
+    archive::PlausibleEnd::State Plausible;
+    std::uint64_t Entries = 0;
+    Encoding PathEncoding = Encoding::Utf8;
+    bool Located = false;
+    std::int64_t Offset = -1;
 };
 
 struct Options {
@@ -182,6 +205,14 @@ struct Options {
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;
+    // FILE's bytes, already open, read instead of the file of that name
+    // (which need not exist); not with SideFile.
+    support::Stream* Input = nullptr;
+    // Asked after each entry of a listing (not with All): true pauses it
+    // there. Its state then goes to *Paused and the sink sees no End; a
+    // listing that ends anyway leaves *Paused empty.
+    std::function<bool()> PauseAfterEntry;
+    std::optional<ListingCheckpoint>* Paused = nullptr;
 };
 
 // Examines one FILE: one listing, or with All one per candidate (one when
@@ -189,6 +220,12 @@ struct Options {
 // out-of-memory error. Returns the worst outcome among its listings.
 // Whatever the sink raises (other than running out of memory) passes through.
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink);
+
+// Goes on with a listing of FILE paused at `from`, reading `input` (the same
+// bytes as before): the sink gets Resume instead of Begin, the entries from
+// there on, and the End. It may pause again, as Examine's listing may.
+Outcome ResumeListing(support::Stream& input, const std::string& file, const ListingCheckpoint& from,
+                      const Options& options, ListingSink& sink);
 
 // Where CarveArchive writes: FILE.OFFSET.ARC, next to FILE or below outputDir.
 std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir);

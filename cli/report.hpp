@@ -106,6 +106,8 @@ class JsonReport final : public ListingSink {
 public:
     explicit JsonReport(LineOutput& out) : out_(out) {}
     void Begin(const ListingHead& head) override;
+    // The rest of a line another report began.
+    void Resume(const ListingHead&, std::uint64_t entries) override { first_entry_ = entries == 0; }
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
     void End(const ListingHead& head, const ListingEnd& end) override;

@@ -4,12 +4,15 @@
 // and gives the keys and values of one `vexmira --json --in-place` object,
 // plus each entry's name as bytes. Errors raise the module's own exception
 // classes, one per error class of the core, with the same messages. Files
-// are read with the GIL released.
+// are read with the GIL released; a Python file object is read through its
+// own read and seek, each call taking the GIL.
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -43,6 +46,267 @@ std::string PathBytes(const py::object& path) {
         throw py::value_error("path contains a NUL byte: " + py::repr(encoded).cast<std::string>());
     }
     return bytes;
+}
+
+// The module's OpenError, set up at import.
+PyObject* g_open_error = nullptr;
+
+std::string TypeName(const py::handle& object) {
+    return py::str(py::type::handle_of(object).attr("__name__")).cast<std::string>();
+}
+
+// A stream over a binary, seekable Python file object, through its seek and
+// its readinto (read where it has none), each call under the GIL. Reads go
+// through a read-ahead window of its own that starts small after every jump
+// and doubles while reading stays sequential, so a walk makes few calls and
+// skipping stored data reads none of it. The size is taken once, at the
+// start: data the object grows by later is never read. The first failure is
+// kept and every read after it delivers nothing; RaiseFailure then raises it.
+class PythonFileStream final : public support::Stream {
+public:
+    static constexpr std::size_t kMinReadAhead = std::size_t{4} * 1024;
+    static constexpr std::size_t kMaxReadAhead = std::size_t{1024} * 1024;
+
+    // Under the GIL. Raises TypeError for a text-mode object, OpenError for
+    // one that cannot seek.
+    PythonFileStream(py::object file, std::string name) : file_(std::move(file)), name_(std::move(name)) {
+        if (py::isinstance(file_, py::module_::import("io").attr("TextIOBase"))) {
+            throw py::type_error("a text-mode file object: open the file in binary mode (\"rb\")");
+        }
+        if (py::hasattr(file_, "seekable") && !file_.attr("seekable")().cast<bool>()) {
+            throw support::EFOpenError("Cannot open file \"" + name_ + "\". The file object cannot seek");
+        }
+        has_readinto_ = py::hasattr(file_, "readinto");
+        try {
+            size_ = file_.attr("seek")(0, 2).cast<std::int64_t>();
+            file_.attr("seek")(0, 0);
+            object_position_ = 0;
+        } catch (py::error_already_set& error) {
+            failure_ = "Cannot open file \"" + name_ + "\". seek() raised " + ErrorText(error);
+            python_failure_.emplace(std::move(error));
+            RaiseFailure();
+        } catch (const py::cast_error&) {
+            throw support::EFOpenError("Cannot open file \"" + name_ + "\". seek() did not return a position");
+        }
+        if (size_ < 0) throw support::EFOpenError("Cannot open file \"" + name_ + "\". seek() returned a negative position");
+    }
+
+    std::size_t Read(void* buffer, std::size_t count) noexcept override {
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        std::size_t done = 0;
+        while (done < count && position_ < size_) {
+            if (position_ < window_start_ || position_ >= window_start_ + static_cast<std::int64_t>(window_length_)) {
+                if (!Fetch(position_)) break;
+            }
+            const auto at = static_cast<std::size_t>(position_ - window_start_);
+            const std::size_t take = std::min(count - done, window_length_ - at);
+            std::memcpy(out + done, buffer_.get() + at, take);
+            done += take;
+            position_ += static_cast<std::int64_t>(take);
+        }
+        return done;
+    }
+    std::int64_t Seek(std::int64_t offset, support::SeekOrigin origin) noexcept override {
+        const std::int64_t target = support::SeekTarget(position_, offset, origin);
+        if (target >= 0) position_ = target;
+        return target;
+    }
+    std::int64_t Size() noexcept override { return size_; }
+    std::int64_t Position() const noexcept override { return position_; }
+
+    bool Failed() const noexcept { return broken_ || !failure_.empty(); }
+    // Under the GIL: the kept failure as OpenError, the Python exception as its cause.
+    void RaiseFailure() {
+        if (failure_.empty() && broken_) throw support::EFOpenError(std::string(support::kOutOfMemoryMessage));
+        if (failure_.empty()) return;
+        if (python_failure_) {
+            python_failure_->restore();
+            python_failure_.reset();
+            py::raise_from(g_open_error, failure_.c_str());
+            throw py::error_already_set();
+        }
+        throw support::EFOpenError(failure_);
+    }
+    // Bytes the object delivered so far.
+    std::uint64_t BytesRead() const noexcept { return bytes_read_; }
+
+protected:
+    std::size_t Write(const void*, std::size_t) noexcept override { return 0; }
+
+private:
+    static std::string ErrorText(const py::error_already_set& error) {
+        return py::str(error.type().attr("__name__")).cast<std::string>() + ": " + py::str(error.value()).cast<std::string>();
+    }
+
+    // Refills the window with the bytes from `offset` on; false at a failure
+    // or when the object delivers nothing.
+    bool Fetch(std::int64_t offset) noexcept {
+        try {
+            return FetchUnguarded(offset);
+        } catch (...) {
+            // Only a failure to build the failure's own text ends here.
+            broken_ = true;
+            return false;
+        }
+    }
+
+    bool FetchUnguarded(std::int64_t offset) {
+        if (!failure_.empty()) return false;
+        read_ahead_ = offset == fetch_end_ ? std::min(read_ahead_ * 2, kMaxReadAhead) : kMinReadAhead;
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(read_ahead_), size_ - offset));
+        try {
+            if (capacity_ < want) {
+                buffer_.reset();
+                buffer_ = std::make_unique<std::uint8_t[]>(want);
+                capacity_ = want;
+            }
+        } catch (const std::bad_alloc&) {
+            capacity_ = 0;
+            failure_ = "Cannot read file \"" + name_ + "\". " + std::string(support::kOutOfMemoryMessage);
+            return false;
+        }
+        window_start_ = offset;
+        window_length_ = 0;
+        py::gil_scoped_acquire locked;
+        try {
+            if (object_position_ != offset) {
+                const py::object moved = file_.attr("seek")(offset, 0);
+                if (!moved.is_none() && moved.cast<std::int64_t>() != offset) return Fail("seek() did not reach the position asked");
+                object_position_ = offset;
+            }
+            // A short read is no end: only nothing delivered is.
+            while (window_length_ < want) {
+                const std::size_t asked = want - window_length_;
+                const std::size_t got = has_readinto_ ? ReadInto(asked) : ReadCopy(asked);
+                if (got == 0 || got == kFailed) break;
+                window_length_ += got;
+                object_position_ += static_cast<std::int64_t>(got);
+                bytes_read_ += got;
+            }
+        } catch (py::error_already_set& error) {
+            const std::string reason = ErrorText(error);
+            python_failure_.emplace(std::move(error));
+            return Fail(reason);
+        } catch (const std::exception& error) {
+            return Fail(error.what());
+        }
+        fetch_end_ = window_start_ + static_cast<std::int64_t>(window_length_);
+        return failure_.empty() && window_length_ > 0;
+    }
+
+    static constexpr std::size_t kFailed = static_cast<std::size_t>(-1);
+
+    // Into a bytearray of Python's, copied out under the GIL: a view the
+    // object keeps past the call then holds that bytearray, never this
+    // stream's memory.
+    std::size_t ReadInto(std::size_t asked) {
+        auto into = py::reinterpret_steal<py::object>(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(asked)));
+        if (!into) throw py::error_already_set();
+        const py::object got = file_.attr("readinto")(into);
+        if (got.is_none()) {
+            Fail("readinto() returned None: the object has no data ready (non-blocking?)");
+            return kFailed;
+        }
+        if (!py::isinstance<py::int_>(got)) {
+            Fail("readinto() returned " + TypeName(got) + ", not a byte count");
+            return kFailed;
+        }
+        const auto count = got.cast<long long>();
+        // The object may have resized the bytearray meanwhile.
+        const auto held = static_cast<unsigned long long>(PyByteArray_GET_SIZE(into.ptr()));
+        if (count < 0 || static_cast<unsigned long long>(count) > std::min<unsigned long long>(asked, held)) {
+            Fail("readinto() returned " + std::to_string(count) + " for " + std::to_string(asked) + " bytes asked");
+            return kFailed;
+        }
+        std::memcpy(buffer_.get() + window_length_, PyByteArray_AS_STRING(into.ptr()), static_cast<std::size_t>(count));
+        return static_cast<std::size_t>(count);
+    }
+
+    std::size_t ReadCopy(std::size_t asked) {
+        const py::object got = file_.attr("read")(asked);
+        if (!py::isinstance<py::bytes>(got) && !py::isinstance<py::bytearray>(got)) {
+            Fail("read() returned " + TypeName(got) + ", not bytes");
+            return kFailed;
+        }
+        const char* data = py::isinstance<py::bytes>(got) ? PyBytes_AS_STRING(got.ptr()) : PyByteArray_AS_STRING(got.ptr());
+        const auto count = static_cast<std::size_t>(py::len(got));
+        if (count > asked) {
+            Fail("read() returned " + std::to_string(count) + " bytes for " + std::to_string(asked) + " asked");
+            return kFailed;
+        }
+        std::memcpy(buffer_.get() + window_length_, data, count);
+        return count;
+    }
+
+    bool Fail(const std::string& reason) {
+        if (failure_.empty()) failure_ = "Cannot read file \"" + name_ + "\". " + reason;
+        window_length_ = 0;
+        return false;
+    }
+
+    py::object file_;
+    std::string name_;
+    bool has_readinto_ = false;
+    std::int64_t size_ = 0;
+    std::int64_t position_ = 0;
+    std::int64_t object_position_ = -1;  // where the object stands; -1: unknown
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t capacity_ = 0;
+    std::int64_t window_start_ = 0;
+    std::size_t window_length_ = 0;
+    std::int64_t fetch_end_ = -1;
+    std::size_t read_ahead_ = kMinReadAhead;
+    std::uint64_t bytes_read_ = 0;
+    std::string failure_;
+    bool broken_ = false;  // failed, and even its text could not be made
+    std::optional<py::error_already_set> python_failure_;
+};
+
+// What a listing reads: a file by its path, or a Python file object; and
+// the name the listing gives it.
+struct Source {
+    std::string File;
+    std::unique_ptr<PythonFileStream> Object;
+    std::unique_ptr<support::FileStream> Opened;  // a path listed under another name
+    support::Stream* Input() const noexcept {
+        if (Object) return Object.get();
+        return Opened.get();
+    }
+    // After a listing, under the GIL: a failed read of the object raises.
+    void Check() const {
+        if (Object) Object->RaiseFailure();
+    }
+};
+
+bool IsFileObject(const py::object& source) {
+    if (py::isinstance<py::str>(source) || py::isinstance<py::bytes>(source)) return false;
+    if (py::isinstance(source, py::module_::import("os").attr("PathLike"))) return false;
+    return py::hasattr(source, "read") && py::hasattr(source, "seek");
+}
+
+// A path names itself; a file object is named by its `name` when that is
+// text or bytes, else "<file object>". A `name` given wins for either kind
+// (a path is then opened at once, and an open error raises).
+Source SourceOf(const py::object& source, const py::object& name = py::none()) {
+    Source result;
+    if (!name.is_none() && !py::isinstance<py::str>(name) && !py::isinstance<py::bytes>(name)) {
+        throw py::type_error("name must be str or bytes, not " + TypeName(name));
+    }
+    if (!IsFileObject(source)) {
+        const std::string path = PathBytes(source);
+        if (name.is_none()) {
+            result.File = path;
+        } else {
+            result.File = PathBytes(name);
+            py::gil_scoped_release unlocked;
+            result.Opened = std::make_unique<support::FileStream>(path, support::FileMode::OpenReadExclusive);
+        }
+        return result;
+    }
+    const py::object own = name.is_none() ? py::getattr(source, "name", py::none()) : name;
+    result.File = py::isinstance<py::str>(own) || py::isinstance<py::bytes>(own) ? PathBytes(own) : "<file object>";
+    result.Object = std::make_unique<PythonFileStream>(source, cli::ToUtf8(result.File, cli::Encoding::Utf8));
+    return result;
 }
 
 // Python's own MemoryError (a dict, a list or a str that could not be made)
@@ -127,7 +391,7 @@ py::dict ToDict(const std::string& json, const std::vector<std::string>& names) 
 }
 
 // Runs a listing without the GIL and raises what it failed with.
-py::dict Listed(const std::function<void(cli::ListingSink&)>& run) {
+py::dict Listed(const std::function<void(cli::ListingSink&)>& run, const Source* source = nullptr) {
     StringOutput out;
     Collector collector(out);
     {
@@ -135,28 +399,32 @@ py::dict Listed(const std::function<void(cli::ListingSink&)>& run) {
         run(collector);
         out.Flush();
     }
+    if (source != nullptr) source->Check();
     if (collector.Failure) std::rethrow_exception(collector.Failure);
     return ToDict(out.Text, collector.Names);
 }
 
 py::dict List(const py::object& path) {
-    const std::string file = PathBytes(path);
+    const Source source = SourceOf(path);
     cli::Options options;  // lists in place
-    return Listed([&](cli::ListingSink& sink) { cli::Examine(file, options, sink); });
+    options.Input = source.Input();
+    return Listed([&](cli::ListingSink& sink) { cli::Examine(source.File, options, sink); }, &source);
 }
 
 // The lines the tool prints for one file with --json --in-place, errors
 // included: for callers that hand the contract on as it is.
 py::bytes JsonLines(const py::object& path) {
-    const std::string file = PathBytes(path);
+    const Source source = SourceOf(path);
     StringOutput out;
     {
         py::gil_scoped_release unlocked;
         cli::JsonReport json(out);
         cli::Options options;  // lists in place
-        cli::Examine(file, options, json);
+        options.Input = source.Input();
+        cli::Examine(source.File, options, json);
         out.Flush();
     }
+    source.Check();
     return py::bytes(out.Text);
 }
 
@@ -195,6 +463,153 @@ py::dict ListBytes(const py::object& data, std::int64_t offset) {
     });
 }
 
+// A paused listing as a token of fixed size: little-endian fields, then a
+// checksum over them and the listing's file name, so that a damaged token,
+// or one from another file or another size of it, is refused.
+namespace token {
+
+constexpr std::array<char, 4> kMagic = {'V', 'X', 'P', '1'};
+
+std::uint64_t Checksum(std::string_view bytes, std::string_view file) noexcept {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
+    const auto add = [&hash](std::string_view part) {
+        for (const char c : part) {
+            hash ^= static_cast<std::uint8_t>(c);
+            hash *= 0x100000001b3ULL;
+        }
+    };
+    add(bytes);
+    add(std::string_view("\0", 1));
+    add(file);
+    return hash;
+}
+
+void Put(std::string& out, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+class Reader {
+public:
+    Reader(std::string_view bytes, std::size_t at) : bytes_(bytes), at_(at) {}
+    std::uint64_t Next() {
+        if (bytes_.size() - at_ < 8) throw py::value_error("resume token is damaged");
+        std::uint64_t value = 0;
+        for (int i = 0; i < 8; ++i) value |= std::uint64_t{static_cast<std::uint8_t>(bytes_[at_ + i])} << (8 * i);
+        at_ += 8;
+        return value;
+    }
+    std::int64_t Signed() { return static_cast<std::int64_t>(Next()); }
+
+private:
+    std::string_view bytes_;
+    std::size_t at_;
+};
+
+std::string Encode(const cli::ListingCheckpoint& at, const std::string& file) {
+    std::string out(kMagic.begin(), kMagic.end());
+    const archive::WalkSummary& walk = at.At.Walk;
+    for (const std::int64_t value : {walk.ArchiveStart, walk.ArchiveEnd, walk.StreamSize, walk.HeaderEnd,
+                                     static_cast<std::int64_t>(walk.End), at.At.NextHeader, at.At.LastHeaderOffset,
+                                     std::int64_t{at.At.Over}, std::int64_t{at.Plausible.SuspectSeen},
+                                     std::int64_t{at.Plausible.LastGoodEnd.has_value()},
+                                     at.Plausible.LastGoodEnd.value_or(0), at.Offset, std::int64_t{at.Located},
+                                     static_cast<std::int64_t>(at.PathEncoding)}) {
+        Put(out, static_cast<std::uint64_t>(value));
+    }
+    Put(out, at.Plausible.TrailingEntries);
+    Put(out, at.Entries);
+    Put(out, Checksum(out, file));
+    return out;
+}
+
+bool IsFlag(std::int64_t value) noexcept { return value == 0 || value == 1; }
+
+// Raises ValueError for a token that is damaged or was not made for this
+// file at this size.
+cli::ListingCheckpoint Decode(std::string_view bytes, const std::string& file, std::int64_t size) {
+    constexpr std::size_t kSize = kMagic.size() + std::size_t{17} * 8;
+    if (bytes.size() != kSize || bytes.substr(0, kMagic.size()) != std::string_view(kMagic.data(), kMagic.size()) ||
+        Checksum(bytes.substr(0, kSize - 8), file) != Reader(bytes, kSize - 8).Next()) {
+        throw py::value_error("resume token is damaged or belongs to another file");
+    }
+    Reader in(bytes, kMagic.size());
+    cli::ListingCheckpoint at;
+    archive::WalkSummary& walk = at.At.Walk;
+    walk.ArchiveStart = in.Signed();
+    walk.ArchiveEnd = in.Signed();
+    walk.StreamSize = in.Signed();
+    walk.HeaderEnd = in.Signed();
+    const std::int64_t end = in.Signed();
+    at.At.NextHeader = in.Signed();
+    at.At.LastHeaderOffset = in.Signed();
+    const std::int64_t over = in.Signed();
+    const std::int64_t suspect = in.Signed();
+    const std::int64_t hasGoodEnd = in.Signed();
+    const std::int64_t goodEnd = in.Signed();
+    at.Offset = in.Signed();
+    const std::int64_t located = in.Signed();
+    const std::int64_t encoding = in.Signed();
+    at.Plausible.TrailingEntries = in.Next();
+    at.Entries = in.Next();
+    if (walk.StreamSize != size) {
+        throw py::value_error("resume token is for a file of " + std::to_string(walk.StreamSize) + " bytes, not " +
+                              std::to_string(size));
+    }
+    const bool ordered = 0 <= walk.ArchiveStart && walk.ArchiveStart <= walk.HeaderEnd &&
+                         walk.HeaderEnd <= at.At.NextHeader && walk.ArchiveEnd <= at.At.NextHeader &&
+                         at.At.LastHeaderOffset < at.At.NextHeader && at.Offset >= -1;
+    if (!ordered || end < 0 || end > static_cast<std::int64_t>(archive::WalkEnd::PastEnd) || !IsFlag(over) ||
+        !IsFlag(suspect) || !IsFlag(hasGoodEnd) || !IsFlag(located) || !IsFlag(encoding)) {
+        throw py::value_error("resume token is damaged");
+    }
+    walk.End = static_cast<archive::WalkEnd>(end);
+    at.At.Over = over == 1;
+    at.Plausible.SuspectSeen = suspect == 1;
+    if (hasGoodEnd == 1) at.Plausible.LastGoodEnd = goodEnd;
+    at.Located = located == 1;
+    at.PathEncoding = static_cast<cli::Encoding>(encoding);
+    return at;
+}
+
+}  // namespace token
+
+// The next piece of json_lines' bytes for one source, of about `limit`
+// bytes (one entry more at most), and the token that resumes it, or None
+// once the piece ends the listing. A resumed piece reads on from the entry
+// header the token holds: nothing before it is read again.
+py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_t limit, const py::object& name) {
+    if (limit < 1) throw py::value_error("limit must be at least 1 byte");
+    const Source source = SourceOf(from, name);
+    std::optional<std::string> token;
+    if (!resume.is_none()) {
+        if (!py::isinstance<py::bytes>(resume)) throw py::type_error("resume must be bytes or None");
+        token = resume.cast<std::string>();
+    }
+    StringOutput out;
+    std::optional<cli::ListingCheckpoint> paused;
+    {
+        py::gil_scoped_release unlocked;
+        cli::JsonReport json(out);
+        cli::Options options;  // lists in place
+        options.Input = source.Input();
+        options.PauseAfterEntry = [&] { return out.Text.size() + out.Buffer().size() >= static_cast<std::uint64_t>(limit); };
+        options.Paused = &paused;
+        if (!token) {
+            cli::Examine(source.File, options, json);
+        } else {
+            std::optional<support::FileStream> opened;
+            support::Stream& input = options.Input != nullptr
+                                         ? *options.Input
+                                         : opened.emplace(source.File, support::FileMode::OpenReadExclusive);
+            cli::ResumeListing(input, source.File, token::Decode(*token, source.File, input.Size()), options, json);
+        }
+        out.Flush();
+    }
+    source.Check();
+    py::object next = paused ? py::object(py::bytes(token::Encode(*paused, source.File))) : py::object(py::none());
+    return py::make_tuple(py::bytes(out.Text), next);
+}
+
 class NoDisplay final : public locator::Display {
 public:
     void SetProgressRange(std::int32_t) override {}
@@ -203,15 +618,27 @@ public:
     void ShowMessage(const std::string&) override {}
 };
 
-py::dict Locate(const py::object& path) {
-    const std::string file = PathBytes(path);
-    std::int64_t offset = -1;
+// Runs `work` without the GIL over the source's bytes.
+template <class Work>
+void OverInput(const Source& source, Work work) {
     {
         py::gil_scoped_release unlocked;
-        support::FileStream input(file, support::FileMode::OpenReadExclusive);
+        std::optional<support::FileStream> opened;
+        support::Stream* input = source.Input();
+        if (input == nullptr) input = &opened.emplace(source.File, support::FileMode::OpenReadExclusive);
+        input->Seek(0, support::SeekOrigin::Beginning);
+        work(*input);
+    }
+    source.Check();
+}
+
+py::dict Locate(const py::object& path) {
+    const Source source = SourceOf(path);
+    std::int64_t offset = -1;
+    OverInput(source, [&](support::Stream& input) {
         NoDisplay display;
         offset = locator::LocateArchive(input, display);
-    }
+    });
     py::dict result;
     result["offset"] = offset;
     result["offset_text"] = offset < 0 ? std::string(locator::kNotFoundText) : locator::OffsetText(offset);
@@ -221,13 +648,11 @@ py::dict Locate(const py::object& path) {
 // Built here rather than by pybind11's conversion, which reports a failed
 // allocation as a TypeError.
 py::list Candidates(const py::object& path) {
-    const std::string file = PathBytes(path);
+    const Source source = SourceOf(path);
     std::vector<std::int64_t> offsets;
-    {
-        py::gil_scoped_release unlocked;
-        support::FileStream input(file, support::FileMode::OpenReadExclusive);
+    OverInput(source, [&](support::Stream& input) {
         locator::ForEachCandidate(input, [&](std::int64_t offset) { offsets.push_back(offset); });
-    }
+    });
     auto result = py::reinterpret_steal<py::list>(PyList_New(static_cast<Py_ssize_t>(offsets.size())));
     if (!result) throw py::error_already_set();
     for (std::size_t i = 0; i < offsets.size(); ++i) {
@@ -287,10 +712,16 @@ py::dict EntryDict(const std::string& name, const archive::TCompressedFileInfo& 
 // bounded; the summary is there once the iterator is exhausted.
 class EntryIterator {
 public:
-    explicit EntryIterator(std::string file) : file_(std::move(file)) {
+    explicit EntryIterator(Source source) : source_(std::move(source)) {
         worker_ = std::thread([this] { Produce(); });
     }
-    ~EntryIterator() { Close(); }
+    ~EntryIterator() {
+        // Locking and joining raise only on a broken system; a destructor has no one to tell.
+        try {
+            Close();
+        } catch (...) {
+        }
+    }
     EntryIterator(const EntryIterator&) = delete;
     EntryIterator& operator=(const EntryIterator&) = delete;
 
@@ -320,10 +751,15 @@ public:
             if (queue_.empty()) {
                 lock.unlock();
                 if (failure_) std::rethrow_exception(failure_);
-                throw py::stop_iteration();
+                ended_ = true;
+            } else {
+                item = std::move(queue_.front());
+                queue_.pop_front();
             }
-            item = std::move(queue_.front());
-            queue_.pop_front();
+        }
+        if (ended_) {
+            source_.Check();  // under the GIL again
+            throw py::stop_iteration();
         }
         changed_.notify_all();
         return EntryDict(item.Name, item.Info, item.Suspect ? std::optional<std::string_view>(*item.Suspect) : std::nullopt);
@@ -331,7 +767,9 @@ public:
 
     py::object Summary() const {
         std::lock_guard lock(mutex_);
-        if (!done_ || !queue_.empty() || !summary_ || cancelled_) return py::none();
+        if (!done_ || !queue_.empty() || !summary_ || cancelled_ || (source_.Object && source_.Object->Failed())) {
+            return py::none();
+        }
         py::dict summary;
         summary["archive_end"] = summary_->ArchiveEnd;
         summary["truncated"] = summary_->Truncated();
@@ -352,8 +790,11 @@ private:
 
     void Produce() {
         try {
-            support::FileStream input(file_, support::FileMode::OpenReadExclusive);
-            if (!support::IsArcPath(file_)) {
+            std::optional<support::FileStream> opened;
+            support::Stream* given = source_.Input();
+            support::Stream& input = given != nullptr ? *given : opened.emplace(source_.File, support::FileMode::OpenReadExclusive);
+            input.Seek(0, support::SeekOrigin::Beginning);
+            if (!support::IsArcPath(source_.File)) {
                 NoDisplay display;
                 const std::int64_t offset = locator::LocateArchive(input, display);
                 if (offset < 0) {
@@ -399,7 +840,8 @@ private:
         changed_.notify_all();
     }
 
-    std::string file_;
+    Source source_;
+    bool ended_ = false;  // touched under the GIL only
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Item> queue_;
@@ -423,6 +865,7 @@ PYBIND11_MODULE(_core, module) {
 
     static py::exception<support::Exception> error(module, "Error");
     static py::exception<support::EFOpenError> openError(module, "OpenError", error.ptr());
+    g_open_error = openError.ptr();
     static py::exception<support::EFCreateError> createError(module, "CreateError", error.ptr());
     static py::exception<support::EWriteError> writeError(module, "WriteError", error.ptr());
     // Also a MemoryError, for callers that catch Python's own.
@@ -468,6 +911,10 @@ PYBIND11_MODULE(_core, module) {
     module.def("candidates", MemoryGuarded(&Candidates), py::arg("path"), "Every candidate offset, as --all lists them.");
     module.def("carve", MemoryGuarded(&Carve), py::arg("path"), py::arg("offset"), py::arg("out_dir"),
                "Writes the archive at `offset` to its plausible end below out_dir; returns the carved file's path.");
+    module.def("json_part", MemoryGuarded(&JsonPart), py::arg("source"), py::arg("resume") = py::none(), py::kw_only(),
+               py::arg("limit") = std::int64_t{8} << 20, py::arg("name") = py::none(),
+               "The next piece, of about `limit` bytes, of json_lines(source), and the token that resumes it "
+               "(None once the listing is whole).");
     py::class_<EntryIterator>(module, "EntryIterator")
         .def("__iter__", [](EntryIterator& self) -> EntryIterator& { return self; })
         .def("__next__", MemoryGuarded(+[](EntryIterator& self) { return self.Next(); }))
@@ -479,6 +926,6 @@ PYBIND11_MODULE(_core, module) {
                                "once the iterator is exhausted; None before");
     module.def(
         "iter_entries",
-        MemoryGuarded(+[](const py::object& path) { return std::make_unique<EntryIterator>(PathBytes(path)); }),
+        MemoryGuarded(+[](const py::object& path) { return std::make_unique<EntryIterator>(SourceOf(path)); }),
         py::arg("path"), "The entries one by one, in bounded memory.");
 }

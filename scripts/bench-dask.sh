@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times a collection of small carriers listed in place: one `vexmira --jobs 2`
-# call beside `vexmira-dask` on a local cluster of two workers (started by the
-# script itself, so its start-up is in the figure), in one run, files in the
-# page cache. Prints the median of RUNS runs (default 3).
+# call beside `vexmira-dask` on a local cluster of two workers it starts itself
+# (its start-up in the figure) and on a running scheduler with two dask-worker
+# processes (the hand-over of batches alone), in one run, files in the page
+# cache. Prints the median of RUNS runs (default 3).
 #
 # Usage: scripts/bench-dask.sh [BUILD_DIR]   (default build/native; COUNT=20000 carriers)
 set -euo pipefail
@@ -35,3 +36,19 @@ printf '%-48s %7.2f s\n' "vexmira --jobs 2 --in-place --json -r" \
     "$(timed "$vexmira" --jobs 2 --in-place --json --quiet -r "$dir/files")"
 printf '%-48s %7.2f s\n' "vexmira-dask, local cluster of 2 workers" \
     "$(PYTHONPATH=$build/python timed /usr/bin/python3 python/vexmira-dask --batch-size 500 "$dir/files")"
+
+# A cluster already running: a scheduler and two single-threaded workers on 127.0.0.1.
+export PYTHONPATH=$build/python
+rm -f "$dir/scheduler.json"
+dask-scheduler --host 127.0.0.1 --port 0 --no-dashboard --scheduler-file "$dir/scheduler.json" > /dev/null 2>&1 &
+pids=($!)
+trap 'kill "${pids[@]}" 2> /dev/null; wait' EXIT
+for ((i = 0; i < 50; i++)); do [[ -s $dir/scheduler.json ]] && break; sleep 0.2; done
+address=$(/usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["address"])' "$dir/scheduler.json")
+for _ in 1 2; do
+    dask-worker "$address" --host 127.0.0.1 --nthreads 1 --no-dashboard > /dev/null 2>&1 &
+    pids+=($!)
+done
+/usr/bin/python3 -c 'import sys; from distributed import Client; Client(sys.argv[1]).wait_for_workers(2, timeout=60)' "$address"
+printf '%-48s %7.2f s\n' "vexmira-dask, running scheduler + 2 workers" \
+    "$(timed /usr/bin/python3 python/vexmira-dask --scheduler "$address" --batch-size 500 "$dir/files")"

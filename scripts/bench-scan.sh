@@ -4,7 +4,7 @@
 #     cache, so every block is read and searched (vexmira exits 1, not found);
 #     beside `dd if=FILE of=/dev/null bs=1M`;
 #  2. copy: a carrier whose archive is followed by 1 GiB, so vexmira --side-file
-#     writes a#     1 GiB side file; beside `dd bs=1M` writing the same bytes.
+#     writes a 1 GiB side file; beside `dd bs=1M` writing the same bytes.
 #  3. dense: 256 MiB (DENSE_BYTES) of random bytes and of each dense filler
 #     of vexmira_sample (runs of "SP", "SPI", "SPIS", "SPIS"+0x1A, rejected
 #     candidates, 64-byte archives), each beside `dd bs=1M` and

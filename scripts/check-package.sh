@@ -65,6 +65,8 @@ check "the Python module imports and lists" env PYTHONPATH="$root/usr/lib/python
     "import sys, vexmira; assert vexmira.list(sys.argv[1])['entries'][0]['name'] == 'README.TXT'" "$sample"
 check "vexmira-dask answers --help" env PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 \
     "$root/usr/bin/vexmira-dask" --help
+check "vexmira.dask builds its dataframe of entries" env PYTHONPATH="$root/usr/lib/python3/dist-packages" \
+    /usr/bin/python3 -c "import sys, vexmira.dask; assert vexmira.dask.entries_frame(sys.argv[1:]).compute()['name'][0] == 'README.TXT'" "$sample"
 for data in vexmira.magic vexmira.yar binwalk/tcompress.sig binwalk/vexmira.py; do
     check "the data file $data is installed" test -s "$root/usr/share/vexmira/$data"
 done

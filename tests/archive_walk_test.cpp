@@ -14,33 +14,6 @@ using testing::EntrySpec;
 using testing::Names;
 using testing::Scan;
 
-// A visitor that ends the walk: the entries before the one it refused are
-// all it saw, and the summary is not touched.
-TEST(EntryWalk, VisitorMayEndTheWalk) {
-    const Bytes bytes = ArchiveBuilder().Add("A", 1, 1, 0).Add("B", 2, 2, 0).Add("C", 3, 3, 0).Build();
-    for (const std::size_t stopAt : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
-        support::MemoryStream stream(bytes.data(), bytes.size());
-        std::vector<std::string> seen;
-        WalkSummary summary;
-        summary.ArchiveEnd = -7;
-        const bool walkedOn = TCompress().WalkArchiveStreamWhile(
-            stream,
-            [&](std::string_view name, const TCompressedFileInfo&) {
-                if (seen.size() == stopAt) return false;
-                seen.emplace_back(name);
-                return true;
-            },
-            &summary);
-        EXPECT_EQ(walkedOn, stopAt == 3) << "stop at " << stopAt;
-        EXPECT_EQ(seen.size(), stopAt);
-        if (walkedOn) {
-            EXPECT_EQ(summary.End, WalkEnd::EndOfData);
-        } else {
-            EXPECT_EQ(summary.ArchiveEnd, -7) << "stop at " << stopAt;
-        }
-    }
-}
-
 TEST(EntryWalk, RecordsCarryEveryHeaderField) {
     ArchiveBuilder builder;
     EntrySpec first{.name = "SETUP.INI", .full_size = 5000, .compressed_size = 1200, .method = 2,
@@ -216,6 +189,37 @@ TEST(EntryWalk, EveryTruncationListsAPrefix) {
             ++expected;
         }
         EXPECT_EQ(list.Count(), length < 46 ? 0 : expected) << "length " << length;
+    }
+}
+
+// A walk paused after every entry and continued on a fresh stream over the
+// same bytes sees what one walk sees, and ends the same way, for every cut.
+TEST(EntryWalk, PausedAfterAnyEntryAndContinuedElsewhereItWalksTheSame) {
+    ArchiveBuilder builder;
+    builder.Add("FIRST.TXT", 100, 40, 4).Add("", 0, 0, 0).Add("HUGE.DAT", 5000000000, 30, 2, true).Add("LAST.EXE", 7, 7, 1);
+    const Bytes full = builder.Build();
+    for (std::size_t length = 46; length <= full.size(); ++length) {
+        const Bytes cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
+        WalkSummary whole;
+        const EntryList expected = Scan(cut, &whole);
+        support::MemoryStream first(cut.data(), cut.size());
+        TCompress reader;
+        WalkPosition at = reader.BeginWalk(first);
+        std::vector<std::int64_t> offsets;
+        int streams = 0;
+        while (!at.Over) {
+            ASSERT_LE(++streams, 6) << "length " << length;
+            support::MemoryStream fresh(cut.data(), cut.size());
+            reader.ContinueWalk(fresh, at, [&](std::string_view, const TCompressedFileInfo& info) {
+                offsets.push_back(info.HeaderOffset);
+                return false;
+            });
+        }
+        ASSERT_EQ(offsets.size(), expected.Count()) << "length " << length;
+        for (std::size_t i = 0; i < offsets.size(); ++i) EXPECT_EQ(offsets[i], expected.Info(i).HeaderOffset);
+        EXPECT_EQ(at.Walk.End, whole.End) << "length " << length;
+        EXPECT_EQ(at.Walk.ArchiveEnd, whole.ArchiveEnd) << "length " << length;
+        EXPECT_EQ(at.Walk.HeaderEnd, whole.HeaderEnd) << "length " << length;
     }
 }
 

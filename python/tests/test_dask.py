@@ -1,16 +1,18 @@
-"""vexmira-dask on a local cluster of two workers: the same lines as
-`vexmira --json -r`, in the same order, even when a worker is
-killed in the middle of a batch."""
+"""vexmira.dask and vexmira-dask on a local cluster of two worker processes:
+the same listings as `vexmira --json --in-place`, in the same order, whole
+even when they come back in many parts (a killed worker: test_cluster.py)."""
+import json
 import os
-import signal
 import struct
 import subprocess
 import sys
-import time
 
 import pytest
 
 distributed = pytest.importorskip("distributed")
+
+import vexmira.dask  # noqa: E402
+from vexmira._dask_cli import Outcome  # noqa: E402
 
 VEXMIRA = os.environ["VEXMIRA"]
 # The script beside the sources, or the entry point an install made.
@@ -24,97 +26,148 @@ def archive(entries, identifier=b"LZH", archive_type=1):
     return data
 
 
-@pytest.fixture
-def collection(tmp_path):
-    root = tmp_path / "in"
-    for i in range(36):
+def write_collection(root, count=36):
+    """Archives, carriers, files without an archive and broken headers, in three folders."""
+    for i in range(count):
         folder = root / f"d{i % 3}"
         folder.mkdir(parents=True, exist_ok=True)
-        entries = [(b"FILE%03d.TXT" % k, 100 + k, 50, 4) for k in range(i % 9)]
+        entries = [(b"FILE%03d.TXT" % k, 100 + k, 50, k % 5) for k in range(i % 9)]
         if i % 6 == 0:
-            data = archive(entries)
-            name = f"a{i:02d}.ARC"
+            data, name = archive(entries), f"a{i:02d}.ARC"
         elif i % 6 == 1:
-            data = b"MZ" + bytes(500)  # no archive
-            name = f"p{i:02d}.exe"
+            data, name = b"MZ" + bytes(500), f"p{i:02d}.exe"  # no archive
         elif i % 6 == 2:
-            data = archive(entries, archive_type=0)  # a header error
-            name = f"b{i:02d}.ARC"
+            data, name = archive(entries, archive_type=0), f"b{i:02d}.ARC"  # a header error
         else:
-            data = b"MZ" + b"\x90" * (1000 + i) + archive(entries) + bytes(50)
-            name = f"s{i:02d}.exe"
+            data, name = b"MZ" + b"\x90" * (1000 + i) + archive(entries) + bytes(50), f"s{i:02d}.exe"
         (folder / name).write_bytes(data)
     (root / "d0" / "old.exe$$$").write_bytes(archive([]))
     return root
 
 
 @pytest.fixture
-def cluster(monkeypatch):
-    from dask.distributed import LocalCluster
+def collection(tmp_path):
+    return write_collection(tmp_path / "in")
 
-    # The workers' own environment: batch 2 is slow the first time it runs.
-    monkeypatch.setenv("VEXMIRA_DASK_TEST_SLOW_BATCH", "2")
-    monkeypatch.setenv("VEXMIRA_DASK_TEST_SLOW_SECONDS", "60")
+
+@pytest.fixture(scope="module")
+def cluster():
+    from dask.distributed import Client, LocalCluster
+
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", scheduler_port=0,
-                      dashboard_address=None) as local:
-        yield local
+                      dashboard_address=":0") as local, Client(local) as client:
+        yield client
 
 
-def expected_lines(root):
-    result = subprocess.run([VEXMIRA, "--json", "--in-place", "--quiet", "-r", str(root)], cwd=root.parent,
-                            capture_output=True, check=False)
+def tool(*args, cwd):
+    result = subprocess.run([VEXMIRA, "--json", "--in-place", "--quiet", *args], cwd=cwd, capture_output=True,
+                            check=False)
     return result.returncode, result.stdout
 
 
-def test_output_equals_the_tool_and_survives_a_killed_worker(collection, cluster, tmp_path):
-    status, expected = expected_lines(collection)
-    assert status == 2 and expected.count(b"\n") == 36
+def tool_entries(lines):
+    import pandas
 
-    results = tmp_path / "results"
-    run = subprocess.Popen([sys.executable, SCRIPT, "--scheduler", cluster.scheduler_address, "--results-dir",
-                            str(results), "--batch-size", "4", "in"], cwd=collection.parent,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    # The slow batch says which worker process holds it; that worker dies.
-    deadline = time.monotonic() + 60
-    marker = None
-    while marker is None and time.monotonic() < deadline:
-        found = [name for name in os.listdir(results) if name.startswith("slow-")] if results.exists() else []
-        marker = found[0] if found else None
-        time.sleep(0.05)
-    assert marker is not None, "the slow batch never started"
-    os.kill(int(marker.split("-")[1]), signal.SIGKILL)
-
-    out, err = run.communicate(timeout=120)
-    assert run.returncode == status, err.decode()
-    assert out == expected, "the same lines, in the same order, none lost"
+    rows = [{"file": listing["file"], "offset": listing["offset"],
+             **{key: entry[key] for key in vexmira.dask.ENTRY_COLUMNS if key not in ("file", "offset")}}
+            for listing in map(json.loads, lines.splitlines()) for entry in listing["entries"]]
+    return pandas.DataFrame(rows, columns=list(vexmira.dask.ENTRY_COLUMNS)).astype(vexmira.dask.ENTRY_COLUMNS)
 
 
-def test_a_local_cluster_of_its_own(collection):
-    status, expected = expected_lines(collection)
-    run = subprocess.run([sys.executable, SCRIPT, "--batch-size", "5", "in"], cwd=collection.parent,
-                         capture_output=True, check=False, timeout=120)
-    assert run.returncode == status, run.stderr.decode()
-    assert run.stdout == expected
+def test_the_frame_and_the_bag_equal_the_tool(collection, cluster, monkeypatch):
+    monkeypatch.chdir(collection.parent)
+    _, expected = tool("-r", "in", cwd=collection.parent)
+    frame = vexmira.dask.entries_frame(["in"], files_per_partition=5)
+    assert dict(frame.dtypes.astype(str)) == vexmira.dask.ENTRY_COLUMNS
+    got = frame.compute().reset_index(drop=True)
+    want = tool_entries(expected)
+    assert len(got) > 50
+    assert got.equals(want)
+
+    counts = frame.groupby("method_name").size().compute().to_dict()
+    assert counts == want["method_name"].value_counts().to_dict() and len(counts) == 4
+
+    listings = vexmira.dask.listings_bag(["in"], files_per_partition=7).compute()
+    assert listings == [json.loads(line) for line in expected.splitlines()]
+
+
+def test_urls_and_prefixes_are_expanded_on_the_client(collection):
+    url = collection.as_uri()
+    pairs = list(vexmira.dask.expand([url, url + "/d1", str(collection / "d2"), collection / "d2"]))
+    names = [name for name, _ in pairs]
+    # Each file once in each form, the side file skipped; URLs in byte order.
+    assert len(names) == 48 and len(set(names)) == 48
+    assert all(name.startswith(url + "/d") for name in names[:36]) and names[:36] == sorted(names[:36])
+    assert names[36:] == [str(path) for path in sorted((collection / "d2").iterdir())]
+    assert vexmira.dask.entries_frame([url]).compute()["file"].str.startswith("file://").all()
+    missing = list(vexmira.dask.expand([url + "/nothing-here"]))
+    assert missing == [(url + "/nothing-here", url + "/nothing-here")]
+    listing = json.loads(vexmira.dask.json_lines(*missing[0]))
+    assert listing["error"] and listing["file"] == url + "/nothing-here"
+
+
+def test_outcome_reads_status_from_pieces_of_any_size():
+    lines = [
+        b'{"file":"a \\"error\\":1","offset":0,"entries":[{"name":"\\"offset\\":null"}],"error":null,"x":1}',
+        b'{"file":"b","offset":null,"entries":[],"error":null}',
+        b'{"file":"c","offset":3,"entries":[],"error":"Archive type must be caMulti"}',
+    ]
+    for chosen, status in [([0], 0), ([1], 1), ([1, 1], 1), ([0, 1], 0), ([1, 2, 0], 2), ([], 1)]:
+        data = b"".join(lines[i] + b"\n" for i in chosen)
+        for size in (1, 3, 7, max(len(data), 1)):
+            outcome = Outcome()
+            for start in range(0, len(data), size):
+                outcome.feed(data[start:start + size])
+            assert outcome.status == status, (chosen, size)
 
 
 def script(*args, **kwargs):
     return subprocess.run([sys.executable, SCRIPT, *args], capture_output=True, check=False, timeout=120, **kwargs)
 
 
-def test_its_own_failures_are_one_line_and_exit_2(collection, tmp_path):
-    (tmp_path / "afile").write_bytes(b"")
+def test_tiny_parts_come_back_whole_and_in_order(collection, cluster):
+    # A file named twice is listed once, as the tool does; a missing one is an error line;
+    # a name that is not UTF-8 is read as Latin-1.
+    (collection.parent / os.fsdecode(b"caf\xe9.ARC")).write_bytes(archive([(b"A", 1, 1, 0)]))
+    names = ["in", str(collection / "d1" / "s04.exe"), "missing.exe", b"caf\xe9.ARC"]
+    status, expected = tool("-r", *names, cwd=collection.parent)
+    assert status == 2 and expected.count(b"\n") == 38 and b'"latin-1"' in expected
+    for part_size, batch_size in [(1, 3), (700, 5), (1 << 20, 64)]:
+        run = script("--scheduler", cluster.scheduler.address, "--batch-size", str(batch_size), "--part-size",
+                     str(part_size), *names, cwd=collection.parent)
+        assert run.returncode == status, run.stderr.decode()
+        assert run.stdout == expected, part_size
+
+
+def test_exit_status_follows_the_tool(collection, cluster):
+    cases = [(["d1/p01.exe"], 1), (["d1/p01.exe", "d1/p07.exe"], 1), (["d1/p01.exe", "d0/a00.ARC"], 0),
+             (["d0/a00.ARC", "d2/b02.ARC", "d1/p07.exe"], 2)]
+    for names, status in cases:
+        assert tool(*names, cwd=collection)[0] == status
+        run = script("--scheduler", cluster.scheduler.address, *names, cwd=collection)
+        assert (run.returncode, run.stdout) == tool(*names, cwd=collection), names
+
+
+def test_a_local_cluster_of_its_own(collection):
+    status, expected = tool("-r", "in", cwd=collection.parent)
+    run = script("--batch-size", "5", "in", cwd=collection.parent)
+    assert run.returncode == status, run.stderr.decode()
+    assert run.stdout == expected
+
+
+def test_its_own_failures_are_one_line(collection, tmp_path):
     cases = [
-        ["--batch-size", "x", "in"],
-        ["--batch-size", "0", "in"],
-        ["--results-dir", str(tmp_path / "afile"), "in"],
-        ["--scheduler", "tcp://127.0.0.1:9", "in"],  # nothing listens on the discard port
-        [],
+        (["--batch-size", "x", "in"], 64),
+        (["--batch-size", "0", "in"], 64),
+        (["--part-size", "0", "in"], 64),
+        (["--results-dir", str(tmp_path), "in"], 64),  # gone: nothing is shared through a folder
+        ([], 64),
+        (["--scheduler", "tcp://127.0.0.1:9", "in"], 2),  # nothing listens on the discard port
     ]
-    for args in cases:
+    for args, status in cases:
         run = script(*args, cwd=collection.parent)
-        assert run.returncode == 2 and run.stdout == b"", args
+        assert run.returncode == status and run.stdout == b"", args
         lines = run.stderr.decode().splitlines()
         assert len(lines) == 1 and lines[0].startswith("vexmira-dask: "), (args, lines)
     helped = script("--help")
     assert helped.returncode == 0 and helped.stdout.count(b"usage:") == 1
-

@@ -1,51 +1,72 @@
 """vexmira-dask: list a collection of files on a Dask cluster.
 
-usage: vexmira-dask [--scheduler ADDRESS] [--results-dir DIR] [--batch-size N] FILE|DIR...
+usage: vexmira-dask [--scheduler ADDRESS] [--batch-size N] [--part-size BYTES] FILE|DIR|URL...
 
-Spreads the files (folders are walked in byte order of names, without
-following symbolic links; "*$$$" side files are skipped) over the cluster in
-batches. Each worker lists its files in place with the vexmira module (no side
-file is written) and writes the batch's JSON lines to the results folder; this
-client streams them to standard output in input order, so its memory stays
-bounded however many entries a file holds. The lines are exactly what
-`vexmira --json --in-place` prints for the same files; names are made
-absolute, since workers do not share this process's working folder. Without --scheduler a local cluster is
-started. A batch whose worker dies is run again by Dask, so no file is lost.
-Exit status: 0, 1 when no archive was found in some file, 2 on any error.
+Spreads the files over the cluster in batches and prints exactly what
+`vexmira --json --in-place` prints for the same files, in input order: each
+listing names its file as given, a URL as written. Sources are paths on a
+filesystem every worker sees, or fsspec URLs (file://, http(s)://, s3:// where
+its package is installed); folders and URL prefixes are expanded here, folders
+in byte order of names, without following symbolic links, skipping "*$$$" side
+files. Results come back through Dask, never through a shared folder, in parts
+of about --part-size bytes (default 8 MiB), so this client's memory stays
+bounded however many entries a file holds. Without --scheduler a local cluster
+is started. A batch whose worker dies is run again by Dask, so no file is lost.
+Exit status as the tool's: 0 when some archive was listed and nothing failed, 1
+when no archive was found anywhere, 2 when anything failed, 64 bad usage.
 """
 import argparse
-import json
+import collections
 import os
-import shutil
 import signal
-import stat
 import sys
-import tempfile
+import time
+
+from . import dask as vexmira_dask
+
+_HEAD_LIMIT = 1 << 20
+_TAIL_LIMIT = 1 << 18
 
 
-def walk(paths):
-    """The files to examine, in order, each once."""
-    seen = set()
-    for top in paths:
-        # Workers do not share this process's working folder: names go out absolute.
-        stack = [os.path.abspath(os.fsencode(top))]
-        named = True
-        while stack:
-            path = stack.pop()
-            try:
-                info = os.stat(path) if named else os.lstat(path)
-            except OSError:
-                if named:
-                    yield path  # listing it reports why it cannot be opened
-                continue
-            if stat.S_ISDIR(info.st_mode):
-                names = sorted(os.listdir(path))
-                stack.extend(os.path.join(path, name) for name in reversed(names))
-            elif named or (stat.S_ISREG(info.st_mode) and not path.endswith(b"$$$")):
-                if (info.st_dev, info.st_ino) not in seen:
-                    seen.add((info.st_dev, info.st_ino))
-                    yield path
-            named = False
+class Outcome:
+    """The tool's exit status over the JSON lines fed so far, in pieces of any size: 2 when any
+    listing failed, else 0 when any found an archive, else 1. Only each line's head (up to
+    "offset") and tail (from "error") are kept, so a listing larger than memory is never held:
+    those keys occur as raw bytes only as keys, never inside a string."""
+
+    def __init__(self):
+        self.failed = False
+        self.found = False
+        self._head = b""
+        self._tail = b""
+
+    @property
+    def status(self):
+        return 2 if self.failed else 0 if self.found else 1
+
+    def feed(self, data):
+        start = 0
+        while start < len(data):
+            end = data.find(b"\n", start)
+            self._take(data[start:] if end < 0 else data[start:end])
+            if end < 0:
+                return
+            self._line_ended()
+            start = end + 1
+
+    def _take(self, piece):
+        if len(self._head) < _HEAD_LIMIT:
+            self._head += piece[:_HEAD_LIMIT - len(self._head)]
+        self._tail = (self._tail + piece[-_TAIL_LIMIT:])[-_TAIL_LIMIT:]
+
+    def _line_ended(self):
+        offset = self._head.find(b'"offset":')
+        error = self._tail.rfind(b'"error":')
+        if offset < 0 or error < 0 or not self._tail[error + 8:].startswith(b"null"):
+            self.failed = True
+        elif not self._head[offset + 9:].startswith(b"null"):
+            self.found = True
+        self._head = self._tail = b""
 
 
 def batches(iterable, size):
@@ -59,37 +80,128 @@ def batches(iterable, size):
         yield batch
 
 
-def list_batch(index, paths, results_dir):
-    """Runs on a worker: the batch's lines, written whole or not at all."""
-    import time
-
-    import vexmira
-
-    slow = os.environ.get("VEXMIRA_DASK_TEST_SLOW_BATCH")  # tests only: makes one batch slow, once
-    if slow is not None and int(slow) == index and not any(n.startswith("slow-") for n in os.listdir(results_dir)):
-        with open(os.path.join(results_dir, f"slow-{os.getpid()}"), "w", encoding="utf-8"):
-            pass
-        time.sleep(float(os.environ.get("VEXMIRA_DASK_TEST_SLOW_SECONDS", "5")))
-    final = os.path.join(results_dir, f"batch-{index:09d}.jsonl")
-    partial = f"{final}.{os.getpid()}.part"
-    with open(partial, "wb") as out:
-        for path in paths:
-            out.write(vexmira.json_lines(path))
-    os.replace(partial, final)
-    return final
+def list_part(number, pairs, start, resume, part_size):
+    """Runs on a worker: about part_size bytes of the batch's JSON lines from file `start`
+    (resumed at `resume` within it), and (file, token) where the next part starts, or None."""
+    _slow_once_for_tests(number, start, resume)
+    pieces = []
+    size = 0
+    for index in range(start, len(pairs)):
+        name, location = pairs[index]
+        piece, resume = vexmira_dask.json_part(name, location, resume, max(part_size - size, 1 << 16))
+        pieces.append(piece)
+        size += len(piece)
+        if resume is not None:
+            return b"".join(pieces), (index, resume)
+        if size >= part_size and index + 1 < len(pairs):
+            return b"".join(pieces), (index + 1, None)
+    return b"".join(pieces), None
 
 
-def outcome(line):
-    listing = json.loads(line)
-    if listing["error"] is not None:
-        return 2
-    if listing["offset"] == -1:
-        return 1
-    return 0
+def _slow_once_for_tests(number, start, resume):
+    """Tests only: batch VEXMIRA_DASK_TEST_SLOW_BATCH is slow when the cluster's variable
+    "vexmira-dask-test-slow" says "armed"; the batch then puts its worker's address there."""
+    slow = os.environ.get("VEXMIRA_DASK_TEST_SLOW_BATCH")
+    if slow is None or int(slow) != number or start != 0 or resume is not None:
+        return
+    from distributed import Variable, get_worker
+
+    marker = Variable("vexmira-dask-test-slow")
+    try:
+        if marker.get(timeout=1) != "armed":
+            return
+    except TimeoutError:
+        return
+    marker.set(get_worker().address)
+    time.sleep(float(os.environ.get("VEXMIRA_DASK_TEST_SLOW_SECONDS", "5")))
+
+
+class _Batch:
+    def __init__(self, number, pairs):
+        self.number = number
+        self.pairs = pairs
+        self.future = None
+        self.parts = collections.deque()
+        self.going_on = None
+        self.finished = False
+
+
+def stream(client, pairs, batch_size, part_size, window, write):
+    """Lists the (name, location) pairs on the cluster and writes their JSON lines in input order.
+    At most `window` batches are out at once, and each holds at most two parts here, so this
+    process holds at most 2 * window parts however large a listing is."""
+    from distributed import as_completed
+
+    waiting = as_completed()
+    ahead = enumerate(batches(pairs, batch_size))
+    in_order = collections.deque()
+    by_key = {}
+
+    def submit(batch, start, resume):
+        batch.future = client.submit(list_part, batch.number, batch.pairs, start, resume, part_size,
+                                     pure=False, retries=2)
+        by_key[batch.future.key] = batch
+        waiting.add(batch.future)
+
+    def refill():
+        while len(in_order) < window:
+            number, pairs_of_batch = next(ahead, (None, None))
+            if pairs_of_batch is None:
+                return
+            in_order.append(_Batch(number, pairs_of_batch))
+            submit(in_order[-1], 0, None)
+
+    refill()
+    while in_order:
+        future = next(waiting)
+        batch = by_key.pop(future.key)
+        data, batch.going_on = future.result()
+        future.release()
+        batch.future = None
+        batch.parts.append(data)
+        batch.finished = batch.going_on is None
+        # A batch ahead of its turn holds at most two parts; the next waits for its turn.
+        if not batch.finished and (batch is in_order[0] or len(batch.parts) < 2):
+            submit(batch, *batch.going_on)
+        while in_order and in_order[0].parts:
+            front = in_order[0]
+            while front.parts:
+                write(front.parts.popleft(), len(front.pairs) if front.finished and not front.parts else 0)
+            if front.finished:
+                in_order.popleft()
+                refill()
+            elif front.future is None:
+                submit(front, *front.going_on)
+
+
+class ProgressBar:
+    """Dask's text progress bar over files listed, drawn on standard error."""
+
+    def __init__(self, total, width=40, interval=0.1):
+        self.total = max(total, 1)
+        self.done = 0
+        self.width = width
+        self.interval = interval
+        self.start = time.monotonic()
+        self.drawn = 0.0
+
+    def advance(self, files):
+        self.done += files
+        now = time.monotonic()
+        if now - self.drawn >= self.interval or self.done >= self.total:
+            self.drawn = now
+            fraction = self.done / self.total
+            bar = "#" * int(self.width * fraction)
+            sys.stderr.write(f"\r[{bar:<{self.width}}] | {fraction:4.0%} Completed | {now - self.start:4.1f}s")
+            sys.stderr.flush()
+
+    def close(self):
+        sys.stderr.write("\n")
+        sys.stderr.flush()
 
 
 class UsageError(Exception):
-    pass
+    """Bad usage: exit status 64, as the tool's."""
 
 
 class Parser(argparse.ArgumentParser):
@@ -100,60 +212,59 @@ class Parser(argparse.ArgumentParser):
 def parse(argv):
     parser = Parser(prog="vexmira-dask", description=__doc__.split("\n\n")[2])
     parser.add_argument("--scheduler", metavar="ADDRESS", help="an existing cluster's scheduler (default: a local one)")
-    parser.add_argument("--results-dir", metavar="DIR", help="where workers write their batches (default: a temporary folder)")
     parser.add_argument("--batch-size", metavar="N", type=int, default=64, help="files per task (default 64)")
-    parser.add_argument("paths", nargs="+", metavar="FILE|DIR")
+    parser.add_argument("--part-size", metavar="BYTES", type=int, default=vexmira_dask.PART_SIZE,
+                        help="about how much JSON one task hands back (default 8 MiB)")
+    parser.add_argument("--results-dir", help=argparse.SUPPRESS)
+    parser.add_argument("paths", nargs="+", metavar="FILE|DIR|URL")
     args = parser.parse_args(argv)
+    if args.results_dir is not None:
+        raise UsageError("--results-dir is gone: results come back through Dask, no folder is shared")
     if args.batch_size < 1:
         raise UsageError(f"--batch-size must be at least 1, not {args.batch_size}")
+    if args.part_size < 1:
+        raise UsageError(f"--part-size must be at least 1, not {args.part_size}")
     return args
 
 
 def run(args):
     from dask.distributed import Client, LocalCluster
 
-    if args.results_dir and os.path.exists(args.results_dir) and not os.path.isdir(args.results_dir):
-        raise UsageError(f"--results-dir {args.results_dir!r} is not a folder")
-    results_dir = args.results_dir or tempfile.mkdtemp(prefix="vexmira-dask-")
-    os.makedirs(results_dir, exist_ok=True)
+    pairs = list(vexmira_dask.expand(args.paths))
     cluster = None
     if args.scheduler:
         try:
             client = Client(args.scheduler, timeout="10s")
         except (OSError, ValueError, TypeError) as error:
-            raise UsageError(f"cannot reach the scheduler {args.scheduler!r}: {error}") from None
+            raise RuntimeError(f"cannot reach the scheduler {args.scheduler!r}: {error}") from None
     else:
-        cluster = LocalCluster(host="127.0.0.1", scheduler_port=0, dashboard_address=None, processes=True)
+        cluster = LocalCluster(host="127.0.0.1", scheduler_port=0, dashboard_address=":0", processes=True)
         client = Client(cluster)
-    worst = 0
+    outcome = Outcome()
+    bar = ProgressBar(len(pairs)) if sys.stderr.isatty() and pairs else None
+    out = sys.stdout.buffer
+
+    def write(data, files_done):
+        outcome.feed(data)
+        out.write(data)
+        out.flush()
+        if bar is not None and files_done:
+            bar.advance(files_done)
+
     try:
-        futures = [client.submit(list_batch, index, batch, results_dir, pure=False, retries=2)
-                   for index, batch in enumerate(batches(walk(args.paths), args.batch_size))]
-        if sys.stderr.isatty() and futures:
-            from dask.distributed import progress
-            import threading
-            threading.Thread(target=progress, args=(futures,), kwargs={"notebook": False}, daemon=True).start()
-        out = sys.stdout.buffer
-        for future in futures:
-            path = future.result()
-            with open(path, "rb") as lines:
-                for line in lines:
-                    worst = max(worst, outcome(line))
-                    out.write(line)
-            out.flush()
-            os.remove(path)
-            future.release()
+        window = max(4, 2 * sum(client.nthreads().values()))
+        stream(client, pairs, args.batch_size, args.part_size, window, write)
     finally:
+        if bar is not None:
+            bar.close()
         client.close()
         if cluster is not None:
             cluster.close()
-        if not args.results_dir:
-            shutil.rmtree(results_dir, ignore_errors=True)
-    return worst
+    return outcome.status
 
 
 def main(argv=None):
-    """The command line: its exit status, 2 with one line on stderr for any failure of its own."""
+    """The command line: its exit status; a failure of its own is one line on stderr."""
     try:
         return run(parse(argv))
     except BrokenPipeError:
@@ -166,6 +277,9 @@ def main(argv=None):
     except KeyboardInterrupt:
         return 130
     except UsageError as error:
+        print(f"vexmira-dask: {error} (--help tells more)", file=sys.stderr)
+        return 64
+    except RuntimeError as error:
         print(f"vexmira-dask: {error}", file=sys.stderr)
         return 2
     except Exception as error:  # noqa: BLE001 - any failure is one line, never a traceback

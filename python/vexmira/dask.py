@@ -1,0 +1,239 @@
+"""Listings of whole collections on Dask: a dataframe of entries, a bag of
+listings, and the tasks `vexmira-dask` hands to workers.
+
+Sources are paths on a filesystem every worker sees, or fsspec URLs
+(file://, http(s)://, and s3:// and the like where the matching fsspec
+package is installed). Folders and URL prefixes are expanded here, on the
+client: folders in byte order of names, without following symbolic links,
+skipping "*$$$" side files; a file reached twice is listed once. Every
+listing is in place and names its file as given (a URL as written).
+"""
+import contextlib
+import io
+import json
+import os
+import re
+import stat
+
+import vexmira
+
+PART_SIZE = 8 << 20
+"""About how many bytes of JSON one task hands back."""
+
+_URL = re.compile(r"^[A-Za-z][A-Za-z0-9+.-]*://")
+
+# One row per entry, these columns and dtypes whatever the files hold.
+ENTRY_COLUMNS = {
+    "file": "object",
+    "offset": "int64",
+    "name": "object",
+    "full_size": "int64",
+    "compressed_size": "int64",
+    "method": "int64",
+    "method_name": "object",
+    "locked": "bool",
+    "suspect": "object",
+    "header_offset": "int64",
+    "data_offset": "int64",
+}
+_ENTRY_KEYS = [column for column in ENTRY_COLUMNS if column not in ("file", "offset")]
+
+
+def is_url(source):
+    text = os.fsdecode(source) if isinstance(source, bytes) else source
+    return isinstance(text, str) and _URL.match(text) is not None
+
+
+def expand(sources):
+    """(name, location) for every file to list, in order: name is what the listing calls it,
+    location what a worker opens (an absolute path or a URL)."""
+    seen_files = set()
+    seen_urls = set()
+    for source in sources:
+        source = os.fspath(source)
+        if is_url(source):
+            yield from _expand_url(os.fsdecode(source), seen_urls)
+        else:
+            yield from _walk(source, seen_files)
+
+
+def _walk(top, seen):
+    # Workers do not share this process's working folder: they get absolute paths.
+    as_str = isinstance(top, str)
+    stack = [os.fsencode(top)]
+    named = True
+    while stack:
+        path = stack.pop()
+        location = os.path.abspath(path)
+        try:
+            info = os.stat(path) if named else os.lstat(path)
+        except OSError:
+            if named:
+                yield _name(path, as_str), location  # its listing says why it cannot be opened
+            continue
+        if stat.S_ISDIR(info.st_mode):
+            try:
+                names = sorted(os.listdir(path))
+            except OSError:
+                names = []
+            stack.extend(os.path.join(path, name) for name in reversed(names))
+        elif named or (stat.S_ISREG(info.st_mode) and not path.endswith(b"$$$")):
+            if (info.st_dev, info.st_ino) not in seen:
+                seen.add((info.st_dev, info.st_ino))
+                yield _name(path, as_str), location
+        named = False
+
+
+def _name(path, as_str):
+    return os.fsdecode(path) if as_str else path
+
+
+def _expand_url(url, seen):
+    import fsspec
+
+    filesystem, root = fsspec.core.url_to_fs(url)
+    protocols = filesystem.protocol if isinstance(filesystem.protocol, (tuple, list)) else (filesystem.protocol,)
+    # Over HTTP only an address ending in "/" is a prefix (a page of links):
+    # asking whether a file is a folder would fetch the whole file.
+    prefix = url.endswith("/") if set(protocols) & {"http", "https"} else _isdir(filesystem, root)
+    if not prefix:
+        found = [url]
+    else:
+        found = [filesystem.unstrip_protocol(path) if not _URL.match(path) else path
+                 for path in sorted(filesystem.find(root)) if not path.endswith("$$$")]
+    for each in found:
+        if each not in seen:
+            seen.add(each)
+            yield each, each
+
+
+def _isdir(filesystem, root):
+    try:
+        return filesystem.isdir(root)
+    except OSError:
+        return False  # its listing says why it cannot be read
+
+
+class _Unopened(Exception):
+    """A source that cannot be opened: its listing is the tool's error object."""
+
+    def __init__(self, reason):
+        super().__init__(reason)
+        self.reason = reason
+
+
+@contextlib.contextmanager
+def opened(location):
+    """What the module reads: the path itself, or a file object over a URL."""
+    if not is_url(location):
+        yield location
+        return
+    import fsspec
+
+    try:
+        file = fsspec.open(location, "rb").open()
+    except FileNotFoundError:
+        raise _Unopened("No such file or directory") from None
+    except (OSError, ValueError) as error:
+        raise _Unopened(str(error) or type(error).__name__) from None
+    with file:
+        yield file
+
+
+def _unopened_line(name, reason):
+    """The line for a URL that cannot be opened, as the tool's for a path."""
+    error = f'Cannot open file "{os.fsdecode(name)}". {reason}'
+    listing = {"schema_version": vexmira.schema_version, "file": "", "path_encoding": "utf-8", "listed": None,
+               "offset": None, "located": False, "passed_over": None, "messages": [f"Except: {error}"],
+               "entries": [], "error": error, "archive_end": None, "truncated": None, "trailing_bytes": None,
+               "plausible_end": None, "carved": None}
+    line = json.dumps(listing, ensure_ascii=False, separators=(",", ":")).encode("utf-8") + b"\n"
+    return _renamed(line, name)
+
+
+def json_part(name, location, resume=None, limit=PART_SIZE):
+    """The next piece of the listing's JSON lines and where the next one starts (None at the end)."""
+    try:
+        with opened(location) as source:
+            return vexmira.json_part(source, resume, limit=limit, name=name)
+    except _Unopened as unopened:
+        return _unopened_line(name, unopened.reason), None
+    except vexmira.OpenError:
+        # A path that cannot be opened: the module's error object for it (which names it
+        # in full, as the tool does), under the name as given.
+        if resume is not None or is_url(location):
+            raise
+        line, more = vexmira.json_part(location)
+        if more is not None:
+            raise  # it came into being meanwhile: the batch runs again
+        return _renamed(line, name), None
+
+
+def _renamed(line, name):
+    """One of the module's lines with "file" and "path_encoding" as the module writes them for `name`."""
+    named, _ = vexmira.json_part(io.BytesIO(), name=name)
+    # The keys' raw bytes cannot occur inside a string, where quotes are escaped.
+    start, end = named.index(b',"file":'), named.index(b',"listed":')
+    return line[:line.index(b',"file":')] + named[start:end] + line[line.index(b',"listed":'):]
+
+
+def json_lines(name, location):
+    """The whole listing's JSON lines, as `vexmira --json --in-place` prints them."""
+    pieces = []
+    resume = None
+    while True:
+        piece, resume = json_part(name, location, resume)
+        pieces.append(piece)
+        if resume is None:
+            return b"".join(pieces)
+
+
+def listings(pairs):
+    """The listing objects of some (name, location) pairs."""
+    return [json.loads(line) for name, location in pairs for line in json_lines(name, location).splitlines()]
+
+
+def entry_rows(pairs):
+    """One dataframe partition: the entries of some (name, location) pairs."""
+    import pandas
+
+    columns = {column: [] for column in ENTRY_COLUMNS}
+    for listing in listings(pairs):
+        for entry in listing["entries"]:
+            columns["file"].append(listing["file"])
+            columns["offset"].append(listing["offset"])
+            for key in _ENTRY_KEYS:
+                columns[key].append(entry[key])
+    return pandas.DataFrame({column: pandas.Series(values, dtype=ENTRY_COLUMNS[column])
+                             for column, values in columns.items()})
+
+
+def _chunks(items, size):
+    if size < 1:
+        raise ValueError(f"files_per_partition must be at least 1, not {size}")
+    return [items[start:start + size] for start in range(0, len(items), size)]
+
+
+def entries_frame(paths_or_urls, *, files_per_partition=16):
+    """A dask DataFrame with one row per entry of every listed archive (ENTRY_COLUMNS), one
+    partition per files_per_partition files; folders and URL prefixes are expanded now."""
+    import dask.dataframe
+
+    pairs = list(expand(paths_or_urls))
+    meta = entry_rows([])
+    if not pairs:
+        return dask.dataframe.from_pandas(meta, npartitions=1)
+    return dask.dataframe.from_map(entry_rows, _chunks(pairs, files_per_partition), meta=meta,
+                                   label="vexmira-entries", enforce_metadata=False)
+
+
+def listings_bag(paths_or_urls, *, files_per_partition=16):
+    """A dask Bag of the listing dicts (the `vexmira --json --in-place` objects), in input order."""
+    import dask.bag
+
+    chunks = _chunks(list(expand(paths_or_urls)), files_per_partition)
+    return dask.bag.from_sequence(chunks, npartitions=max(len(chunks), 1)).map_partitions(_listed_chunks)
+
+
+def _listed_chunks(chunks):
+    return [listing for chunk in chunks for listing in listings(chunk)]
