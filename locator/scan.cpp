@@ -296,7 +296,7 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size) {
 
 std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize) {
     // The blocks are 4096 bytes as the scan defines them, but their bytes are
-    // read readSize at a time and each block is examined where it lies in
+    // read up to readSize at a time and each block is examined where it lies in
     // memory, on purpose: the same bytes in the same order, so the same
     // candidates and the same winner, without a copy, a seek or a system call
     // per block. A block is examined once it has its look-ahead too (or the
@@ -320,8 +320,12 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
     std::int64_t pendingStart = input.Position();
     std::size_t pending = 0;
     bool ended = false;
+    // The reads start at a block and double: an archive near the start costs
+    // little reading, whatever the stream is (one over a network too).
+    std::size_t step = std::min(readSize, kBlockSize);
     for (;;) {
-        const std::size_t n = input.Read(reads, readSize);
+        const std::size_t n = input.Read(reads, step);
+        step = std::min(readSize, step * 2);
         ended = n == 0;
         std::uint8_t* const begin = reads - pending;
         const std::size_t available = pending + n;

@@ -76,7 +76,7 @@ std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::si
 // unless that read reached `size` (-1 when unknown). Returns the offset of the
 // last candidate in the first block that holds one, or -1.
 std::int64_t FindArchive(support::Stream& input, std::int64_t size);
-// How many bytes the block scan reads at a time.
+// The most bytes the block scan reads at a time (the first reads are smaller).
 inline constexpr std::size_t kScanReadSize = std::size_t{1} << 20;
 // The same reading `readSize` bytes at a time (the winner never depends on it).
 std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize);
