@@ -215,6 +215,13 @@ function showCandidates() {
       stateText = `Passed over: ${passedOverReason(object)}. ${stateText}`;
     }
     if (state.located && archiveOffset(state.located) === offset) stateText += ' (the located archive)';
+    // A run of candidates that are this one moved on, each joining the walk before it.
+    if (object.also_at) {
+      const { count, every } = object.also_at;
+      const last = offset + count * every;
+      stateText += `. The same for ${bytes(count)} more ${count === 1 ? 'candidate' : 'candidates'}, every ` +
+        `${bytes(every)} bytes up to ${bytes(last)} (${hex(last)} hex), each with its offsets moved on as much`;
+    }
     row.append(element('td', bytes(offset), 'num'), element('td', hex(offset)),
                element('td', object.entries?.length ?? 0, 'num'),
                element('td', object.plausible_end == null ? '–' : bytes(object.plausible_end), 'num'),

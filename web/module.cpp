@@ -37,6 +37,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all)
     vexmira::cli::Options options;
     // Listed in place (the default): the page writes nothing.
     options.All = all != 0;
+    options.FoldRepeats = true;  // as the tool's --json folds runs of repeated candidates
     vexmira::cli::JsonReport report(out);
     try {
         const vexmira::cli::Outcome outcome = vexmira::cli::Examine(path, options, report);

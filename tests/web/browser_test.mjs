@@ -75,7 +75,9 @@ if (screenshot) {
   sample('noise', 'noise.bin', '300000');
   sample('tail', 'tail.exe', '100000');
   sample('many', 'MANY.ARC', '3000');
-  files.push('setup.exe', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC');
+  // One small archive over and over: a candidate every 64 bytes, folded into runs.
+  sample('filler', 'archives', 'repeated.bin', '65536');
+  files.push('setup.exe', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin');
 }
 
 // What the native tool prints for NAME, run in the file's folder.
@@ -202,6 +204,13 @@ try {
           `${name}: error shown ${shown.error === null ? 'none' : `"${shown.error}"`}`);
     const candidateCount = all.stdout.split('\n').filter((line) => line && typeof JSON.parse(line).offset === 'number' && JSON.parse(line).offset >= 0).length;
     check(shown.candidates === candidateCount, `${name}: ${shown.candidates} candidates shown of ${candidateCount}`);
+    const folded = all.stdout.split('\n').filter((line) => line && JSON.parse(line).also_at);
+    if (name === 'repeated.bin') check(folded.length > 0, `${name}: the tool folds runs of candidates`);
+    if (folded.length > 0) {
+      const told = await page.evaluate(() => [...document.querySelectorAll('#candidates tbody tr')]
+        .filter((row) => row.textContent.includes('The same for ')).length);
+      check(told === folded.length, `${name}: ${told} rows tell of a folded run, of ${folded.length}`);
+    }
 
     // The carved archive: the same name and bytes as --carve writes.
     const carveDir = path.join(workdir, 'carved');
