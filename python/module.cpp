@@ -57,16 +57,13 @@ std::string TypeName(const py::handle& object) {
 
 // A stream over a binary, seekable Python file object, through its seek and
 // its readinto (read where it has none), each call under the GIL. Reads go
-// through a read-ahead window of its own that starts small after every jump
-// and doubles while reading stays sequential, so a walk makes few calls and
-// skipping stored data reads none of it. The size is taken once, at the
+// through a read-ahead window that follows the file stream's rule (small
+// after every jump, doubling while reading stays sequential), so a walk
+// makes few calls and skipping stored data reads none of it. The size is taken once, at the
 // start: data the object grows by later is never read. The first failure is
 // kept and every read after it delivers nothing; RaiseFailure then raises it.
 class PythonFileStream final : public support::Stream {
 public:
-    static constexpr std::size_t kMinReadAhead = std::size_t{4} * 1024;
-    static constexpr std::size_t kMaxReadAhead = std::size_t{1024} * 1024;
-
     // Under the GIL. Raises TypeError for a text-mode object, OpenError for
     // one that cannot seek.
     PythonFileStream(py::object file, std::string name) : file_(std::move(file)), name_(std::move(name)) {
@@ -152,7 +149,7 @@ private:
 
     bool FetchUnguarded(std::int64_t offset) {
         if (!failure_.empty()) return false;
-        read_ahead_ = offset == fetch_end_ ? std::min(read_ahead_ * 2, kMaxReadAhead) : kMinReadAhead;
+        read_ahead_ = support::FileStream::NextReadAhead(read_ahead_, offset, fetch_end_);
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(read_ahead_), size_ - offset));
         try {
             if (capacity_ < want) {
@@ -255,7 +252,7 @@ private:
     std::int64_t window_start_ = 0;
     std::size_t window_length_ = 0;
     std::int64_t fetch_end_ = -1;
-    std::size_t read_ahead_ = kMinReadAhead;
+    std::size_t read_ahead_ = support::FileStream::kMinReadAhead;
     std::uint64_t bytes_read_ = 0;
     std::string failure_;
     bool broken_ = false;  // failed, and even its text could not be made

@@ -64,7 +64,7 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) noexcept {
         }
         // Reading on where the last fetch ended is sequential: the window grows.
         // Anything else is a jump, and the window starts small again.
-        read_ahead_ = position_ == fetch_end_ ? std::min(read_ahead_ * 2, kMaxReadAhead) : kMinReadAhead;
+        read_ahead_ = NextReadAhead(read_ahead_, position_, fetch_end_);
         const std::size_t wanted = count - done;
         // Large requests go straight to the caller's memory, and so does any
         // request when no memory for the read-ahead can be had: this read

@@ -1,6 +1,7 @@
 #pragma once
 // The stream over one open file, with buffered, adaptive read-ahead.
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -53,6 +54,12 @@ public:
     // reading stays sequential.
     static constexpr std::size_t kMinReadAhead = std::size_t{4} * 1024;
     static constexpr std::size_t kMaxReadAhead = std::size_t{1024} * 1024;
+    // The window for a fetch at `position` when the last one ended at
+    // `lastFetchEnd` with a window of `current`; for any stream that reads ahead.
+    static constexpr std::size_t NextReadAhead(std::size_t current, std::int64_t position,
+                                               std::int64_t lastFetchEnd) noexcept {
+        return position == lastFetchEnd ? std::min(current * 2, kMaxReadAhead) : kMinReadAhead;
+    }
 
 protected:
     std::size_t Write(const void* buffer, std::size_t count) noexcept override;
