@@ -21,6 +21,16 @@
 
 namespace vexmira::cli {
 
+void ListingSink::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+    Entry(name, info, suspect);
+    archive::TCompressedFileInfo moved = info;
+    for (std::uint64_t k = 0; k < more.Count; ++k) {
+        moved.HeaderOffset += more.Every;
+        Entry(name, moved, suspect);
+    }
+}
+
 // An output of `input`, refused when it would take what this run wrote for
 // another; put in place by CommitOutput.
 std::unique_ptr<support::PendingFile> CreateOutput(const std::string& input, const std::string& suffix,
@@ -264,7 +274,9 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             WalkedHeaders walkedHeaders;
             WalkedHeaders* const walked = options.Carve ? nullptr : &walkedHeaders;
             RepeatedListings folded(sink);
-            ListingSink& listings = options.FoldRepeats && walked != nullptr ? static_cast<ListingSink&>(folded) : sink;
+            RepeatedEntries foldedEntries(folded);
+            ListingSink& listings =
+                options.FoldRepeats && walked != nullptr ? static_cast<ListingSink&>(foldedEntries) : sink;
             const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {
                 any = true;
                 Listing candidate(listings, file, options, summary.head.PathEncoding);

@@ -67,9 +67,10 @@ struct CarvedFile {
     std::string Sha256;
 };
 
-// With --all: how many more candidates a listing stands for, and how far
-// apart: the first lies Every bytes after the listing's offset, the next
-// Every bytes after that, and so on.
+// With --all: how many more candidates a listing stands for, or how many
+// more entries an entry stands for, and how far apart: the first lies Every
+// bytes after the listing's offset (the entry's header), the next Every bytes
+// after that, and so on.
 struct ShiftedCopies {
     std::uint64_t Count = 0;
     std::int64_t Every = 0;
@@ -110,6 +111,11 @@ public:
     // cannot be a real one, if it cannot.
     virtual void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                        std::optional<std::string_view> suspect) = 0;
+    // A run of entries: this one, then `more.Count` more, each the one
+    // before it with its header (and so its data) `more.Every` bytes further
+    // on. A sink that does not show runs gets them here one by one.
+    virtual void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                          std::optional<std::string_view> suspect, const ShiftedCopies& more);
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
@@ -199,8 +205,9 @@ struct Options {
     // Told how far the work is, when a progress line is shown.
     ProgressMeter* Progress = nullptr;
     // With All: fold runs of candidates whose listings repeat the one before,
-    // moved on, into one listing with ListingEnd::AlsoAt (for reports that
-    // show it).
+    // moved on, into one listing with ListingEnd::AlsoAt, and runs of entries
+    // that repeat the one before, moved on, into one EntryRun (for reports
+    // that show them).
     bool FoldRepeats = false;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.

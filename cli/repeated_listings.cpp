@@ -1,16 +1,22 @@
 #include "cli/repeated_listings.hpp"
 
+#include <limits>
 #include <utility>
 
 namespace vexmira::cli {
 
 namespace {
 
-bool SameInfo(archive::TCompressedFileInfo a, const archive::TCompressedFileInfo& b, std::int64_t shift) {
-    a.HeaderOffset += shift;
+// Every field but the header offset.
+bool SameFields(const archive::TCompressedFileInfo& a, const archive::TCompressedFileInfo& b) {
     return a.Long2 == b.Long2 && a.Word6 == b.Word6 && a.FullSize == b.FullSize &&
            a.CompressedSize == b.CompressedSize && a.Method == b.Method && a.Long17 == b.Long17 &&
-           a.HeaderOffset == b.HeaderOffset && a.HeaderSize == b.HeaderSize && a.Locked == b.Locked;
+           a.HeaderSize == b.HeaderSize && a.Locked == b.Locked;
+}
+
+bool SameInfo(archive::TCompressedFileInfo a, const archive::TCompressedFileInfo& b, std::int64_t shift) {
+    a.HeaderOffset += shift;
+    return a.HeaderOffset == b.HeaderOffset && SameFields(a, b);
 }
 
 // Only a plain listing of a located candidate may stand for others: nothing
@@ -55,6 +61,15 @@ void RepeatedListings::Entry(std::string_view name, const archive::TCompressedFi
         PassOnHeld();
     }
     out_.Entry(name, info, suspect);
+}
+
+void RepeatedListings::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                                std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+    if (!passing_) {
+        Finish();
+        PassOnHeld();
+    }
+    out_.EntryRun(name, info, suspect, more);
 }
 
 void RepeatedListings::End(const ListingHead& head, const ListingEnd& end) {
@@ -113,6 +128,71 @@ void RepeatedListings::PassOnHeld() {
     if (entry_held_) {
         out_.Entry(current_->Name, current_->Info,
                    current_->Suspect ? std::optional<std::string_view>(*current_->Suspect) : std::nullopt);
+    }
+}
+
+void RepeatedEntries::Begin(const ListingHead& head) {
+    held_ = false;
+    out_.Begin(head);
+}
+
+void RepeatedEntries::Resume(const ListingHead& head, std::uint64_t entries) {
+    held_ = false;
+    out_.Resume(head, entries);
+}
+
+bool RepeatedEntries::Continues(std::string_view name, const archive::TCompressedFileInfo& info,
+                                std::optional<std::string_view> suspect) const {
+    // Both offsets at or past 0, so the distance cannot overflow.
+    if (!held_ || last_ < 0 || info.HeaderOffset <= last_) return false;
+    const std::int64_t shift = info.HeaderOffset - last_;
+    return (more_.Count == 0 || shift == more_.Every) && name == name_ && suspect.has_value() == suspect_held_ &&
+           (!suspect || *suspect == suspect_) && SameFields(info, info_);
+}
+
+void RepeatedEntries::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                            std::optional<std::string_view> suspect) {
+    if (Continues(name, info, suspect)) {
+        if (more_.Count == 0) more_.Every = info.HeaderOffset - last_;
+        ++more_.Count;
+        last_ = info.HeaderOffset;
+        return;
+    }
+    EntryRun(name, info, suspect, {});
+}
+
+void RepeatedEntries::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                               std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+    PassOnHeld();
+    held_ = true;
+    name_.assign(name);
+    info_ = info;
+    suspect_held_ = suspect.has_value();
+    suspect_.assign(suspect.value_or(std::string_view()));
+    more_ = more;
+    // A run whose end cannot be told (never one a walk makes) is not extended.
+    std::int64_t span = 0;
+    if (more.Count > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+        __builtin_mul_overflow(static_cast<std::int64_t>(more.Count), more.Every, &span) ||
+        __builtin_add_overflow(info.HeaderOffset, span, &last_)) {
+        last_ = -1;
+    }
+}
+
+void RepeatedEntries::End(const ListingHead& head, const ListingEnd& end) {
+    PassOnHeld();
+    out_.End(head, end);
+}
+
+void RepeatedEntries::PassOnHeld() {
+    if (!held_) return;
+    held_ = false;
+    const std::optional<std::string_view> suspect =
+        suspect_held_ ? std::optional<std::string_view>(suspect_) : std::nullopt;
+    if (more_.Count == 0) {
+        out_.Entry(name_, info_, suspect);
+    } else {
+        out_.EntryRun(name_, info_, suspect, more_);
     }
 }
 

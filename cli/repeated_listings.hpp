@@ -2,7 +2,9 @@
 // With --all, a file made of one small archive over and over has a candidate
 // every few bytes, and each one's walk joins the walk before it at once. Their
 // listings differ only by where they lie; RepeatedListings folds each run of
-// them into its first listing and the count and spacing of the rest.
+// them into its first listing and the count and spacing of the rest. The
+// first candidate's own walk reads every one of those archives' entries, each
+// the one before it moved on; RepeatedEntries folds those runs the same way.
 
 #include <cstdint>
 #include <optional>
@@ -36,6 +38,9 @@ public:
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
+    // A listing with a run has more than one entry: it goes straight on.
+    void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const ShiftedCopies& more) override;
     void End(const ListingHead& head, const ListingEnd& end) override;
     void Finish();
 
@@ -51,6 +56,40 @@ private:
     std::optional<JoiningListing> run_;
     std::uint64_t run_more_ = 0;
     std::int64_t run_every_ = 0;
+};
+
+// Passes a listing on to `out`, holding back runs of repeated entries: two or
+// more consecutive entries, each the one before it with its header moved on
+// by the same distance and everything else (name, suspect, every field)
+// equal, go on as one EntryRun. It holds one entry at most, handed on before
+// the listing's End.
+class RepeatedEntries final : public ListingSink {
+public:
+    explicit RepeatedEntries(ListingSink& out) : out_(out) {}
+    void Begin(const ListingHead& head) override;
+    void Resume(const ListingHead& head, std::uint64_t entries) override;
+    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override;
+    void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const ShiftedCopies& more) override;
+    void End(const ListingHead& head, const ListingEnd& end) override;
+
+private:
+    bool Continues(std::string_view name, const archive::TCompressedFileInfo& info,
+                   std::optional<std::string_view> suspect) const;
+    void PassOnHeld();
+
+    ListingSink& out_;
+    // The run held back: its first entry, how many follow and how far apart,
+    // and the header offset of its last one. The strings keep their room
+    // from one entry to the next.
+    bool held_ = false;
+    std::string name_;
+    archive::TCompressedFileInfo info_;
+    bool suspect_held_ = false;
+    std::string suspect_;
+    ShiftedCopies more_;
+    std::int64_t last_ = 0;
 };
 
 }  // namespace vexmira::cli

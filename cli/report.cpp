@@ -72,6 +72,15 @@ std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::stri
     return SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size()));
 }
 
+std::int64_t SaturatingTimes(std::int64_t value, std::uint64_t count) noexcept {
+    std::int64_t product = 0;
+    if (count <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
+        !__builtin_mul_overflow(value, static_cast<std::int64_t>(count), &product)) {
+        return product;
+    }
+    return value < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+}
+
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
@@ -149,10 +158,14 @@ void PlainReport::AppendRow(const std::array<std::string_view, kColumns>& cells,
 void PlainReport::Print(const Row& row) {
     const auto& c = row.Cells;
     AppendRow({c[0], c[1], c[2], c[3], c[4], c[5], c[6]}, row.Marker);
+    if (!row.After.empty()) {
+        out_.Buffer() += row.After;
+        out_.Commit();
+    }
 }
 
 void PlainReport::FixWidths(const Row* extra) {
-    static const Row kHeader = {{"Name", "Full size", "Stored size", "% compressed", "Size", "Method", "Header offset"}, {}};
+    static const Row kHeader = {{"Name", "Full size", "Stored size", "% compressed", "Size", "Method", "Header offset"}, {}, {}};
     const auto widen = [this](const Row& row) {
         for (std::size_t c = 0; c < kColumns; ++c) widths_[c] = std::max(widths_[c], Width(row.Cells[c]));
         widths_[0] = std::min(widths_[0], kWidestNameColumn);
@@ -171,13 +184,38 @@ std::string SuspectMarker(std::optional<std::string_view> suspect) {
     return suspect ? "(suspect: " + std::string(*suspect) + ")" : std::string();
 }
 
+namespace {
+
+// The line after an entry that stands for a run of them, worded as a folded
+// run of listings is.
+std::string RunLine(const archive::TCompressedFileInfo& info, const ShiftedCopies& more) {
+    return "The same for " + Number(static_cast<std::int64_t>(more.Count)) +
+           (more.Count == 1 ? " more entry" : " more entries") + ", every " + Number(more.Every) + " bytes from " +
+           Number(SaturatingAdd(info.HeaderOffset, more.Every)) + " to " +
+           Number(SaturatingAdd(info.HeaderOffset, SaturatingTimes(more.Every, more.Count))) +
+           ", each with its offsets moved on as much\n";
+}
+
+}  // namespace
+
 void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                         std::optional<std::string_view> suspect) {
+    AddEntry(name, info, suspect, {});
+}
+
+void PlainReport::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+    AddEntry(name, info, suspect, more);
+}
+
+void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
+                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
     if (count_ == 0) ShowListed();
-    ++count_;
-    if (info.Locked) ++locked_;
-    total_.FullSize = SaturatingAdd(total_.FullSize, info.FullSize);
-    total_.CompressedSize = SaturatingAdd(total_.CompressedSize, info.CompressedSize);
+    const std::uint64_t entries = more.Count + 1;
+    count_ += entries;
+    if (info.Locked) locked_ += entries;
+    total_.FullSize = SaturatingAdd(total_.FullSize, SaturatingTimes(info.FullSize, entries));
+    total_.CompressedSize = SaturatingAdd(total_.CompressedSize, SaturatingTimes(info.CompressedSize, entries));
     if (!fixed_) {
         Row& row = pending_.emplace_back();
         auto& cells = row.Cells;
@@ -189,6 +227,7 @@ void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInf
         cells[5] = archive::MethodName(info.Method);
         cells[6] = Number(info.HeaderOffset);
         row.Marker = SuspectMarker(suspect);
+        if (more.Count > 0) row.After = RunLine(info, more);
         if (pending_.size() == kScreenful) FixWidths(nullptr);
         return;
     }
@@ -204,6 +243,10 @@ void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInf
     AppendRow({name_, DigitsIn(full, info.FullSize), DigitsIn(stored, info.CompressedSize), percentage, size,
                archive::MethodName(info.Method), DigitsIn(offset, info.HeaderOffset)},
               suspect ? std::string_view(SuspectMarker(suspect)) : std::string_view());
+    if (more.Count > 0) {
+        out_.Buffer() += RunLine(info, more);
+        out_.Commit();
+    }
 }
 
 void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
@@ -213,6 +256,7 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
                                  Number(static_cast<std::int64_t>(locked_)) + " locked",
                              Number(total_.FullSize), Number(total_.CompressedSize), archive::PercentageText(total_), "",
                              "", ""},
+                            {},
                             {}};
         if (!fixed_) FixWidths(&totals);
         Print(totals);
@@ -297,6 +341,29 @@ void JsonReport::Begin(const ListingHead& head) {
 
 void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                        std::optional<std::string_view> suspect) {
+    AddEntry(name, info, suspect, {});
+}
+
+void JsonReport::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                          std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+    AddEntry(name, info, suspect, more);
+}
+
+namespace {
+
+// An entry's "also_at" is written as a listing's is.
+void AppendAlsoAt(std::string& out, const ShiftedCopies& more) {
+    out += ",\"also_at\":{\"count\":";
+    AppendNumber(out, static_cast<std::int64_t>(more.Count));
+    out += ",\"every\":";
+    AppendNumber(out, more.Every);
+    out += '}';
+}
+
+}  // namespace
+
+void JsonReport::AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
+                          std::optional<std::string_view> suspect, const ShiftedCopies& more) {
     std::string& out = out_.Buffer();
     out += first_entry_ ? "{\"name\":" : ",{\"name\":";
     first_entry_ = false;
@@ -335,10 +402,12 @@ void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo
     if (suspect) {
         out += "\",\"suspect\":\"";
         out += *suspect;
-        out += "\"}";
+        out += '"';
     } else {
-        out += "\",\"suspect\":null}";
+        out += "\",\"suspect\":null";
     }
+    if (more.Count > 0) AppendAlsoAt(out, more);
+    out += '}';
     out_.Commit();
 }
 
@@ -365,13 +434,7 @@ void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
     if (end.Joins) {
         out += ",\"joins\":";
         AppendNumber(out, *end.Joins);
-        if (end.AlsoAt) {
-            out += ",\"also_at\":{\"count\":";
-            AppendNumber(out, static_cast<std::int64_t>(end.AlsoAt->Count));
-            out += ",\"every\":";
-            AppendNumber(out, end.AlsoAt->Every);
-            out += '}';
-        }
+        if (end.AlsoAt) AppendAlsoAt(out, *end.AlsoAt);
     }
     out += ",\"carved\":";
     if (end.Carved) {

@@ -37,6 +37,7 @@ void ReportTrouble(LineOutput& out, const ListingHead& head, const ListingEnd& e
 
 // Sums of crafted sizes can leave 64 bits; totals stop at the limits instead.
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept;
+std::int64_t SaturatingTimes(std::int64_t value, std::uint64_t count) noexcept;
 
 // Where an entry's stored bytes start: after its header and its name.
 std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept;
@@ -65,6 +66,9 @@ public:
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
+    // The entry's row, then a line saying where the rest of the run lies.
+    void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const ShiftedCopies& more) override;
     void End(const ListingHead& head, const ListingEnd& end) override;
 
 private:
@@ -72,7 +76,11 @@ private:
     struct Row {
         std::array<std::string, kColumns> Cells;
         std::string Marker;
+        std::string After;  // a whole line after the row, outside the columns
     };
+
+    void AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const ShiftedCopies& more);
 
     // `suspect`: a marker after the last column.
     void AppendRow(const std::array<std::string_view, 7>& cells, std::string_view marker = {});
@@ -88,8 +96,8 @@ private:
     std::vector<Row> pending_;  // rows held until the widths are fixed
     bool fixed_ = false;
     std::array<std::size_t, kColumns> widths_{};
-    std::size_t count_ = 0;
-    std::size_t locked_ = 0;
+    std::uint64_t count_ = 0;
+    std::uint64_t locked_ = 0;
     archive::TCompressedFileInfo total_;
     std::string name_;  // reused, so a row costs no allocation once warm
 };
@@ -97,7 +105,7 @@ private:
 // The version of the JSON contract, "MAJOR.MINOR": a new key raises MINOR, a
 // changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
 // describes it.
-inline constexpr std::string_view kSchemaVersion = "2.2";
+inline constexpr std::string_view kSchemaVersion = "2.3";
 
 // One JSON object per listing on one line, written as the listing goes:
 // what is only known at the end (error, archive_end, truncated,
@@ -110,9 +118,15 @@ public:
     void Resume(const ListingHead&, std::uint64_t entries) override { first_entry_ = entries == 0; }
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
+    // The entry's object with "also_at".
+    void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const ShiftedCopies& more) override;
     void End(const ListingHead& head, const ListingEnd& end) override;
 
 private:
+    void AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const ShiftedCopies& more);
+
     LineOutput& out_;
     bool first_entry_ = true;
 };

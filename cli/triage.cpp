@@ -173,17 +173,26 @@ void FilterSink::Begin(const ListingHead& head) {
     }
 }
 
-void FilterSink::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
-                       std::optional<std::string_view> suspect) {
+bool FilterSink::Shows(std::optional<std::string_view> suspect) {
     if (!begun_) {
         begun_ = true;
         inner_.Begin(*head_);
     }
     if (hide_suspect_ && (past_plausible_end_ || suspect)) {
         past_plausible_end_ = true;
-        return;
+        return false;
     }
-    inner_.Entry(name, info, suspect);
+    return true;
+}
+
+void FilterSink::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect) {
+    if (Shows(suspect)) inner_.Entry(name, info, suspect);
+}
+
+void FilterSink::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                          std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+    if (Shows(suspect)) inner_.EntryRun(name, info, suspect, more);
 }
 
 void FilterSink::End(const ListingHead& head, const ListingEnd& end) {

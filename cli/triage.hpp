@@ -69,9 +69,15 @@ public:
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
+    // Every entry of a run is as suspect as its first: shown or hidden whole.
+    void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const ShiftedCopies& more) override;
     void End(const ListingHead& head, const ListingEnd& end) override;
 
 private:
+    // Whether the entry is shown, after beginning the listing if need be.
+    bool Shows(std::optional<std::string_view> suspect);
+
     ListingSink& inner_;
     bool only_found_;
     bool hide_suspect_;

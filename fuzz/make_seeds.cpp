@@ -35,6 +35,11 @@ int main(int argc, char** argv) {
     Seed(dir, "negative-size", 0,
          ArchiveBuilder().Add(EntrySpec{.name = "N", .full_size = 1, .compressed_size = -26, .data_bytes = 0}).Add("Z", 1, 0).Build());
     Seed(dir, "bad-type", 0, ArchiveBuilder().ArchiveType(0).Add("X", 1, 1).Build());
+    // Entries each the one before it moved on: the folded report's runs.
+    ArchiveBuilder repeated;
+    for (int k = 0; k < 5; ++k) repeated.Add("AGAIN.DAT", 7, 3, 1);
+    repeated.Add("OTHER", 2, 2).Add("AGAIN.DAT", 7, 3, 1).Add("AGAIN.DAT", 7, 3, 1);
+    Seed(dir, "repeated", 0, repeated.Build());
     Seed(dir, "bad-name-length", 0, ArchiveBuilder().Add(EntrySpec{.name = "Q", .name_length = -5}).Build());
     return 0;
 }

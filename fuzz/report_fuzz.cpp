@@ -1,6 +1,8 @@
 // Any walk result through both reports: every JSON line parses back to the
-// values that were walked (paths and names decoded as the line says), and
-// plain output, errors included, holds no raw control character.
+// values that were walked (paths and names decoded as the line says), the
+// same line with runs of repeated entries folded gives back exactly those
+// entries once the runs are written out, and plain output, errors included,
+// holds no raw control character.
 //
 // Input: a control byte (low 6 bits: length of the path that follows; 0x40:
 // the listing went through the locator), the path's bytes, then the archive.
@@ -18,6 +20,7 @@
 #include "archive/compress.hpp"
 #include "archive/plausibility.hpp"
 #include "cli/output.hpp"
+#include "cli/repeated_listings.hpp"
 #include "cli/report.hpp"
 #include "cli/text.hpp"
 #include "support/memory_stream.hpp"
@@ -102,16 +105,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     head.Messages.push_back({std::string(reinterpret_cast<const char*>(archiveBytes), std::min<std::size_t>(archiveSize, 8)), true});
 
     MemoryFile jsonFile;
+    MemoryFile foldedFile;
     MemoryFile plainFile;
     MemoryFile errFile;
     cli::LineOutput jsonOut(jsonFile.Fd());
+    cli::LineOutput foldedOut(foldedFile.Fd());
     cli::LineOutput plainOut(plainFile.Fd(), errFile.Fd());
     cli::JsonReport json(jsonOut);
-    cli::PlainReport plain(plainOut);
+    cli::JsonReport foldedJson(foldedOut);
+    cli::RepeatedEntries folded(foldedJson);
+    cli::PlainReport plainReport(plainOut);
+    cli::RepeatedEntries plain(plainReport);
 
     std::vector<Walked> walked;
     cli::ListingEnd end;
     json.Begin(head);
+    folded.Begin(head);
     plain.Begin(head);
     support::MemoryStream stream(archiveBytes, archiveSize);
     archive::TCompress reader;
@@ -123,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 walked.push_back({std::string(name), info});
                 const auto suspect = archive::SuspectReason(name, info, static_cast<std::int64_t>(archiveSize));
                 json.Entry(name, info, suspect);
+                folded.Entry(name, info, suspect);
                 plain.Entry(name, info, suspect);
             },
             &walk);
@@ -134,8 +144,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     end.Result = end.Error ? cli::Outcome::Failed : cli::Outcome::Listed;
     json.End(head, end);
+    folded.End(head, end);
     plain.End(head, end);
     jsonOut.Flush();
+    foldedOut.Flush();
     plainOut.Flush();
 
     // JSON: one line that gives back what was walked.
@@ -169,6 +181,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         Check(object.at("error").is_null() && object.at("archive_end") == walk.ArchiveEnd);
     }
+
+    // Folded: the same object once each run is written out.
+    Json unfolded = Json::parse(foldedFile.Contents());
+    Json runs = Json::array();
+    for (const Json& entry : unfolded.at("entries")) {
+        const std::int64_t count = entry.contains("also_at") ? entry["also_at"].at("count").get<std::int64_t>() : 0;
+        const std::int64_t every = count > 0 ? entry["also_at"].at("every").get<std::int64_t>() : 0;
+        Check(count == 0 || every > 0);
+        for (std::int64_t k = 0; k <= count; ++k) {
+            Json copy = entry;
+            copy.erase("also_at");
+            copy["header_offset"] = entry.at("header_offset").get<std::int64_t>() + k * every;
+            copy["data_offset"] = entry.at("data_offset").get<std::int64_t>() + k * every;
+            runs.push_back(copy);
+        }
+    }
+    unfolded["entries"] = runs;
+    Check(unfolded == object);
 
     // Plain: nothing that could drive a terminal, on either stream.
     CheckReadable(plainFile.Contents());

@@ -76,6 +76,24 @@ function carvable(object) {
          object.plausible_end >= archiveOffset(object);
 }
 
+// How many entries an entry object stands for: with --all, a run of entries
+// each the one before it moved on comes as its first with "also_at".
+function entryCount(entry) {
+  return 1 + (entry.also_at?.count ?? 0);
+}
+
+function listingEntryCount(object) {
+  return (object.entries ?? []).reduce((sum, entry) => sum + entryCount(entry), 0);
+}
+
+// What the tool's plain output says after a run's first row.
+function runText(entry) {
+  const { count, every } = entry.also_at;
+  return `The same for ${bytes(count)} more ${count === 1 ? 'entry' : 'entries'}, every ${bytes(every)} bytes from ` +
+    `${bytes(entry.header_offset + every)} to ${bytes(entry.header_offset + count * every)}, each with its offsets ` +
+    'moved on as much';
+}
+
 function parseLines(text) {
   return text.split('\n').filter((line) => line.length > 0).map((line) => JSON.parse(line));
 }
@@ -140,14 +158,21 @@ function showEntries(object) {
     `Entries of the candidate at ${hex(archiveOffset(object) ?? 0)}`;
 
   const body = $('entries').tBodies[0];
-  const rows = entries.map((entry, index) => {
+  // Rows are numbered as the entries they stand for: a run's row, then one
+  // row saying where the rest of it lies.
+  const rows = [];
+  let number = 0;
+  const firstNumbers = [];
+  entries.forEach((entry, index) => {
     const row = element('tr');
     row.tabIndex = index === 0 ? 0 : -1;
     row.dataset.index = String(index);
     row.setAttribute('aria-selected', 'false');
+    firstNumbers.push(number + 1);
+    number += entryCount(entry);
     const percent = percentCompressed(entry);
     const cells = [
-      [index + 1, 'num'], [entry.name, 'name'], [bytes(entry.full_size), 'num'], [bytes(entry.compressed_size), 'num'],
+      [firstNumbers[index], 'num'], [entry.name, 'name'], [bytes(entry.full_size), 'num'], [bytes(entry.compressed_size), 'num'],
       [percent == null ? '(empty)' : `${percent}%`, 'num'], [entry.locked ? 'locked' : '', ''],
       [`${entry.method_name ?? entry.method} (${entry.method})`, ''], [bytes(entry.header_offset), 'num'],
       [entry.suspect ?? '', 'why'],
@@ -157,15 +182,24 @@ function showEntries(object) {
       row.classList.add('suspect');
       row.title = `Suspect: ${entry.suspect}`;
     }
-    return row;
+    rows.push(row);
+    if (entry.also_at) {
+      const run = element('tr', null, entry.suspect != null ? 'run suspect' : 'run');
+      const cell = element('td', runText(entry));
+      cell.colSpan = 9;
+      run.append(cell);
+      rows.push(run);
+    }
   });
   body.replaceChildren(...rows);
 
   const totals = entries.reduce((sum, entry) => ({
-    full: sum.full + entry.full_size, stored: sum.stored + entry.compressed_size, locked: sum.locked + (entry.locked ? 1 : 0),
+    full: sum.full + entryCount(entry) * entry.full_size, stored: sum.stored + entryCount(entry) * entry.compressed_size,
+    locked: sum.locked + (entry.locked ? entryCount(entry) : 0),
   }), { full: 0, stored: 0, locked: 0 });
+  const count = listingEntryCount(object);
   const foot = element('tr');
-  foot.append(element('th', `${entries.length} ${entries.length === 1 ? 'entry' : 'entries'}`), element('td', ''),
+  foot.append(element('th', `${bytes(count)} ${count === 1 ? 'entry' : 'entries'}`), element('td', ''),
               element('td', bytes(totals.full), 'num'), element('td', bytes(totals.stored), 'num'),
               element('td', ''), element('td', `${totals.locked} locked`), element('td', ''), element('td', ''),
               element('td', ''));
@@ -176,8 +210,9 @@ function showEntries(object) {
   note.hidden = suspects.length === 0;
   if (suspects.length > 0) {
     const first = entries.findIndex((entry) => entry.suspect != null);
-    note.textContent = `Suspect rows are marked: they cannot be real entries (the first, row ${first + 1}: ` +
-      `${entries[first].suspect}), so ${entries.length - first} ${entries.length - first === 1 ? 'entry looks' : 'entries look'} ` +
+    const after = count - firstNumbers[first] + 1;
+    note.textContent = `Suspect rows are marked: they cannot be real entries (the first, row ${firstNumbers[first]}: ` +
+      `${entries[first].suspect}), so ${bytes(after)} ${after === 1 ? 'entry looks' : 'entries look'} ` +
       `like trailing data. The archive plausibly ends at ${bytes(object.plausible_end)}.`;
   }
   selectEntry(entries.length > 0 ? 0 : -1, false);
@@ -223,7 +258,7 @@ function showCandidates() {
         `${bytes(every)} bytes up to ${bytes(last)} (${hex(last)} hex), each with its offsets moved on as much`;
     }
     row.append(element('td', bytes(offset), 'num'), element('td', hex(offset)),
-               element('td', object.entries?.length ?? 0, 'num'),
+               element('td', bytes(listingEntryCount(object)), 'num'),
                element('td', object.plausible_end == null ? '–' : bytes(object.plausible_end), 'num'),
                element('td', stateText));
     const actions = element('td');
@@ -324,7 +359,7 @@ function finish(failure) {
     const object = state.located;
     setStatus(object && notFound(object) ? `${object.file}: no archive found.` :
               object && object.error != null ? `${object.file}: the listing failed.` :
-              `${object.file}: ${object.entries.length} ${object.entries.length === 1 ? 'entry' : 'entries'} listed.`);
+              `${object.file}: ${bytes(listingEntryCount(object))} ${listingEntryCount(object) === 1 ? 'entry' : 'entries'} listed.`);
   }
   document.body.dataset.state = failure ? 'failed' : 'done';
 }
@@ -365,7 +400,7 @@ document.addEventListener('DOMContentLoaded', () => {
   const body = $('entries').tBodies[0];
   body.addEventListener('click', (event) => {
     const row = event.target.closest('tr');
-    if (row) selectEntry(Number(row.dataset.index), true);
+    if (row && row.dataset.index !== undefined) selectEntry(Number(row.dataset.index), true);
   });
   body.addEventListener('keydown', onEntryKey);
   // Dropping anywhere: the browser would otherwise open the file itself.

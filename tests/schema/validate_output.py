@@ -51,7 +51,8 @@ def main():
         write("blocked.exe", stub + sample)
         write("oom.ARC", sample)
         # Archives end to end, each entry's stored bytes being the next one's
-        # header: --all folds the joining listings into one.
+        # header: --all folds the joining listings into one, and the first
+        # walk's entries, each the one before it moved on, into one run.
         write("chain.exe", stub + archive([(b"CHAINED.DAT", 21, 21, 0)])[:-21] * 10)
 
         runs = [
@@ -94,11 +95,14 @@ def main():
                     seen.add("carved")
                 if "also_at" in obj:
                     seen.add("folded")
+                if any("also_at" in e for e in obj["entries"]):
+                    seen.add("folded entries")
                 if obj["path_encoding"] == "latin-1":
                     seen.add("latin-1")
                 if obj["error"] == "Out of memory":
                     seen.add("out of memory")
-        wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary", "folded"}
+        wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary", "folded",
+                  "folded entries"}
         if seen != wanted:
             sys.exit(f"kinds of output not seen: {sorted(wanted - seen)}")
         print(f"{objects} objects of {len(wanted)} kinds match the schema")

@@ -211,7 +211,6 @@ try {
         .filter((row) => row.textContent.includes('The same for ')).length);
       check(told === folded.length, `${name}: ${told} rows tell of a folded run, of ${folded.length}`);
     }
-
     // The carved archive: the same name and bytes as --carve writes.
     const carveDir = path.join(workdir, 'carved');
     fs.rmSync(carveDir, { recursive: true, force: true });
@@ -226,6 +225,35 @@ try {
       check(piece.name === path.basename(carvedPath), `${name}: carved file named ${piece.name}`);
       check(piece.bytes.equals(fs.readFileSync(path.join(workdir, carvedPath))),
             `${name}: carved bytes = --carve's (${piece.bytes.length} bytes)`);
+    }
+
+    // The first candidate's walk reads every entry of the file, a run of
+    // repeated entries: one row for it, and one saying where the rest lies.
+    const firstCandidate = all.stdout.split('\n').filter((line) => line).map((line) => JSON.parse(line))[0];
+    const runs = (firstCandidate.entries ?? []).filter((entry) => entry.also_at);
+    if (name === 'repeated.bin') check(runs.length > 0, `${name}: the tool folds the first walk's repeated entries`);
+    if (runs.length > 0) {
+      await page.click(`#candidates tbody tr button[aria-label="Show the entries of the candidate at ${
+        firstCandidate.offset.toString(16).toUpperCase().padStart(8, '0')}"]`);
+      const table = await page.evaluate(() => ({
+        entryRows: document.querySelectorAll('#entries tbody tr[data-index]').length,
+        runRows: [...document.querySelectorAll('#entries tbody tr.run')].map((row) => row.textContent),
+        total: document.querySelector('#entries tfoot th').textContent,
+      }));
+      check(table.entryRows === firstCandidate.entries.length,
+            `${name}: ${table.entryRows} rows for the first candidate's ${firstCandidate.entries.length} written entries`);
+      const format = new Intl.NumberFormat('en');
+      const expected = runs.map((entry) => {
+        const { count, every } = entry.also_at;
+        return `The same for ${format.format(count)} more ${count === 1 ? 'entry' : 'entries'}, every ${format.format(every)} ` +
+          `bytes from ${format.format(entry.header_offset + every)} to ${format.format(entry.header_offset + count * every)}, ` +
+          'each with its offsets moved on as much';
+      });
+      check(JSON.stringify(table.runRows) === JSON.stringify(expected), `${name}: run rows ${JSON.stringify(table.runRows)}`);
+      // Every entry the walk read is counted, as --offset (which never folds) lists them.
+      const whole = JSON.parse(native('--json', '--offset', String(firstCandidate.offset), name).stdout.split('\n')[0]);
+      const wholeCount = `${format.format(whole.entries.length)} ${whole.entries.length === 1 ? 'entry' : 'entries'}`;
+      check(table.total === wholeCount, `${name}: the first candidate's total "${table.total}", as "${wholeCount}"`);
     }
 
     if (name === 'setup.exe') {
