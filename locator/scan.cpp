@@ -323,6 +323,8 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
     // The reads start at a block and double: an archive near the start costs
     // little reading, whatever the stream is (one over a network too).
     std::size_t step = std::min(readSize, kBlockSize);
+    static const SearchKernel fastest = KernelFor(SearchPaths().back());
+    std::vector<std::size_t> found;
     for (;;) {
         const std::size_t n = input.Read(reads, step);
         step = std::min(readSize, step * 2);
@@ -330,6 +332,19 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
         std::uint8_t* const begin = reads - pending;
         const std::size_t available = pending + n;
         std::size_t at = 0;  // the next block's start within [begin, begin + available)
+        // Most reads hold no candidate at all. One search over every position
+        // whose whole window the read holds says so, and the blocks below the
+        // first position it left are passed over at once, by the end rule
+        // below; a read that holds a candidate goes block by block.
+        const std::size_t whole = available > kLookahead ? available - kLookahead : 0;
+        found.clear();
+        const std::size_t examined = fastest.WholeWindowSteps(begin, whole, found);
+        if (found.empty()) {
+            for (; at + kBlockSize <= examined; at += kStride) {
+                const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + kBlockSize);
+                if (size >= 0 && blockEnd >= size) return -1;
+            }
+        }
         for (;;) {
             const std::size_t left = available - at;
             if (!ended && left < kBlockWithLookahead) break;  // its look-ahead comes with the next read
@@ -340,8 +355,8 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
             // look-ahead, or all that the file has.
             const std::size_t following = block.size() - length;
             const LookaheadFetch inPlace = [following](std::span<std::uint8_t>) { return following; };
-            const std::vector<std::size_t> found = BlockCandidates(block, length, inPlace);
-            if (!found.empty()) return pendingStart + static_cast<std::int64_t>(at + found.back());
+            const std::vector<std::size_t> inBlock = BlockCandidates(block, length, inPlace);
+            if (!inBlock.empty()) return pendingStart + static_cast<std::int64_t>(at + inBlock.back());
 
             // Only a full block can be followed by more of the file, and none
             // follows one that reaches `size`.

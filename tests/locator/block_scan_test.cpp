@@ -213,6 +213,29 @@ TEST(BlockScan, WinnerDoesNotDependOnTheReadSize) {
     }
 }
 
+// The scan ends with the block that reaches the size it is given, though the
+// stream holds more (a file that grew since it was opened): a candidate in
+// that block's last bytes wins, one past it is never seen, whether the read
+// that holds them is searched block by block or passed over as a whole, and
+// however far on the stream's next candidate lies.
+TEST(BlockScan, TheBlockThatReachesTheGivenSizeIsTheLast) {
+    constexpr std::size_t kStride = kBlockSize - kBlockOverlap;
+    for (const std::size_t lastBlock : {std::size_t{4}, std::size_t{300}}) {
+        const std::size_t start = lastBlock * kStride;
+        const auto size = static_cast<std::int64_t>(start + 100);
+        for (const std::size_t readSize : {std::size_t{4096}, std::size_t{9000}, kScanReadSize}) {
+            support::MemoryStream inLast(FileWith(start + 3 * kBlockSize, {start + 4000}));
+            EXPECT_EQ(FindArchive(inLast, size, readSize), static_cast<std::int64_t>(start + 4000))
+                << "last block " << lastBlock << ", read size " << readSize;
+            for (const std::size_t past : {start + kBlockSize + 10, start + (std::size_t{5} << 20) / 2}) {
+                support::MemoryStream pastIt(FileWith(start + (std::size_t{3} << 20), {past}));
+                EXPECT_EQ(FindArchive(pastIt, size, readSize), -1)
+                    << "last block " << lastBlock << ", read size " << readSize << ", candidate at " << past;
+            }
+        }
+    }
+}
+
 // The benchmark's dense fillers take other steps of the search than random
 // bytes do; each must still give the model's winner and candidates, with a
 // real candidate planted at either end of a block, in the overlap or nowhere.
