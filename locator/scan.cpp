@@ -199,9 +199,18 @@ bool IsCandidate(std::span<const std::uint8_t> bytes) noexcept {
     return bytes.size() >= kRequiredBytes && MatchesSoFar(bytes.first(std::min(bytes.size(), kWindowSize)));
 }
 
-std::size_t NextSignature(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
+namespace {
+
+// The path every search takes unless told otherwise.
+SearchPath FastestPath() noexcept {
     static const SearchPath fastest = SearchPaths().back();
-    return NextSignature(data, length, from, fastest);
+    return fastest;
+}
+
+}  // namespace
+
+std::size_t NextSignature(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
+    return NextSignature(data, length, from, FastestPath());
 }
 
 std::size_t NextSignature(const std::uint8_t* data, std::size_t length, std::size_t from, SearchPath path) noexcept {
@@ -238,8 +247,7 @@ std::span<const SearchPath> SearchPaths() noexcept {
 
 std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::size_t length,
                                          const LookaheadFetch& fetch) {
-    static const SearchPath fastest = SearchPaths().back();
-    return BlockCandidates(buffer, length, fetch, fastest);
+    return BlockCandidates(buffer, length, fetch, FastestPath());
 }
 
 std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::size_t length,
@@ -323,7 +331,7 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
     // The reads start at a block and double: an archive near the start costs
     // little reading, whatever the stream is (one over a network too).
     std::size_t step = std::min(readSize, kBlockSize);
-    static const SearchKernel fastest = KernelFor(SearchPaths().back());
+    const SearchKernel kernel = KernelFor(FastestPath());
     std::vector<std::size_t> found;
     for (;;) {
         const std::size_t n = input.Read(reads, step);
@@ -333,17 +341,17 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
         const std::size_t available = pending + n;
         std::size_t at = 0;  // the next block's start within [begin, begin + available)
         // Most reads hold no candidate at all. One search over every position
-        // whose whole window the read holds says so, and the blocks below the
-        // first position it left are passed over at once, by the end rule
-        // below; a read that holds a candidate goes block by block.
+        // whose whole window the read holds finds the first one there, if
+        // any; the blocks that end before it (all of them below the first
+        // position it left, when there is none) are passed over at once, by
+        // the end rule below, and the rest go block by block.
         const std::size_t whole = available > kLookahead ? available - kLookahead : 0;
         found.clear();
-        const std::size_t examined = fastest.WholeWindowSteps(begin, whole, found);
-        if (found.empty()) {
-            for (; at + kBlockSize <= examined; at += kStride) {
-                const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + kBlockSize);
-                if (size >= 0 && blockEnd >= size) return -1;
-            }
+        const std::size_t examined = kernel.WholeWindowSteps(begin, whole, found);
+        const std::size_t clearBelow = found.empty() ? examined : found.front();
+        for (; at + kBlockSize <= clearBelow; at += kStride) {
+            const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + kBlockSize);
+            if (size >= 0 && blockEnd >= size) return -1;
         }
         for (;;) {
             const std::size_t left = available - at;
