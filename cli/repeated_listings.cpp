@@ -26,6 +26,10 @@ bool MayFold(const ListingHead& head) {
            head.Messages.empty();
 }
 
+std::optional<std::string_view> AsView(const std::optional<std::string>& text) {
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+}
+
 }  // namespace
 
 bool JoiningListing::RepeatsAt(const JoiningListing& next, std::int64_t shift) const {
@@ -112,7 +116,7 @@ void RepeatedListings::End(const ListingHead& head, const ListingEnd& end) {
 void RepeatedListings::Finish() {
     if (!run_) return;
     out_.Begin(run_->Head);
-    out_.Entry(run_->Name, run_->Info, run_->Suspect ? std::optional<std::string_view>(*run_->Suspect) : std::nullopt);
+    out_.Entry(run_->Name, run_->Info, AsView(run_->Suspect));
     ListingEnd end;
     end.Joins = run_->Joins;
     if (run_more_ > 0) end.AlsoAt = ShiftedCopies{run_more_, run_every_};
@@ -126,8 +130,7 @@ void RepeatedListings::PassOnHeld() {
     passing_ = true;
     out_.Begin(current_->Head);
     if (entry_held_) {
-        out_.Entry(current_->Name, current_->Info,
-                   current_->Suspect ? std::optional<std::string_view>(*current_->Suspect) : std::nullopt);
+        out_.Entry(current_->Name, current_->Info, AsView(current_->Suspect));
     }
 }
 

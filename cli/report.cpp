@@ -186,14 +186,18 @@ std::string SuspectMarker(std::optional<std::string_view> suspect) {
 
 namespace {
 
-// The line after an entry that stands for a run of them, worded as a folded
-// run of listings is.
-std::string RunLine(const archive::TCompressedFileInfo& info, const ShiftedCopies& more) {
-    return "The same for " + Number(static_cast<std::int64_t>(more.Count)) +
-           (more.Count == 1 ? " more entry" : " more entries") + ", every " + Number(more.Every) + " bytes from " +
-           Number(SaturatingAdd(info.HeaderOffset, more.Every)) + " to " +
-           Number(SaturatingAdd(info.HeaderOffset, SaturatingTimes(more.Every, more.Count))) +
+// The line after an entry or a listing that stands for a run of them, the
+// first of which lies at `first`: "entry"/"entries" or "candidate"/"candidates".
+std::string RunLine(std::int64_t first, const ShiftedCopies& more, std::string_view one, std::string_view many) {
+    return "The same for " + Number(static_cast<std::int64_t>(more.Count)) + " more " +
+           std::string(more.Count == 1 ? one : many) + ", every " + Number(more.Every) + " bytes from " +
+           Number(SaturatingAdd(first, more.Every)) + " to " +
+           Number(SaturatingAdd(first, SaturatingTimes(more.Every, more.Count))) +
            ", each with its offsets moved on as much\n";
+}
+
+std::string EntryRunLine(const archive::TCompressedFileInfo& info, const ShiftedCopies& more) {
+    return RunLine(info.HeaderOffset, more, "entry", "entries");
 }
 
 }  // namespace
@@ -227,7 +231,7 @@ void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFile
         cells[5] = archive::MethodName(info.Method);
         cells[6] = Number(info.HeaderOffset);
         row.Marker = SuspectMarker(suspect);
-        if (more.Count > 0) row.After = RunLine(info, more);
+        if (more.Count > 0) row.After = EntryRunLine(info, more);
         if (pending_.size() == kScreenful) FixWidths(nullptr);
         return;
     }
@@ -244,7 +248,7 @@ void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFile
                archive::MethodName(info.Method), DigitsIn(offset, info.HeaderOffset)},
               suspect ? std::string_view(SuspectMarker(suspect)) : std::string_view());
     if (more.Count > 0) {
-        out_.Buffer() += RunLine(info, more);
+        out_.Buffer() += EntryRunLine(info, more);
         out_.Commit();
     }
 }
@@ -277,13 +281,7 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
     pending_.clear();
     if (end.Joins) {
         out_.Buffer() += "Joins an earlier candidate's walk at entry header " + Number(*end.Joins) + "\n";
-        if (end.AlsoAt) {
-            const std::int64_t last = head.Offset + static_cast<std::int64_t>(end.AlsoAt->Count) * end.AlsoAt->Every;
-            out_.Buffer() += "The same for " + Number(static_cast<std::int64_t>(end.AlsoAt->Count)) +
-                             (end.AlsoAt->Count == 1 ? " more candidate" : " more candidates") + ", every " +
-                             Number(end.AlsoAt->Every) + " bytes from " + Number(head.Offset + end.AlsoAt->Every) +
-                             " to " + Number(last) + ", each with its offsets moved on as much\n";
-        }
+        if (end.AlsoAt) out_.Buffer() += RunLine(head.Offset, *end.AlsoAt, "candidate", "candidates");
         out_.Commit();
     }
     if (end.Carved) {
