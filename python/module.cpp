@@ -269,6 +269,11 @@ struct Source {
         if (Object) return Object.get();
         return Opened.get();
     }
+    // The bytes to read: Input, or the file opened by its path into `opened`.
+    support::Stream& Open(std::optional<support::FileStream>& opened) const {
+        if (support::Stream* input = Input()) return *input;
+        return opened.emplace(File, support::FileMode::OpenReadExclusive);
+    }
     // After a listing, under the GIL: a failed read of the object raises.
     void Check() const {
         if (Object) Object->RaiseFailure();
@@ -595,9 +600,7 @@ py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_
             cli::Examine(source.File, options, json);
         } else {
             std::optional<support::FileStream> opened;
-            support::Stream& input = options.Input != nullptr
-                                         ? *options.Input
-                                         : opened.emplace(source.File, support::FileMode::OpenReadExclusive);
+            support::Stream& input = source.Open(opened);
             cli::ResumeListing(input, source.File, token::Decode(*token, source.File, input.Size()), options, json);
         }
         out.Flush();
@@ -621,10 +624,9 @@ void OverInput(const Source& source, Work work) {
     {
         py::gil_scoped_release unlocked;
         std::optional<support::FileStream> opened;
-        support::Stream* input = source.Input();
-        if (input == nullptr) input = &opened.emplace(source.File, support::FileMode::OpenReadExclusive);
-        input->Seek(0, support::SeekOrigin::Beginning);
-        work(*input);
+        support::Stream& input = source.Open(opened);
+        input.Seek(0, support::SeekOrigin::Beginning);
+        work(input);
     }
     source.Check();
 }
@@ -788,8 +790,7 @@ private:
     void Produce() {
         try {
             std::optional<support::FileStream> opened;
-            support::Stream* given = source_.Input();
-            support::Stream& input = given != nullptr ? *given : opened.emplace(source_.File, support::FileMode::OpenReadExclusive);
+            support::Stream& input = source_.Open(opened);
             input.Seek(0, support::SeekOrigin::Beginning);
             if (!support::IsArcPath(source_.File)) {
                 NoDisplay display;
