@@ -3,6 +3,16 @@
 
 JOBS ?= 2
 BUILD := build
+# Compiles go through ccache when it is there (setup.sh installs it); the page's
+# emcc builds do not.
+CCACHE := $(shell command -v ccache 2>/dev/null)
+ifneq ($(CCACHE),)
+native native-asan native32 win32 win64 fuzz: export CMAKE_C_COMPILER_LAUNCHER := $(CCACHE)
+native native-asan native32 win32 win64 fuzz: export CMAKE_CXX_COMPILER_LAUNCHER := $(CCACHE)
+# Clones in other folders share the cache.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+endif
 
 .PHONY: demo test deps check-setup native native-asan native32 win32 win64 fuzz wasm web package clean
 
