@@ -135,10 +135,21 @@ void TCompress::ContinueWalk(Stream& stream, WalkPosition& at, const PausingVisi
 
 void TCompress::PrepareArchiveHeader(Stream& stream, ArchiveHeader& header, std::string& identifier) {
     ReadArchiveHeader(stream, header);
-    if (header.Signature != ArchiveSignature) throw EInvalidHeader();
-    if (header.ArchiveType != 1) throw EInvalidHeaderArchiveType();
     identifier.assign(header.CompressID.begin(), header.CompressID.end());
-    RecognizeCompressID(identifier);
+    if (const std::optional<Refusal> refusal = RefusalOf(header, identifier)) {
+        switch (*refusal) {
+            case Refusal::Signature: throw EInvalidHeader();
+            case Refusal::ArchiveType: throw EInvalidHeaderArchiveType();
+            case Refusal::CompressionMethod: throw EUnrecognizedCompressionMethod(identifier);
+        }
+    }
+}
+
+std::optional<TCompress::Refusal> TCompress::RefusalOf(const ArchiveHeader& header, const std::string& identifier) {
+    if (header.Signature != ArchiveSignature) return Refusal::Signature;
+    if (header.ArchiveType != 1) return Refusal::ArchiveType;
+    if (!Recognizes(identifier)) return Refusal::CompressionMethod;
+    return std::nullopt;
 }
 
 int TCompress::ReadArchiveHeader(Stream& stream, ArchiveHeader& header) {
@@ -222,12 +233,15 @@ int TCompress::RecognizeCompressID(const std::string& identifier) {
     for (std::size_t i = 0; i < CompressIDTable.size(); ++i) {
         if (identifier == CompressIDTable[i]) return static_cast<int>(i);
     }
-    if (OnRecognize) {
-        bool recognized = false;
-        OnRecognize(identifier, recognized);
-        if (recognized) return kCustomCompressIndex;
-    }
-    throw EUnrecognizedCompressionMethod(identifier);
+    if (!Recognizes(identifier)) throw EUnrecognizedCompressionMethod(identifier);
+    return kCustomCompressIndex;
+}
+
+bool TCompress::Recognizes(const std::string& identifier) {
+    if (std::find(CompressIDTable.begin(), CompressIDTable.end(), identifier) != CompressIDTable.end()) return true;
+    bool recognized = false;
+    if (OnRecognize) OnRecognize(identifier, recognized);
+    return recognized;
 }
 
 void TCompress::FreeFileList(EntryList* list) noexcept {

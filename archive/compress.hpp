@@ -174,6 +174,10 @@ public:
     void ContinueWalk(support::Stream& stream, WalkPosition& at, const PausingVisitor& visit);
 
     void PrepareArchiveHeader(support::Stream& stream, ArchiveHeader& header, std::string& identifier);
+    // Why PrepareArchiveHeader refuses a header it read, if it does, without
+    // raising: for scans that meet a refused header every few bytes.
+    enum class Refusal { Signature, ArchiveType, CompressionMethod };
+    std::optional<Refusal> RefusalOf(const ArchiveHeader& header, const std::string& identifier);
     int ReadArchiveHeader(support::Stream& stream, ArchiveHeader& header);
     bool ReadEntry(support::Stream& stream, EntryHeader& header, std::string& name);
     int ReadEntryHeader(support::Stream& stream, EntryHeader& header);
@@ -182,6 +186,8 @@ public:
     static void FreeFileList(EntryList* list) noexcept;
 
 private:
+    // The identifier is in the table, or the callback recognises it.
+    bool Recognizes(const std::string& identifier);
     // Empty when a valid entry header and its whole name were read; otherwise why not.
     std::optional<WalkEnd> ReadEntryChecked(support::Stream& stream, EntryHeader& header, std::string_view& name);
 

@@ -4,12 +4,13 @@
 #include <array>
 #include <memory>
 #include <new>
-#include <unordered_map>
+#include <string_view>
 
 #include "archive/plausibility.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
 #include "cli/digest.hpp"
+#include "cli/listed_bytes.hpp"
 #include "cli/passed_over.hpp"
 #include "cli/platform.hpp"
 #include "cli/repeated_listings.hpp"
@@ -67,27 +68,76 @@ Text ErrorText(const support::Exception& error) {
     return {error.FullMessage(), fromArchive, header};
 }
 
-// The entry header offsets the walks of one file have read, one bit per byte
-// of the file, kept in pages of kPageOffsets offsets only where a walk read
-// a header: at most a bit per byte (an eighth of the file's size) and a small
-// map entry per page.
-class WalkedHeaders {
-public:
-    // True when `offset` was marked before; marks it either way.
-    bool Mark(std::int64_t offset) {
-        auto& page = pages_[offset / kPageOffsets];
-        const auto bit = static_cast<std::size_t>(offset % kPageOffsets);
-        std::uint64_t& word = page[bit / 64];
-        const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
-        const bool seen = (word & mask) != 0;
-        word |= mask;
-        return seen;
-    }
-
-private:
-    static constexpr std::int64_t kPageOffsets = 4096;
-    std::unordered_map<std::int64_t, std::array<std::uint64_t, kPageOffsets / 64>> pages_;
+// What the walks over one file with --all share: the entries listed so far,
+// and the range carved last. Candidates come in increasing order and a carve
+// starts only outside the ranges carved before, so the last range is the only
+// one a later candidate can lie in.
+struct SharedWalks {
+    archive::TCompress Reader;  // one for every walk: each makes room for the longest name
+    ListedBytes Listed;
+    struct CarvedRange {
+        std::int64_t Start = 0;
+        std::int64_t End = 0;
+        std::string Path;
+    };
+    std::optional<CarvedRange> LastCarved;
 };
+
+// Where the archive signature starts inside the header and name of the entry
+// just read (the stream stands past its name), if it does.
+std::optional<std::int64_t> SignatureInside(support::Stream& stream, std::string_view name,
+                                            const archive::TCompressedFileInfo& info) {
+    const std::string_view signature(reinterpret_cast<const char*>(locator::kSignature.data()), locator::kSignature.size());
+    const auto header = static_cast<std::size_t>(info.HeaderSize);
+    // The header read again, and the name's first bytes, for a signature that starts in the header.
+    std::array<char, archive::kExtendedEntryHeaderSize + locator::kSignature.size() - 1> around{};
+    const std::int64_t resume = stream.Position();
+    const bool read = stream.Seek(info.HeaderOffset, support::SeekOrigin::Beginning) == info.HeaderOffset &&
+                      stream.Read(around.data(), header) == header;
+    stream.Seek(resume, support::SeekOrigin::Beginning);
+    if (read) {
+        const std::size_t tail = std::min(name.size(), around.size() - header);
+        std::copy_n(name.begin(), tail, around.begin() + static_cast<std::ptrdiff_t>(header));
+        const std::size_t at = std::string_view(around.data(), header + tail).find(signature);
+        if (at != std::string_view::npos && at < header) return info.HeaderOffset + static_cast<std::int64_t>(at);
+    }
+    const std::size_t at = name.find(signature);
+    if (at == std::string_view::npos) return std::nullopt;
+    return info.HeaderOffset + info.HeaderSize + static_cast<std::int64_t>(at);
+}
+
+// A refused header's error, as a listing ends with it.
+struct Refused {
+    Text Error;
+    std::exception_ptr Failure;
+};
+
+template <class Error>
+Refused RefusedWith(const Error& error) {
+    return {ErrorText(error), std::make_exception_ptr(error)};
+}
+
+// The error BeginWalk raises for the archive header at the stream's
+// position, if it raises one, made without raising it (the position is
+// kept): --all may meet a refused header every few bytes.
+std::optional<Refused> RefusedHeader(support::Stream& stream, archive::TCompress& reader) {
+    const std::int64_t start = stream.Position();
+    const std::int64_t size = stream.Size();
+    if (size < start || size - start < archive::kMinimumArchiveLength) return std::nullopt;  // examined no further
+    archive::ArchiveHeader header;
+    reader.ReadArchiveHeader(stream, header);
+    stream.Seek(start, support::SeekOrigin::Beginning);
+    const std::string identifier(header.CompressID.begin(), header.CompressID.end());
+    const std::optional<archive::TCompress::Refusal> refusal = reader.RefusalOf(header, identifier);
+    if (!refusal) return std::nullopt;
+    switch (*refusal) {
+        case archive::TCompress::Refusal::Signature: return RefusedWith(archive::EInvalidHeader());
+        case archive::TCompress::Refusal::ArchiveType: return RefusedWith(archive::EInvalidHeaderArchiveType());
+        case archive::TCompress::Refusal::CompressionMethod:
+            return RefusedWith(archive::EUnrecognizedCompressionMethod(identifier));
+    }
+    return std::nullopt;
+}
 
 // FILE's bytes from its start: the caller's stream, or FILE opened by name.
 support::Stream& OpenInput(const std::string& file, const Options& options, std::optional<support::FileStream>& opened) {
@@ -147,29 +197,53 @@ public:
 
     // Lists the archive at the stream's position under the name `listed`,
     // which starts at `origin` in FILE; with Carve, a located archive is then
-    // carved out of the stream. With `walked`, the walk marks the entry
-    // headers it reads and stops before one marked earlier, unless that is
-    // its first.
-    // With `from`, the walk goes on from there (origin 0, no `walked`).
+    // carved out of the stream. With `shared` (--all), the walk lists only
+    // entries that show no byte another listed entry shows, stopping before
+    // one that would or whose header or name holds the signature, and joins
+    // a walk whose entry header it reaches (its first entry is listed
+    // whoever listed it first).
+    // With `from`, the walk goes on from there (origin 0, no `shared`).
     Outcome Walk(support::Stream& stream, const std::string& listed, std::int64_t origin = 0,
-                 WalkedHeaders* walked = nullptr, const ListingCheckpoint* from = nullptr) {
+                 SharedWalks* shared = nullptr, const ListingCheckpoint* from = nullptr) {
         head.Listed = listed;
         head.ListedOrigin = origin;
         Begin();
-        archive::TCompress reader;
+        std::optional<archive::TCompress> own;
+        archive::TCompress& reader = shared != nullptr ? shared->Reader : own.emplace();
         archive::PlausibleEnd plausible(stream.Size(), from != nullptr ? from->Plausible : archive::PlausibleEnd::State{});
         std::uint64_t entries = from != nullptr ? from->Entries : 0;
         archive::WalkPosition at;
-        std::optional<std::int64_t> joinedAt;  // where the walk reached a header an earlier one read
+        std::optional<std::int64_t> joinedAt;  // where the walk reached a header an earlier one listed
+        std::optional<WalkStop> stopped;
+        std::int64_t endedAt = 0;  // with either: the header the walk ended at
         try {
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
+            if (shared != nullptr) {
+                if (std::optional<Refused> refused = RefusedHeader(stream, reader)) {
+                    return End(std::move(refused->Error), refused->Failure);
+                }
+            }
             at = from != nullptr ? from->At : reader.BeginWalk(stream);
             reader.ContinueWalk(stream, at, [&](std::string_view name, archive::TCompressedFileInfo info) {
-                // A candidate's first entry is listed whoever read it first.
-                const bool seen = walked != nullptr && walked->Mark(info.HeaderOffset);
-                if (seen && entries > 0) {
-                    joinedAt = info.HeaderOffset + origin;
-                    return false;
+                if (shared != nullptr) {
+                    endedAt = info.HeaderOffset;
+                    if (shared->Listed.IsHeader(info.HeaderOffset)) {
+                        if (entries > 0) {
+                            joinedAt = info.HeaderOffset + origin;
+                            return false;
+                        }
+                    } else if (const std::optional<std::int64_t> signature = SignatureInside(stream, name, info)) {
+                        stopped = WalkStop{WalkStop::Why::Signature, info.HeaderOffset + origin, *signature + origin};
+                        return false;
+                    } else {
+                        const std::int64_t end = info.HeaderOffset + info.HeaderSize + static_cast<std::int64_t>(name.size());
+                        if (const std::optional<std::int64_t> taken = shared->Listed.FirstListedIn(info.HeaderOffset, end)) {
+                            const std::int64_t holder = shared->Listed.HeaderHolding(*taken).value_or(*taken);
+                            stopped = WalkStop{WalkStop::Why::Overlap, info.HeaderOffset + origin, holder + origin};
+                            return false;
+                        }
+                        shared->Listed.Add(info.HeaderOffset, end);
+                    }
                 }
                 ++entries;
                 const std::optional<std::string_view> suspect = plausible.Add(name, info);
@@ -181,44 +255,31 @@ public:
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
         }
-        if (joinedAt) {
-            ListingEnd end;
-            end.Joins = *joinedAt;
-            return End(std::move(end));
-        }
-        if (!at.Over) {
+        archive::WalkSummary walk = at.Walk;
+        if (joinedAt || stopped) {
+            // The walk ends before the entry it did not list.
+            walk.ArchiveEnd = endedAt;
+            walk.End = archive::WalkEnd::Invalid;
+        } else if (!at.Over) {
             if (options_.Paused != nullptr) {
                 *options_.Paused = ListingCheckpoint{at, plausible.Saved(), entries, head.PathEncoding, head.Located,
                                                      head.Offset};
             }
             return Outcome::Listed;
         }
-        archive::WalkSummary walk = at.Walk;
         ListingEnd end;
         end.PlausibleEnd = plausible.End(walk);
-        end.TrailingEntries = plausible.TrailingEntries();
         if (options_.Carve && (head.Located || options_.Offset) && head.Offset >= 0) {
-            try {
-                // An archive without a single entry has nothing worth carving.
-                const std::int64_t carveEnd = entries == 0 ? head.Offset
-                                              : options_.CarveToWalkEnd ? std::max(walk.ArchiveEnd, end.PlausibleEnd)
-                                                                        : end.PlausibleEnd;
-                const std::string path = CarvedPath(head.File, head.Offset, options_.OutputDir);
-                // Anything else in its place is refused by the file layer, --force or not.
-                const auto existing = platform::StatusOf(path, false);
-                if (!options_.Force && existing && existing->Kind == platform::FileKind::Regular) {
-                    throw support::EFCreateError(support::CreateErrorMessage(path, "The file exists; --force replaces it"));
-                }
-                CarvedFile carved;
-                carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, options_.OutputDir, options_.Ledger);
-                carved.Size = carveEnd - head.Offset;
-                carved.Sha256 = Sha256OfRange(stream, head.Offset, carveEnd, head.File);
-                end.Carved = std::move(carved);
-            } catch (const support::Exception& error) {
-                end.Error = ErrorText(error);
-                end.Failure = std::current_exception();
-            }
+            Carve(stream, walk, entries, end, shared);
         }
+        if (joinedAt) {
+            // What follows is the joined walk's: its figures are not this listing's.
+            end.Joins = *joinedAt;
+            end.PlausibleEnd = 0;
+            return End(std::move(end));
+        }
+        end.Stopped = stopped;
+        end.TrailingEntries = plausible.TrailingEntries();
         walk.ArchiveStart += origin;
         walk.ArchiveEnd += origin;
         walk.HeaderEnd += origin;
@@ -242,6 +303,39 @@ public:
     }
 
 private:
+    // Carves [Offset, the walk's plausible end, or its end) unless an earlier
+    // candidate's carve holds Offset; with `shared`, later candidates that
+    // this carve holds are not carved.
+    void Carve(support::Stream& stream, const archive::WalkSummary& walk, std::uint64_t entries, ListingEnd& end,
+               SharedWalks* shared) {
+        if (shared != nullptr && shared->LastCarved && head.Offset >= shared->LastCarved->Start &&
+            head.Offset < shared->LastCarved->End) {
+            end.CarvedIn = shared->LastCarved->Path;
+            return;
+        }
+        try {
+            // An archive without a single entry has nothing worth carving.
+            const std::int64_t carveEnd = entries == 0               ? head.Offset
+                                          : options_.CarveToWalkEnd ? std::max(walk.ArchiveEnd, end.PlausibleEnd)
+                                                                    : end.PlausibleEnd;
+            const std::string path = CarvedPath(head.File, head.Offset, options_.OutputDir);
+            // Anything else in its place is refused by the file layer, --force or not.
+            const auto existing = platform::StatusOf(path, false);
+            if (!options_.Force && existing && existing->Kind == platform::FileKind::Regular) {
+                throw support::EFCreateError(support::CreateErrorMessage(path, "The file exists; --force replaces it"));
+            }
+            CarvedFile carved;
+            carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, options_.OutputDir, options_.Ledger);
+            carved.Size = carveEnd - head.Offset;
+            carved.Sha256 = Sha256OfRange(stream, head.Offset, carveEnd, head.File);
+            if (shared != nullptr) shared->LastCarved = SharedWalks::CarvedRange{head.Offset, carveEnd, carved.Path};
+            end.Carved = std::move(carved);
+        } catch (const support::Exception& error) {
+            end.Error = ErrorText(error);
+            end.Failure = std::current_exception();
+        }
+    }
+
     ListingSink& sink_;
     const Options& options_;
     bool begun_ = false;
@@ -270,13 +364,10 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             std::optional<support::FileStream> opened;
             support::Stream& input = OpenInput(file, options, opened);
             bool outOfMemory = false;
-            // A carve needs each walk's own end, so with --carve every walk runs on.
-            WalkedHeaders walkedHeaders;
-            WalkedHeaders* const walked = options.Carve ? nullptr : &walkedHeaders;
+            SharedWalks shared;
             RepeatedListings folded(sink);
             RepeatedEntries foldedEntries(folded);
-            ListingSink& listings =
-                options.FoldRepeats && walked != nullptr ? static_cast<ListingSink&>(foldedEntries) : sink;
+            ListingSink& listings = options.FoldRepeats ? static_cast<ListingSink&>(foldedEntries) : sink;
             const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {
                 any = true;
                 Listing candidate(listings, file, options, summary.head.PathEncoding);
@@ -286,7 +377,7 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
                 candidate.head.PassedOver = std::move(passedOver);
                 const Outcome outcome = GuardMemory(candidate, [&] {
                     input.Seek(offset, support::SeekOrigin::Beginning);
-                    return candidate.Walk(input, file, 0, walked);
+                    return candidate.Walk(input, file, 0, &shared);
                 });
                 // A candidate that ran out of memory ends the file's scan.
                 outOfMemory = candidate.RanOutOfMemory;

@@ -76,6 +76,16 @@ struct ShiftedCopies {
     std::int64_t Every = 0;
 };
 
+// Why a walk with --all ended before an entry: its header or name holds the
+// archive signature that starts at At, or bytes that the entry whose header
+// starts at At, listed before, holds. Real entries never do either.
+struct WalkStop {
+    enum class Why { Signature, Overlap };
+    Why Reason = Why::Signature;
+    std::int64_t HeaderOffset = 0;  // the entry not listed
+    std::int64_t At = 0;
+};
+
 // Known once the listing is over.
 struct ListingEnd {
     std::optional<Text> Error;                 // why the listing failed, without the report's full stop
@@ -86,11 +96,17 @@ struct ListingEnd {
     std::uint64_t TrailingEntries = 0;
     std::optional<CarvedFile> Carved;
     // With --all: the entry header offset where this candidate's walk
-    // reached a header an earlier candidate's walk had read, and stopped.
+    // reached a header an earlier candidate's walk had listed, and stopped.
     std::optional<std::int64_t> Joins;
-    // With Joins: the same listing moved on by k * Every bytes (its offset,
-    // its entry's offsets and Joins) is that of each candidate k = 1 to Count
-    // after it, folded into this one.
+    // With --all: the walk ended before an entry that cannot be one (Walk
+    // then ends at its header).
+    std::optional<WalkStop> Stopped;
+    // With --all --carve: the file an earlier candidate was carved to, which
+    // holds this candidate; it is not carved again.
+    std::optional<std::string> CarvedIn;
+    // With --all: the same listing moved on by k * Every bytes (every offset
+    // in it moved on, trailing_bytes as much less) is that of each candidate
+    // k = 1 to Count after it, folded into this one.
     std::optional<ShiftedCopies> AlsoAt;
     // With Error: the error itself, for callers that hand it on by its class.
     std::exception_ptr Failure;

@@ -32,10 +32,41 @@ std::optional<std::string_view> AsView(const std::optional<std::string>& text) {
 
 }  // namespace
 
-bool JoiningListing::RepeatsAt(const JoiningListing& next, std::int64_t shift) const {
-    return shift > 0 && next.Head.Offset - Head.Offset == shift && next.Joins - Joins == shift &&
-           next.Head.File == Head.File && next.Head.Listed == Head.Listed && next.Name == Name &&
-           next.Suspect == Suspect && SameInfo(Info, next.Info, shift);
+namespace {
+
+bool SameText(const std::optional<Text>& a, const std::optional<Text>& b) {
+    if (!a || !b) return !a && !b;
+    return a->Bytes == b->Bytes && a->FromArchive == b->FromArchive && a->NotAnArchive == b->NotAnArchive;
+}
+
+// Whether `b` says what `a` says, read `shift` bytes further on: every
+// offset moved on (so its trailing bytes as much fewer), all else equal.
+bool SameEndMovedOn(const ListingEnd& a, const ListingEnd& b, std::int64_t shift) {
+    const bool sameWalk = a.Walk.has_value() == b.Walk.has_value() &&
+                          (!a.Walk || (a.Walk->ArchiveStart + shift == b.Walk->ArchiveStart &&
+                                       a.Walk->ArchiveEnd + shift == b.Walk->ArchiveEnd &&
+                                       a.Walk->HeaderEnd + shift == b.Walk->HeaderEnd &&
+                                       a.Walk->StreamSize == b.Walk->StreamSize && a.Walk->End == b.Walk->End &&
+                                       a.PlausibleEnd + shift == b.PlausibleEnd));
+    const bool sameStop = a.Stopped.has_value() == b.Stopped.has_value() &&
+                          (!a.Stopped || (a.Stopped->Reason == b.Stopped->Reason &&
+                                          a.Stopped->HeaderOffset + shift == b.Stopped->HeaderOffset &&
+                                          a.Stopped->At + shift == b.Stopped->At));
+    const bool sameJoin = a.Joins.has_value() == b.Joins.has_value() && (!a.Joins || *a.Joins + shift == *b.Joins);
+    return sameWalk && sameStop && sameJoin && (a.Walk || a.PlausibleEnd == b.PlausibleEnd) &&
+           SameText(a.Error, b.Error) && a.Result == b.Result && a.TrailingEntries == b.TrailingEntries &&
+           a.CarvedIn == b.CarvedIn && !a.Carved && !b.Carved && !a.AlsoAt && !b.AlsoAt;
+}
+
+}  // namespace
+
+bool FoldableListing::RepeatsAt(const FoldableListing& next, std::int64_t distance) const {
+    if (distance <= 0 || next.Head.Offset - Head.Offset != distance || next.Head.File != Head.File ||
+        next.Head.Listed != Head.Listed || next.HasEntry != HasEntry) {
+        return false;
+    }
+    if (HasEntry && (next.Name != Name || next.Suspect != Suspect || !SameInfo(Info, next.Info, distance))) return false;
+    return SameEndMovedOn(End, next.End, distance);
 }
 
 void RepeatedListings::Begin(const ListingHead& head) {
@@ -53,6 +84,7 @@ void RepeatedListings::Begin(const ListingHead& head) {
 void RepeatedListings::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                              std::optional<std::string_view> suspect) {
     if (!passing_ && !entry_held_) {
+        current_->HasEntry = true;
         current_->Name = std::string(name);
         current_->Info = info;
         if (suspect) current_->Suspect = std::string(*suspect);
@@ -77,8 +109,7 @@ void RepeatedListings::EntryRun(std::string_view name, const archive::TCompresse
 }
 
 void RepeatedListings::End(const ListingHead& head, const ListingEnd& end) {
-    const bool folds = !passing_ && entry_held_ && end.Joins && !end.Error && !end.Walk && !end.Carved &&
-                       end.Result == Outcome::Listed;
+    const bool folds = !passing_ && !end.Carved && !end.AlsoAt;
     if (!folds) {
         if (!passing_) {
             Finish();
@@ -88,18 +119,13 @@ void RepeatedListings::End(const ListingHead& head, const ListingEnd& end) {
         out_.End(head, end);
         return;
     }
-    current_->Joins = *end.Joins;
+    current_->End = end;
     if (run_) {
-        const std::int64_t shift = current_->Head.Offset - run_->Head.Offset -
-                                   static_cast<std::int64_t>(run_more_) * run_every_;
+        const std::int64_t total = static_cast<std::int64_t>(run_more_) * run_every_;
+        const std::int64_t shift = current_->Head.Offset - run_->Head.Offset - total;
         const std::int64_t every = run_more_ == 0 ? shift : run_every_;
         // Compared with the run's first listing moved on by the whole run.
-        JoiningListing moved = *run_;
-        const std::int64_t total = static_cast<std::int64_t>(run_more_) * run_every_;
-        moved.Head.Offset += total;
-        moved.Joins += total;
-        moved.Info.HeaderOffset += total;
-        if (shift == every && moved.RepeatsAt(*current_, shift)) {
+        if (shift > 0 && shift == every && run_->RepeatsAt(*current_, total + shift)) {
             run_every_ = every;
             ++run_more_;
             current_.reset();
@@ -116,9 +142,8 @@ void RepeatedListings::End(const ListingHead& head, const ListingEnd& end) {
 void RepeatedListings::Finish() {
     if (!run_) return;
     out_.Begin(run_->Head);
-    out_.Entry(run_->Name, run_->Info, AsView(run_->Suspect));
-    ListingEnd end;
-    end.Joins = run_->Joins;
+    if (run_->HasEntry) out_.Entry(run_->Name, run_->Info, AsView(run_->Suspect));
+    ListingEnd end = run_->End;
     if (run_more_ > 0) end.AlsoAt = ShiftedCopies{run_more_, run_every_};
     out_.End(run_->Head, end);
     run_.reset();

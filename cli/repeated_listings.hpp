@@ -1,10 +1,12 @@
 #pragma once
 // With --all, a file made of one small archive over and over has a candidate
-// every few bytes, and each one's walk joins the walk before it at once. Their
-// listings differ only by where they lie; RepeatedListings folds each run of
-// them into its first listing and the count and spacing of the rest. The
-// first candidate's own walk reads every one of those archives' entries, each
-// the one before it moved on; RepeatedEntries folds those runs the same way.
+// every few bytes, and each one's walk joins the walk before it at once, or
+// stops before the next archive's header; a file of one refused header over
+// and over has a failed listing every few bytes. Such listings differ only by
+// where they lie; RepeatedListings folds each run of them into its first
+// listing and the count and spacing of the rest. The first candidate's own
+// walk may read every one of those archives' entries, each the one before it
+// moved on; RepeatedEntries folds those runs the same way.
 
 #include <cstdint>
 #include <optional>
@@ -14,23 +16,25 @@
 
 namespace vexmira::cli {
 
-// A listing of one entry that joins an earlier walk, with nothing else to
-// say, reduced to what the next one must repeat to fold into it.
-struct JoiningListing {
+// A listing of one entry at most, with nothing else to say, reduced to what
+// the next one must repeat to fold into it.
+struct FoldableListing {
     ListingHead Head;
+    bool HasEntry = false;
     std::string Name;
     archive::TCompressedFileInfo Info;
     std::optional<std::string> Suspect;
-    std::int64_t Joins = 0;
+    ListingEnd End;
 
-    // True when `next` is this listing moved `shift` bytes on: its offset, its
-    // entry's header and its join all `shift` further, everything else equal.
-    bool RepeatsAt(const JoiningListing& next, std::int64_t shift) const;
+    // True when `next` is this listing moved `distance` bytes on: its offset,
+    // its entry's header, and every offset of its end `distance` further (its
+    // trailing bytes as much fewer), everything else equal.
+    bool RepeatsAt(const FoldableListing& next, std::int64_t distance) const;
 };
 
-// Passes listings on to `out`, holding back runs of repeated joining
-// listings: a run of two or more goes on as its first listing with AlsoAt
-// set. Finish passes on what is held back; call it before anything else is
+// Passes listings on to `out`, holding back runs of repeated listings (of a
+// located candidate, without messages, a carve or more than one entry): a run
+// of two or more goes on as its first listing with AlsoAt set. Finish passes on what is held back; call it before anything else is
 // written to `out`'s output.
 class RepeatedListings final : public ListingSink {
 public:
@@ -49,11 +53,11 @@ private:
 
     ListingSink& out_;
     // The listing now coming in: held while it may still fold.
-    std::optional<JoiningListing> current_;
+    std::optional<FoldableListing> current_;
     bool entry_held_ = false;
     bool passing_ = false;  // the current listing goes straight to out_
     // The run held back: its first listing, how many follow and how far apart.
-    std::optional<JoiningListing> run_;
+    std::optional<FoldableListing> run_;
     std::uint64_t run_more_ = 0;
     std::int64_t run_every_ = 0;
 };

@@ -196,6 +196,13 @@ std::string RunLine(std::int64_t first, const ShiftedCopies& more, std::string_v
            ", each with its offsets moved on as much\n";
 }
 
+std::string StopLine(const WalkStop& stop) {
+    return "Stops before entry header " + Number(stop.HeaderOffset) +
+           (stop.Reason == WalkStop::Why::Signature ? ": it holds the archive signature at "
+                                                    : ": it overlaps the entry listed at header ") +
+           Number(stop.At) + "\n";
+}
+
 std::string EntryRunLine(const archive::TCompressedFileInfo& info, const ShiftedCopies& more) {
     return RunLine(info.HeaderOffset, more, "entry", "entries");
 }
@@ -279,11 +286,16 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
         FixWidths(nullptr);  // what was listed before the failure stays shown
     }
     pending_.clear();
-    if (end.Joins) {
-        out_.Buffer() += "Joins an earlier candidate's walk at entry header " + Number(*end.Joins) + "\n";
-        if (end.AlsoAt) out_.Buffer() += RunLine(head.Offset, *end.AlsoAt, "candidate", "candidates");
-        out_.Commit();
+    if (end.Joins) out_.Buffer() += "Joins an earlier candidate's walk at entry header " + Number(*end.Joins) + "\n";
+    if (end.Stopped) out_.Buffer() += StopLine(*end.Stopped);
+    if (end.CarvedIn) {
+        std::string& out = out_.Buffer();
+        out += "Carved in: ";
+        AppendTerminalText(out, *end.CarvedIn, head.PathEncoding);
+        out += " (an earlier candidate's carve holds this one)\n";
     }
+    if (end.AlsoAt) out_.Buffer() += RunLine(head.Offset, *end.AlsoAt, "candidate", "candidates");
+    out_.Commit();
     if (end.Carved) {
         std::string& out = out_.Buffer();
         out += "Carved: ";
@@ -432,8 +444,19 @@ void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
     if (end.Joins) {
         out += ",\"joins\":";
         AppendNumber(out, *end.Joins);
-        if (end.AlsoAt) AppendAlsoAt(out, *end.AlsoAt);
     }
+    if (end.Stopped) {
+        out += ",\"stopped\":{\"header_offset\":";
+        AppendNumber(out, end.Stopped->HeaderOffset);
+        out += end.Stopped->Reason == WalkStop::Why::Signature ? ",\"signature\":" : ",\"overlaps\":";
+        AppendNumber(out, end.Stopped->At);
+        out += '}';
+    }
+    if (end.CarvedIn) {
+        out += ",\"carved_in\":";
+        AppendJsonString(out, *end.CarvedIn, head.PathEncoding);
+    }
+    if (end.AlsoAt) AppendAlsoAt(out, *end.AlsoAt);
     out += ",\"carved\":";
     if (end.Carved) {
         out += "{\"path\":";

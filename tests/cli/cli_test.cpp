@@ -264,7 +264,7 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.3","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.4","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
                                      R"("passed_over":null,"messages":[")" +
                                      std::string(kNotFound) +
                                      R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
@@ -513,12 +513,20 @@ TEST(CliAll, WalksThatReachAnEarlierWalkJoinIt) {
                                         ", each with its offsets moved on as much\n"))
         << plain;
 
-    // A carve needs each walk's own end: with --carve every walk runs on.
+    // With --carve the walks join and fold the same way; the first carve
+    // holds every later candidate, which is not carved again.
     fs::create_directory(dir / "out");
     const ProcessResult carve = RunVexmira(dir, {"--json", "--all", "--carve", "--output-dir", "out", "chain.exe"});
-    ASSERT_EQ(carve.Objects().size(), 40u) << carve;
-    EXPECT_EQ(carve.Objects()[1]["entries"].size(), 39u);
-    EXPECT_FALSE(carve.Objects()[1].contains("joins"));
+    const std::vector<Json> carved = carve.Objects();
+    ASSERT_EQ(carved.size(), 3u) << carve;
+    EXPECT_EQ(carved[0]["carved"]["path"], "out/chain.exe.0000012C.ARC") << carve;
+    EXPECT_EQ(carved[1]["joins"], objects[1]["joins"]) << carve;
+    EXPECT_EQ(carved[1]["also_at"], objects[1]["also_at"]) << carve;
+    for (std::size_t k = 1; k < carved.size(); ++k) {
+        EXPECT_TRUE(carved[k]["carved"].is_null()) << carve;
+        EXPECT_EQ(carved[k]["carved_in"], "out/chain.exe.0000012C.ARC") << carve;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1) << carve;
 }
 
 // A file of one 64-byte archive over and over: the first candidate's walk
