@@ -41,5 +41,27 @@ int main(int argc, char** argv) {
     repeated.Add("OTHER", 2, 2).Add("AGAIN.DAT", 7, 3, 1).Add("AGAIN.DAT", 7, 3, 1);
     Seed(dir, "repeated", 0, repeated.Build());
     Seed(dir, "bad-name-length", 0, ArchiveBuilder().Add(EntrySpec{.name = "Q", .name_length = -5}).Build());
+
+    // For --all planning (the control byte's bit 0 carves, bit 1 to the walk's end):
+    // archives over and over whose walks meet, stop or run to the end.
+    const Bytes minimal =
+        ArchiveBuilder().Add(EntrySpec{.name = "", .full_size = 0, .compressed_size = 0, .data_bytes = 0}).Build();
+    Seed(dir, "all-minimal", 1, Repeated(minimal, minimal.size() * 40));
+    const Bytes chained = ArchiveBuilder()
+                              .Add(EntrySpec{.name = "CHAINED.DAT", .full_size = 21, .compressed_size = 21, .method = 0,
+                                             .data_bytes = 0})
+                              .Build();
+    Seed(dir, "all-chained", 1, Carrier(40, Repeated(chained, chained.size() * 30)));
+    Seed(dir, "all-chained-walk-end", 3, Repeated(chained, chained.size() * 12));
+    Seed(dir, "all-refused", 0, Repeated({'S', 'P', 'I', 'S', 0x1A, 'L', 'Z', 'H', 0}, 900));
+    // An entry that stores a whole archive, and one after it.
+    const Bytes inner = ArchiveBuilder().Add("A.TXT", 5, 5, 0).Add("B.TXT", 3, 3, 0).Build();
+    Bytes outer = ArchiveBuilder()
+                .Add(EntrySpec{.name = "INNER.ARC", .full_size = static_cast<std::int64_t>(inner.size()),
+                               .compressed_size = static_cast<std::int64_t>(inner.size()), .method = 0, .data_bytes = 0})
+                .Add("AFTER.TXT", 4, 4, 0)
+                .Build();
+    outer.insert(outer.begin() + 21 + 25 + 9, inner.begin(), inner.end());
+    Seed(dir, "all-nested", 1, outer);
     return 0;
 }

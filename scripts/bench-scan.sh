@@ -10,9 +10,18 @@
 #     candidates, 64-byte archives), each beside `dd bs=1M` and
 #     `grep -c -F SPIS` of the same file, and `--all --json` over the
 #     repeated archives: its time and its output's size.
+#  4. all: --all over inputs made to multiply its work and output (findings 1
+#     and 2 of issue 26): 10,000 46-byte minimal archives and 46 MiB of them,
+#     1 MiB and 64 MiB (ALL_BYTES) of 64-byte archives, 1 MiB and 64 MiB of
+#     candidates the reader refuses; in each report (and with --carve), the
+#     output's bytes (both streams) and carved bytes against the input, and the
+#     time against `cat FILE > /dev/null` of the same file in the same run
+#     (the bound: 16 bytes per input byte plus about 1 KiB per listing
+#     written; time within 20 times the read, taken as at least 1 s).
 # Each figure is the median of RUNS runs (default 7), runs of the commands
-# taking turns. The big files are deleted at the end (KEEP=1 keeps them).
-# SECTIONS picks what runs (default "scan copy dense").
+# taking turns; the all section runs each command once. The big files are
+# deleted at the end (KEEP=1 keeps them).
+# SECTIONS picks what runs (default "scan copy dense all").
 #
 # Usage: scripts/bench-scan.sh [BUILD_DIR]   (default build/native)
 set -euo pipefail
@@ -25,7 +34,8 @@ dir=${BENCH_DIR:-build/bench}
 runs=${RUNS:-7}
 size=$((1 << 30))
 dense_size=${DENSE_BYTES:-$((256 << 20))}
-sections=" ${SECTIONS:-scan copy dense} "
+sections=" ${SECTIONS:-scan copy dense all} "
+all_size=${ALL_BYTES:-$((64 << 20))}
 stub=40000  # where vexmira_sample puts the archive in a carrier
 
 for program in "$vexmira" "$sample"; do
@@ -40,7 +50,11 @@ copy=$dir/tail.dd
 fillers=(sp spi spis spis1a rejected archives)
 dense_files=("$dir/dense-random.bin")
 for name in "${fillers[@]}"; do dense_files+=("$dir/dense-$name.bin"); done
-cleanup() { [[ ${KEEP:-0} == 1 ]] || rm -f "$noise" "$carrier" "$side" "$copy" "${dense_files[@]}"; }
+all_dir=$dir/all
+cleanup() {
+    [[ ${KEEP:-0} == 1 ]] || rm -f "$noise" "$carrier" "$side" "$copy" "${dense_files[@]}"
+    [[ ${KEEP:-0} == 1 ]] || rm -rf "$all_dir"
+}
 trap cleanup EXIT
 
 now() { date +%s%N; }
@@ -146,4 +160,50 @@ if [[ $sections == *" dense "* ]]; then
     echo "--all --json over the repeated archives (one run, exit $status):"
     echo "  time $all_time s = $(ratio "$all_time" "$archives_time") x the plain scan of the same file"
     echo "  output $out_bytes bytes = $(ratio "$out_bytes" "$dense_size") x the input"
+fi
+
+if [[ $sections == *" all "* ]]; then
+    mkdir -p "$all_dir"
+    # name filler bytes
+    all_inputs=(
+        "minimal-460k minimal 460000"
+        "minimal-46m minimal 48300000"
+        "archives-1m archives 1048576"
+        "archives-${all_size} archives $all_size"
+        "refused-1m refused 1048576"
+        "refused-${all_size} refused $all_size"
+    )
+    echo
+    echo "--all over adversarial inputs (one run each, page cache; x cat = time / max(cat, 1 s)):"
+    printf '  %-18s %-12s %12s %9s %10s %8s %8s %8s\n' input report output "x input" carved time cat "x cat"
+    for input in "${all_inputs[@]}"; do
+        read -r name filler bytes <<< "$input"
+        file=$all_dir/$name.bin
+        "$sample" filler "$filler" "$file" "$bytes"
+        cat "$file" > /dev/null
+        start=$(now); cat "$file" > /dev/null; end=$(now)
+        cat_time=$(awk -v t=$((end - start)) 'BEGIN { printf "%.3f", t / 1e9 }')
+        reports=("--json" "plain" "--csv" "--summary")
+        # Carving writes a file per candidate it does not find inside an
+        # earlier carve: only where those stay few enough to time.
+        [[ $name == minimal-46m || $name == refused-* ]] || reports+=("--json --carve")
+        for report in "${reports[@]}"; do
+            args=()
+            [[ $report == plain ]] || read -r -a args <<< "$report"
+            out=$all_dir/out
+            rm -rf "$out"
+            [[ $report != *--carve* ]] || args+=(--output-dir "$out")
+            start=$(now)
+            out_bytes=$("$vexmira" --all "${args[@]}" "$file" 2>&1 | wc -c)
+            end=$(now)
+            time=$(awk -v t=$((end - start)) 'BEGIN { printf "%.3f", t / 1e9 }')
+            carved=-
+            [[ $report != *--carve* ]] || carved=$(find "$out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+            printf '  %-18s %-12s %12s %9s %10s %8s %8s %8s\n' "$name" "$report" "$out_bytes" \
+                "$(ratio "$out_bytes" "$bytes")" "$carved" "$time" "$cat_time" \
+                "$(awk -v a="$time" -v b="$cat_time" 'BEGIN { printf "%.2f", a / (b > 1 ? b : 1) }')"
+        done
+        rm -f "$file"
+    done
+    rm -rf "$all_dir/out"
 fi

@@ -153,6 +153,11 @@ const std::vector<Filler>& ScanFillers() {
                                                  .method = 0, .data_bytes = 0})
                                   .Build();
         if (archive.size() != 64) throw std::logic_error("the repeated archive must be 64 bytes");
+        // A header and one empty entry: read as an entry header, the next
+        // archive's header is an entry with a 20,563-byte name.
+        const Bytes minimal =
+            ArchiveBuilder().Add(EntrySpec{.name = "", .full_size = 0, .compressed_size = 0, .data_bytes = 0}).Build();
+        if (minimal.size() != 46) throw std::logic_error("the minimal archive must be 46 bytes");
         return std::vector<Filler>{
             {"sp", {'S', 'P'}},
             {"spi", {'S', 'P', 'I'}},
@@ -160,6 +165,8 @@ const std::vector<Filler>& ScanFillers() {
             {"spis1a", {'S', 'P', 'I', 'S', 0x1A}},
             {"rejected", rejected},
             {"archives", archive},
+            {"minimal", minimal},
+            {"refused", {'S', 'P', 'I', 'S', 0x1A, 'L', 'Z', 'H', 0}},
         };
     }();
     return fillers;

@@ -77,8 +77,10 @@ Bytes Carrier(std::size_t prefix_size, const Bytes& archive, std::size_t suffix_
 
 // The dense inputs of the scan benchmark, each one unit repeated: runs of
 // signature prefixes ("sp", "spi", "spis", "spis1a"), candidates that the
-// G/P test rejects ("rejected"), and 64-byte archives of one entry each
-// ("archives"), every one a candidate whose walk runs to the file's end.
+// G/P test rejects ("rejected"), 64-byte archives of one entry each
+// ("archives"), every one a candidate whose walk runs to the file's end,
+// 46-byte archives of one empty entry ("minimal"), and 9-byte candidates the
+// reader refuses ("refused", archive type 'S').
 struct Filler {
     std::string_view name;
     Bytes unit;

@@ -135,8 +135,7 @@ void ExpectLinear(const std::string& what, const Bytes& bytes, std::optional<std
 
 TEST(CliAllBound, MinimalArchivesOverAndOver) {
     // 46-byte archives: each walk's next entry header is the next archive's.
-    const Bytes unit = MinimalArchive();
-    ASSERT_EQ(unit.size(), 46u);
+    const Bytes& unit = FillerUnit("minimal");
     ExpectLinear("10,000 minimal archives", Times(unit, 10000), 3,
                  {"json", "plain", "csv", "summary", "summary json"});
     ExpectLinear("2,000 minimal archives", Times(unit, 2000), std::nullopt, {"json carve", "plain carve", "csv carve"});
@@ -151,8 +150,7 @@ TEST(CliAllBound, ArchivesWhoseWalksRunToTheEnd) {
 TEST(CliAllBound, HeadersTheReaderRefusesOverAndOver) {
     // A candidate every 9 bytes, each refused (archive type 'S'): each run of
     // them is one listing in JSON and plain output.
-    const Bytes unit = {'S', 'P', 'I', 'S', 0x1A, 'L', 'Z', 'H', 0};
-    ExpectLinear("1 MiB of refused headers", Repeated(unit, std::size_t{1} << 20), 3,
+    ExpectLinear("1 MiB of refused headers", Repeated(FillerUnit("refused"), std::size_t{1} << 20), 3,
                  {"json", "plain", "csv", "summary", "summary json"});
 }
 
