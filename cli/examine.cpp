@@ -365,9 +365,11 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             support::Stream& input = OpenInput(file, options, opened);
             bool outOfMemory = false;
             SharedWalks shared;
-            RepeatedListings folded(sink);
+            RepeatedListings folded(sink, options.FoldRepeats);
             RepeatedEntries foldedEntries(folded);
-            ListingSink& listings = options.FoldRepeats ? static_cast<ListingSink&>(foldedEntries) : sink;
+            ListingSink& listings = options.FoldRepeats     ? static_cast<ListingSink&>(foldedEntries)
+                                    : options.FoldEntryless ? static_cast<ListingSink&>(folded)
+                                                            : sink;
             const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {
                 any = true;
                 Listing candidate(listings, file, options, summary.head.PathEncoding);

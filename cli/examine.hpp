@@ -225,6 +225,10 @@ struct Options {
     // that repeat the one before, moved on, into one EntryRun (for reports
     // that show them).
     bool FoldRepeats = false;
+    // With All and without FoldRepeats: fold runs of listings without an
+    // entry only (a report that shows a row per entry and only a message
+    // for a listing without one).
+    bool FoldEntryless = false;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;

@@ -83,7 +83,7 @@ void RepeatedListings::Begin(const ListingHead& head) {
 
 void RepeatedListings::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                              std::optional<std::string_view> suspect) {
-    if (!passing_ && !entry_held_) {
+    if (!passing_ && !entry_held_ && with_entry_) {
         current_->HasEntry = true;
         current_->Name = std::string(name);
         current_->Info = info;
@@ -92,7 +92,7 @@ void RepeatedListings::Entry(std::string_view name, const archive::TCompressedFi
         return;
     }
     if (!passing_) {
-        // A second entry: this listing is not one to fold.
+        // A second entry (or any, when none may fold): this listing is not one to fold.
         Finish();
         PassOnHeld();
     }

@@ -38,7 +38,9 @@ struct FoldableListing {
 // written to `out`'s output.
 class RepeatedListings final : public ListingSink {
 public:
-    explicit RepeatedListings(ListingSink& out) : out_(out) {}
+    // `withEntry`: a listing of one entry may fold; otherwise only listings
+    // without any.
+    explicit RepeatedListings(ListingSink& out, bool withEntry = true) : out_(out), with_entry_(withEntry) {}
     void Begin(const ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
@@ -52,6 +54,7 @@ private:
     void PassOnHeld();  // the current listing's head and entry, as they came
 
     ListingSink& out_;
+    bool with_entry_;
     // The listing now coming in: held while it may still fold.
     std::optional<FoldableListing> current_;
     bool entry_held_ = false;

@@ -33,6 +33,12 @@ std::size_t Width(std::string_view utf8) noexcept {
     return utf8.size() - continuations;
 }
 
+// "every S bytes from A to B": where the rest of a run that starts at `first` lies.
+std::string RunSpan(std::int64_t first, const ShiftedCopies& more) {
+    return "every " + Number(more.Every) + " bytes from " + Number(SaturatingAdd(first, more.Every)) + " to " +
+           Number(SaturatingAdd(first, SaturatingTimes(more.Every, more.Count)));
+}
+
 Encoding TextEncoding(const Text& text, const ListingHead& head) {
     return text.FromArchive ? Encoding::Latin1 : head.PathEncoding;
 }
@@ -56,7 +62,13 @@ std::string ErrorLineText(const ListingHead& head, const Text& error) {
 
 void ReportTrouble(LineOutput& out, const ListingHead& head, const ListingEnd& end, bool quiet) {
     if (end.Error) {
-        out.ErrorLine(ErrorLineText(head, *end.Error));
+        std::string line = ErrorLineText(head, *end.Error);
+        if (end.AlsoAt) {
+            // A folded run of failed candidates is said once.
+            line += " (the same for " + Number(static_cast<std::int64_t>(end.AlsoAt->Count)) + " more, " +
+                    RunSpan(head.Offset, *end.AlsoAt) + ")";
+        }
+        out.ErrorLine(line);
     } else if (end.Result == Outcome::NotFound && !quiet) {
         out.ErrorLine(ErrorLineText(head, Text{"no archive found"}));
     }
@@ -190,9 +202,7 @@ namespace {
 // first of which lies at `first`: "entry"/"entries" or "candidate"/"candidates".
 std::string RunLine(std::int64_t first, const ShiftedCopies& more, std::string_view one, std::string_view many) {
     return "The same for " + Number(static_cast<std::int64_t>(more.Count)) + " more " +
-           std::string(more.Count == 1 ? one : many) + ", every " + Number(more.Every) + " bytes from " +
-           Number(SaturatingAdd(first, more.Every)) + " to " +
-           Number(SaturatingAdd(first, SaturatingTimes(more.Every, more.Count))) +
+           std::string(more.Count == 1 ? one : many) + ", " + RunSpan(first, more) +
            ", each with its offsets moved on as much\n";
 }
 

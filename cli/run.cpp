@@ -62,8 +62,10 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     OutputLedger ledger;
     Options examine = options.Examine;
     examine.Ledger = &ledger;
-    // Row by row and count by count, the other reports show every candidate.
+    // Row by row and count by count, the other reports show every candidate;
+    // of a listing without an entry CSV shows only its message.
     examine.FoldRepeats = !options.Csv && !options.Summary;
+    examine.FoldEntryless = options.Csv && !options.Summary;
 
     const auto work = [&] {
         ProgressMeter meter(bytesInFlight);

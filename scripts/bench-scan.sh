@@ -194,7 +194,7 @@ if [[ $sections == *" all "* ]]; then
             rm -rf "$out"
             [[ $report != *--carve* ]] || args+=(--output-dir "$out")
             start=$(now)
-            out_bytes=$("$vexmira" --all "${args[@]}" "$file" 2>&1 | wc -c)
+            out_bytes=$( ("$vexmira" --all "${args[@]}" "$file" 2>&1 || true) | wc -c)
             end=$(now)
             time=$(awk -v t=$((end - start)) 'BEGIN { printf "%.3f", t / 1e9 }')
             carved=-

@@ -213,5 +213,22 @@ TEST(CliAllBound, AWalkSaysWhereAndWhyItStopped) {
     EXPECT_TRUE(Contains(plain.out, "Stops before entry header 221: it overlaps the entry listed at header 213\n")) << plain;
 }
 
+// A run of refused headers is said once on standard error, in CSV as in
+// plain output, with where the rest of the run lies.
+TEST(CliAllBound, ARunOfRefusedHeadersIsSaidOnce) {
+    TempDir dir;
+    WriteFile(dir / "refused.bin", Repeated(FillerUnit("refused"), 9 * 100));
+    const std::string said =
+        "vexmira: refused.bin: not an archive: Archive type must be caMulti (the same for 94 more, every 9 bytes from 9 "
+        "to 846)";  // the last few, under 46 bytes from the end, are not read
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--csv"}, std::vector<std::string>{}}) {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"--all", "refused.bin"});
+        const ProcessResult run = RunVexmira(dir, all);
+        EXPECT_EQ(run.status, 2) << run;
+        EXPECT_EQ(run.ErrLines(), std::vector<std::string>{said}) << run;
+    }
+}
+
 }  // namespace
 }  // namespace vexmira::testing
