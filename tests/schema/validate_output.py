@@ -54,6 +54,13 @@ def main():
         # header: --all folds the joining listings into one, and the first
         # walk's entries, each the one before it moved on, into one run.
         write("chain.exe", stub + archive([(b"CHAINED.DAT", 21, 21, 0)])[:-21] * 10)
+        # Archives of one empty entry end to end: each walk stops before the
+        # next one's header, which read as an entry holds the signature.
+        write("minimal.bin", archive([(b"", 0, 0, 4)]) * 600)
+        # An archive whose entry's stored bytes end 13 bytes into the header
+        # of the archive at 200: its next entry overlaps that one's first.
+        first = archive([(b"A1", 2, 165, 0)])[:48]
+        write("overlap.bin", first + b"\xee" * (200 - len(first)) + archive([(b"", 0, 0, 4)]))
 
         runs = [
             ["a.ARC", "setup.exe", "plain.exe", "bad.ARC", "id.ARC", "missing.ARC", "folder", "blocked.exe",
@@ -62,6 +69,8 @@ def main():
             ["--all", "multi.exe", "plain.exe", "chain.exe"],
             ["--carve", "padded.exe", "multi.exe"],
             ["--all", "--carve", "multi.exe"],
+            ["--all", "minimal.bin", "overlap.bin"],
+            ["--all", "--carve", "--output-dir", "carves", "chain.exe"],
             ["oom.ARC"],
             ["--summary", "a.ARC", "padded.exe", "plain.exe", "bad.ARC", "--all", "multi.exe"],
         ]
@@ -97,12 +106,16 @@ def main():
                     seen.add("folded")
                 if any("also_at" in e for e in obj["entries"]):
                     seen.add("folded entries")
+                if "stopped" in obj:
+                    seen.add("stopped by a signature" if "signature" in obj["stopped"] else "stopped by an overlap")
+                if "carved_in" in obj:
+                    seen.add("carved in")
                 if obj["path_encoding"] == "latin-1":
                     seen.add("latin-1")
                 if obj["error"] == "Out of memory":
                     seen.add("out of memory")
         wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary", "folded",
-                  "folded entries"}
+                  "folded entries", "stopped by a signature", "stopped by an overlap", "carved in"}
         if seen != wanted:
             sys.exit(f"kinds of output not seen: {sorted(wanted - seen)}")
         print(f"{objects} objects of {len(wanted)} kinds match the schema")
