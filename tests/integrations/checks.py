@@ -63,5 +63,8 @@ def candidates(vexmira, paths, passed_over=False):
     for line in result.stdout.decode().splitlines():
         listing = json.loads(line)
         if listing["offset"] is not None and (listing["located"] or passed_over and listing["passed_over"]):
-            found[os.path.basename(listing["file"])][listing["offset"]] = listing
+            # A folded run stands for candidates every so many bytes after it.
+            folded = listing.get("also_at") or {"count": 0, "every": 0}
+            for k in range(folded["count"] + 1):
+                found[os.path.basename(listing["file"])][listing["offset"] + k * folded["every"]] = listing
     return found

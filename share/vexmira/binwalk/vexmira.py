@@ -10,11 +10,11 @@ every header the reader accepts that the locator passes over (a "CUS" one, or
 a 'G' or 'P' at bytes 56 and 57), marked so, in offset order; this plugin runs it once per file, reads its output as it comes, only
 as far as the result binwalk asks about, and never longer than
 $VEXMIRA_TIMEOUT seconds (default 60) per file; it keeps only each listing's
-head and end, never its entries. A header vexmira does not list, one whose
-walk joins an earlier candidate's (so its end is not reported; a run of them
-comes folded into one listing with "also_at"), or one past
-the time limit keeps
-binwalk's default and says so.
+head and end, never its entries. A run of listings alike comes folded into
+one with "also_at": each one's end is the first one's moved on as far. A
+header vexmira does not list, one whose walk joins an earlier candidate's (so
+its end is not reported), or one past the time limit keeps binwalk's default
+and says so.
 
 Install: copy to $XDG_CONFIG_HOME/binwalk/plugins/ (or ~/.config/...). The
 tool is $VEXMIRA, else `vexmira` on PATH.
@@ -42,6 +42,7 @@ class _Listings(object):
     def __init__(self, tool, path, seconds):
         self.path = path
         self.ends = {}  # offset -> (plausible end or None, why the locator passes it over or None)
+        self.runs = []  # folded runs: (first offset, count, every, the first's ends)
         self.last = -1  # the highest offset read so far
         self.finished = False
         self.deadline = time.monotonic() + seconds
@@ -59,12 +60,20 @@ class _Listings(object):
             if isinstance(at, int) and at >= 0:
                 self.ends[at] = (listing.get("plausible_end"), listing.get("passed_over"))
                 self.last = max(self.last, at)
-                # A run of joining candidates folded into one listing: none
-                # of them has an end of its own, so the run is passed at once.
+                # A folded run: each candidate's listing is the first one's
+                # moved on, so the run is passed at once.
                 also = listing.get("also_at")
-                if isinstance(also, dict) and isinstance(also.get("count"), int) and isinstance(also.get("every"), int):
+                if isinstance(also, dict) and isinstance(also.get("count"), int) and isinstance(also.get("every"), int) \
+                        and also["every"] > 0:
                     self.last = max(self.last, at + also["count"] * also["every"])
-        return self.ends.get(offset, (None, None))
+                    self.runs.append((at, also["count"], also["every"], self.ends[at]))
+        if offset in self.ends:
+            return self.ends[offset]
+        for first, count, every, (end, passed_over) in self.runs:
+            k, rest = divmod(offset - first, every)
+            if rest == 0 and 1 <= k <= count:
+                return (end + k * every if isinstance(end, int) else None, passed_over)
+        return (None, None)
 
     def close(self):
         if self.finished:
