@@ -13,7 +13,6 @@
 //
 // Input: a control byte (bit 0: --carve; bit 1: --carve-end walk), then the file.
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +30,7 @@
 #include "cli/output.hpp"
 #include "cli/report.hpp"
 #include "cli/triage.hpp"
+#include "fuzz/memory_file.hpp"
 #include "support/memory_stream.hpp"
 
 namespace {
@@ -46,28 +46,7 @@ constexpr std::uint64_t kPerInputByte = 16;
 constexpr std::uint64_t kPerListing = 1024;
 constexpr std::uint8_t kSignature[] = {'S', 'P', 'I', 'S', 0x1A};
 
-// An in-memory file the reports write to.
-class MemoryFile {
-public:
-    MemoryFile() : fd_(memfd_create("all", 0)) { Check(fd_ >= 0); }
-    ~MemoryFile() { close(fd_); }
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-    int Fd() const { return fd_; }
-    std::string Contents() const {
-        std::string text;
-        char buffer[65536];
-        for (off_t at = 0;;) {
-            const ssize_t n = pread(fd_, buffer, sizeof buffer, at);
-            if (n <= 0) return text;
-            text.append(buffer, static_cast<std::size_t>(n));
-            at += n;
-        }
-    }
-
-private:
-    int fd_;
-};
+using fuzz::MemoryFile;
 
 // Hands every event to each sink in turn.
 class Tee final : public cli::ListingSink {

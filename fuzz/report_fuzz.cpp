@@ -7,9 +7,6 @@
 // Input: a control byte (low 6 bits: length of the path that follows; 0x40:
 // the listing went through the locator), the path's bytes, then the archive.
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,6 +20,7 @@
 #include "cli/repeated_listings.hpp"
 #include "cli/report.hpp"
 #include "cli/text.hpp"
+#include "fuzz/memory_file.hpp"
 #include "support/memory_stream.hpp"
 
 namespace {
@@ -34,26 +32,7 @@ void Check(bool condition) {
     if (!condition) __builtin_trap();
 }
 
-// An in-memory file whose contents can be read back after the reports wrote it.
-class MemoryFile {
-public:
-    MemoryFile() : fd_(memfd_create("report", 0)) { Check(fd_ >= 0); }
-    ~MemoryFile() { close(fd_); }
-    int Fd() const { return fd_; }
-    std::string Contents() const {
-        std::string text;
-        char buffer[65536];
-        for (off_t at = 0;;) {
-            const ssize_t n = pread(fd_, buffer, sizeof buffer, at);
-            if (n <= 0) return text;
-            text.append(buffer, static_cast<std::size_t>(n));
-            at += n;
-        }
-    }
-
-private:
-    int fd_;
-};
+using fuzz::MemoryFile;
 
 // The bytes a decoded JSON string came from.
 std::string Encode(const std::string& utf8, cli::Encoding encoding) {
