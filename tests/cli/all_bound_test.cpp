@@ -217,7 +217,7 @@ TEST(CliAllBound, AWalkSaysWhereAndWhyItStopped) {
 // plain output, with where the rest of the run lies.
 TEST(CliAllBound, ARunOfRefusedHeadersIsSaidOnce) {
     TempDir dir;
-    WriteFile(dir / "refused.bin", Repeated(FillerUnit("refused"), 9 * 100));
+    WriteFile(dir / "refused.bin", Repeated(FillerUnit("refused"), std::size_t{9} * 100));
     const std::string said =
         "vexmira: refused.bin: not an archive: Archive type must be caMulti (the same for 94 more, every 9 bytes from 9 "
         "to 846)";  // the last few, under 46 bytes from the end, are not read
