@@ -83,27 +83,42 @@ struct SharedWalks {
     std::optional<CarvedRange> LastCarved;
 };
 
-// Where the archive signature starts inside the header and name of the entry
-// just read (the stream stands past its name), if it does.
-std::optional<std::int64_t> SignatureInside(support::Stream& stream, std::string_view name,
-                                            const archive::TCompressedFileInfo& info) {
-    const std::string_view signature(reinterpret_cast<const char*>(locator::kSignature.data()), locator::kSignature.size());
-    const auto header = static_cast<std::size_t>(info.HeaderSize);
-    // The header read again, and the name's first bytes, for a signature that starts in the header.
-    std::array<char, archive::kExtendedEntryHeaderSize + locator::kSignature.size() - 1> around{};
-    const std::int64_t resume = stream.Position();
-    const bool read = stream.Seek(info.HeaderOffset, support::SeekOrigin::Beginning) == info.HeaderOffset &&
-                      stream.Read(around.data(), header) == header;
-    stream.Seek(resume, support::SeekOrigin::Beginning);
-    if (read) {
-        const std::size_t tail = std::min(name.size(), around.size() - header);
-        std::copy_n(name.begin(), tail, around.begin() + static_cast<std::ptrdiff_t>(header));
-        const std::size_t at = std::string_view(around.data(), header + tail).find(signature);
-        if (at != std::string_view::npos && at < header) return info.HeaderOffset + static_cast<std::int64_t>(at);
+std::string_view SignatureText() {
+    return {reinterpret_cast<const char*>(locator::kSignature.data()), locator::kSignature.size()};
+}
+
+// Whether a walk with --all may go on to the entry header at `at`, decided
+// before its name is read (a name may be 32 KiB, read anew by each walk that
+// reaches it): none, or why not. A header an earlier walk listed joins it,
+// unless it is the walk's first; a header that holds the start of the
+// signature, or whose header and name would show a listed byte, stops it. A
+// header that is no entry's is left for the walk to end at.
+struct NextHeader {
+    std::optional<std::int64_t> Joins;
+    std::optional<WalkStop> Stop;
+};
+NextHeader CheckNextHeader(support::Stream& stream, archive::TCompress& reader, std::int64_t at, bool first,
+                           const ListedBytes& listed) {
+    if (listed.IsHeader(at)) return first ? NextHeader{} : NextHeader{at, std::nullopt};
+    archive::EntryHeader header;
+    if (stream.Seek(at, support::SeekOrigin::Beginning) != at) return {};
+    const int read = reader.ReadEntryHeader(stream, header);
+    const int size = archive::TCompress::EntryHeaderSize(header);
+    if (read != size || header.NameLength < 0) return {};
+    // The header again with the name's first bytes: a signature that starts in it.
+    std::array<char, archive::kExtendedEntryHeaderSize + locator::kSignature.size() - 1> bytes{};
+    const std::size_t wanted = static_cast<std::size_t>(size) +
+                               std::min<std::size_t>(static_cast<std::size_t>(header.NameLength), locator::kSignature.size() - 1);
+    if (stream.Seek(at, support::SeekOrigin::Beginning) != at) return {};
+    const std::size_t got = stream.Read(bytes.data(), wanted);
+    const std::size_t signature = std::string_view(bytes.data(), got).find(SignatureText());
+    if (signature < static_cast<std::size_t>(size)) {
+        return {std::nullopt, WalkStop{WalkStop::Why::Signature, at, at + static_cast<std::int64_t>(signature)}};
     }
-    const std::size_t at = name.find(signature);
-    if (at == std::string_view::npos) return std::nullopt;
-    return info.HeaderOffset + info.HeaderSize + static_cast<std::int64_t>(at);
+    if (const std::optional<std::int64_t> taken = listed.FirstListedIn(at, at + size + header.NameLength)) {
+        return {std::nullopt, WalkStop{WalkStop::Why::Overlap, at, listed.HeaderHolding(*taken).value_or(*taken)}};
+    }
+    return {};
 }
 
 // A refused header's error, as a listing ends with it.
@@ -224,34 +239,44 @@ public:
                 }
             }
             at = from != nullptr ? from->At : reader.BeginWalk(stream);
-            reader.ContinueWalk(stream, at, [&](std::string_view name, archive::TCompressedFileInfo info) {
-                if (shared != nullptr) {
-                    endedAt = info.HeaderOffset;
-                    if (shared->Listed.IsHeader(info.HeaderOffset)) {
-                        if (entries > 0) {
-                            joinedAt = info.HeaderOffset + origin;
-                            return false;
-                        }
-                    } else if (const std::optional<std::int64_t> signature = SignatureInside(stream, name, info)) {
-                        stopped = WalkStop{WalkStop::Why::Signature, info.HeaderOffset + origin, *signature + origin};
+            const auto visit = [&](std::string_view name, archive::TCompressedFileInfo info) {
+                if (shared != nullptr && !shared->Listed.IsHeader(info.HeaderOffset)) {
+                    const std::int64_t nameAt = info.HeaderOffset + info.HeaderSize;
+                    if (const std::size_t signature = name.find(SignatureText()); signature != std::string_view::npos) {
+                        stopped = WalkStop{WalkStop::Why::Signature, info.HeaderOffset,
+                                           nameAt + static_cast<std::int64_t>(signature)};
+                        endedAt = info.HeaderOffset;
                         return false;
-                    } else {
-                        const std::int64_t end = info.HeaderOffset + info.HeaderSize + static_cast<std::int64_t>(name.size());
-                        if (const std::optional<std::int64_t> taken = shared->Listed.FirstListedIn(info.HeaderOffset, end)) {
-                            const std::int64_t holder = shared->Listed.HeaderHolding(*taken).value_or(*taken);
-                            stopped = WalkStop{WalkStop::Why::Overlap, info.HeaderOffset + origin, holder + origin};
-                            return false;
-                        }
-                        shared->Listed.Add(info.HeaderOffset, end);
                     }
+                    shared->Listed.Add(info.HeaderOffset, nameAt + static_cast<std::int64_t>(name.size()));
                 }
                 ++entries;
                 const std::optional<std::string_view> suspect = plausible.Add(name, info);
                 info.HeaderOffset += origin;
                 if (options_.Progress != nullptr && (entries & 0xFFF) == 0) options_.Progress->At(info.HeaderOffset);
                 sink_.Entry(name, info, suspect);
-                return !options_.PauseAfterEntry || !options_.PauseAfterEntry();
-            });
+                // With --all, each next header is checked before its name is read.
+                return shared == nullptr && (!options_.PauseAfterEntry || !options_.PauseAfterEntry());
+            };
+            if (shared == nullptr) {
+                reader.ContinueWalk(stream, at, visit);
+            } else {
+                while (!at.Over && !stopped) {
+                    const NextHeader next = CheckNextHeader(stream, reader, at.NextHeader, entries == 0, shared->Listed);
+                    if (next.Joins || next.Stop) {
+                        joinedAt = next.Joins;
+                        stopped = next.Stop;
+                        endedAt = at.NextHeader;
+                        break;
+                    }
+                    reader.ContinueWalk(stream, at, visit);
+                }
+                if (joinedAt) *joinedAt += origin;
+                if (stopped) {
+                    stopped->HeaderOffset += origin;
+                    stopped->At += origin;
+                }
+            }
         } catch (const support::Exception& error) {
             return End(ErrorText(error), std::current_exception());
         }
