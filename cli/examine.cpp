@@ -68,6 +68,17 @@ Text ErrorText(const support::Exception& error) {
     return {error.FullMessage(), fromArchive, header};
 }
 
+// A refused header's error, as a listing ends with it.
+struct Refused {
+    Text Error;
+    std::exception_ptr Failure;
+};
+
+template <class Error>
+Refused RefusedWith(const Error& error) {
+    return {ErrorText(error), std::make_exception_ptr(error)};
+}
+
 // What the walks over one file with --all share: the entries listed so far,
 // and the range carved last. Candidates come in increasing order and a carve
 // starts only outside the ranges carved before, so the last range is the only
@@ -81,6 +92,13 @@ struct SharedWalks {
         std::string Path;
     };
     std::optional<CarvedRange> LastCarved;
+    // The last refused header's error, made again only for another reason.
+    struct Refusal {
+        archive::TCompress::Refusal Reason;
+        std::string Identifier;
+        Refused Made;
+    };
+    std::optional<Refusal> LastRefusal;
 };
 
 std::string_view SignatureText() {
@@ -121,37 +139,35 @@ NextHeader CheckNextHeader(support::Stream& stream, archive::TCompress& reader, 
     return {};
 }
 
-// A refused header's error, as a listing ends with it.
-struct Refused {
-    Text Error;
-    std::exception_ptr Failure;
-};
-
-template <class Error>
-Refused RefusedWith(const Error& error) {
-    return {ErrorText(error), std::make_exception_ptr(error)};
-}
-
 // The error BeginWalk raises for the archive header at the stream's
 // position, if it raises one, made without raising it (the position is
 // kept): --all may meet a refused header every few bytes.
-std::optional<Refused> RefusedHeader(support::Stream& stream, archive::TCompress& reader) {
+std::optional<Refused> RefusedHeader(support::Stream& stream, SharedWalks& shared) {
     const std::int64_t start = stream.Position();
     const std::int64_t size = stream.Size();
     if (size < start || size - start < archive::kMinimumArchiveLength) return std::nullopt;  // examined no further
     archive::ArchiveHeader header;
-    reader.ReadArchiveHeader(stream, header);
+    shared.Reader.ReadArchiveHeader(stream, header);
     stream.Seek(start, support::SeekOrigin::Beginning);
     const std::string identifier(header.CompressID.begin(), header.CompressID.end());
-    const std::optional<archive::TCompress::Refusal> refusal = reader.RefusalOf(header, identifier);
+    const std::optional<archive::TCompress::Refusal> refusal = shared.Reader.RefusalOf(header, identifier);
     if (!refusal) return std::nullopt;
-    switch (*refusal) {
-        case archive::TCompress::Refusal::Signature: return RefusedWith(archive::EInvalidHeader());
-        case archive::TCompress::Refusal::ArchiveType: return RefusedWith(archive::EInvalidHeaderArchiveType());
-        case archive::TCompress::Refusal::CompressionMethod:
-            return RefusedWith(archive::EUnrecognizedCompressionMethod(identifier));
+    std::optional<SharedWalks::Refusal>& last = shared.LastRefusal;
+    if (!last || last->Reason != *refusal || last->Identifier != identifier) {
+        switch (*refusal) {
+            case archive::TCompress::Refusal::Signature:
+                last = SharedWalks::Refusal{*refusal, identifier, RefusedWith(archive::EInvalidHeader())};
+                break;
+            case archive::TCompress::Refusal::ArchiveType:
+                last = SharedWalks::Refusal{*refusal, identifier, RefusedWith(archive::EInvalidHeaderArchiveType())};
+                break;
+            case archive::TCompress::Refusal::CompressionMethod:
+                last = SharedWalks::Refusal{*refusal, identifier,
+                                            RefusedWith(archive::EUnrecognizedCompressionMethod(identifier))};
+                break;
+        }
     }
-    return std::nullopt;
+    return last->Made;
 }
 
 // FILE's bytes from its start: the caller's stream, or FILE opened by name.
@@ -234,7 +250,7 @@ public:
         try {
             if (options_.FailAllocationFor == head.File) throw std::bad_alloc();
             if (shared != nullptr) {
-                if (std::optional<Refused> refused = RefusedHeader(stream, reader)) {
+                if (std::optional<Refused> refused = RefusedHeader(stream, *shared)) {
                     return End(std::move(refused->Error), refused->Failure);
                 }
             }

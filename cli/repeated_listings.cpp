@@ -77,17 +77,21 @@ void RepeatedListings::Begin(const ListingHead& head) {
         out_.Begin(head);
         return;
     }
-    current_.emplace();
+    // Assigned over the last one, so that its strings keep their room: a run
+    // may be millions of listings long.
+    if (!current_) current_.emplace();
     current_->Head = head;
+    current_->HasEntry = false;
+    current_->Suspect.reset();
 }
 
 void RepeatedListings::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                              std::optional<std::string_view> suspect) {
     if (!passing_ && !entry_held_ && with_entry_) {
         current_->HasEntry = true;
-        current_->Name = std::string(name);
+        current_->Name.assign(name);
         current_->Info = info;
-        if (suspect) current_->Suspect = std::string(*suspect);
+        if (suspect) current_->Suspect.emplace(*suspect);
         entry_held_ = true;
         return;
     }
@@ -128,13 +132,11 @@ void RepeatedListings::End(const ListingHead& head, const ListingEnd& end) {
         if (shift > 0 && shift == every && run_->RepeatsAt(*current_, total + shift)) {
             run_every_ = every;
             ++run_more_;
-            current_.reset();
             return;
         }
         Finish();
     }
-    run_ = std::move(current_);
-    current_.reset();
+    std::swap(run_, current_);
     run_more_ = 0;
     run_every_ = 0;
 }
