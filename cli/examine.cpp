@@ -133,6 +133,15 @@ NextHeader CheckNextHeader(support::Stream& stream, archive::TCompress& reader, 
     if (signature < static_cast<std::size_t>(size)) {
         return {std::nullopt, WalkStop{WalkStop::Why::Signature, at, at + static_cast<std::int64_t>(signature)}};
     }
+    // A signature that a name read before showed here: this name holds it too.
+    const std::int64_t nameAt = at + size;
+    const auto signatureLength = static_cast<std::int64_t>(locator::kSignature.size());
+    if (header.NameLength >= signatureLength) {
+        if (const std::optional<std::int64_t> known =
+                listed.FirstSignatureIn(nameAt, nameAt + header.NameLength - signatureLength + 1)) {
+            return {std::nullopt, WalkStop{WalkStop::Why::Signature, at, *known}};
+        }
+    }
     if (const std::optional<std::int64_t> taken = listed.FirstListedIn(at, at + size + header.NameLength)) {
         return {std::nullopt, WalkStop{WalkStop::Why::Overlap, at, listed.HeaderHolding(*taken).value_or(*taken)}};
     }
@@ -262,6 +271,11 @@ public:
                         stopped = WalkStop{WalkStop::Why::Signature, info.HeaderOffset,
                                            nameAt + static_cast<std::int64_t>(signature)};
                         endedAt = info.HeaderOffset;
+                        // Every one it holds, so that no other walk reads this name for them.
+                        for (std::size_t found = signature; found != std::string_view::npos;
+                             found = name.find(SignatureText(), found + 1)) {
+                            shared->Listed.AddSignature(nameAt + static_cast<std::int64_t>(found));
+                        }
                         return false;
                     }
                     shared->Listed.Add(info.HeaderOffset, nameAt + static_cast<std::int64_t>(name.size()));

@@ -8,7 +8,7 @@ namespace vexmira::cli {
 namespace {
 
 // The bits of one word that stand for bytes [from, to) of it (0 <= from < to <= 64).
-std::uint64_t Bits(std::int64_t from, std::int64_t to) {
+std::uint64_t Mask(std::int64_t from, std::int64_t to) {
     const std::uint64_t high = to == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
     return high & ~((std::uint64_t{1} << from) - 1);
 }
@@ -28,8 +28,16 @@ bool ListedBytes::IsHeader(std::int64_t offset) const {
 }
 
 std::optional<std::int64_t> ListedBytes::FirstListedIn(std::int64_t begin, std::int64_t end) const {
+    return FirstIn(&Page::Listed, begin, end);
+}
+
+std::optional<std::int64_t> ListedBytes::FirstSignatureIn(std::int64_t begin, std::int64_t end) const {
+    return FirstIn(&Page::Signatures, begin, end);
+}
+
+std::optional<std::int64_t> ListedBytes::FirstIn(Bits Page::*bits, std::int64_t begin, std::int64_t end) const {
     begin = std::max<std::int64_t>(begin, 0);
-    // Word by word: a refused name may span 32 KiB.
+    // Word by word: a name may span 32 KiB.
     while (begin < end) {
         const std::int64_t pageStart = begin - begin % kPageBytes;
         const std::int64_t pageEnd = end - pageStart < kPageBytes ? end : pageStart + kPageBytes;
@@ -38,7 +46,7 @@ std::optional<std::int64_t> ListedBytes::FirstListedIn(std::int64_t begin, std::
                 const std::int64_t wordStart = at - at % 64;
                 const std::int64_t to = std::min<std::int64_t>(pageEnd - wordStart, 64);
                 const std::uint64_t hits =
-                    page->Listed[static_cast<std::size_t>((wordStart - pageStart) / 64)] & Bits(at - wordStart, to);
+                    (page->*bits)[static_cast<std::size_t>((wordStart - pageStart) / 64)] & Mask(at - wordStart, to);
                 if (hits != 0) return wordStart + std::countr_zero(hits);
                 at = wordStart + 64;
             }
@@ -77,11 +85,17 @@ void ListedBytes::Add(std::int64_t header, std::int64_t end) {
         while (at < pageEnd) {
             const std::int64_t wordStart = at - at % 64;
             const std::int64_t to = std::min<std::int64_t>(pageEnd - wordStart, 64);
-            page.Listed[static_cast<std::size_t>((wordStart - pageStart) / 64)] |= Bits(at - wordStart, to);
+            page.Listed[static_cast<std::size_t>((wordStart - pageStart) / 64)] |= Mask(at - wordStart, to);
             at = wordStart + 64;
         }
         at = pageEnd;
     }
+}
+
+void ListedBytes::AddSignature(std::int64_t offset) {
+    Page& page = pages_[offset / kPageBytes];
+    const std::int64_t bit = offset % kPageBytes;
+    page.Signatures[static_cast<std::size_t>(bit / 64)] |= std::uint64_t{1} << (bit % 64);
 }
 
 }  // namespace vexmira::cli

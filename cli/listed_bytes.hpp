@@ -13,9 +13,10 @@
 
 namespace vexmira::cli {
 
-// Two bits per byte of the file (header start, listed), kept in pages of
-// kPageBytes bytes only where an entry was listed: at most a quarter of the
-// file's size, and a small map entry per page.
+// Three bits per byte of the file (header start, listed, a signature found
+// in a name), kept in pages of kPageBytes bytes only where an entry was
+// listed or a signature found: at most three eighths of the file's size, and
+// a small map entry per page.
 class ListedBytes {
 public:
     static constexpr std::int64_t kPageBytes = 4096;
@@ -32,13 +33,22 @@ public:
     // name end at `end` (after `header`, offsets at or past 0).
     void Add(std::int64_t header, std::int64_t end);
 
+    // Where an archive signature found in an entry's name starts: so that a
+    // walk need not read a name that holds one found before.
+    void AddSignature(std::int64_t offset);
+    // The first such signature in [begin, end), if any.
+    std::optional<std::int64_t> FirstSignatureIn(std::int64_t begin, std::int64_t end) const;
+
 private:
     static constexpr std::size_t kWords = kPageBytes / 64;
+    using Bits = std::array<std::uint64_t, kWords>;
     struct Page {
-        std::array<std::uint64_t, kWords> Headers{};
-        std::array<std::uint64_t, kWords> Listed{};
+        Bits Headers{};
+        Bits Listed{};
+        Bits Signatures{};
     };
     const Page* Find(std::int64_t page) const;
+    std::optional<std::int64_t> FirstIn(Bits Page::*bits, std::int64_t begin, std::int64_t end) const;
 
     std::unordered_map<std::int64_t, Page> pages_;
 };
