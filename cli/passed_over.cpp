@@ -10,7 +10,7 @@ namespace vexmira::cli {
 
 namespace {
 
-constexpr std::size_t kStep = std::size_t{64} * 1024;
+constexpr std::int64_t kStep = std::int64_t{64} * 1024;
 constexpr std::size_t kIdentifierAt = locator::kSignature.size();
 constexpr std::size_t kNotGAt = 56;
 constexpr std::size_t kNotPAt = 57;
@@ -26,6 +26,9 @@ bool ReaderAccepts(std::span<const std::uint8_t> window) {
         return false;
     }
 }
+
+// Positions examined at a time for `left` bytes to scan (negative: unknown).
+std::int64_t StepFor(std::int64_t left) { return left < 0 ? kStep : std::clamp<std::int64_t>(left, 1, kStep); }
 
 }  // namespace
 
@@ -50,14 +53,18 @@ std::optional<std::string> PassedOverReason(std::span<const std::uint8_t> window
 }
 
 PassedOverScan::PassedOverScan(support::Stream& input)
-    : input_(input), position_(input.Position()), buffer_(kStep + locator::kLookahead) {}
+    : input_(input),
+      position_(input.Position()),
+      // No larger than the stream needs: --all makes one for every file, however small.
+      step_(static_cast<std::size_t>(StepFor(input.Size() - position_))),
+      buffer_(step_ + locator::kLookahead) {}
 
 std::optional<PassedOverHeader> PassedOverScan::Next(std::optional<std::int64_t> limit) {
     const std::int64_t saved = input_.Position();
     std::optional<PassedOverHeader> found;
     while (!found && (!limit || position_ < *limit)) {
-        std::size_t positions = kStep;
-        if (limit) positions = static_cast<std::size_t>(std::min<std::int64_t>(*limit - position_, static_cast<std::int64_t>(kStep)));
+        std::size_t positions = step_;
+        if (limit) positions = static_cast<std::size_t>(std::min<std::int64_t>(*limit - position_, static_cast<std::int64_t>(step_)));
         if (input_.Seek(position_, support::SeekOrigin::Beginning) != position_) break;
         const std::size_t read = input_.Read(buffer_.data(), positions + locator::kLookahead);
         if (read == 0) break;

@@ -36,6 +36,7 @@ public:
 private:
     support::Stream& input_;
     std::int64_t position_;  // the next position to examine
+    std::size_t step_;       // positions examined at a time
     std::vector<std::uint8_t> buffer_;
 };
 
