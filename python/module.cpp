@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -311,11 +312,24 @@ Source SourceOf(const py::object& source, const py::object& name = py::none()) {
     return result;
 }
 
+// The C++ runtime keeps a thread's exception state in thread-local storage
+// of its own library, which the C library makes on that thread's first use
+// (the library is loaded after the thread started) and aborts the process
+// when it cannot. Made on entry, while memory is still there, so that the
+// first exception thrown once memory has run out is raised like any later one.
+// The result goes to a volatile: the call is declared pure, and would be dropped.
+void PrepareThreadForExceptions() noexcept {
+    const volatile int uncaught = std::uncaught_exceptions();
+    static_cast<void>(uncaught);
+}
+
 // Python's own MemoryError (a dict, a list or a str that could not be made)
-// becomes the module's, as every allocation failure of the core does.
+// becomes the module's, as every allocation failure of the core does. Every
+// call into the module goes through here.
 template <class Result, class... Args>
 auto MemoryGuarded(Result (*function)(Args...)) {
     return [function](Args... args) -> Result {
+        PrepareThreadForExceptions();
         try {
             return function(std::forward<Args>(args)...);
         } catch (py::error_already_set& error) {
@@ -788,6 +802,7 @@ private:
     static constexpr std::size_t kQueued = 4096;
 
     void Produce() {
+        PrepareThreadForExceptions();
         try {
             std::optional<support::FileStream> opened;
             support::Stream& input = source_.Open(opened);
@@ -859,6 +874,7 @@ private:
 std::string Utf8(const support::Exception& error) { return cli::ToUtf8(error.FullMessage(), cli::Encoding::Utf8); }
 
 PYBIND11_MODULE(_core, module) {
+    PrepareThreadForExceptions();
     module.doc() = "List archive entries and find archives embedded in other files, as vexmira --json --in-place does.";
 
     static py::exception<support::Exception> error(module, "Error");
@@ -916,10 +932,11 @@ PYBIND11_MODULE(_core, module) {
     py::class_<EntryIterator>(module, "EntryIterator")
         .def("__iter__", [](EntryIterator& self) -> EntryIterator& { return self; })
         .def("__next__", MemoryGuarded(+[](EntryIterator& self) { return self.Next(); }))
-        .def("close", &EntryIterator::Close, "Stops the walk and releases the file; the iterator is then exhausted.")
+        .def("close", MemoryGuarded(+[](EntryIterator& self) { self.Close(); }),
+             "Stops the walk and releases the file; the iterator is then exhausted.")
         .def("__enter__", [](EntryIterator& self) -> EntryIterator& { return self; })
-        .def("__exit__", [](EntryIterator& self, const py::args&) { self.Close(); })
-        .def_property_readonly("summary", &EntryIterator::Summary,
+        .def("__exit__", MemoryGuarded(+[](EntryIterator& self, const py::args&) { self.Close(); }))
+        .def_property_readonly("summary", MemoryGuarded(+[](const EntryIterator& self) { return self.Summary(); }),
                                "archive_end, truncated, trailing_bytes, plausible_end and the count of entries, "
                                "once the iterator is exhausted; None before");
     module.def(
