@@ -10,7 +10,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -27,6 +26,7 @@
 #include "cli/text.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
+#include "python/resume_token.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 #include "support/memory_stream.hpp"
@@ -479,120 +479,21 @@ py::dict ListBytes(const py::object& data, std::int64_t offset) {
     });
 }
 
-// A paused listing as a token of fixed size: little-endian fields, then a
-// checksum over them and the listing's file name, so that a damaged token,
-// or one from another file or another size of it, is refused.
-namespace token {
-
-constexpr std::array<char, 4> kMagic = {'V', 'X', 'P', '1'};
-
-std::uint64_t Checksum(std::string_view bytes, std::string_view file) noexcept {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
-    const auto add = [&hash](std::string_view part) {
-        for (const char c : part) {
-            hash ^= static_cast<std::uint8_t>(c);
-            hash *= 0x100000001b3ULL;
-        }
-    };
-    add(bytes);
-    add(std::string_view("\0", 1));
-    add(file);
-    return hash;
+// FILE opened for reading, or nullptr when it cannot be: the listing then
+// says why, as the tool's does.
+support::Stream* OpenedOrNone(const std::string& file, std::optional<support::FileStream>& opened) {
+    try {
+        return &opened.emplace(file, support::FileMode::OpenReadExclusive);
+    } catch (const support::Exception&) {
+        return nullptr;
+    }
 }
-
-void Put(std::string& out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-class Reader {
-public:
-    Reader(std::string_view bytes, std::size_t at) : bytes_(bytes), at_(at) {}
-    std::uint64_t Next() {
-        if (bytes_.size() - at_ < 8) throw py::value_error("resume token is damaged");
-        std::uint64_t value = 0;
-        for (int i = 0; i < 8; ++i) value |= std::uint64_t{static_cast<std::uint8_t>(bytes_[at_ + i])} << (8 * i);
-        at_ += 8;
-        return value;
-    }
-    std::int64_t Signed() { return static_cast<std::int64_t>(Next()); }
-
-private:
-    std::string_view bytes_;
-    std::size_t at_;
-};
-
-std::string Encode(const cli::ListingCheckpoint& at, const std::string& file) {
-    std::string out(kMagic.begin(), kMagic.end());
-    const archive::WalkSummary& walk = at.At.Walk;
-    for (const std::int64_t value : {walk.ArchiveStart, walk.ArchiveEnd, walk.StreamSize, walk.HeaderEnd,
-                                     static_cast<std::int64_t>(walk.End), at.At.NextHeader, at.At.LastHeaderOffset,
-                                     std::int64_t{at.At.Over}, std::int64_t{at.Plausible.SuspectSeen},
-                                     std::int64_t{at.Plausible.LastGoodEnd.has_value()},
-                                     at.Plausible.LastGoodEnd.value_or(0), at.Offset, std::int64_t{at.Located},
-                                     static_cast<std::int64_t>(at.PathEncoding)}) {
-        Put(out, static_cast<std::uint64_t>(value));
-    }
-    Put(out, at.Plausible.TrailingEntries);
-    Put(out, at.Entries);
-    Put(out, Checksum(out, file));
-    return out;
-}
-
-bool IsFlag(std::int64_t value) noexcept { return value == 0 || value == 1; }
-
-// Raises ValueError for a token that is damaged or was not made for this
-// file at this size.
-cli::ListingCheckpoint Decode(std::string_view bytes, const std::string& file, std::int64_t size) {
-    constexpr std::size_t kSize = kMagic.size() + std::size_t{17} * 8;
-    if (bytes.size() != kSize || bytes.substr(0, kMagic.size()) != std::string_view(kMagic.data(), kMagic.size()) ||
-        Checksum(bytes.substr(0, kSize - 8), file) != Reader(bytes, kSize - 8).Next()) {
-        throw py::value_error("resume token is damaged or belongs to another file");
-    }
-    Reader in(bytes, kMagic.size());
-    cli::ListingCheckpoint at;
-    archive::WalkSummary& walk = at.At.Walk;
-    walk.ArchiveStart = in.Signed();
-    walk.ArchiveEnd = in.Signed();
-    walk.StreamSize = in.Signed();
-    walk.HeaderEnd = in.Signed();
-    const std::int64_t end = in.Signed();
-    at.At.NextHeader = in.Signed();
-    at.At.LastHeaderOffset = in.Signed();
-    const std::int64_t over = in.Signed();
-    const std::int64_t suspect = in.Signed();
-    const std::int64_t hasGoodEnd = in.Signed();
-    const std::int64_t goodEnd = in.Signed();
-    at.Offset = in.Signed();
-    const std::int64_t located = in.Signed();
-    const std::int64_t encoding = in.Signed();
-    at.Plausible.TrailingEntries = in.Next();
-    at.Entries = in.Next();
-    if (walk.StreamSize != size) {
-        throw py::value_error("resume token is for a file of " + std::to_string(walk.StreamSize) + " bytes, not " +
-                              std::to_string(size));
-    }
-    const bool ordered = 0 <= walk.ArchiveStart && walk.ArchiveStart <= walk.HeaderEnd &&
-                         walk.HeaderEnd <= at.At.NextHeader && walk.ArchiveEnd <= at.At.NextHeader &&
-                         at.At.LastHeaderOffset < at.At.NextHeader && at.Offset >= -1;
-    if (!ordered || end < 0 || end > static_cast<std::int64_t>(archive::WalkEnd::PastEnd) || !IsFlag(over) ||
-        !IsFlag(suspect) || !IsFlag(hasGoodEnd) || !IsFlag(located) || !IsFlag(encoding)) {
-        throw py::value_error("resume token is damaged");
-    }
-    walk.End = static_cast<archive::WalkEnd>(end);
-    at.At.Over = over == 1;
-    at.Plausible.SuspectSeen = suspect == 1;
-    if (hasGoodEnd == 1) at.Plausible.LastGoodEnd = goodEnd;
-    at.Located = located == 1;
-    at.PathEncoding = static_cast<cli::Encoding>(encoding);
-    return at;
-}
-
-}  // namespace token
 
 // The next piece of json_lines' bytes for one source, of about `limit`
 // bytes (one entry more at most), and the token that resumes it, or None
 // once the piece ends the listing. A resumed piece reads on from the entry
-// header the token holds: nothing before it is read again.
+// header the token holds: nothing before it is read again but the headers
+// the token is bound to.
 py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_t limit, const py::object& name) {
     if (limit < 1) throw py::value_error("limit must be at least 1 byte");
     const Source source = SourceOf(from, name);
@@ -602,26 +503,40 @@ py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_
         token = resume.cast<std::string>();
     }
     StringOutput out;
-    std::optional<cli::ListingCheckpoint> paused;
+    std::optional<std::string> next;
+    std::exception_ptr failure;
     {
         py::gil_scoped_release unlocked;
-        cli::JsonReport json(out);
-        cli::Options options;  // lists in place
-        options.Input = source.Input();
-        options.PauseAfterEntry = [&] { return out.Text.size() + out.Buffer().size() >= static_cast<std::uint64_t>(limit); };
-        options.Paused = &paused;
-        if (!token) {
-            cli::Examine(source.File, options, json);
-        } else {
+        try {
+            // One stream for the listing and the token, so the token is bound to the bytes listed.
             std::optional<support::FileStream> opened;
-            support::Stream& input = source.Open(opened);
-            cli::ResumeListing(input, source.File, token::Decode(*token, source.File, input.Size()), options, json);
+            support::Stream* input = token ? &source.Open(opened) : source.Input();
+            if (input == nullptr) input = OpenedOrNone(source.File, opened);
+            std::optional<cli::ListingCheckpoint> paused;
+            cli::JsonReport json(out);
+            cli::Options options;  // lists in place
+            options.Input = input;
+            options.PauseAfterEntry = [&] { return out.Text.size() + out.Buffer().size() >= static_cast<std::uint64_t>(limit); };
+            options.Paused = &paused;
+            if (!token) {
+                cli::Examine(source.File, options, json);
+            } else {
+                cli::ResumeListing(*input, source.File, python::DecodeResumeToken(*token, source.File, *input), options,
+                                   json);
+            }
+            out.Flush();
+            if (paused) {
+                // A listing pauses only over bytes it read.
+                if (input == nullptr) throw std::logic_error("a listing paused without its input");
+                next = python::EncodeResumeToken(*paused, source.File, *input);
+            }
+        } catch (...) {
+            failure = std::current_exception();
         }
-        out.Flush();
     }
-    source.Check();
-    py::object next = paused ? py::object(py::bytes(token::Encode(*paused, source.File))) : py::object(py::none());
-    return py::make_tuple(py::bytes(out.Text), next);
+    source.Check();  // a file object's failed read is the cause of anything else
+    if (failure) std::rethrow_exception(failure);
+    return py::make_tuple(py::bytes(out.Text), next ? py::object(py::bytes(*next)) : py::object(py::none()));
 }
 
 class NoDisplay final : public locator::Display {
