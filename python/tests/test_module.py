@@ -239,6 +239,36 @@ thread.join()
         (result.returncode, result.stdout, result.stderr[-2000:])
 
 
+def test_the_iterators_reader_thread_raises_when_memory_runs_out(tmp_path):
+    # Entries with names of 32,000 zeros (a sparse file) fill the reader's
+    # queue faster than they are taken. Each iterator reads in a thread of
+    # its own, so each limit below makes a first failure in a fresh thread.
+    path = tmp_path / "names.ARC"
+    with open(path, "wb") as f:
+        f.write(archive([]))
+        for _ in range(3000):
+            f.write(struct.pack("<hIHiiBII", 32000, 0, 0, 1, 0, 1, 0, 0))
+            f.seek(32000, os.SEEK_CUR)
+        f.truncate()
+    script = f"""
+import resource, vexmira
+used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+raised = 0
+for extra in range(16, 68, 4):
+    resource.setrlimit(resource.RLIMIT_AS, (used + extra * 2**20, resource.RLIM_INFINITY))
+    try:
+        with vexmira.iter_entries({str(path)!r}) as entries:
+            for entry in entries:
+                pass
+    except vexmira.OutOfMemoryError:
+        raised += 1
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+print(raised)
+"""
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=False, timeout=120)
+    assert result.returncode == 0 and int(result.stdout) > 0, (result.returncode, result.stdout, result.stderr[-2000:])
+
+
 def test_the_version_the_stub_and_where_it_was_imported_from():
     import ast
 
