@@ -377,7 +377,9 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
         try {
             side->Commit();
         } catch (const support::Exception& error) {
+            // Said as the locator says a side file it could not create.
             side.reset();
+            display.ShowMessage(std::string(locator::kExceptPrefix) + error.Message());
             return listing.End(ErrorText(error), std::current_exception());
         }
         // The file listed is the one written, through the same descriptor.
