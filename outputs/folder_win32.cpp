@@ -51,13 +51,13 @@ std::string NarrowPath(const std::wstring& path) {
     return narrow;
 }
 
-HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+HANDLE OpenPath(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     return CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
 HANDLE OpenFolderPinned(const std::string& path, bool follow) {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    return Open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, flags);
+    return OpenPath(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, flags);
 }
 
 bool MarkForDeletion(HANDLE file, bool remove) {
@@ -92,7 +92,7 @@ bool Exists(DWORD code) noexcept { return code == ERROR_ALREADY_EXISTS || code =
 // remove it while it is held, and checked to be a file that may be replaced;
 // none when nothing is there.
 support::NativeFile OpenStale(const std::string& full, const std::string& path) {
-    HANDLE handle = Open(full, DELETE | FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING,
+    HANDLE handle = OpenPath(full, DELETE | FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
@@ -187,7 +187,7 @@ Folder Folder::Below(const std::vector<std::string>& parts, const std::string& f
 std::optional<support::NativeFile> Folder::CreateNew(const std::string& name, const std::string& path) const {
     // CREATE_NEW fails on any existing name, a link included. DELETE access,
     // to be removed when closed uncommitted and to be renamed into place.
-    HANDLE handle = Open(Joined(path_, name), GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
+    HANDLE handle = OpenPath(Joined(path_, name), GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
@@ -247,7 +247,7 @@ void Folder::Remove(const std::string& name) const noexcept { DeleteFileW(WidePa
 
 std::optional<support::FileId> Folder::IdOf(const std::string& name) const noexcept {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE handle = Open(Joined(path_, name), FILE_READ_ATTRIBUTES, share, OPEN_EXISTING,
+    HANDLE handle = OpenPath(Joined(path_, name), FILE_READ_ATTRIBUTES, share, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
     const support::NativeFile file = support::NativeFile::Adopt(handle);
