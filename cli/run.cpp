@@ -12,6 +12,7 @@
 #include "cli/ordered_output.hpp"
 #include "cli/platform.hpp"
 #include "cli/report.hpp"
+#include "cli/text.hpp"
 #include "cli/triage.hpp"
 #include "cli/writer.hpp"
 #include "support/exception.hpp"
@@ -85,7 +86,8 @@ int RunCollection(FileSource& source, const RunOptions& options) {
         try {
             writer.emplace(options.Examine.OutputDir, std::string(kCarveExistsReason));
         } catch (const support::Exception& error) {
-            WriteErrorLine("vexmira: " + error.FullMessage());
+            const std::string message = error.FullMessage();
+            WriteErrorLine("vexmira: " + TerminalText(message, PathEncoding(message)));
             return static_cast<int>(Outcome::Failed);
         }
     }
