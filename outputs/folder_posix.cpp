@@ -136,8 +136,9 @@ void Folder::Commit(support::NativeFile& /*file*/, const std::string& from, cons
     bool temporaryIsOurs = true;
     try {
         for (int attempt = 0; attempt < 16; ++attempt) {
+            // A free name is taken as new, whatever may be replaced.
+            if (PutNew(fd_, from, to, path) == Put::Done) return;
             if (existing == Existing::Keep) {
-                if (PutNew(fd_, from, to, path) == Put::Done) return;
                 // The system's reason where the name is no file at all.
                 const std::string reason = StaleReason(fd_, to);
                 Fail(path, reason.empty() || reason == support::kFileInUseReason ? existsReason : reason);
@@ -158,17 +159,9 @@ void Folder::Commit(support::NativeFile& /*file*/, const std::string& from, cons
                 }
                 Fail(path, reason);
             }
-            if (errno == ENOENT) {
-                // Nothing there: put as new; something that appeared meanwhile is tried again.
-                if (PutNew(fd_, from, to, path) == Put::Done) return;
-                continue;
-            }
+            // Gone meanwhile: tried again as new.
+            if (errno == ENOENT) continue;
             if (!Unsupported(errno)) Fail(path, support::SystemErrorText(errno));
-            struct stat info {};
-            if (fstatat(fd_, to.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
-                if (PutNew(fd_, from, to, path) == Put::Done) return;
-                continue;
-            }
             ReplaceChecked(fd_, from, to, path);
             return;
         }
