@@ -11,15 +11,14 @@
 // plain output (standard error included) and CSV stay within 16 bytes per
 // input byte plus kPerListing bytes per listing written.
 //
+// Carves are written to memory, through the listings' own output interface.
 // Input: a control byte (bit 0: --carve; bit 1: --carve-end walk), then the file.
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
+#include <memory>
 #include <map>
 #include <string>
 #include <vector>
@@ -211,35 +210,56 @@ std::size_t CountLines(const std::string& text, std::string_view start) {
     return count;
 }
 
-// Where carves go, emptied after every run and removed at exit.
-class ScratchFolder {
+// Carves go to memory: each one's bytes are counted, and kept by path.
+class CountingStream final : public support::Stream {
 public:
-    ScratchFolder() {
-        // In memory where there is such a folder: carves are written every run.
-        const std::filesystem::path shm = "/dev/shm";
-        const std::filesystem::path base = std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path();
-        path_ = base / ("vexmira-all-fuzz-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path_);
+    std::size_t Read(void*, std::size_t) noexcept override { return 0; }
+    std::int64_t Seek(std::int64_t offset, support::SeekOrigin origin) noexcept override {
+        const std::int64_t target = support::SeekTarget(position_, offset, origin);
+        if (target >= 0) position_ = target;
+        return target;
     }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-    void Empty() const {
-        for (const auto& item : std::filesystem::directory_iterator(path_)) std::filesystem::remove(item.path());
+    std::int64_t Size() noexcept override { return written_; }
+    std::int64_t Position() const noexcept override { return position_; }
+
+protected:
+    std::size_t Write(const void*, std::size_t count) noexcept override {
+        position_ += static_cast<std::int64_t>(count);
+        written_ = std::max(written_, position_);
+        return count;
     }
 
 private:
-    std::filesystem::path path_;
+    std::int64_t position_ = 0;
+    std::int64_t written_ = 0;
 };
 
-const ScratchFolder& Scratch() {
-    static const ScratchFolder folder;
-    return folder;
-}
+class MemoryOutputs final : public cli::OutputFiles {
+public:
+    std::string PathOf(const std::string& input, const std::string& suffix) const override { return input + suffix; }
+    std::unique_ptr<cli::PendingOutput> Start(const std::string& input, const std::string& suffix, bool) override {
+        return std::make_unique<Output>(*this, PathOf(input, suffix));
+    }
+    // Bytes of each committed carve, by path.
+    std::map<std::string, std::int64_t> Committed;
+
+private:
+    class Output final : public cli::PendingOutput {
+    public:
+        Output(MemoryOutputs& owner, std::string path) : owner_(owner), path_(std::move(path)) {}
+        support::Stream& Stream() noexcept override { return stream_; }
+        const std::string& Path() const noexcept override { return path_; }
+        void Commit() override {
+            Check(owner_.Committed.count(path_) == 0);  // no carve is written twice in a run
+            owner_.Committed[path_] = stream_.Size();
+        }
+
+    private:
+        MemoryOutputs& owner_;
+        std::string path_;
+        CountingStream stream_;
+    };
+};
 
 }  // namespace
 
@@ -253,8 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.All = true;
     options.Carve = (data[0] & 1) != 0;
     options.CarveToWalkEnd = (data[0] & 2) != 0;
-    options.Force = true;  // the carves of the run before are replaced
-    options.OutputDir = Scratch().Path().string();
+    MemoryOutputs unfoldedCarves, foldedCarves;
 
     // Unfolded, as --csv runs: the plan's events, JSON and CSV.
     MemoryFile unfoldedFile, csvFile, csvErrors;
@@ -262,6 +281,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         support::MemoryStream input(file, static_cast<std::size_t>(fileSize));
         options.Input = &input;
+        options.Outputs = &unfoldedCarves;
         cli::LineOutput unfoldedOut(unfoldedFile.Fd());
         cli::LineOutput csvOut(csvFile.Fd(), csvErrors.Fd());
         cli::JsonReport json(unfoldedOut);
@@ -277,6 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         support::MemoryStream input(file, static_cast<std::size_t>(fileSize));
         options.Input = &input;
         options.FoldRepeats = true;
+        options.Outputs = &foldedCarves;
         cli::LineOutput foldedOut(foldedFile.Fd());
         cli::LineOutput plainOut(plainFile.Fd(), plainErrors.Fd());
         cli::JsonReport json(foldedOut);
@@ -286,9 +307,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         foldedOut.Flush();
         plainOut.Flush();
     }
-    Scratch().Empty();
-
     CheckPlan(recorder.listings, file, fileSize);
+    std::int64_t carved = 0;
+    for (const auto& [carve, bytes] : unfoldedCarves.Committed) carved += bytes;
+    Check(carved <= fileSize);
+    Check(foldedCarves.Committed == unfoldedCarves.Committed);
 
     const std::string unfolded = unfoldedFile.Contents();
     const std::string folded = foldedFile.Contents();
@@ -298,7 +321,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (folded != unfolded) Check(Unfold(folded) == Unfold(unfolded));
 
     // Paths show in a listing as FILE, its listed path, a carve and the carve that holds it.
-    const std::uint64_t perListing = kPerListing + 4 * (options.OutputDir->size() + path.size() + 16);
+    const std::uint64_t perListing = kPerListing + 4 * (path.size() + 16);
     const std::uint64_t perByte = kPerInputByte * static_cast<std::uint64_t>(fileSize);
     const auto within = [&](const std::string& output, std::size_t listings) {
         Check(output.size() <= perByte + listings * perListing);
