@@ -28,25 +28,36 @@ bool ListedBytes::IsHeader(std::int64_t offset) const {
 }
 
 std::optional<std::int64_t> ListedBytes::FirstListedIn(std::int64_t begin, std::int64_t end) const {
-    return FirstIn(&Page::Listed, begin, end);
+    return FirstIn(
+        [this](std::int64_t page) -> const Bits* {
+            const Page* found = Find(page);
+            return found == nullptr ? nullptr : &found->Listed;
+        },
+        begin, end);
 }
 
 std::optional<std::int64_t> ListedBytes::FirstSignatureIn(std::int64_t begin, std::int64_t end) const {
-    return FirstIn(&Page::Signatures, begin, end);
+    return FirstIn(
+        [this](std::int64_t page) -> const Bits* {
+            const auto found = signatures_.find(page);
+            return found == signatures_.end() ? nullptr : &found->second;
+        },
+        begin, end);
 }
 
-std::optional<std::int64_t> ListedBytes::FirstIn(Bits Page::*bits, std::int64_t begin, std::int64_t end) const {
+template <class BitsOf>
+std::optional<std::int64_t> ListedBytes::FirstIn(const BitsOf& bitsOf, std::int64_t begin, std::int64_t end) {
     begin = std::max<std::int64_t>(begin, 0);
     // Word by word: a name may span 32 KiB.
     while (begin < end) {
         const std::int64_t pageStart = begin - begin % kPageBytes;
         const std::int64_t pageEnd = end - pageStart < kPageBytes ? end : pageStart + kPageBytes;
-        if (const Page* page = Find(pageStart / kPageBytes)) {
+        if (const Bits* bits = bitsOf(pageStart / kPageBytes)) {
             for (std::int64_t at = begin; at < pageEnd;) {
                 const std::int64_t wordStart = at - at % 64;
                 const std::int64_t to = std::min<std::int64_t>(pageEnd - wordStart, 64);
                 const std::uint64_t hits =
-                    (page->*bits)[static_cast<std::size_t>((wordStart - pageStart) / 64)] & Mask(at - wordStart, to);
+                    (*bits)[static_cast<std::size_t>((wordStart - pageStart) / 64)] & Mask(at - wordStart, to);
                 if (hits != 0) return wordStart + std::countr_zero(hits);
                 at = wordStart + 64;
             }
@@ -93,9 +104,9 @@ void ListedBytes::Add(std::int64_t header, std::int64_t end) {
 }
 
 void ListedBytes::AddSignature(std::int64_t offset) {
-    Page& page = pages_[offset / kPageBytes];
+    Bits& bits = signatures_[offset / kPageBytes];
     const std::int64_t bit = offset % kPageBytes;
-    page.Signatures[static_cast<std::size_t>(bit / 64)] |= std::uint64_t{1} << (bit % 64);
+    bits[static_cast<std::size_t>(bit / 64)] |= std::uint64_t{1} << (bit % 64);
 }
 
 }  // namespace vexmira::cli

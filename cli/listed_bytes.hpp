@@ -13,10 +13,10 @@
 
 namespace vexmira::cli {
 
-// Three bits per byte of the file (header start, listed, a signature found
-// in a name), kept in pages of kPageBytes bytes only where an entry was
-// listed or a signature found: at most three eighths of the file's size, and
-// a small map entry per page.
+// Two bits per byte of the file (header start, listed), kept in pages of
+// kPageBytes bytes only where an entry was listed: at most a quarter of the
+// file's size, and a small map entry per page; and a bit per byte in pages of
+// their own where a signature was found in a name.
 class ListedBytes {
 public:
     static constexpr std::int64_t kPageBytes = 4096;
@@ -45,12 +45,14 @@ private:
     struct Page {
         Bits Headers{};
         Bits Listed{};
-        Bits Signatures{};
     };
     const Page* Find(std::int64_t page) const;
-    std::optional<std::int64_t> FirstIn(Bits Page::*bits, std::int64_t begin, std::int64_t end) const;
+    // The first set bit in [begin, end) of the pages `bitsOf` gives (null: none).
+    template <class BitsOf>
+    static std::optional<std::int64_t> FirstIn(const BitsOf& bitsOf, std::int64_t begin, std::int64_t end);
 
     std::unordered_map<std::int64_t, Page> pages_;
+    std::unordered_map<std::int64_t, Bits> signatures_;
 };
 
 }  // namespace vexmira::cli
