@@ -250,7 +250,7 @@ function showCandidates() {
       stateText = `Passed over: ${passedOverReason(object)}. ${stateText}`;
     }
     if (state.located && archiveOffset(state.located) === offset) stateText += ' (the located archive)';
-    // A run of candidates that are this one moved on, each joining the walk before it.
+    // A run of candidates whose listings are this one moved on (joining, stopping or refused alike).
     if (object.also_at) {
       const { count, every } = object.also_at;
       const last = offset + count * every;
