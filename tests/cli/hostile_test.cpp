@@ -325,7 +325,6 @@ TEST(CliText, CsvIsSafeOnATerminalAndInASpreadsheet) {
     WriteFile(dir / "=x.ARC", SmallArchive());
 
     const ProcessResult csv = RunVexmira(dir, {"--csv", "names.ARC", "=x.ARC"});
-    EXPECT_EQ(FirstRawControl(csv.out.substr(0, csv.out.find("\r\n")) + "\n"), "") << csv;
     Lines records;
     for (std::string line : csv.OutLines()) {
         ASSERT_TRUE(line.ends_with('\r')) << "a line break only where a record ends\n" << csv;
