@@ -82,8 +82,12 @@ constexpr const char* kFailAllocationVariable = "VEXMIRA_TEST_FAIL_ALLOCATION";
 // Set only by the tests: seconds of work before the progress line appears.
 constexpr const char* kProgressAfterVariable = "VEXMIRA_TEST_PROGRESS_AFTER";
 
+// A message as a terminal shows it: what the user typed, a path or a system
+// message quoted in it may hold any byte.
+std::string Shown(const std::string& text) { return vexmira::cli::TerminalText(text, vexmira::cli::PathEncoding(text)); }
+
 int Usage(const std::string& message) {
-    vexmira::cli::WriteErrorLine("vexmira: " + message);
+    vexmira::cli::WriteErrorLine("vexmira: " + Shown(message));
     vexmira::cli::WriteErrorLine("Run with --help for more information.");
     return kUsageError;
 }
@@ -207,7 +211,7 @@ int Run(int argc, char** argv) {
             try {
                 vexmira::outputs::MakeOutputFolder(outputDir);
             } catch (const vexmira::support::Exception& error) {
-                vexmira::cli::WriteErrorLine("vexmira: " + outputDir + ": cannot create the output folder: " + error.Message());
+                vexmira::cli::WriteErrorLine("vexmira: " + Shown(outputDir + ": cannot create the output folder: " + error.Message()));
                 return static_cast<int>(Outcome::Failed);
             }
         }
@@ -228,7 +232,7 @@ int Run(int argc, char** argv) {
         try {
             vexmira::support::OpenStandardInput();
         } catch (const vexmira::support::Exception& error) {
-            vexmira::cli::WriteErrorLine("vexmira: -: " + error.Message());
+            vexmira::cli::WriteErrorLine("vexmira: -: " + Shown(error.Message()));
             return static_cast<int>(Outcome::Failed);
         }
     }
@@ -244,9 +248,7 @@ int Run(int argc, char** argv) {
             source.EndList(nul);
         } catch (const vexmira::cli::platform::SystemError& error) {
             const std::string list = filesFrom == "-" ? "standard input" : filesFrom;
-            vexmira::cli::WriteErrorLine("vexmira: --files-from " +
-                                         vexmira::cli::TerminalText(list, vexmira::cli::PathEncoding(list)) +
-                                         ": cannot be read: " + error.what());
+            vexmira::cli::WriteErrorLine("vexmira: --files-from " + Shown(list + ": cannot be read: " + error.what()));
             return static_cast<int>(Outcome::Failed);
         }
     }
@@ -260,7 +262,7 @@ int Main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         vexmira::cli::WriteErrorLine(std::string("vexmira: ") + std::string(vexmira::support::kOutOfMemoryMessage));
     } catch (const std::exception& error) {
-        vexmira::cli::WriteErrorLine(std::string("vexmira: ") + error.what());
+        vexmira::cli::WriteErrorLine("vexmira: " + Shown(error.what()));
     }
     return static_cast<int>(Outcome::Failed);
 }

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "cli/platform.hpp"
+#include "cli/text.hpp"
 
 namespace vexmira::cli {
 
@@ -79,7 +80,7 @@ void WriteErrorLine(std::string_view line, int fd) noexcept {
     std::string text;
     try {
         text.reserve(line.size() + 1);
-        text.append(line);
+        AppendTerminalLine(text, line);
         text += '\n';
     } catch (...) {
         return;

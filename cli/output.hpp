@@ -72,7 +72,9 @@ private:
 };
 
 // One line to standard error (or `fd`) in one write; a failure there has
-// nowhere to be reported and is ignored.
+// nowhere to be reported and is ignored. Every line the tool says there
+// passes through here and AppendTerminalLine, so no message, whatever it
+// quotes, sends a control character to a terminal.
 void WriteErrorLine(std::string_view line, int fd = 2) noexcept;
 
 }  // namespace vexmira::cli

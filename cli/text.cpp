@@ -44,39 +44,48 @@ void ForEachCodePoint(std::string_view bytes, Encoding encoding, OnCodePoint onC
 
 bool IsControl(unsigned codePoint) noexcept { return codePoint < 0x20 || (codePoint >= 0x7F && codePoint < 0xA0); }
 
+// The length of the UTF-8 character at bytes[i] and its code point; length 0
+// where the bytes there are not UTF-8.
+std::size_t Utf8CharacterAt(std::string_view bytes, std::size_t i, std::uint32_t& codePoint) noexcept {
+    const auto lead = static_cast<std::uint8_t>(bytes[i]);
+    if (lead < 0x80) {
+        codePoint = lead;
+        return 1;
+    }
+    std::size_t length = 0;
+    std::uint32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (length > bytes.size() - i) return 0;
+    codePoint = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<std::uint8_t>(bytes[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if (codePoint < minimum || (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) return 0;
+    return length;
+}
+
 }  // namespace
 
 bool IsValidUtf8(std::string_view bytes) noexcept {
     std::size_t i = 0;
     while (i < bytes.size()) {
-        const auto lead = static_cast<std::uint8_t>(bytes[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        std::uint32_t minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (length > bytes.size() - i) return false;
-        std::uint32_t codePoint = lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<std::uint8_t>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if (codePoint < minimum || (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) return false;
+        std::uint32_t codePoint = 0;
+        const std::size_t length = Utf8CharacterAt(bytes, i, codePoint);
+        if (length == 0) return false;
         i += length;
     }
     return true;
@@ -122,6 +131,28 @@ std::string TerminalText(std::string_view bytes, Encoding encoding) {
     std::string out;
     AppendTerminalText(out, bytes, encoding);
     return out;
+}
+
+void AppendTerminalLine(std::string& out, std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::uint32_t codePoint = 0;
+        std::size_t length = Utf8CharacterAt(text, i, codePoint);
+        if (length == 0) {
+            // Not UTF-8 here: this byte is read as Latin-1, as a path's would be.
+            codePoint = static_cast<std::uint8_t>(text[i]);
+            length = 1;
+        }
+        if (IsControl(codePoint)) {
+            AppendHexEscape(out, "\\x", codePoint, 2);
+        } else if (codePoint >= 0x80 && length == 1) {
+            const char utf8[2] = {static_cast<char>(0xC0 | (codePoint >> 6)), static_cast<char>(0x80 | (codePoint & 0x3F))};
+            out.append(utf8, 2);
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
 }
 
 void AppendJsonString(std::string& out, std::string_view bytes, Encoding encoding) {

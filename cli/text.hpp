@@ -30,6 +30,14 @@ std::string ToUtf8(std::string_view bytes, Encoding encoding);
 void AppendTerminalText(std::string& out, std::string_view bytes, Encoding encoding);
 std::string TerminalText(std::string_view bytes, Encoding encoding);
 
+// For a line whose parts may or may not have been through TerminalText
+// already (standard error's lines): control characters as \xNN, any byte that
+// is not part of a UTF-8 character read as Latin-1. Backslashes stay as they
+// are, so a part already shown as on a terminal comes out unchanged; a part
+// whose bytes are known (a path, a name) is best passed through TerminalText
+// first, so that its own "\x" is marked too.
+void AppendTerminalLine(std::string& out, std::string_view text);
+
 // A JSON string, quotes included.
 void AppendJsonString(std::string& out, std::string_view bytes, Encoding encoding);
 

@@ -10,9 +10,19 @@ namespace vexmira::cli {
 
 namespace {
 
+// Spreadsheets run a cell that starts with one of these as a formula.
+bool StartsFormula(std::string_view cell) noexcept {
+    return !cell.empty() && (cell[0] == '=' || cell[0] == '+' || cell[0] == '-' || cell[0] == '@' || cell[0] == '\t' ||
+                             cell[0] == '\r');
+}
+
+// A text from a file or the file system: shown as on a terminal (CSV is read
+// with a pager or grep as often as parsed), and with a leading ' where a
+// spreadsheet would run it.
 void AppendCsvText(std::string& out, std::string_view bytes, Encoding encoding, std::string& scratch) {
     scratch.clear();
-    AppendUtf8(scratch, bytes, encoding);
+    AppendTerminalText(scratch, bytes, encoding);
+    if (StartsFormula(scratch)) scratch.insert(0, 1, '\'');
     AppendCsvField(out, scratch);
 }
 

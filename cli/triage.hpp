@@ -23,10 +23,12 @@ inline constexpr std::string_view kCsvHeader =
     "header_offset,header_size,data_offset,long2,word6,long17,percentage,percent_compressed,size,suspect\r\n";
 inline constexpr std::string_view kSummaryHeader = "Offset      Entries  Suspect  Plausible end  File\n";
 
-// One record per entry, fields as in JSON (texts in UTF-8, decoded the same
-// way), lines ending in CRLF. A
-// listing that failed or found nothing says so on standard error, as plain
-// output does.
+// One record per entry, fields as in JSON, lines ending in CRLF. Texts from
+// the file or the file system (file, listed, passed_over, name) are decoded
+// as in JSON and shown as plain output shows them, control characters as
+// \xNN, with a leading ' when they start with =, +, -, @, tab or carriage
+// return; numbers stay numbers. JSON is the lossless form. A listing that
+// failed or found nothing says so on standard error, as plain output does.
 class CsvReport final : public ListingSink {
 public:
     CsvReport(LineOutput& out, bool quiet) : out_(out), quiet_(quiet) {}

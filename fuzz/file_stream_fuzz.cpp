@@ -70,17 +70,27 @@ void Require(bool condition) {
     if (!condition) __builtin_trap();
 }
 
-// Every byte depends on its offset, so a read from the wrong place shows.
-VEXMIRA_UNTRACED Bytes Content(std::size_t size, std::uint8_t seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        std::uint64_t x = (i / 8) * 0x9E3779B97F4A7C15ULL + seed;
-        x ^= x >> 29;
-        x *= 0xBF58476D1CE4E5B9ULL;
-        x ^= x >> 32;
-        bytes[i] = static_cast<std::uint8_t>(x >> (8 * (i % 8)));
-    }
-    return bytes;
+// The most content an input asks for: a file of SizeClass::Large at the
+// largest limit (Op::Grow asks for far less).
+constexpr std::size_t kLargestLimit = support::FileStream::kMinReadAhead + std::size_t{0xFFFF} * 4;
+constexpr std::size_t kLargestContent = 3 * kLargestLimit;
+
+// Every byte depends on its offset, so a read from the wrong place shows. One
+// table, made once, serves every input: the seed picks where in it the file's
+// bytes start (making megabytes for each input would cost more than the rest).
+std::span<const std::uint8_t> Content(std::size_t size, std::uint8_t seed) {
+    static const Bytes kTable = [] {
+        Bytes bytes(kLargestContent + 0xFF);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            std::uint64_t x = (i / 8) * 0x9E3779B97F4A7C15ULL;
+            x ^= x >> 29;
+            x *= 0xBF58476D1CE4E5B9ULL;
+            x ^= x >> 32;
+            bytes[i] = static_cast<std::uint8_t>(x >> (8 * (i % 8)));
+        }
+        return bytes;
+    }();
+    return std::span(kTable).subspan(seed, size);
 }
 
 // a + b, wrapping around as the machine does: the operands may be anywhere in
@@ -106,13 +116,12 @@ std::int64_t OffsetOperand(fuzz::ScriptReader& in, std::int64_t size, std::int64
     return 0;
 }
 
-std::size_t EdgeCount(fuzz::ScriptReader& in) {
+std::size_t EdgeCount(fuzz::ScriptReader& in, std::size_t limit) {
     using support::FileStream;
-    static constexpr std::size_t kEdgeReads[] = {
-        FileStream::kMinReadAhead,     2 * FileStream::kMinReadAhead, std::size_t{64} * 1024,
-        FileStream::kMaxReadAhead / 2, FileStream::kMaxReadAhead,     2 * FileStream::kMaxReadAhead,
+    const std::size_t edgeReads[] = {
+        FileStream::kMinReadAhead, 2 * FileStream::kMinReadAhead, std::size_t{64} * 1024, limit / 2, limit, 2 * limit,
     };
-    const std::size_t base = kEdgeReads[in.U8() % std::size(kEdgeReads)];
+    const std::size_t base = edgeReads[in.U8() % std::size(edgeReads)];
     const std::int8_t delta = in.I8();
     return delta < 0 ? base - static_cast<std::size_t>(-delta) : base + static_cast<std::size_t>(delta);
 }
@@ -139,7 +148,8 @@ void Write(support::Stream& file, support::Stream& memory, std::span<const std::
     Require(raises(file) == raises(memory));
 }
 
-void Run(fuzz::ScriptReader& in, support::FileStream& file, support::MemoryStream& memory, bool writable) {
+void Run(fuzz::ScriptReader& in, support::FileStream& file, support::MemoryStream& memory, bool writable,
+         std::size_t limit) {
     Bytes a, b;
     std::size_t budget = kReadBudget;
     while (!in.Done()) {
@@ -149,7 +159,7 @@ void Run(fuzz::ScriptReader& in, support::FileStream& file, support::MemoryStrea
         switch (static_cast<Op>(in.U8() % kOpCount)) {
             case Op::ReadSmall: count = in.U8(); break;
             case Op::ReadMedium: count = in.U16(); break;
-            case Op::ReadEdge: count = EdgeCount(in); break;
+            case Op::ReadEdge: count = EdgeCount(in, limit); break;
             case Op::SeekBeginning: {
                 const std::int64_t offset = OffsetOperand(in, size, position);
                 Require(file.Seek(offset, support::SeekOrigin::Beginning) ==
@@ -170,7 +180,7 @@ void Run(fuzz::ScriptReader& in, support::FileStream& file, support::MemoryStrea
             }
             case Op::Grow: {
                 const std::size_t more = std::size_t{in.U8()} * 64;
-                if (!writable) fuzz::GrowScratchFile(Content(more, 0xA5));
+                if (!writable) fuzz::ScratchFile::Get().Grow(Content(more, 0xA5));
                 break;
             }
             case Op::ShortReads: {
@@ -194,26 +204,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::ScriptReader in(std::span(data, size));
     const std::uint8_t flags = in.U8();
     const std::uint8_t seed = in.U8();
+    const std::size_t limit = support::FileStream::kMinReadAhead + std::size_t{in.U16()} * 4;
     std::size_t length = 0;
     switch (static_cast<SizeClass>((flags >> kSizeClassShift) & 3)) {
         case SizeClass::Tiny: length = in.U8(); break;
         case SizeClass::Small: length = in.U16(); break;
-        case SizeClass::ReadAhead: length = support::FileStream::kMaxReadAhead - 8192 + in.U16() % 16384; break;
-        case SizeClass::Large: length = 2 * support::FileStream::kMaxReadAhead + std::size_t{in.U16()} * 16; break;
+        case SizeClass::ReadAhead: length = limit - std::min<std::size_t>(limit, 8192) + in.U16() % 16384; break;
+        case SizeClass::Large: length = 2 * limit + (std::size_t{in.U16()} * 16) % limit; break;
     }
-    const Bytes content = Content(length, seed);
+    const std::span<const std::uint8_t> content = Content(length, seed);
     const bool writable = (flags & kReadWrite) != 0;
     faults = {};
 
-    const std::string& path = fuzz::ScratchFile();
-    support::MemoryStream memory;
-    memory.WriteBuffer(content.data(), content.size());
-    memory.Seek(0, support::SeekOrigin::Beginning);
+    const fuzz::ScratchFile& scratch = fuzz::ScratchFile::Get();
+    support::MemoryStream memory(content.data(), content.size());
     if (writable) {
-        support::FileStream file(path, support::FileMode::CreateExclusive);
+        support::FileStream file(support::NativeFile::Adopt(scratch.NewEmptyDescriptor()), scratch.Path(),
+                                 support::TryAllocateAligned, limit);
         file.WriteBuffer(content.data(), content.size());
         file.Seek(0, support::SeekOrigin::Beginning);
-        Run(in, file, memory, true);
+        Run(in, file, memory, true, limit);
         // What the writes left must be the same bytes in both.
         faults = {};
         Require(file.Size() == memory.Size());
@@ -221,12 +231,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Bytes written(memory.Bytes().size());
         Require(file.Read(written.data(), written.size()) == written.size() && written == memory.Bytes());
     } else {
-        {
-            support::FileStream out(path, support::FileMode::CreateExclusive);
-            out.WriteBuffer(content.data(), content.size());
-        }
-        support::FileStream file(path, support::FileMode::OpenReadExclusive);
-        Run(in, file, memory, false);
+        scratch.Fill(content);
+        support::FileStream file(scratch.Path(), support::FileMode::OpenReadExclusive, support::TryAllocateAligned, limit);
+        Run(in, file, memory, false, limit);
     }
     return 0;
 }

@@ -4,10 +4,13 @@
 // whole-file search's chunk edge, or is taken as the file's bytes. Every
 // result of the candidate search on every path, the block candidates, the block scan and the
 // whole-file search must equal what the model below says, over a memory
-// stream and, when the input asks, over a real file.
+// stream and, when the input asks, over a real file (see scratch_file.hpp).
+
+#include <sanitizer/asan_interface.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -48,17 +51,30 @@ VEXMIRA_UNTRACED bool ModelCandidate(std::span<const std::uint8_t> file, std::si
     return true;
 }
 
-// One mark per position of the file: 1 where it is a candidate.
-VEXMIRA_UNTRACED std::vector<std::uint8_t> ModelMarks(std::span<const std::uint8_t> file) {
-    std::vector<std::uint8_t> marks(file.size());
-    for (std::size_t p = 0; p < file.size(); ++p) marks[p] = ModelCandidate(file, p) ? 1 : 0;
-    return marks;
+// The candidates among positions [first, last) of the file. Only a position
+// that holds 'S' can be one, and memchr finds those without a look at each byte.
+VEXMIRA_UNTRACED std::vector<std::size_t> ModelCandidates(std::span<const std::uint8_t> file, std::size_t first,
+                                                          std::size_t last) {
+    std::vector<std::size_t> found;
+    std::size_t p = first;
+    while (p < last) {
+        const void* const s = std::memchr(file.data() + p, 'S', last - p);
+        if (s == nullptr) break;
+        p = static_cast<std::size_t>(static_cast<const std::uint8_t*>(s) - file.data());
+        if (ModelCandidate(file, p)) found.push_back(p);
+        ++p;
+    }
+    return found;
 }
 
-VEXMIRA_UNTRACED std::vector<std::int64_t> ModelAll(const std::vector<std::uint8_t>& marks, std::int64_t from) {
+std::vector<std::size_t> ModelCandidates(std::span<const std::uint8_t> file) {
+    return ModelCandidates(file, 0, file.size());
+}
+
+VEXMIRA_UNTRACED std::vector<std::int64_t> ModelAll(const std::vector<std::size_t>& candidates, std::int64_t from) {
     std::vector<std::int64_t> found;
-    for (auto p = static_cast<std::size_t>(from); p < marks.size(); ++p) {
-        if (marks[p]) found.push_back(static_cast<std::int64_t>(p));
+    for (const std::size_t p : candidates) {
+        if (static_cast<std::int64_t>(p) >= from) found.push_back(static_cast<std::int64_t>(p));
     }
     return found;
 }
@@ -66,17 +82,15 @@ VEXMIRA_UNTRACED std::vector<std::int64_t> ModelAll(const std::vector<std::uint8
 // Blocks of 4096 from `start`, the next one 64 bytes before the previous end
 // unless that read reached the end; the first block with a candidate ends the
 // scan and its last candidate wins.
-VEXMIRA_UNTRACED std::int64_t ModelFind(const std::vector<std::uint8_t>& marks, std::int64_t start) {
-    const auto size = static_cast<std::int64_t>(marks.size());
+VEXMIRA_UNTRACED std::int64_t ModelFind(const std::vector<std::size_t>& candidates, std::int64_t size,
+                                        std::int64_t start) {
     std::int64_t position = start;
     for (;;) {
         const std::int64_t n = position < size ? std::min(kModelBlock, size - position) : 0;
         if (n == 0) return -1;
-        std::int64_t winner = -1;
-        for (std::int64_t i = 0; i < n; ++i) {
-            if (marks[static_cast<std::size_t>(position + i)]) winner = position + i;
-        }
-        if (winner >= 0) return winner;
+        // The last candidate before the block's end, if it lies in the block.
+        const auto after = std::lower_bound(candidates.begin(), candidates.end(), static_cast<std::size_t>(position + n));
+        if (after != candidates.begin() && static_cast<std::int64_t>(after[-1]) >= position) return static_cast<std::int64_t>(after[-1]);
         position += n;
         if (position < size) position -= kModelOverlap;
     }
@@ -90,6 +104,7 @@ struct Setup {
     std::size_t sliceOffset = 0, sliceLength = 0, misalign = 0;
     std::int64_t blockStart = 0;
     std::size_t blockLength = 0, room = 0, fetchLimit = 0;
+    std::size_t chunk = 0;
     Bytes file;
 };
 
@@ -102,7 +117,8 @@ VEXMIRA_UNTRACED void Put(Bytes& file, std::int64_t at, std::span<const std::uin
 
 void Put(Bytes& file, std::int64_t at, std::uint8_t byte) { Put(file, at, std::span<const std::uint8_t>(&byte, 1)); }
 
-std::int64_t AnchorPosition(fuzz::ScriptReader& in, Anchor anchor, std::int64_t size, std::int64_t previous) {
+std::int64_t AnchorPosition(fuzz::ScriptReader& in, Anchor anchor, std::int64_t size, std::int64_t chunk,
+                            std::int64_t previous) {
     constexpr auto kStep = static_cast<std::int64_t>(kBlockStep);
     switch (anchor) {
         case Anchor::BlockEnd: {
@@ -114,7 +130,7 @@ std::int64_t AnchorPosition(fuzz::ScriptReader& in, Anchor anchor, std::int64_t 
             return k * kStep + in.I8();
         }
         case Anchor::FileEnd: return size - in.U8();
-        case Anchor::ChunkEdge: return static_cast<std::int64_t>(kChunk) + in.I8();
+        case Anchor::ChunkEdge: return chunk + in.I8();
         case Anchor::Absolute: return in.U16();
         case Anchor::AfterPrevious: return previous + in.U8();
         case Anchor::PreviousPlus56: return previous + 56;
@@ -123,7 +139,7 @@ std::int64_t AnchorPosition(fuzz::ScriptReader& in, Anchor anchor, std::int64_t 
     return 0;
 }
 
-void PlacePieces(fuzz::ScriptReader& in, Bytes& file) {
+void PlacePieces(fuzz::ScriptReader& in, Bytes& file, std::size_t chunk) {
     static constexpr std::uint8_t kSig[] = {'S', 'P', 'I', 'S', 0x1A};
     const auto size = static_cast<std::int64_t>(file.size());
     std::int64_t previous = 0;
@@ -132,7 +148,7 @@ void PlacePieces(fuzz::ScriptReader& in, Bytes& file) {
         const auto piece = static_cast<Piece>((op & 7) % kPieceCount);
         const auto anchor = static_cast<Anchor>((op >> 3) & 7);
         const auto extra = static_cast<std::uint8_t>(op >> 6);
-        const std::int64_t at = AnchorPosition(in, anchor, size, previous);
+        const std::int64_t at = AnchorPosition(in, anchor, size, static_cast<std::int64_t>(chunk), previous);
         switch (piece) {
             case Piece::Candidate:
                 Put(file, at, kSig);
@@ -160,15 +176,23 @@ void PlacePieces(fuzz::ScriptReader& in, Bytes& file) {
     }
 }
 
-VEXMIRA_UNTRACED void Fill(Bytes& file, std::size_t size, const Bytes& pattern) {
-    file.assign(size, pattern[0]);
-    if (pattern.size() == 1) return;
-    for (std::size_t k = 0; k < size; ++k) file[k] = pattern[k % pattern.size()];
+// The pattern repeated, by copies that double (a byte at a time costs more
+// than the rest of a large input's checks).
+void Fill(Bytes& file, std::size_t size, const Bytes& pattern) {
+    file.resize(size);
+    std::size_t filled = std::min(pattern.size(), size);
+    std::copy_n(pattern.begin(), filled, file.begin());
+    while (filled < size) {
+        const std::size_t n = std::min(filled, size - filled);
+        std::memcpy(file.data() + filled, file.data(), n);
+        filled += n;
+    }
 }
 
-Setup Generate(std::span<const std::uint8_t> input) {
+// Into `setup`, whose file keeps its storage from input to input.
+void Generate(std::span<const std::uint8_t> input, Setup& setup) {
     fuzz::ScriptReader in(input);
-    Setup setup;
+    setup = Setup{.file = std::move(setup.file)};
     setup.flags = in.U8();
     if (setup.flags & kStartOffset) setup.start = in.U16();
     setup.sliceOffset = in.U16();
@@ -181,24 +205,24 @@ Setup Generate(std::span<const std::uint8_t> input) {
     setup.room = room < 200 ? 57 : room % 58;  // mostly the full look-ahead room
     const std::uint8_t limit = in.U8();
     setup.fetchLimit = limit < 200 ? SIZE_MAX : limit % 58;  // mostly as much as the file has
+    setup.chunk = (std::size_t{in.U8()} + 1) * kChunkStep;
 
     if (setup.flags & kRaw) {
         const auto rest = in.Rest();
         setup.file.assign(rest.begin(), rest.end());
-        return setup;
+        return;
     }
     std::size_t size = 0;
     switch (static_cast<SizeClass>((setup.flags >> kSizeClassShift) & 3)) {
         case SizeClass::Tiny: size = in.U8(); break;
         case SizeClass::Small: size = in.U16() % 12289; break;
         case SizeClass::Blocks: size = in.U16(); break;
-        case SizeClass::Chunk: size = kChunk - 8192 + in.U16() % 16384; break;
+        case SizeClass::Chunk: size = setup.chunk - std::min<std::size_t>(setup.chunk, 8192) + in.U16() % 16384; break;
     }
     Bytes pattern(1 + in.U8() % 4);
     for (auto& byte : pattern) byte = in.U8();
     Fill(setup.file, size, pattern);
-    PlacePieces(in, setup.file);
-    return setup;
+    PlacePieces(in, setup.file, setup.chunk);
 }
 
 // ---- The checks -------------------------------------------------------------
@@ -207,17 +231,40 @@ void Require(bool condition) {
     if (!condition) __builtin_trap();
 }
 
-// Runs the candidate search on every path over bytes held in an allocation
-// of exactly their size, at the given misalignment, so any read past them is
-// caught; with no look-ahead, the model sees a file that ends with them.
-void CheckSearchPaths(const std::uint8_t* bytes, std::size_t length, std::size_t misalign) {
-    const auto storage = std::make_unique<std::uint8_t[]>(length + misalign);
-    const std::span<std::uint8_t> data(storage.get() + misalign, length);
-    std::copy(bytes, bytes + length, data.begin());
-    std::vector<std::size_t> expected;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (ModelCandidate(data, i)) expected.push_back(i);
+// Storage kept from input to input, of which only the bytes last asked for
+// may be touched: those past them are poisoned, so a read past them is caught
+// as past an allocation of exactly that size, without mapping fresh pages for
+// every input.
+class ExactBuffer {
+public:
+    ExactBuffer() = default;
+    ExactBuffer(const ExactBuffer&) = delete;
+    ExactBuffer& operator=(const ExactBuffer&) = delete;
+    ~ExactBuffer() { ASAN_UNPOISON_MEMORY_REGION(storage_.get(), capacity_); }
+
+    std::span<std::uint8_t> Take(std::size_t size) {
+        ASAN_UNPOISON_MEMORY_REGION(storage_.get(), capacity_);
+        if (size > capacity_) {
+            storage_ = std::make_unique<std::uint8_t[]>(size);
+            capacity_ = size;
+        }
+        ASAN_POISON_MEMORY_REGION(storage_.get() + size, capacity_ - size);
+        return {storage_.get(), size};
     }
+
+private:
+    std::unique_ptr<std::uint8_t[]> storage_;
+    std::size_t capacity_ = 0;
+};
+
+// Runs the candidate search on every path over bytes held in exactly their
+// size, at the given misalignment, so any read past them is caught; with no
+// look-ahead, the model sees a file that ends with them.
+void CheckSearchPaths(const std::uint8_t* bytes, std::size_t length, std::size_t misalign) {
+    static ExactBuffer storage;
+    const std::span<std::uint8_t> data = storage.Take(length + misalign).subspan(misalign);
+    std::copy(bytes, bytes + length, data.begin());
+    const std::vector<std::size_t> expected = ModelCandidates(data);
     const locator::LookaheadFetch nothing = [](std::span<std::uint8_t>) -> std::size_t { return 0; };
     for (const locator::SearchPath path : locator::SearchPaths()) {
         Require(locator::BlockCandidates(data, length, nothing, path) == expected);
@@ -232,9 +279,8 @@ void CheckBlockCandidates(const Setup& setup) {
     const std::size_t length = std::min(setup.blockLength, file.size() - start);
     // Exactly the block and the room after it, so a write or read past the
     // room is caught.
-    const std::size_t capacity = length + setup.room;
-    const auto storage = std::make_unique<std::uint8_t[]>(capacity);
-    const std::span<std::uint8_t> buffer(storage.get(), capacity);
+    static ExactBuffer storage;
+    const std::span<std::uint8_t> buffer = storage.Take(length + setup.room);
 
     // The fetch hands over at most fetchLimit bytes of what follows; the
     // model sees a file that ends where the fetched bytes end.
@@ -249,10 +295,8 @@ void CheckBlockCandidates(const Setup& setup) {
         return n;
     };
     const std::span<const std::uint8_t> seen = std::span(file).first(after + given);
-    std::vector<std::size_t> expected;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (ModelCandidate(seen, start + i)) expected.push_back(i);
-    }
+    std::vector<std::size_t> expected = ModelCandidates(seen, start, after);
+    for (std::size_t& i : expected) i -= start;
     for (const locator::SearchPath path : locator::SearchPaths()) {
         fetches = 0;
         std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(start), length, buffer.begin());
@@ -273,7 +317,7 @@ void CheckScans(support::Stream& stream, const Setup& setup, const Expected& exp
     const auto size = static_cast<std::int64_t>(setup.file.size());
     const std::int64_t start = setup.start;
     Require(stream.Seek(start, support::SeekOrigin::Beginning) == start);
-    Require(locator::FindArchive(stream, stream.Size()) == expected.winner);
+    Require(locator::FindArchive(stream, stream.Size(), setup.chunk) == expected.winner);
     // Reading fewer bytes at a time cuts blocks and their look-ahead at other
     // places; the winner stays.
     // (at least 2048: smaller ones, which the unit tests take, move the cut
@@ -293,17 +337,16 @@ void CheckScans(support::Stream& stream, const Setup& setup, const Expected& exp
             stream.Seek((offset * 7919) % (size + 100), support::SeekOrigin::Beginning);
             stream.Read(scratch, sizeof scratch);
         }
-    });
+    }, setup.chunk);
     Require(found == expected.all);
 }
 
 void CheckFileStream(const Setup& setup, const Expected& expected) {
-    const std::string& path = fuzz::ScratchFile();
-    {
-        support::FileStream out(path, support::FileMode::CreateExclusive);
-        out.WriteBuffer(setup.file.data(), setup.file.size());
-    }
-    support::FileStream in(path, support::FileMode::OpenReadExclusive);
+    const fuzz::ScratchFile& scratch = fuzz::ScratchFile::Get();
+    scratch.Fill(setup.file);
+    // Reading ahead at most a chunk, as the tool's stream reads ahead at most
+    // what its scans read at a time: their reads skip its buffer.
+    support::FileStream in(scratch.Path(), support::FileMode::OpenReadExclusive, support::TryAllocateAligned, setup.chunk);
     std::function<void()> grow;
     if (setup.flags & kGrowFile) {
         // Candidates in every position a scan could reach if it went on.
@@ -312,7 +355,7 @@ void CheckFileStream(const Setup& setup, const Expected& expected) {
             for (int k = 0; k < 700; ++k) more.insert(more.end(), {'S', 'P', 'I', 'S', 0x1A, 'L'});
             return more;
         }();
-        grow = [] { fuzz::GrowScratchFile(kMore); };
+        grow = [&scratch] { scratch.Grow(kMore); };
         grow();
     }
     Require(in.Size() == static_cast<std::int64_t>(setup.file.size()));
@@ -322,10 +365,12 @@ void CheckFileStream(const Setup& setup, const Expected& expected) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const Setup setup = Generate(std::span(data, size));
+    static Setup setup;
+    Generate(std::span(data, size), setup);
     const Bytes& file = setup.file;
-    const std::vector<std::uint8_t> marks = ModelMarks(file);
-    const Expected expected{ModelFind(marks, setup.start), ModelAll(marks, setup.start)};
+    const std::vector<std::size_t> candidates = ModelCandidates(file);
+    const Expected expected{ModelFind(candidates, static_cast<std::int64_t>(file.size()), setup.start),
+                            ModelAll(candidates, setup.start)};
 
     CheckSearchPaths(file.data(), file.size(), setup.misalign);
     const std::size_t sliceOffset = std::min(setup.sliceOffset, file.size());

@@ -5,6 +5,8 @@
 //   start                  U16, only with kStartOffset: where the scans begin
 //   pair slice             U16 offset, U16 length, U8 misalignment (the pair search's own check)
 //   block                  U8 block index, I8 shift, U16 length, U8 room, U8 fetch limit
+//   chunk                  U8 c: the whole-file search and the first block scan read
+//                          (c + 1) * kChunkStep bytes at a time, and so far the real file reads ahead
 //   size                   per SizeClass (not in raw mode)
 //   filler                 U8 length (1 + n % 4), then that many pattern bytes (not in raw mode)
 //   pieces...              until the input ends (raw mode: the rest is the file itself)
@@ -30,7 +32,7 @@ enum class SizeClass : std::uint8_t {
     Tiny,    // U8
     Small,   // U16 % 12289: up to three blocks
     Blocks,  // U16
-    Chunk,   // 1 MiB - 8192 + U16 % 16384: across the whole-file search's chunk edge
+    Chunk,   // chunk - 8192 (or 0) + U16 % 16384: across the whole-file search's chunk edge
 };
 
 // Where a piece goes: a base position plus the anchor's operands.
@@ -38,7 +40,7 @@ enum class Anchor : std::uint8_t {
     BlockEnd,        // U8 k, I8 d: k * 4032 + 4096 + d (d in -64..-1 lies in the overlap)
     BlockStart,      // U8 k, I8 d: k * 4032 + d
     FileEnd,         // U8 d: size - d
-    ChunkEdge,       // I8 d: 1 MiB + d
+    ChunkEdge,       // I8 d: chunk + d
     Absolute,        // U16 p
     AfterPrevious,   // U8 d: the previous signature piece + d
     PreviousPlus56,  // the previous signature piece + 56
@@ -55,7 +57,10 @@ enum class Piece : std::uint8_t {
 inline constexpr std::uint8_t kPieceCount = 5;
 
 inline constexpr std::size_t kBlockStep = 4096 - 64;
-inline constexpr std::size_t kChunk = std::size_t{1} << 20;
+// The step of the chunks an input picks. The scans' own chunk is 1 MiB, but
+// what they find does not depend on it: small chunks put their edges in small
+// files, where an input costs little (a megabyte file makes a run 20 times slower).
+inline constexpr std::size_t kChunkStep = 521;
 
 // Letters the Candidate piece puts after the signature, by U8 % 8.
 inline constexpr char kLetters[] = "LNRLNRCZ";

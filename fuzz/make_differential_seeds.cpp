@@ -29,14 +29,16 @@ void Save(const std::filesystem::path& path, const ScriptWriter& script) {
 namespace loc = vexmira::fuzz::locator_script;
 
 // The header every generated locator script starts with: flags, the start
-// position when flagged, the pair-search slice, the block check, the size.
+// position when flagged, the pair-search slice, the block check, the chunk,
+// the size.
 ScriptWriter LocatorHeader(std::uint8_t flags, std::uint16_t size, std::uint16_t start = 0, std::uint8_t block = 0,
-                           std::int8_t blockShift = 0) {
+                           std::int8_t blockShift = 0, std::uint8_t chunk = 7) {
     ScriptWriter script;
     script.U8(flags);
     if (flags & loc::kStartOffset) script.U16(start);
     script.U16(0).U16(0xFFFF).U8(3);                           // pair slice: all of it, misaligned by 3
     script.U8(block).I8(blockShift).U16(4096).U8(0).U8(0);   // block: full length, full room, no fetch limit
+    script.U8(chunk);                                          // chunks of (chunk + 1) * 521 bytes
     if (!(flags & loc::kRaw)) script.U16(size).U8(0).U8('.');  // filler '.'
     return script;
 }
@@ -98,8 +100,10 @@ void WriteLocatorSeeds(const std::filesystem::path& dir) {
     nearEnd.U8(loc::Op(Piece::Candidate, Anchor::FileEnd)).U8(5).U8(2);
     Save(dir / "near-the-end", nearEnd);
 
-    // The size operand 16000 gives 1 MiB + 7808 bytes.
-    ScriptWriter chunk = LocatorHeader(loc::Flags(SizeClass::Chunk, loc::kAlsoFileStream | loc::kMoveInCallback), 16000);
+    // Candidates across the edge of chunks of 20 * 521 bytes: the size
+    // operand 1000 gives a file of 10420 - 8192 + 1000 bytes.
+    ScriptWriter chunk = LocatorHeader(loc::Flags(SizeClass::Chunk, loc::kAlsoFileStream | loc::kMoveInCallback), 1000,
+                                       0, 0, 0, 19);
     chunk.U8(loc::Op(Piece::Candidate, Anchor::ChunkEdge)).I8(-3).U8(0);
     chunk.U8(loc::Op(Piece::Candidate, Anchor::ChunkEdge)).I8(5).U8(2);
     chunk.U8(loc::Op(Piece::SignaturePrefix, Anchor::ChunkEdge)).I8(-40).U8(4);
@@ -125,9 +129,10 @@ void WriteLocatorSeeds(const std::filesystem::path& dir) {
 
 namespace str = vexmira::fuzz::stream_script;
 
-ScriptWriter StreamHeader(std::uint8_t flags, std::uint16_t size) {
+// `limit`: the read-ahead's operand; 16000 makes it 68096 bytes.
+ScriptWriter StreamHeader(std::uint8_t flags, std::uint16_t size, std::uint16_t limit = 16000) {
     ScriptWriter script;
-    script.U8(flags).U8(0x5A);
+    script.U8(flags).U8(0x5A).U16(limit);
     if (((flags >> str::kSizeClassShift) & 3) == static_cast<std::uint8_t>(str::SizeClass::Tiny)) {
         script.U8(static_cast<std::uint8_t>(size));
     } else {
@@ -151,7 +156,7 @@ void WriteStreamSeeds(const std::filesystem::path& dir) {
     // Sequential reads grow the read-ahead to its largest; then a large
     // direct read, and reads across the end.
     ScriptWriter sequential = StreamHeader(str::Flags(SizeClass::Large), 1000);
-    for (int k = 0; k < 12; ++k) Do(sequential, Op::ReadMedium).U16(40000);
+    for (int k = 0; k < 12; ++k) Do(sequential, Op::ReadMedium).U16(9000);
     Do(sequential, Op::ReadEdge).U8(5).I8(0);
     Do(sequential, Op::ReadEdge).U8(4).I8(-1);
     Do(sequential, Op::ReadEdge).U8(4).I8(1);
@@ -182,7 +187,7 @@ void WriteStreamSeeds(const std::filesystem::path& dir) {
     Save(dir / "seeks", seeks);
 
     // System reads that come back short or interrupted.
-    ScriptWriter shortReads = StreamHeader(str::Flags(SizeClass::ReadAhead), 4000);
+    ScriptWriter shortReads = StreamHeader(str::Flags(SizeClass::ReadAhead), 4000, 3000);
     Do(shortReads, Op::ShortReads).U8(0x1F);
     Do(shortReads, Op::ReadMedium).U16(30000);
     Do(shortReads, Op::ShortReads).U8(0x0F);

@@ -2,7 +2,10 @@
 // The layout of the file stream fuzzer's input, shared with the seed maker.
 //
 //   flags          U8: bit 0 kReadWrite, size class in bits 1-2
-//   content seed   U8: the file's bytes are a hash of their offset and this
+//   content seed   U8: where in the content table the file's bytes start
+//   read-ahead     U16 n: the file stream reads ahead at most kMinReadAhead + n * 4 bytes
+//                  (the limit; its own is 1 MiB, but a small one brings the limit's edges
+//                  within small files, where an input costs little)
 //   size           per SizeClass
 //   ops...         an op byte (Op, by value % kOpCount), then its operands, until the input ends
 //
@@ -20,14 +23,14 @@ inline constexpr int kSizeClassShift = 1;
 enum class SizeClass : std::uint8_t {
     Tiny,       // U8
     Small,      // U16
-    ReadAhead,  // 1 MiB - 8192 + U16 % 16384: around the largest read-ahead
-    Large,      // 2 MiB + U16 * 16
+    ReadAhead,  // limit - 8192 (or 0) + U16 % 16384: around the largest read-ahead
+    Large,      // 2 * limit + (U16 * 16) % limit
 };
 
 enum class Op : std::uint8_t {
     ReadSmall,      // U8 count
     ReadMedium,     // U16 count
-    ReadEdge,       // U8 picks a read-ahead size (kEdgeReads), I8 added
+    ReadEdge,       // U8 picks a size near the read-ahead's (its least, its limit...), I8 added
     SeekBeginning,  // offset
     SeekCurrent,    // offset
     Size,

@@ -379,13 +379,19 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
 }
 
 void ForEachCandidate(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate) {
-    const std::size_t capacity = kSearchChunk + kLookahead;
+    ForEachCandidate(input, onCandidate, kSearchChunk);
+}
+
+void ForEachCandidate(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate,
+                      std::size_t chunkSize) {
+    chunkSize = std::max<std::size_t>(chunkSize, 1);
+    const std::size_t capacity = chunkSize + kLookahead;
     const support::AlignedBuffer storage = support::AllocateAligned(capacity);
     const std::span<std::uint8_t> buffer(storage.get(), capacity);
     const LookaheadFetch fetch = FetchFrom(input);
     for (;;) {
         const std::int64_t start = input.Position();
-        const std::size_t n = input.Read(buffer.data(), kSearchChunk);
+        const std::size_t n = input.Read(buffer.data(), chunkSize);
         if (n == 0) return;
         const std::vector<std::size_t> found = BlockCandidates(buffer, n, fetch);
         if (found.empty()) continue;

@@ -85,6 +85,9 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
 // end, in increasing order, each once. The callback may move the stream; the
 // scan puts it back.
 void ForEachCandidate(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate);
+// The same reading `chunkSize` bytes at a time (what is found never depends on it).
+void ForEachCandidate(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate,
+                      std::size_t chunkSize);
 
 // At least eight upper-case hex digits: 1023 is "000003FF".
 std::string OffsetHex(std::int64_t offset);

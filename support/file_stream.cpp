@@ -10,15 +10,19 @@
 
 namespace vexmira::support {
 
-FileStream::FileStream(const std::string& path, FileMode mode, BufferAllocator allocate)
+FileStream::FileStream(const std::string& path, FileMode mode, BufferAllocator allocate, std::size_t maxReadAhead)
     : path_(path),
       file_(mode == FileMode::OpenReadExclusive ? NativeFile::OpenReadExclusive(path)
                                                 : NativeFile::CreateExclusive(path)),
       allocate_(allocate),
-      end_(mode == FileMode::OpenReadExclusive ? file_.Size() : -1) {}
+      end_(mode == FileMode::OpenReadExclusive ? file_.Size() : -1),
+      max_read_ahead_(std::max(maxReadAhead, kMinReadAhead)) {}
 
-FileStream::FileStream(NativeFile file, std::string path, BufferAllocator allocate)
-    : path_(std::move(path)), file_(std::move(file)), allocate_(allocate) {}
+FileStream::FileStream(NativeFile file, std::string path, BufferAllocator allocate, std::size_t maxReadAhead)
+    : path_(std::move(path)),
+      file_(std::move(file)),
+      allocate_(allocate),
+      max_read_ahead_(std::max(maxReadAhead, kMinReadAhead)) {}
 
 FileStream::~FileStream() = default;
 
@@ -62,12 +66,12 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) noexcept {
         }
         // Reading on where the last fetch ended is sequential: the window grows.
         // Anything else is a jump, and the window starts small again.
-        read_ahead_ = NextReadAhead(read_ahead_, position_, fetch_end_);
+        read_ahead_ = NextReadAhead(read_ahead_, position_, fetch_end_, max_read_ahead_);
         const std::size_t wanted = count - done;
         // Large requests go straight to the caller's memory, and so does any
         // request when no memory for the read-ahead can be had: this read
         // cannot raise, and delivering nothing would look like the end of the file.
-        if (wanted >= kMaxReadAhead || !ReserveBuffer()) {
+        if (wanted >= max_read_ahead_ || !ReserveBuffer()) {
             const std::size_t n = Fetch(position_, out + done, wanted);
             done += n;
             position_ += static_cast<std::int64_t>(n);

@@ -32,9 +32,13 @@ public:
 
     // Raises EFOpenError or EFCreateError with the message
     // 'Cannot open file "<absolute path>". <system text>' (or "Cannot create file ").
-    FileStream(const std::string& path, FileMode mode, BufferAllocator allocate = TryAllocateAligned);
+    // `maxReadAhead` (at least kMinReadAhead) bounds the read-ahead; only the
+    // fuzzer asks for less than kMaxReadAhead, to reach the bound with small files.
+    FileStream(const std::string& path, FileMode mode, BufferAllocator allocate = TryAllocateAligned,
+               std::size_t maxReadAhead = kMaxReadAhead);
     // Reads and writes `file`, opened elsewhere; `path` names it in messages.
-    FileStream(NativeFile file, std::string path, BufferAllocator allocate = TryAllocateAligned);
+    FileStream(NativeFile file, std::string path, BufferAllocator allocate = TryAllocateAligned,
+               std::size_t maxReadAhead = kMaxReadAhead);
     ~FileStream() override;
 
     NativeFile& Native() noexcept { return file_; }
@@ -56,9 +60,9 @@ public:
     static constexpr std::size_t kMaxReadAhead = std::size_t{1024} * 1024;
     // The window for a fetch at `position` when the last one ended at
     // `lastFetchEnd` with a window of `current`; for any stream that reads ahead.
-    static constexpr std::size_t NextReadAhead(std::size_t current, std::int64_t position,
-                                               std::int64_t lastFetchEnd) noexcept {
-        return position == lastFetchEnd ? std::min(current * 2, kMaxReadAhead) : kMinReadAhead;
+    static constexpr std::size_t NextReadAhead(std::size_t current, std::int64_t position, std::int64_t lastFetchEnd,
+                                               std::size_t maxReadAhead = kMaxReadAhead) noexcept {
+        return position == lastFetchEnd ? std::min(current * 2, maxReadAhead) : kMinReadAhead;
     }
 
 protected:
@@ -84,6 +88,7 @@ private:
     std::size_t buffer_length_ = 0;
     std::int64_t fetch_end_ = -1;  // file offset just past the last fetch
     std::size_t read_ahead_ = kMinReadAhead;
+    std::size_t max_read_ahead_ = kMaxReadAhead;  // requests of this size or more skip the buffer
     std::uint64_t bytes_fetched_ = 0;
     std::uint64_t fetch_count_ = 0;
 };

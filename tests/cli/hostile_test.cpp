@@ -263,6 +263,91 @@ TEST(CliText, PathsReadAsUtf8OrLatin1AndSayWhich) {
     EXPECT_TRUE(Contains(plain.out, "File: caf\xC3\xA9.ARC\nListed: caf\xC3\xA9.ARC\n")) << plain;
 }
 
+// What a terminal would act on: a C0 control other than the line break, DEL,
+// a C1 control in UTF-8 form, or a byte that is not UTF-8.
+std::string FirstRawControl(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F || c1) return "byte " + std::to_string(byte) + " at " + std::to_string(i);
+    }
+    return {};
+}
+
+TEST(CliText, EveryLineOnStandardErrorIsEscaped) {
+    TempDir dir;
+    const std::string hostile = "nf\x1B]0;X\x07";
+    const std::string shown = "nf\\x1B]0;X\\x07";
+    WriteFile(dir / hostile, SmallArchive());  // a file where a folder is asked for
+    WriteFile(dir / "plain", SmallArchive());
+    WriteFile(dir / "a.ARC", SmallArchive());
+    struct Case {
+        std::string what;
+        std::string script;
+        std::string expected;  // a part of standard error
+    };
+    const std::vector<Case> cases = {
+        {"--output-dir naming a file", VexmiraCommand({"--carve", "--output-dir", hostile, "a.ARC"}),
+         "vexmira: --output-dir " + shown + ": not a folder\n"},
+        {"--output-dir that cannot be made", VexmiraCommand({"--carve", "--output-dir", "plain/" + hostile, "a.ARC"}),
+         "vexmira: plain/" + shown + ": cannot create the output folder: "},
+        {"$TMPDIR for a piped standard input",
+         "printf x | TMPDIR=" + ShellQuote("gone\x1B[31mred") + " " + VexmiraCommand({"-"}), "gone\\x1B[31mred"},
+        {"--offset", VexmiraCommand({"--offset", "1\x1B[5m", "a.ARC"}), "vexmira: --offset 1\\x1B[5m: not a decimal"},
+        {"an unknown option", VexmiraCommand({"--bogus\x1B[5m", "a.ARC"}), "unknown option: --bogus\\x1B[5m\n"},
+        {"a value the parser refuses", VexmiraCommand({"--jobs", "9\x1B[5m", "a.ARC"}), "9\\x1B[5m"},
+        {"a C1 control and a byte that is not UTF-8", VexmiraCommand({"--offset", "\xC2\x9B\xFF", "a.ARC"}),
+         "--offset \xC3\x82\\x9B\xC3\xBF: not"},
+        {"a missing file, a backslash before x", VexmiraCommand({"m\x1B\\x07.exe"}), "m\\x1B\\x5Cx07.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ProcessResult run = RunShell(dir, c.script);
+        EXPECT_NE(run.status, 0) << run;
+        EXPECT_EQ(FirstRawControl(run.err), "") << run;
+        EXPECT_TRUE(Contains(run.err, c.expected)) << "expected " << c.expected << "\n" << run;
+    }
+}
+
+TEST(CliText, CsvIsSafeOnATerminalAndInASpreadsheet) {
+    TempDir dir;
+    const std::string formula = "=cmd|' /C calc'!A0";
+    WriteFile(dir / "names.ARC", ArchiveBuilder()
+                                     .Add("\x1B]0;PWNED\x07", 1, 1)
+                                     .Add(formula, 1, 1)
+                                     .Add("+1", 1, 1)
+                                     .Add("-2", 1, 1)
+                                     .Add("@SUM(A1)", 1, 1)
+                                     .Add("\tTAB", 1, 1)
+                                     .Add("a=b", 1, 1)
+                                     .Add(EntrySpec{.name = "NEG", .full_size = -5, .compressed_size = 1})
+                                     .Build());
+    WriteFile(dir / "=x.ARC", SmallArchive());
+
+    const ProcessResult csv = RunVexmira(dir, {"--csv", "names.ARC", "=x.ARC"});
+    Lines records;
+    for (std::string line : csv.OutLines()) {
+        ASSERT_TRUE(line.ends_with('\r')) << "a line break only where a record ends\n" << csv;
+        line.pop_back();
+        EXPECT_EQ(FirstRawControl(line), "") << csv;
+        records.push_back(line);
+    }
+    ASSERT_EQ(records.size(), 1u + 8 + 2) << csv;
+    // file, path_encoding, listed, offset, located, passed_over, then name and full_size.
+    const auto starts = [&](std::size_t record, const std::string& prefix) {
+        EXPECT_TRUE(records[record].starts_with(prefix)) << "record " << record << ": " << records[record];
+    };
+    starts(1, "names.ARC,utf-8,names.ARC,0,,,\\x1B]0;PWNED\\x07,1,");
+    starts(2, "names.ARC,utf-8,names.ARC,0,,,'=cmd|' /C calc'!A0,1,");
+    starts(3, "names.ARC,utf-8,names.ARC,0,,,'+1,1,");
+    starts(4, "names.ARC,utf-8,names.ARC,0,,,'-2,1,");
+    starts(5, "names.ARC,utf-8,names.ARC,0,,,'@SUM(A1),1,");
+    starts(6, "names.ARC,utf-8,names.ARC,0,,,\\x09TAB,1,");
+    starts(7, "names.ARC,utf-8,names.ARC,0,,,a=b,1,");
+    starts(8, "names.ARC,utf-8,names.ARC,0,,,NEG,-5,1,");  // numbers stay numbers
+    starts(9, "'=x.ARC,utf-8,'=x.ARC,0,,,README.TXT,5120,");
+}
+
 // ---------------------------------------------------------------------------
 // Running out of memory, and usage
 

@@ -61,6 +61,26 @@ TEST(TerminalText, ControlsAreEscapedAndEveryBackslashXStartsAnEscape) {
     }
 }
 
+// Standard error's lines mix parts already shown as on a terminal with raw
+// ones: the first pass through unchanged, the rest lose their controls.
+TEST(TerminalLine, LeavesShownTextAsItIsAndEscapesWhatWasNot) {
+    const auto line = [](std::string_view text) {
+        std::string out;
+        AppendTerminalLine(out, text);
+        return out;
+    };
+    for (const std::string raw : {"a\x1B[2Jb\n\x7F", "C:\\x\\dir", "\x9B" "2J\xE9", "\xC2\x9B\xC3\xA9"}) {
+        for (const Encoding encoding : {Encoding::Latin1, Encoding::Utf8}) {
+            const std::string shown = TerminalText(raw, encoding);
+            EXPECT_EQ(line(shown), shown) << "bytes: " << ::testing::PrintToString(raw);
+        }
+    }
+    EXPECT_EQ(line("shown \\x1B, raw \x1B[5m\a"), "shown \\x1B, raw \\x1B[5m\\x07");
+    // UTF-8 where it is UTF-8, each other byte as Latin-1: U+009B in both forms, then U+00E9 in both.
+    EXPECT_EQ(line("\xC2\x9B \x9B \xC3\xA9 \xE9"), "\\x9B \\x9B \xC3\xA9 \xC3\xA9");
+    EXPECT_EQ(line(std::string("nul\0", 4)), "nul\\x00");
+}
+
 TEST(JsonString, EscapesWhatJsonRequiresAndDecodesTheRest) {
     std::string out;
     AppendJsonString(out, std::string("q\"b\\n\n\x01\x1F/\xE9", 10), Encoding::Latin1);

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """vexmira --csv parsed back with Python's csv module: one record per entry,
-the same fields and values as --json, names with commas, quotes and line
-breaks intact.
+the same fields and values as --json, names with commas and quotes intact,
+texts from the file shown as on a terminal and kept from running as a
+spreadsheet formula.
 
 Usage: csv_output.py VEXMIRA
 """
@@ -22,9 +23,22 @@ def archive(entries):
     return data
 
 
+def shown(text):
+    """A text from the file as CSV shows it: as on a terminal, and never a formula."""
+    out = ""
+    for i, c in enumerate(text):
+        if ord(c) < 0x20 or 0x7F <= ord(c) < 0xA0:
+            out += "\\x%02X" % ord(c)
+        elif c == "\\" and text[i + 1:i + 2] == "x":
+            out += "\\x5C"
+        else:
+            out += c
+    return "'" + out if out[:1] in ("=", "+", "-", "@") else out
+
+
 def main():
     vexmira = sys.argv[1]
-    names = [b"PLAIN.TXT", b'say "hi", twice', b"two\nlines", b"caf\xe9"]
+    names = [b"PLAIN.TXT", b'say "hi", twice', b"two\nlines", b"caf\xe9", b"=1+1", b"C:\\x\x1b[2J"]
     with tempfile.TemporaryDirectory() as scratch:
         with open(os.path.join(scratch, "a,b.ARC"), "wb") as f:
             f.write(archive([(name, 100 + i, 40, 4) for i, name in enumerate(names)] + [(b"", 0, 0, 0)]))
@@ -41,8 +55,8 @@ def main():
         want = run("--json", *files)
         if got.returncode != 0 or want.returncode != 0:
             sys.exit("FAILED: exit %d / %d: %r" % (got.returncode, want.returncode, got.stderr))
-        if b"\r\n" not in got.stdout or got.stdout.replace(b"\r\n", b"").count(b"\n") != 1:
-            sys.exit("FAILED: records end in CRLF (one line break inside a quoted name): %r" % got.stdout[:300])
+        if b"\r\n" not in got.stdout or any(b < 0x20 for b in got.stdout.replace(b"\r\n", b"")):
+            sys.exit("FAILED: records end in CRLF, no other control byte: %r" % got.stdout[:300])
         rows = list(csv.DictReader(io.StringIO(got.stdout.decode("utf-8"), newline="")))
         expected = []
         for listing in map(json.loads, want.stdout.decode().splitlines()):
@@ -50,7 +64,7 @@ def main():
                 expected.append({"file": listing["file"], "path_encoding": listing["path_encoding"],
                                  "listed": listing["listed"] or "", "offset": listing["offset"],
                                  "located": listing["located"], "passed_over": listing["passed_over"], **entry})
-        if len(rows) != len(expected) or len(rows) != 6:
+        if len(rows) != len(expected) or len(rows) != 8:
             sys.exit("FAILED: %d records, %d entries in JSON" % (len(rows), len(expected)))
 
         def text(value):
@@ -60,9 +74,11 @@ def main():
             if set(row) != set(entry):
                 sys.exit("FAILED: fields %s, JSON keys %s" % (sorted(row), sorted(entry)))
             for key, value in entry.items():
+                if key in ("file", "listed", "passed_over", "name"):
+                    value = shown(text(value))
                 if row[key] != text(value):
                     sys.exit("FAILED: %s of %r: %r in CSV, %r in JSON" % (key, entry["name"], row[key], value))
-        if [row["name"] for row in rows[:4]] != [n.decode("latin-1") for n in names]:
+        if [row["name"] for row in rows[:6]] != [shown(n.decode("latin-1")) for n in names]:
             sys.exit("FAILED: names %r" % [row["name"] for row in rows])
 
         # The header record stays when the first file is left out.
