@@ -141,14 +141,10 @@ def test_workers_do_not_see_the_clients_files(cluster, served):
     assert len(seen) == 2 and not any(seen.values())
 
 
-def module_file():
-    import vexmira
-    return os.path.realpath(vexmira.__file__)
-
-
 def test_workers_run_the_module_of_this_build(cluster):
-    seen = cluster.run(module_file)
-    assert set(seen.values()) == {module_file()}, seen
+    # A lambda travels by value: the workers cannot import this test's module.
+    seen = cluster.run(lambda: os.path.realpath(__import__("vexmira").__file__))
+    assert set(seen.values()) == {os.path.realpath(__import__("vexmira").__file__)}, seen
 
 
 def test_output_equals_the_tool_and_survives_a_killed_worker(cluster, served):
