@@ -12,6 +12,7 @@ packages=(
   fonts-wine fonts-liberation  # only recommended by Wine: named so they are there for sure
   g++-multilib qemu-user-static  # the native32 preset: -m32 builds, run under qemu-user
   dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
+  git  # make dist: the source tarball, and the last commit's time for every date in the release files
   emscripten chromium  # the page (the wasm preset) and its tests in a real browser
   python3-dev pybind11-dev python3-pytest python3-dask python3-distributed  # the module, its tests, vexmira-dask
   python3-venv python3-pip python3-build python3-setuptools python3-wheel  # pip install . and the wheel, tested
