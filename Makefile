@@ -4,7 +4,7 @@
 JOBS ?= 2
 BUILD := build
 # The one version: the CMake project's.
-VERSION := $(shell sed -n 's/^project(Vexmira VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+VERSION := $(shell sed -n 's/^project.Vexmira VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # Compiles go through ccache when it is there (setup.sh installs it); the page's
 # emcc builds do not.
 CCACHE := $(shell command -v ccache 2>/dev/null)
