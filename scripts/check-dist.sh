@@ -66,10 +66,10 @@ check "$x64: vexmira.exe carries no symbols" bash -c \
 check "$x64: README.txt says the plug-in is in the x86 zip" grep -q 'windows-x86 zip' "$scratch/$x64/README.txt"
 
 # The 64-bit tool runs under Wine, in the win64 tests' prefix (made if missing).
-prefix=build/win64/wineprefix
+prefix=$PWD/build/win64/wineprefix
 tests/wine/wine_prefix.sh "$prefix" > /dev/null
 cp "$scratch/sample.exe" "$scratch/$x64/"
-wine_run() { (cd "$scratch/$x64" && "$OLDPWD/tests/wine/run_wine.sh" "$OLDPWD/$prefix" ./vexmira.exe "$@" 2>&1 | tr -d '\r'); }
+wine_run() { (cd "$scratch/$x64" && "$OLDPWD/tests/wine/run_wine.sh" "$prefix" ./vexmira.exe "$@" 2>"$scratch/wine.log" | tr -d '\r'); }
 check "$x64: vexmira.exe --version under Wine says $version" same "$(wine_run --version)" "vexmira $version"
 check "$x64: vexmira.exe lists the sample under Wine" grep -q '"name":"README.TXT"' <<< "$(wine_run --json sample.exe)"
 
