@@ -38,7 +38,7 @@ demo: native win64 web
 	  $(BUILD)/native/tests/cli/vexmira_sample $(BUILD)/web-demo --screenshot $(BUILD)/web.png
 
 test: native check-setup native-asan native32 win32 win64 fuzz web package dist
-	scripts/check-labels.sh
+	scripts/check-labels.sh $(addprefix $(BUILD)/,native native-asan native32 fuzz win32 win64 wasm)
 	ctest --preset native
 	ctest --preset native-asan
 	ctest --preset native32
