@@ -94,6 +94,18 @@ check "the sdist holds the CMake build of the module" bash -c "for file in CMake
     archive/compress.cpp locator/CMakeLists.txt cli/report.cpp python/module.cpp python/vexmira/__init__.py \
     setup.py pyproject.toml LICENSE share/vexmira/vexmira_arc.ksy packaging/copyright; do
     grep -qx \"vexmira-$version/\$file\" <<< '$sdist_members' || { echo \"missing \$file\"; exit 1; }; done"
+# The unpacked sdist and source tarball are trees the Python backend takes
+# (the module built in the native tree, as dist.sh builds the wheel, so
+# nothing is compiled here).
+for tarball in "vexmira-$version" "vexmira-$version-source"; do
+    mkdir -p "$scratch/$tarball"
+    tar -xzf "$dist/$tarball.tar.gz" -C "$scratch/$tarball"
+    check "the unpacked $tarball.tar.gz builds a wheel of version $version" bash -c "
+        VEXMIRA_CMAKE_BUILD_DIR='$PWD/build/native' PIP_NO_INDEX=1 /usr/bin/python3 -m build --wheel --no-isolation \
+            --outdir '$scratch/$tarball-wheel' '$scratch/$tarball/vexmira-$version' > '$scratch/$tarball.log' 2>&1 ||
+            { tail -n 20 '$scratch/$tarball.log'; exit 1; }
+        ls '$scratch/$tarball-wheel/vexmira-$version-'*.whl"
+done
 check "the source tarball holds the tree of the last commit" bash -c \
     "[[ \$(tar -tzf '$dist/vexmira-$version-source.tar.gz' | grep -v '/\$' | sed 's|^vexmira-$version/||' | sort) == \
        \$(git ls-tree -r --name-only HEAD | sort) ]]"
