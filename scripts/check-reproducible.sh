@@ -63,6 +63,9 @@ if [[ ${1:-} == --all ]]; then
     done
 else
     [[ -f dist/vexmira-$version-windows-x86.zip ]] || { echo "check-reproducible: no Windows zips in dist/: run make dist" >&2; exit 1; }
+    # The time dist/ was made with (a commit since then moves the last commit's).
+    SOURCE_DATE_EPOCH=$(/usr/bin/python3 -c 'import calendar, sys, zipfile
+print(calendar.timegm(zipfile.ZipFile(sys.argv[1]).infolist()[0].date_time + (0, 0, 0)))' "dist/vexmira-$version-windows-x86.zip")
     copy=$root/build/reproducible/vexmira
     mkdir -p "$copy"
     # The tree's files as they are now (what dist/ was built from), copied
