@@ -111,8 +111,10 @@ check "the source tarball holds the tree of the last commit" bash -c \
        \$(git ls-tree -r --name-only HEAD | sort) ]]"
 
 # --- The page ------------------------------------------------------------------
-check "the page's zip holds the site" same "$(members "$dist/vexmira-$version-web.zip")" \
-    "$(printf "vexmira-$version-web/%s\n" app.js index.html style.css vexmira.js vexmira.wasm worker.js | sort)"
+check "the page's zip holds the site as built" same "$(members "$dist/vexmira-$version-web.zip")" \
+    "$(cd build/wasm/web && find . -type f | sed "s|^\./|vexmira-$version-web/|" | sort)"
+check "the page's zip holds its module" bash -c "grep -qx 'vexmira-$version-web/index.html' <<< '$(members "$dist/vexmira-$version-web.zip")' &&
+    grep -qx 'vexmira-$version-web/vexmira.wasm' <<< '$(members "$dist/vexmira-$version-web.zip")'"
 
 # --- The Debian package, in a scratch root -------------------------------------
 root=$scratch/root
