@@ -77,13 +77,13 @@ windows_zip() {  # windows_zip ARCH EXE [DLL]
     contents+="    SHA256SUMS        the SHA-256 sum of each file above"$'\n'
     [[ -z $dll ]] && contents+=$'\n'"The plug-in, Vexmira.dll, is a 32-bit DLL: it comes in the windows-x86 zip."$'\n'
     local plugin=""
-    [[ -n $dll ]] && plugin=$(cat packaging/windows/plugin.txt)$'\n'
+    [[ -n $dll ]] && plugin=$(cat packaging/windows/plugin.txt)$'\n\n'
     /usr/bin/python3 - packaging/windows/README.txt "$version" "$arch" "$contents" "$plugin" > "$stage/README.txt" <<'PY'
 import sys
 template, version, arch, contents, plugin = sys.argv[1:]
 text = open(template, encoding="utf-8").read()
 sys.stdout.write(text.replace("@VERSION@", version).replace("@ARCH@", arch)
-                 .replace("@CONTENTS@", contents).replace("@PLUGIN@", plugin))
+                 .replace("@CONTENTS@", contents).replace("@PLUGIN@\n", plugin))
 PY
     crlf "$stage/README.txt" > "$folder/README.txt"
     crlf LICENSE > "$folder/LICENSE"
