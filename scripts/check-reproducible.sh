@@ -45,9 +45,11 @@ if [[ ${1:-} == --all ]]; then
     scratch=$(mktemp -d "${TMPDIR:-/tmp}/vexmira-reproducible.XXXXXX")
     trap 'rm -rf "$scratch"' EXIT
     clones=("$scratch/first/vexmira" "$scratch/second/deeper/vexmira-$version")
+    commit=$(git rev-parse HEAD)  # once: both clones build this commit, whatever is committed meanwhile
+    echo "commit $commit"
     for clone in "${clones[@]}"; do
         git clone -q --no-hardlinks "$root" "$clone" || exit 1
-        git -C "$clone" checkout -q --detach "$(git rev-parse HEAD)" || exit 1
+        git -C "$clone" checkout -q --detach "$commit" || exit 1
         echo "building $clone"
         start=$SECONDS
         make -C "$clone" dist > "$clone.log" 2>&1 || { tail -n 40 "$clone.log"; echo "make dist failed in $clone" >&2; exit 1; }
