@@ -63,6 +63,9 @@ check "$x64: vexmira.exe is a PE32+ program with system imports alone" \
     tests/wine/check_dll.sh "$scratch/$x64/vexmira.exe" x86_64-w64-mingw32-objdump pe-x86-64 exe
 check "$x64: vexmira.exe carries no symbols" bash -c \
     "! x86_64-w64-mingw32-objdump -h '$scratch/$x64/vexmira.exe' | grep -q debug_"
+check "the Windows programs carry no link time" bash -c "
+    for file in '$scratch/$x86/Vexmira.dll' '$scratch/$x86/vexmira.exe' '$scratch/$x64/vexmira.exe'; do
+        x86_64-w64-mingw32-objdump -p \"\$file\" | grep -q '^Time/Date.*1970\$' || { echo \"\$file\"; exit 1; }; done"
 check "$x64: README.txt says the plug-in is in the x86 zip" grep -q 'windows-x86 zip' "$scratch/$x64/README.txt"
 
 # The 64-bit tool runs under Wine, in the win64 tests' prefix (made if missing).

@@ -66,8 +66,14 @@ windows_zip() {  # windows_zip ARCH EXE [DLL]
         cp "$dll" "$folder/Vexmira.dll"
         contents+="    Vexmira.dll       the plug-in for Vestrel (32-bit)"$'\n'
     fi
-    # The 64-bit tree keeps debug information for the Wine tests; the shipped program does not.
-    if [[ $arch == x64 ]]; then x86_64-w64-mingw32-strip -o "$folder/vexmira.exe" "$exe"; else cp "$exe" "$folder/"; fi
+    # The 64-bit tree keeps debug information for the Wine tests; the shipped
+    # program does not. strip writes SOURCE_DATE_EPOCH (else the time) into the
+    # PE header: 0 instead, as the linker leaves it.
+    if [[ $arch == x64 ]]; then
+        SOURCE_DATE_EPOCH=0 x86_64-w64-mingw32-strip -o "$folder/vexmira.exe" "$exe"
+    else
+        cp "$exe" "$folder/"
+    fi
     local bits=32
     [[ $arch == x64 ]] && bits=64
     contents+="    vexmira.exe       the command-line tool (${bits}-bit)"$'\n'
