@@ -11,9 +11,7 @@
 #include "locator/scan.hpp"
 #include "cli/digest.hpp"
 #include "cli/passed_over.hpp"
-#include "cli/platform.hpp"
 #include "cli/repeated_listings.hpp"
-#include "cli/sources.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 #include "support/file_system.hpp"
@@ -30,12 +28,6 @@ void ListingSink::EntryRun(std::string_view name, const archive::TCompressedFile
         Entry(name, moved, suspect);
     }
 }
-
-// An output of `input`, refused when it would take what this run wrote for
-// another; put in place by CommitOutput.
-std::unique_ptr<support::PendingFile> CreateOutput(const std::string& input, const std::string& suffix,
-                                                   const std::optional<std::string>& outputDir, OutputLedger* ledger);
-void CommitOutput(support::PendingFile& file, const std::string& input, OutputLedger* ledger);
 
 namespace {
 
@@ -96,6 +88,14 @@ support::Stream& OpenInput(const std::string& file, const Options& options, std:
         throw support::EFOpenError(support::OpenErrorMessage(file, "Seek failed"));
     }
     return *options.Input;
+}
+
+// What writes the listing's files; a caller without one asked for none.
+OutputFiles& Outputs(const Options& options) {
+    if (options.Outputs == nullptr) {
+        throw support::EFCreateError(support::CreateErrorMessage(options.OutputDir.value_or("."), "Nothing may be written here"));
+    }
+    return *options.Outputs;
 }
 
 // One listing through the sink: the head once, the entries, the end once.
@@ -203,14 +203,8 @@ public:
                 const std::int64_t carveEnd = entries == 0 ? head.Offset
                                               : options_.CarveToWalkEnd ? std::max(walk.ArchiveEnd, end.PlausibleEnd)
                                                                         : end.PlausibleEnd;
-                const std::string path = CarvedPath(head.File, head.Offset, options_.OutputDir);
-                // Anything else in its place is refused by the file layer, --force or not.
-                const auto existing = platform::StatusOf(path, false);
-                if (!options_.Force && existing && existing->Kind == platform::FileKind::Regular) {
-                    throw support::EFCreateError(support::CreateErrorMessage(path, "The file exists; --force replaces it"));
-                }
                 CarvedFile carved;
-                carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, options_.OutputDir, options_.Ledger);
+                carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, Outputs(options_), options_.Force);
                 carved.Size = carveEnd - head.Offset;
                 carved.Sha256 = Sha256OfRange(stream, head.Offset, carveEnd, head.File);
                 end.Carved = std::move(carved);
@@ -368,19 +362,24 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
                 return listing.End(ErrorText(error), std::current_exception());
             }
         }
-        std::unique_ptr<support::PendingFile> side;
+        std::unique_ptr<PendingOutput> side;
         const locator::RipOutcome rip = locator::RipArchive(file, display, [&]() -> support::Stream& {
-            side = CreateOutput(file, "$$$", options.OutputDir, options.Ledger);
+            side = Outputs(options).Start(file, "$$$", true);
             return side->Stream();
         });
         listing.head.Offset = rip.Offset;
         // A side file this run could not create or fill is not its result,
-        // and goes (whatever an earlier run left under its name stays).
+        // and goes (whatever an earlier run left under its name stays) before
+        // the error is said: on a full disk, saying it may need the room.
+        if (rip.Failure || rip.Offset < 0) side.reset();
         if (rip.Failure) return listing.End(Text{*rip.Failure});
         if (rip.Offset < 0) return listing.End(std::nullopt);
         try {
-            CommitOutput(*side, file, options.Ledger);
+            side->Commit();
         } catch (const support::Exception& error) {
+            // Said as the locator says a side file it could not create.
+            side.reset();
+            display.ShowMessage(std::string(locator::kExceptPrefix) + error.Message());
             return listing.End(ErrorText(error), std::current_exception());
         }
         // The file listed is the one written, through the same descriptor.
@@ -400,83 +399,23 @@ Outcome ResumeListing(support::Stream& input, const std::string& file, const Lis
     return GuardMemory(listing, [&] { return listing.Walk(input, file, 0, nullptr, &from); });
 }
 
-std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir) {
-    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
-    return outputDir ? OutputPathFor(*outputDir, file, suffix) : file + suffix;
-}
-
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
-                         const std::optional<std::string>& outputDir, OutputLedger* ledger) {
+                         OutputFiles& outputs, bool replace) {
     const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
     if (end <= offset) {
-        const std::string path = CarvedPath(file, offset, outputDir);
         throw support::EFCreateError(support::CreateErrorMessage(
-            path, "Nothing to carve: no archive entry at offset " + std::to_string(offset) + " of the file"));
+            outputs.PathOf(file, suffix),
+            "Nothing to carve: no archive entry at offset " + std::to_string(offset) + " of the file"));
     }
-    const std::unique_ptr<support::PendingFile> out = CreateOutput(file, suffix, outputDir, ledger);
+    const std::unique_ptr<PendingOutput> out = outputs.Start(file, suffix, replace);
     if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {
         throw support::EFOpenError(support::OpenErrorMessage(file, "Seek failed"));
     }
     if (locator::CopyBytes(input, out->Stream(), end - offset) != end - offset) {
         throw support::EFOpenError(support::OpenErrorMessage(file, "The file ended before the archive did"));
     }
-    CommitOutput(*out, file, ledger);
+    out->Commit();
     return out->Path();
-}
-
-namespace {
-
-[[noreturn]] void ThrowSharedOutput(const std::string& path, const std::string& other) {
-    throw support::EFCreateError(support::CreateErrorMessage(
-        path, "It holds what this run wrote for \"" + support::AbsolutePath(other) + "\", which maps to the same output"));
-}
-
-}  // namespace
-
-OutputLedger::Place OutputLedger::PlaceOf(const support::NativeFolder& folder, const std::string& name,
-                                          const std::string& path) {
-    if (const std::optional<support::FileId> id = folder.Id()) return Place{*id, name};
-    return Place{support::FileId{}, path};
-}
-
-void OutputLedger::CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
-                               const std::string& input) const {
-    const auto claim = claimed_.find(PlaceOf(folder, name, path));
-    if (claim != claimed_.end() && claim->second != input) ThrowSharedOutput(path, claim->second);
-    const std::optional<support::FileId> there = folder.IdOf(name);
-    if (!there) return;
-    const auto found = written_.find(*there);
-    if (found != written_.end() && found->second != input) ThrowSharedOutput(path, found->second);
-}
-
-void OutputLedger::Claim(const support::NativeFolder& folder, const std::string& name, const std::string& path,
-                         const std::string& input) {
-    const std::lock_guard lock(mutex_);
-    CheckLocked(folder, name, path, input);
-    claimed_.emplace(PlaceOf(folder, name, path), input);
-}
-
-void OutputLedger::Commit(support::PendingFile& file, const std::string& input) {
-    const std::lock_guard lock(mutex_);
-    CheckLocked(file.Folder(), file.Name(), file.Path(), input);
-    file.Commit();
-    if (const std::optional<support::FileId> id = file.Stream().Native().Id()) written_[*id] = input;
-}
-
-std::unique_ptr<support::PendingFile> CreateOutput(const std::string& input, const std::string& suffix,
-                                                   const std::optional<std::string>& outputDir, OutputLedger* ledger) {
-    OutputPlace place = PlaceOutput(outputDir, input, suffix);
-    // Before the file there is opened: a worker may still be listing it.
-    if (ledger) ledger->Claim(place.Folder, place.Name, place.Path, input);
-    return std::make_unique<support::PendingFile>(std::move(place.Folder), std::move(place.Name), std::move(place.Path));
-}
-
-void CommitOutput(support::PendingFile& file, const std::string& input, OutputLedger* ledger) {
-    if (ledger) {
-        ledger->Commit(file, input);
-    } else {
-        file.Commit();
-    }
 }
 
 Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink) {

@@ -7,12 +7,10 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include "archive/compress.hpp"
@@ -119,36 +117,30 @@ public:
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
-// The outputs of one run, so that two of its inputs never share one: the
-// second input to reach a place another input claimed, or a file the run
-// wrote for another input, gets an error naming both, never an overwrite.
-// A place is claimed before its file is opened, so which input gets the
-// error never depends on how far the other has got. Shared by the workers.
-class OutputLedger {
+// A file a listing writes (a side file, a carve): written under a temporary
+// name and put in place whole by Commit, or removed when dropped.
+class PendingOutput {
 public:
-    // Claims `name` in `folder` for `input`. Raises support::EFCreateError
-    // naming `path` and the other input when another input has it.
-    void Claim(const support::NativeFolder& folder, const std::string& name, const std::string& path,
-               const std::string& input);
-    // Puts `file` in place after the same check, made with the rename as one step.
-    void Commit(support::PendingFile& file, const std::string& input);
+    virtual ~PendingOutput() = default;
+    virtual support::Stream& Stream() noexcept = 0;
+    virtual const std::string& Path() const noexcept = 0;
+    // Raises support::EFCreateError naming the file, once its temporary file is gone.
+    virtual void Commit() = 0;
+};
 
-private:
-    struct Place {
-        support::FileId Folder;
-        std::string Name;  // the whole path when the folder cannot be told
-        // Spelled out: not every standard library has <=> for strings yet.
-        bool operator<(const Place& other) const {
-            return std::tie(Folder, Name) < std::tie(other.Folder, other.Name);
-        }
-    };
-    static Place PlaceOf(const support::NativeFolder& folder, const std::string& name, const std::string& path);
-    void CheckLocked(const support::NativeFolder& folder, const std::string& name, const std::string& path,
-                     const std::string& input) const;
-
-    mutable std::mutex mutex_;
-    std::map<support::FileId, std::string> written_;  // file -> the input it was written for
-    std::map<Place, std::string> claimed_;            // place -> the input it is for
+// Where a listing's files go: the tool's and the module's one writer
+// (outputs::Writer). The page has none, and writes nothing.
+class OutputFiles {
+public:
+    virtual ~OutputFiles() = default;
+    // Where `input`'s output `suffix` goes, for messages.
+    virtual std::string PathOf(const std::string& input, const std::string& suffix) const = 0;
+    // Starts it. `replaceStale`: a name found taken when it is put in place
+    // is replaced when it holds a regular file with no other name that may
+    // be written; otherwise anything there is kept and the commit refused.
+    // Raises support::EFCreateError.
+    virtual std::unique_ptr<PendingOutput> Start(const std::string& input, const std::string& suffix,
+                                                 bool replaceStale) = 0;
 };
 
 // How far into the file being examined the work is, for the progress line:
@@ -198,10 +190,10 @@ struct Options {
     bool CarveToWalkEnd = false;
     // Replace a carved file an earlier run left; otherwise that is an error.
     bool Force = false;
-    // Side files go below this folder instead of next to their input.
+    // Side files and carves go below this folder instead of next to their input.
     std::optional<std::string> OutputDir;
-    // The run's outputs so far; none: no check across inputs.
-    OutputLedger* Ledger = nullptr;
+    // What writes them; none: --side-file and --carve are errors.
+    OutputFiles* Outputs = nullptr;
     // Told how far the work is, when a progress line is shown.
     ProgressMeter* Progress = nullptr;
     // With All: fold runs of candidates whose listings repeat the one before,
@@ -234,15 +226,17 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
 Outcome ResumeListing(support::Stream& input, const std::string& file, const ListingCheckpoint& from,
                       const Options& options, ListingSink& sink);
 
-// Where CarveArchive writes: FILE.OFFSET.ARC, next to FILE or below outputDir.
-std::string CarvedPath(const std::string& file, std::int64_t offset, const std::optional<std::string>& outputDir);
-
 // Copies [offset, end) of `input` to FILE.OFFSET.ARC (OFFSET as eight or more
-// upper-case hex digits), next to FILE or below outputDir, whole or not at
-// all; returns its path. An empty range writes nothing and raises
-// EFCreateError saying so. Raises the file stream's errors.
+// upper-case hex digits) through `outputs`, whole or not at all; returns its
+// path. An empty range writes nothing and raises EFCreateError saying so; so
+// does a name already taken, unless `replace` lets a stale carve go. Raises
+// the file stream's errors.
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
-                         const std::optional<std::string>& outputDir, OutputLedger* ledger = nullptr);
+                         OutputFiles& outputs, bool replace = false);
+// The same next to FILE or below outputDir, made when missing, through a
+// writer of its own (defined with the tool's writer, in vexmira_cli_core).
+std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
+                         const std::optional<std::string>& outputDir);
 
 // A listing of a FILE that cannot be examined at all (a folder without
 // recursion, a folder that cannot be read): only the error.

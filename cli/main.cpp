@@ -19,6 +19,7 @@
 #include "cli/run.hpp"
 #include "cli/sources.hpp"
 #include "cli/text.hpp"
+#include "outputs/places.hpp"
 #include "support/exception.hpp"
 #include "support/file_system.hpp"
 
@@ -204,7 +205,7 @@ int Run(int argc, char** argv) {
     if (!outputDir.empty()) {
         if (!vexmira::cli::platform::StatusOf(outputDir, true)) {
             try {
-                vexmira::cli::MakeOutputFolder(outputDir);
+                vexmira::outputs::MakeOutputFolder(outputDir);
             } catch (const vexmira::support::Exception& error) {
                 vexmira::cli::WriteErrorLine("vexmira: " + outputDir + ": cannot create the output folder: " + error.Message());
                 return static_cast<int>(Outcome::Failed);

@@ -87,8 +87,8 @@ struct FileStatus {
 };
 
 // What `path` names, through a final link only with `follow`; none when it
-// cannot be reached.
-std::optional<FileStatus> StatusOf(const std::string& path, bool follow);
+// cannot be reached, and then the system's reason in *reason when given.
+std::optional<FileStatus> StatusOf(const std::string& path, bool follow, std::string* reason = nullptr);
 
 // The names in folder `path`, without "." and "..", in no particular order;
 // raises SystemError.

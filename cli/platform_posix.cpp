@@ -81,9 +81,12 @@ void ReadListFile(const std::string& path, const std::function<void(std::string_
     }
 }
 
-std::optional<FileStatus> StatusOf(const std::string& path, bool follow) {
+std::optional<FileStatus> StatusOf(const std::string& path, bool follow, std::string* reason) {
     struct stat info {};
-    if ((follow ? stat(path.c_str(), &info) : lstat(path.c_str(), &info)) != 0) return std::nullopt;
+    if ((follow ? stat(path.c_str(), &info) : lstat(path.c_str(), &info)) != 0) {
+        if (reason != nullptr) *reason = Reason(errno);
+        return std::nullopt;
+    }
     FileStatus status;
     status.Kind = S_ISREG(info.st_mode) ? FileKind::Regular : S_ISDIR(info.st_mode) ? FileKind::Directory : FileKind::Other;
     status.Id = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};

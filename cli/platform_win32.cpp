@@ -121,10 +121,13 @@ void ReadListFile(const std::string& path, const std::function<void(std::string_
     }
 }
 
-std::optional<FileStatus> StatusOf(const std::string& path, bool follow) {
+std::optional<FileStatus> StatusOf(const std::string& path, bool follow, std::string* reason) {
     const Handle handle = OpenForQuery(path, follow);
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+    if (!handle || !GetFileInformationByHandle(handle.get(), &info)) {
+        if (reason != nullptr) *reason = support::LastSystemErrorText();
+        return std::nullopt;
+    }
     FileStatus status;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         status.Kind = FileKind::Other;  // a link or junction not followed

@@ -12,7 +12,10 @@
 #include "cli/ordered_output.hpp"
 #include "cli/platform.hpp"
 #include "cli/report.hpp"
+#include "cli/text.hpp"
 #include "cli/triage.hpp"
+#include "cli/writer.hpp"
+#include "support/exception.hpp"
 
 namespace vexmira::cli {
 
@@ -37,6 +40,23 @@ std::string ProgressText(std::uint64_t done, std::optional<std::uint64_t> total,
     return text;
 }
 
+// Tells the writer an input it took is done with, however the work on it ends.
+class FinishOnExit {
+public:
+    FinishOnExit(outputs::Writer* writer, std::uint64_t order, const std::string& input) noexcept
+        : writer_(writer), order_(order), input_(input) {}
+    ~FinishOnExit() {
+        if (writer_ != nullptr) writer_->Finish(order_, input_);
+    }
+    FinishOnExit(const FinishOnExit&) = delete;
+    FinishOnExit& operator=(const FinishOnExit&) = delete;
+
+private:
+    outputs::Writer* writer_;
+    std::uint64_t order_;
+    const std::string& input_;
+};
+
 }  // namespace
 
 void RunStatus::Add(Outcome outcome) noexcept {
@@ -59,9 +79,19 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     std::atomic<std::int64_t> bytesDone = 0;
     std::atomic<std::int64_t> bytesInFlight = 0;  // read so far in the files being examined
     std::optional<std::uint64_t> knownTotal;
-    OutputLedger ledger;
+    // The output folder is opened once, here, and held for the whole run.
+    std::optional<outputs::Writer> writer;
+    const bool writes = options.Examine.SideFile || options.Examine.Carve;
+    if (writes) {
+        try {
+            writer.emplace(options.Examine.OutputDir, std::string(kCarveExistsReason));
+        } catch (const support::Exception& error) {
+            const std::string message = error.FullMessage();
+            WriteErrorLine("vexmira: " + TerminalText(message, PathEncoding(message)));
+            return static_cast<int>(Outcome::Failed);
+        }
+    }
     Options examine = options.Examine;
-    examine.Ledger = &ledger;
     // Row by row and count by count, the other reports show every candidate.
     examine.FoldRepeats = !options.Csv && !options.Summary;
 
@@ -79,6 +109,14 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 if (!item) return;
                 index = nextIndex++;
                 knownTotal = source.KnownTotal();
+                // Taken in input order, so that of two inputs with one output the first named has it.
+                if (writer) writer->Take(index, item->Path);
+            }
+            const FinishOnExit finished(writer ? &*writer : nullptr, index, item->Path);
+            std::optional<WriterOutputs> itemOutputs;
+            if (writer) {
+                itemOutputs.emplace(*writer, index);
+                mine.Outputs = &*itemOutputs;
             }
             try {
                 const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(index);

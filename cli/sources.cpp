@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "outputs/places.hpp"
 #include "support/exception.hpp"
 #include "support/file_system.hpp"
 
@@ -30,27 +31,6 @@ bool IsOwnOutputName(std::string_view path) {
     // Something must come before the dot within the name: "dir/.0000ABCD.ARC" is no carve.
     const std::size_t dot = path.size() - 1 - digits;
     return dot > 0 && path[dot - 1] != '/' && path[dot - 1] != '\\';
-}
-
-std::string_view Separators(PathStyle style) { return style == PathStyle::Windows ? "/\\" : "/"; }
-
-std::string Joined(const std::string& folder, const std::string& name, PathStyle style = kNativePathStyle) {
-    const std::string_view separators = Separators(style);
-    if (folder.empty() || separators.find(folder.back()) != std::string_view::npos) return folder + name;
-    return folder + separators.back() + name;
-}
-
-// The parts of `path` between its separators, empty ones left out.
-std::vector<std::string> Parts(std::string_view path, PathStyle style) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find_first_of(Separators(style), start);
-        if (end == std::string_view::npos) end = path.size();
-        if (end > start) parts.emplace_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
 }
 
 }  // namespace
@@ -108,11 +88,16 @@ std::optional<SourceItem> FileSource::Visit(const std::string& path, bool named)
     }
     // A name the user gave is followed wherever it points; one found in a
     // walk only with FollowLinks.
-    const std::optional<platform::FileStatus> status = platform::StatusOf(path, named || options_.FollowLinks);
+    std::string reason;
+    const std::optional<platform::FileStatus> status = platform::StatusOf(path, named || options_.FollowLinks, &reason);
     if (!status) {
         // Examining it reports why it cannot be opened, in the usual words.
         if (named) return SourceItem{.Path = path, .Size = 0, .Error = std::nullopt};
-        return std::nullopt;
+        // A file of another run gone meanwhile is no loss; anything else
+        // found in a walk that cannot be reached (a folder without search
+        // permission, a path too long) is an error of the run.
+        if (IsOwnOutputName(path)) return std::nullopt;
+        return SourceItem{.Path = path, .Size = 0, .Error = support::OpenErrorMessage(path, reason)};
     }
     const FileId id = status->Id;
     if (status->Kind == platform::FileKind::Directory) {
@@ -163,7 +148,7 @@ std::optional<SourceItem> FileSource::Next() {
                 walk_.pop_back();
                 continue;
             }
-            item = Visit(Joined(folder.Path, folder.Names[folder.Next++]), false);
+            item = Visit(outputs::Joined(folder.Path, folder.Names[folder.Next++]), false);
         } else if (next_name_ < names_.size()) {
             item = Visit(names_[next_name_++], true);
         } else {
@@ -174,103 +159,6 @@ std::optional<SourceItem> FileSource::Next() {
             return item;
         }
     }
-}
-
-namespace {
-
-// Every '%' becomes "%25" first, so that no escape below can meet a name
-// that was written that way already.
-std::string Escaped(const std::string& part, PathStyle style) {
-    std::string escaped;
-    for (const char c : part) {
-        if (c == '%') {
-            escaped += "%25";
-        } else if (c == ':' && style == PathStyle::Windows) {
-            escaped += "%3A";
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
-// The parts of the path below the output folder, the file's name last.
-std::vector<std::string> OutputParts(const std::string& input, const std::string& suffix, PathStyle style) {
-    constexpr std::string_view kUp = "%2E%2E";
-    std::vector<std::string> parts;
-    // Standard input has no name of its own: its outputs are named "stdin...".
-    const std::string& named = input == support::kStandardInputName ? std::string(kStandardInputOutputName) : input;
-    for (std::string& part : Parts(named, style)) {
-        if (part == "..") {
-            if (!parts.empty() && parts.back() != kUp) {
-                parts.pop_back();
-            } else {
-                parts.emplace_back(kUp);
-            }
-        } else if (part != ".") {
-            parts.push_back(Escaped(part, style));
-        }
-    }
-    if (parts.empty()) parts.emplace_back();
-    parts.back() += suffix;
-    return parts;
-}
-
-}  // namespace
-
-std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix,
-                          PathStyle style) {
-    std::string path = outputDir;
-    for (const std::string& part : OutputParts(input, suffix, style)) path = Joined(path, part, style);
-    return path;
-}
-
-OutputPlace PlaceOutput(const std::optional<std::string>& outputDir, const std::string& input, const std::string& suffix) {
-    OutputPlace place;
-    std::vector<std::string> folders;
-    std::string base;
-    if (outputDir) {
-        folders = OutputParts(input, suffix, kNativePathStyle);
-        place.Name = folders.back();
-        folders.pop_back();
-        place.Path = OutputPathFor(*outputDir, input, suffix);
-        base = *outputDir;
-    } else {
-        // Next to the input, in the folder its path names.
-        place.Path = input + suffix;
-        std::size_t slash = input.find_last_of(Separators(kNativePathStyle));
-        if (slash == std::string::npos && kNativePathStyle == PathStyle::Windows && input.size() >= 2 && input[1] == ':') {
-            slash = 1;  // "C:x.exe": the drive's current folder
-        }
-        if (slash == std::string::npos) {
-            base = ".";
-            place.Name = input + suffix;
-        } else {
-            base = input.substr(0, slash + 1);
-            place.Name = input.substr(slash + 1) + suffix;
-        }
-    }
-    place.Folder = support::NativeFolder::OpenChain(base, folders, place.Path);
-    return place;
-}
-
-void MakeOutputFolder(const std::string& outputDir) {
-    // The longest leading part that exists; the rest is made below it, step
-    // by step, without following a link.
-    std::string base = outputDir;
-    std::vector<std::string> missing;
-    while (!base.empty() && !platform::StatusOf(base, true)) {
-        const std::size_t cut = base.find_last_of(Separators(kNativePathStyle));
-        if (cut == std::string::npos) {
-            missing.insert(missing.begin(), base);
-            base.clear();
-            break;
-        }
-        missing.insert(missing.begin(), base.substr(cut + 1));
-        base.resize(cut == 0 ? 1 : cut);
-    }
-    std::erase_if(missing, [](const std::string& part) { return part.empty() || part == "."; });
-    support::NativeFolder::OpenChain(base.empty() ? "." : base, missing, outputDir);
 }
 
 }  // namespace vexmira::cli

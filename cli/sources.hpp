@@ -72,37 +72,4 @@ private:
     std::uint64_t yielded_ = 0;
 };
 
-// How paths are written: on Windows both '/' and '\\' separate, and ':' (a
-// drive, or a stream after a name) is no part of a name.
-enum class PathStyle { Posix, Windows };
-#ifdef _WIN32
-constexpr PathStyle kNativePathStyle = PathStyle::Windows;
-#else
-constexpr PathStyle kNativePathStyle = PathStyle::Posix;
-#endif
-
-// The side file of `input` below `outputDir`: the input's path as it was given
-// (relative paths as they are, absolute ones below the folder; ".." parts
-// that would climb out of it are written "%2E%2E", and in the Windows style
-// ':' is written "%3A", so "C:\\x" goes to "DIR\\C%3A\\x"), followed by `suffix`.
-// '%' itself is written "%25", so two paths never meet through an escape.
-// Standard input ("-") has no path: its outputs are named as if it were this.
-inline constexpr std::string_view kStandardInputOutputName = "stdin";
-std::string OutputPathFor(const std::string& outputDir, const std::string& input, const std::string& suffix,
-                          PathStyle style = kNativePathStyle);
-
-// Where an output of `input` goes: below `outputDir` as OutputPathFor has
-// it, or without one next to the input (its path as given, then `suffix`).
-struct OutputPlace {
-    support::NativeFolder Folder;  // made when missing, never through a link, and held open
-    std::string Name;              // the file's name in Folder
-    std::string Path;              // the whole path, for messages
-};
-// Raises support::EFCreateError naming the path and the reason.
-OutputPlace PlaceOutput(const std::optional<std::string>& outputDir, const std::string& input, const std::string& suffix);
-
-// Creates the output folder and its missing parents, each below the last
-// without following a link. Raises support::EFCreateError with the reason.
-void MakeOutputFolder(const std::string& outputDir);
-
 }  // namespace vexmira::cli

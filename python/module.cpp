@@ -10,10 +10,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -26,6 +26,7 @@
 #include "cli/text.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
+#include "python/resume_token.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 #include "support/memory_stream.hpp"
@@ -311,11 +312,24 @@ Source SourceOf(const py::object& source, const py::object& name = py::none()) {
     return result;
 }
 
+// The C++ runtime keeps a thread's exception state in thread-local storage
+// of its own library, which the C library makes on that thread's first use
+// (the library is loaded after the thread started) and aborts the process
+// when it cannot. Made on entry, while memory is still there, so that the
+// first exception thrown once memory has run out is raised like any later one.
+// The result goes to a volatile: the call is declared pure, and would be dropped.
+void PrepareThreadForExceptions() noexcept {
+    const volatile int uncaught = std::uncaught_exceptions();
+    static_cast<void>(uncaught);
+}
+
 // Python's own MemoryError (a dict, a list or a str that could not be made)
-// becomes the module's, as every allocation failure of the core does.
+// becomes the module's, as every allocation failure of the core does. Every
+// call into the module goes through here.
 template <class Result, class... Args>
 auto MemoryGuarded(Result (*function)(Args...)) {
     return [function](Args... args) -> Result {
+        PrepareThreadForExceptions();
         try {
             return function(std::forward<Args>(args)...);
         } catch (py::error_already_set& error) {
@@ -465,120 +479,21 @@ py::dict ListBytes(const py::object& data, std::int64_t offset) {
     });
 }
 
-// A paused listing as a token of fixed size: little-endian fields, then a
-// checksum over them and the listing's file name, so that a damaged token,
-// or one from another file or another size of it, is refused.
-namespace token {
-
-constexpr std::array<char, 4> kMagic = {'V', 'X', 'P', '1'};
-
-std::uint64_t Checksum(std::string_view bytes, std::string_view file) noexcept {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
-    const auto add = [&hash](std::string_view part) {
-        for (const char c : part) {
-            hash ^= static_cast<std::uint8_t>(c);
-            hash *= 0x100000001b3ULL;
-        }
-    };
-    add(bytes);
-    add(std::string_view("\0", 1));
-    add(file);
-    return hash;
+// FILE opened for reading, or nullptr when it cannot be: the listing then
+// says why, as the tool's does.
+support::Stream* OpenedOrNone(const std::string& file, std::optional<support::FileStream>& opened) {
+    try {
+        return &opened.emplace(file, support::FileMode::OpenReadExclusive);
+    } catch (const support::Exception&) {
+        return nullptr;
+    }
 }
-
-void Put(std::string& out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-class Reader {
-public:
-    Reader(std::string_view bytes, std::size_t at) : bytes_(bytes), at_(at) {}
-    std::uint64_t Next() {
-        if (bytes_.size() - at_ < 8) throw py::value_error("resume token is damaged");
-        std::uint64_t value = 0;
-        for (int i = 0; i < 8; ++i) value |= std::uint64_t{static_cast<std::uint8_t>(bytes_[at_ + i])} << (8 * i);
-        at_ += 8;
-        return value;
-    }
-    std::int64_t Signed() { return static_cast<std::int64_t>(Next()); }
-
-private:
-    std::string_view bytes_;
-    std::size_t at_;
-};
-
-std::string Encode(const cli::ListingCheckpoint& at, const std::string& file) {
-    std::string out(kMagic.begin(), kMagic.end());
-    const archive::WalkSummary& walk = at.At.Walk;
-    for (const std::int64_t value : {walk.ArchiveStart, walk.ArchiveEnd, walk.StreamSize, walk.HeaderEnd,
-                                     static_cast<std::int64_t>(walk.End), at.At.NextHeader, at.At.LastHeaderOffset,
-                                     std::int64_t{at.At.Over}, std::int64_t{at.Plausible.SuspectSeen},
-                                     std::int64_t{at.Plausible.LastGoodEnd.has_value()},
-                                     at.Plausible.LastGoodEnd.value_or(0), at.Offset, std::int64_t{at.Located},
-                                     static_cast<std::int64_t>(at.PathEncoding)}) {
-        Put(out, static_cast<std::uint64_t>(value));
-    }
-    Put(out, at.Plausible.TrailingEntries);
-    Put(out, at.Entries);
-    Put(out, Checksum(out, file));
-    return out;
-}
-
-bool IsFlag(std::int64_t value) noexcept { return value == 0 || value == 1; }
-
-// Raises ValueError for a token that is damaged or was not made for this
-// file at this size.
-cli::ListingCheckpoint Decode(std::string_view bytes, const std::string& file, std::int64_t size) {
-    constexpr std::size_t kSize = kMagic.size() + std::size_t{17} * 8;
-    if (bytes.size() != kSize || bytes.substr(0, kMagic.size()) != std::string_view(kMagic.data(), kMagic.size()) ||
-        Checksum(bytes.substr(0, kSize - 8), file) != Reader(bytes, kSize - 8).Next()) {
-        throw py::value_error("resume token is damaged or belongs to another file");
-    }
-    Reader in(bytes, kMagic.size());
-    cli::ListingCheckpoint at;
-    archive::WalkSummary& walk = at.At.Walk;
-    walk.ArchiveStart = in.Signed();
-    walk.ArchiveEnd = in.Signed();
-    walk.StreamSize = in.Signed();
-    walk.HeaderEnd = in.Signed();
-    const std::int64_t end = in.Signed();
-    at.At.NextHeader = in.Signed();
-    at.At.LastHeaderOffset = in.Signed();
-    const std::int64_t over = in.Signed();
-    const std::int64_t suspect = in.Signed();
-    const std::int64_t hasGoodEnd = in.Signed();
-    const std::int64_t goodEnd = in.Signed();
-    at.Offset = in.Signed();
-    const std::int64_t located = in.Signed();
-    const std::int64_t encoding = in.Signed();
-    at.Plausible.TrailingEntries = in.Next();
-    at.Entries = in.Next();
-    if (walk.StreamSize != size) {
-        throw py::value_error("resume token is for a file of " + std::to_string(walk.StreamSize) + " bytes, not " +
-                              std::to_string(size));
-    }
-    const bool ordered = 0 <= walk.ArchiveStart && walk.ArchiveStart <= walk.HeaderEnd &&
-                         walk.HeaderEnd <= at.At.NextHeader && walk.ArchiveEnd <= at.At.NextHeader &&
-                         at.At.LastHeaderOffset < at.At.NextHeader && at.Offset >= -1;
-    if (!ordered || end < 0 || end > static_cast<std::int64_t>(archive::WalkEnd::PastEnd) || !IsFlag(over) ||
-        !IsFlag(suspect) || !IsFlag(hasGoodEnd) || !IsFlag(located) || !IsFlag(encoding)) {
-        throw py::value_error("resume token is damaged");
-    }
-    walk.End = static_cast<archive::WalkEnd>(end);
-    at.At.Over = over == 1;
-    at.Plausible.SuspectSeen = suspect == 1;
-    if (hasGoodEnd == 1) at.Plausible.LastGoodEnd = goodEnd;
-    at.Located = located == 1;
-    at.PathEncoding = static_cast<cli::Encoding>(encoding);
-    return at;
-}
-
-}  // namespace token
 
 // The next piece of json_lines' bytes for one source, of about `limit`
 // bytes (one entry more at most), and the token that resumes it, or None
 // once the piece ends the listing. A resumed piece reads on from the entry
-// header the token holds: nothing before it is read again.
+// header the token holds: nothing before it is read again but the headers
+// the token is bound to.
 py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_t limit, const py::object& name) {
     if (limit < 1) throw py::value_error("limit must be at least 1 byte");
     const Source source = SourceOf(from, name);
@@ -588,26 +503,40 @@ py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_
         token = resume.cast<std::string>();
     }
     StringOutput out;
-    std::optional<cli::ListingCheckpoint> paused;
+    std::optional<std::string> next;
+    std::exception_ptr failure;
     {
         py::gil_scoped_release unlocked;
-        cli::JsonReport json(out);
-        cli::Options options;  // lists in place
-        options.Input = source.Input();
-        options.PauseAfterEntry = [&] { return out.Text.size() + out.Buffer().size() >= static_cast<std::uint64_t>(limit); };
-        options.Paused = &paused;
-        if (!token) {
-            cli::Examine(source.File, options, json);
-        } else {
+        try {
+            // One stream for the listing and the token, so the token is bound to the bytes listed.
             std::optional<support::FileStream> opened;
-            support::Stream& input = source.Open(opened);
-            cli::ResumeListing(input, source.File, token::Decode(*token, source.File, input.Size()), options, json);
+            support::Stream* input = token ? &source.Open(opened) : source.Input();
+            if (input == nullptr) input = OpenedOrNone(source.File, opened);
+            std::optional<cli::ListingCheckpoint> paused;
+            cli::JsonReport json(out);
+            cli::Options options;  // lists in place
+            options.Input = input;
+            options.PauseAfterEntry = [&] { return out.Text.size() + out.Buffer().size() >= static_cast<std::uint64_t>(limit); };
+            options.Paused = &paused;
+            if (!token) {
+                cli::Examine(source.File, options, json);
+            } else {
+                cli::ResumeListing(*input, source.File, python::DecodeResumeToken(*token, source.File, *input), options,
+                                   json);
+            }
+            out.Flush();
+            if (paused) {
+                // A listing pauses only over bytes it read.
+                if (input == nullptr) throw std::logic_error("a listing paused without its input");
+                next = python::EncodeResumeToken(*paused, source.File, *input);
+            }
+        } catch (...) {
+            failure = std::current_exception();
         }
-        out.Flush();
     }
-    source.Check();
-    py::object next = paused ? py::object(py::bytes(token::Encode(*paused, source.File))) : py::object(py::none());
-    return py::make_tuple(py::bytes(out.Text), next);
+    source.Check();  // a file object's failed read is the cause of anything else
+    if (failure) std::rethrow_exception(failure);
+    return py::make_tuple(py::bytes(out.Text), next ? py::object(py::bytes(*next)) : py::object(py::none()));
 }
 
 class NoDisplay final : public locator::Display {
@@ -788,6 +717,7 @@ private:
     static constexpr std::size_t kQueued = 4096;
 
     void Produce() {
+        PrepareThreadForExceptions();
         try {
             std::optional<support::FileStream> opened;
             support::Stream& input = source_.Open(opened);
@@ -859,6 +789,7 @@ private:
 std::string Utf8(const support::Exception& error) { return cli::ToUtf8(error.FullMessage(), cli::Encoding::Utf8); }
 
 PYBIND11_MODULE(_core, module) {
+    PrepareThreadForExceptions();
     module.doc() = "List archive entries and find archives embedded in other files, as vexmira --json --in-place does.";
 
     static py::exception<support::Exception> error(module, "Error");
@@ -916,10 +847,11 @@ PYBIND11_MODULE(_core, module) {
     py::class_<EntryIterator>(module, "EntryIterator")
         .def("__iter__", [](EntryIterator& self) -> EntryIterator& { return self; })
         .def("__next__", MemoryGuarded(+[](EntryIterator& self) { return self.Next(); }))
-        .def("close", &EntryIterator::Close, "Stops the walk and releases the file; the iterator is then exhausted.")
+        .def("close", MemoryGuarded(+[](EntryIterator& self) { self.Close(); }),
+             "Stops the walk and releases the file; the iterator is then exhausted.")
         .def("__enter__", [](EntryIterator& self) -> EntryIterator& { return self; })
-        .def("__exit__", [](EntryIterator& self, const py::args&) { self.Close(); })
-        .def_property_readonly("summary", &EntryIterator::Summary,
+        .def("__exit__", MemoryGuarded(+[](EntryIterator& self, const py::args&) { self.Close(); }))
+        .def_property_readonly("summary", MemoryGuarded(+[](const EntryIterator& self) { return self.Summary(); }),
                                "archive_end, truncated, trailing_bytes, plausible_end and the count of entries, "
                                "once the iterator is exhausted; None before");
     module.def(

@@ -1,8 +1,6 @@
 #include "support/file_stream.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -101,53 +99,6 @@ std::size_t FileStream::Write(const void* buffer, std::size_t count) noexcept {
 
 std::string FileStream::WriteFailureDetail() const {
     return "in file \"" + AbsolutePath(path_) + "\". " + write_failure_;
-}
-
-namespace {
-
-// A name no one else is likely to pick; O_EXCL (CREATE_NEW) settles the rest.
-std::string TemporaryName(const std::string& name) {
-    static std::atomic<std::uint64_t> counter = 0;
-    std::uint64_t x = counter.fetch_add(1) + 0x9E3779B97F4A7C15ull *
-                      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    x ^= x >> 31;
-    char hex[9];
-    for (int i = 0; i < 8; ++i) hex[i] = "0123456789abcdef"[(x >> (4 * i)) & 0xF];
-    hex[8] = '\0';
-    // Ends in "$$$", so a walk over the folder skips it as it skips side files.
-    return name.substr(0, 200) + ".~" + hex + "$$$";
-}
-
-}  // namespace
-
-PendingFile::PendingFile(NativeFolder folder, std::string name, std::string path)
-    : folder_(std::move(folder)), name_(std::move(name)), path_(std::move(path)) {
-    replaced_ = folder_.OpenReplaceable(name_, path_);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temporary = TemporaryName(name_);
-        std::optional<NativeFile> file = folder_.CreateNew(temporary, path_);
-        if (!file) continue;
-        temporary_ = std::move(temporary);
-        signal_slot_ = folder_.RememberForSignals(temporary_);
-        stream_.emplace(std::move(*file), path_);
-        return;
-    }
-    throw EFCreateError(CreateErrorMessage(path_, "No temporary name is free"));
-}
-
-PendingFile::~PendingFile() {
-    if (!committed_ && !temporary_.empty()) {
-        folder_.Remove(temporary_);
-        NativeFolder::ForgetForSignals(signal_slot_);
-    }
-}
-
-void PendingFile::Commit() {
-    folder_.Commit(stream_->Native(), temporary_, name_, replaced_, path_);
-    committed_ = true;
-    NativeFolder::ForgetForSignals(signal_slot_);
 }
 
 }  // namespace vexmira::support

@@ -88,37 +88,4 @@ private:
     std::uint64_t fetch_count_ = 0;
 };
 
-// A file written whole or not at all: made under a temporary name in its
-// final folder (new, never through a link) and put in place under its own
-// name by Commit only. Until then it is removed when this object goes, and
-// when a signal the process catches ends it.
-class PendingFile {
-public:
-    // Refuses at once, as the create would, an existing `name` that may not
-    // be replaced. `path` is the file's full name, for messages. Raises
-    // EFCreateError.
-    PendingFile(NativeFolder folder, std::string name, std::string path);
-    ~PendingFile();
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-
-    FileStream& Stream() noexcept { return *stream_; }
-    // Puts the file in place; the stream stays open on it. Raises EFCreateError.
-    void Commit();
-
-    const NativeFolder& Folder() const noexcept { return folder_; }
-    const std::string& Name() const noexcept { return name_; }
-    const std::string& Path() const noexcept { return path_; }
-
-private:
-    NativeFolder folder_;
-    std::string name_;
-    std::string path_;
-    std::string temporary_;
-    NativeFile replaced_;  // what holds the name now, kept from others until it is replaced
-    std::optional<FileStream> stream_;
-    int signal_slot_ = -1;
-    bool committed_ = false;
-};
-
 }  // namespace vexmira::support

@@ -39,6 +39,10 @@ public:
     // Takes ownership of an open descriptor.
     static NativeFile Adopt(int fd);
     int Descriptor() const noexcept { return fd_; }
+#else
+    // Takes ownership of an open handle.
+    static NativeFile Adopt(void* handle) { return NativeFile(handle); }
+    void* Handle() const noexcept { return handle_; }
 #endif
 
     // Return the count transferred; 0 on error or at the end.
@@ -53,7 +57,6 @@ public:
     std::optional<FileId> Id() const noexcept;
 
 private:
-    friend class NativeFolder;
 #ifdef _WIN32
     explicit NativeFile(void* handle) : handle_(handle) {}
     void* handle_ = nullptr;  // INVALID_HANDLE_VALUE is never stored
@@ -63,67 +66,29 @@ private:
 #endif
 };
 
-// A folder held open, so that what is made in it lands there and not wherever
-// its path leads by then. On POSIX every step is a descriptor and names are
-// resolved below it (openat); on Windows every folder of the chain is held
-// open without delete sharing, so none can be renamed, removed or swapped for
-// a link while it is held, and names are resolved through the pinned path.
-class NativeFolder {
-public:
-    NativeFolder() = default;
-    NativeFolder(NativeFolder&& other) noexcept;
-    NativeFolder& operator=(NativeFolder&& other) noexcept;
-    NativeFolder(const NativeFolder&) = delete;
-    NativeFolder& operator=(const NativeFolder&) = delete;
-    ~NativeFolder();
+#ifndef _WIN32
+// Names to remove if the process is ended by a signal it can catch: `name`
+// below the folder open as `folder`. Returns a slot for ForgetForSignals, or
+// -1 when all slots are taken or the name is too long to keep.
+int RememberForSignals(int folder, const std::string& name) noexcept;
+void ForgetForSignals(int slot) noexcept;
 
-    // Opens `base` (links followed: the user named it), then each of `parts`
-    // below the last, made when missing and refused when it is a link, a
-    // junction or a file. Raises EFCreateError naming `file` (the file about
-    // to be made there) with the reason.
-    static NativeFolder OpenChain(const std::string& base, const std::vector<std::string>& parts,
-                                  const std::string& file);
+// Why the open regular file `fd` may not be replaced or emptied through its
+// name: only a regular file with no other name, that someone may write, is
+// ours to replace. Empty when it may.
+std::string UnreplaceableFileReason(int fd);
 
-    // Creates `name` here, new (never an existing name, never through a
-    // link), for reading and writing, held exclusively, and removed again
-    // when it is closed uncommitted on Windows; none when the name exists.
-    // Raises EFCreateError naming `path`.
-    std::optional<NativeFile> CreateNew(const std::string& name, const std::string& path) const;
-    // Opens an existing `name` that may be replaced (a regular file with no
-    // other name, writable, that no one of this system is using) and holds it
-    // exclusively; an empty file when there is no such name. Anything else
-    // raises EFCreateError naming `path` with the reason.
-    NativeFile OpenReplaceable(const std::string& name, const std::string& path) const;
-    // Puts `file` (made by CreateNew as `from`) in place as `to`, replacing
-    // what is there. `replaced`, the file OpenReplaceable held there, is
-    // closed first where the system needs it. Raises EFCreateError naming `path`.
-    void Commit(NativeFile& file, const std::string& from, const std::string& to, NativeFile& replaced,
-                const std::string& path) const;
-    // Removes `name`; errors are ignored.
-    void Remove(const std::string& name) const noexcept;
-    // What `name` here is, without following a link; none when nothing is.
-    std::optional<FileId> IdOf(const std::string& name) const noexcept;
-    // What this folder is; none when it is not open or the system cannot say.
-    std::optional<FileId> Id() const noexcept;
-
-    bool IsOpen() const noexcept;
-
-    // Names to remove if the process is ended by a signal it can catch
-    // (POSIX; on Windows an uncommitted file vanishes when its handle
-    // closes, however the process ends). Returns a slot for Forget, or -1
-    // when all slots are taken.
-    int RememberForSignals(const std::string& name) const noexcept;
-    static void ForgetForSignals(int slot) noexcept;
-
-private:
-#ifdef _WIN32
-    std::string path_;
-    std::vector<void*> held_;  // the chain's handles, base first
+// The system's text for errno `code`, as the file layer's messages give it.
+std::string SystemErrorText(int code);
 #else
-    explicit NativeFolder(int fd) : fd_(fd) {}
-    int fd_ = -1;
+// Raises EFCreateError naming `path` when the open `handle` may not be
+// replaced or emptied through its name: a link's reparse point, or a file
+// with other names.
+void CheckReplaceable(void* handle, const std::string& path);
+
+// The system's text for the error `code` (a GetLastError value).
+std::string SystemErrorText(unsigned long code);
 #endif
-};
 
 // From now on, the process removes the names remembered with
 // RememberForSignals when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends it (those
@@ -163,6 +128,8 @@ std::string AbsolutePath(const std::string& path);
 
 // True when a regular file (not a directory or device) exists at path.
 bool RegularFileExists(const std::string& path);
+// True when anything the system can reach is at path (links followed).
+bool PathExists(const std::string& path);
 
 // The system's description of the last failed call, without trailing blanks,
 // line breaks and full stops.

@@ -76,18 +76,6 @@ NativeFile OpenForReading(const std::string& path) {
     return file;
 }
 
-// Why an existing file may not be replaced through this name: only a regular
-// file with no other name, that someone may write, is ours to empty.
-std::string UnreplaceableFileReason(int fd) {
-    struct stat info {};
-    if (fstat(fd, &info) != 0) return ErrorText(errno);
-    if (S_ISDIR(info.st_mode)) return ErrorText(EISDIR);
-    if (!S_ISREG(info.st_mode)) return "Not a regular file";
-    if (info.st_nlink != 1) return "The file has " + std::to_string(info.st_nlink) + " links";
-    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return "The file is read-only";
-    return {};
-}
-
 // Creates `name` below `folder` (AT_FDCWD: `name` is a path), never an
 // existing name and never through a link; -1 with errno EEXIST when it exists.
 int CreateNewAt(int folder, const char* name, const std::string& path) {
@@ -286,78 +274,6 @@ std::optional<FileId> IdOfDescriptor(int fd) noexcept {
 std::optional<FileId> NativeFile::Id() const noexcept { return IdOfDescriptor(fd_); }
 
 // ---------------------------------------------------------------------------
-// Folders held open
-
-NativeFolder::NativeFolder(NativeFolder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-NativeFolder& NativeFolder::operator=(NativeFolder&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-NativeFolder::~NativeFolder() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-bool NativeFolder::IsOpen() const noexcept { return fd_ >= 0; }
-
-std::optional<FileId> NativeFolder::Id() const noexcept { return IdOfDescriptor(fd_); }
-
-NativeFolder NativeFolder::OpenChain(const std::string& base, const std::vector<std::string>& parts,
-                                     const std::string& file) {
-    NativeFolder folder(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.IsOpen()) {
-        throw EFCreateError(CreateErrorMessage(file, "The folder cannot be opened: " + ErrorText(errno)));
-    }
-    for (const std::string& part : parts) {
-        if (mkdirat(folder.fd_, part.c_str(), 0777) != 0 && errno != EEXIST) {
-            throw EFCreateError(CreateErrorMessage(file, ErrorText(errno)));
-        }
-        // Each step is opened below the last without following a link, so a
-        // folder on the way that is (or becomes) a link leads nowhere else.
-        NativeFolder next(openat(folder.fd_, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next.IsOpen()) {
-            const int code = errno;
-            throw EFCreateError(CreateErrorMessage(
-                file, code == ELOOP || code == ENOTDIR ? "A folder on the way is a symbolic link or a file" : ErrorText(code)));
-        }
-        folder = std::move(next);
-    }
-    return folder;
-}
-
-std::optional<NativeFile> NativeFolder::CreateNew(const std::string& name, const std::string& path) const {
-    const int fd = CreateNewAt(fd_, name.c_str(), path);
-    if (fd < 0) return std::nullopt;
-    NativeFile file = NativeFile::Adopt(fd);
-    LockExclusive<EFCreateError>(fd, CreateErrorMessage, path);
-    return file;
-}
-
-NativeFile NativeFolder::OpenReplaceable(const std::string& name, const std::string& path) const {
-    return OpenReplaceableAt(fd_, name.c_str(), path);
-}
-
-void NativeFolder::Commit(NativeFile& /*file*/, const std::string& from, const std::string& to, NativeFile& replaced,
-                          const std::string& path) const {
-    // rename replaces the name itself: whatever took its place meanwhile (a
-    // link, say) is never written through.
-    if (renameat(fd_, from.c_str(), fd_, to.c_str()) != 0) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
-    replaced.Close();
-}
-
-void NativeFolder::Remove(const std::string& name) const noexcept { unlinkat(fd_, name.c_str(), 0); }
-
-std::optional<FileId> NativeFolder::IdOf(const std::string& name) const noexcept {
-    struct stat info {};
-    if (fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
-    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-}
-
-// ---------------------------------------------------------------------------
 // Removal on signals. The handler may only touch what is safe in it: fixed
 // slots, each a folder descriptor and a name, published by an atomic state.
 
@@ -386,12 +302,12 @@ extern "C" void RemoveRememberedAndDie(int signal) {
 
 }  // namespace
 
-int NativeFolder::RememberForSignals(const std::string& name) const noexcept {
+int RememberForSignals(int folder, const std::string& name) noexcept {
     if (name.size() > NAME_MAX) return -1;
     for (std::size_t i = 0; i < kSignalSlots; ++i) {
         int expected = kFree;
         if (!signal_slots[i].State.compare_exchange_strong(expected, kFilling)) continue;
-        signal_slots[i].Folder = fd_;
+        signal_slots[i].Folder = folder;
         std::memcpy(signal_slots[i].Name, name.c_str(), name.size() + 1);
         signal_slots[i].State.store(kReady);
         return static_cast<int>(i);
@@ -399,7 +315,7 @@ int NativeFolder::RememberForSignals(const std::string& name) const noexcept {
     return -1;
 }
 
-void NativeFolder::ForgetForSignals(int slot) noexcept {
+void ForgetForSignals(int slot) noexcept {
     if (slot >= 0 && static_cast<std::size_t>(slot) < kSignalSlots) signal_slots[slot].State.store(kFree);
 }
 
@@ -451,6 +367,23 @@ std::string AbsolutePath(const std::string& path) {
 bool RegularFileExists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string UnreplaceableFileReason(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return ErrorText(errno);
+    if (S_ISDIR(info.st_mode)) return ErrorText(EISDIR);
+    if (!S_ISREG(info.st_mode)) return "Not a regular file";
+    if (info.st_nlink != 1) return "The file has " + std::to_string(info.st_nlink) + " links";
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return "The file is read-only";
+    return {};
+}
+
+std::string SystemErrorText(int code) { return ErrorText(code); }
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
 }
 
 void UseUtf8Paths() noexcept {}

@@ -122,20 +122,6 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// Only a regular file with no other name is ours to empty or replace; a
-// link's reparse point is refused, any other (cloud sync, deduplication,
-// compression) is an ordinary file to its filter.
-void CheckReplaceable(HANDLE handle, const std::string& path) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) RefuseWithSystemText(path);
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkReparseTag(tag.ReparseTag)) {
-        RefuseSideFile(path, LinkReason());
-    }
-    const BY_HANDLE_FILE_INFORMATION info = Identity(handle, path);
-    if (info.nNumberOfLinks != 1) {
-        RefuseSideFile(path, "The file has " + std::to_string(info.nNumberOfLinks) + " links");
-    }
-}
 
 }  // namespace
 
@@ -212,175 +198,25 @@ std::optional<FileId> IdOfHandle(void* handle) noexcept {
 
 std::optional<FileId> NativeFile::Id() const noexcept { return IdOfHandle(handle_); }
 
-// ---------------------------------------------------------------------------
-// Folders held open. Win32 resolves names by path only, so the chain is
-// pinned instead: each folder stays open without delete sharing, and cannot
-// be renamed, removed or replaced by a link while it is held.
-
-namespace {
-
-std::string Joined(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder + name;
-    return folder + "\\" + name;
-}
-
-HANDLE OpenFolderPinned(const std::string& path, bool follow) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    if (utf8_paths) {
-        return CreateFileW(WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    }
-    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
-}
-
-bool MakeFolder(const std::string& path) {
-    return utf8_paths ? CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr) != 0
-                      : CreateDirectoryA(path.c_str(), nullptr) != 0;
-}
-
-bool MarkForDeletion(HANDLE file, bool remove) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = remove ? TRUE : FALSE;
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
-}
-
-}  // namespace
-
-NativeFolder::NativeFolder(NativeFolder&& other) noexcept
-    : path_(std::move(other.path_)), held_(std::exchange(other.held_, {})) {}
-
-NativeFolder& NativeFolder::operator=(NativeFolder&& other) noexcept {
-    if (this != &other) {
-        for (void* handle : held_) CloseHandle(AsHandle(handle));
-        path_ = std::move(other.path_);
-        held_ = std::exchange(other.held_, {});
-    }
-    return *this;
-}
-
-NativeFolder::~NativeFolder() {
-    for (void* handle : held_) CloseHandle(AsHandle(handle));
-}
-
-bool NativeFolder::IsOpen() const noexcept { return !held_.empty(); }
-
-std::optional<FileId> NativeFolder::Id() const noexcept {
-    if (held_.empty()) return std::nullopt;
-    return IdOfHandle(held_.back());
-}
-
-NativeFolder NativeFolder::OpenChain(const std::string& base, const std::vector<std::string>& parts,
-                                     const std::string& file) {
-    NativeFolder folder;
-    folder.path_ = base;
-    HANDLE handle = OpenFolderPinned(base, true);
-    if (handle == INVALID_HANDLE_VALUE) {
-        throw EFCreateError(CreateErrorMessage(file, "The folder cannot be opened: " + ErrorText(GetLastError())));
-    }
-    folder.held_.push_back(handle);
-    for (const std::string& part : parts) {
-        folder.path_ = Joined(folder.path_, part);
-        if (!MakeFolder(folder.path_) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            throw EFCreateError(CreateErrorMessage(file, ErrorText(GetLastError())));
-        }
-        handle = OpenFolderPinned(folder.path_, false);
-        if (handle == INVALID_HANDLE_VALUE) throw EFCreateError(CreateErrorMessage(file, ErrorText(GetLastError())));
-        folder.held_.push_back(handle);
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(handle, &info)) {
-            throw EFCreateError(CreateErrorMessage(file, ErrorText(GetLastError())));
-        }
-        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            throw EFCreateError(CreateErrorMessage(file, "A folder on the way is a symbolic link, a junction or a file"));
-        }
-    }
-    return folder;
-}
-
-std::optional<NativeFile> NativeFolder::CreateNew(const std::string& name, const std::string& path) const {
-    // CREATE_NEW fails on any existing name, a link included. DELETE access,
-    // to be removed when closed uncommitted and to be renamed into place.
-    HANDLE handle = OpenFile(Joined(path_, name), GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return std::nullopt;
-        throw EFCreateError(CreateErrorMessage(path, ErrorText(code)));
-    }
-    NativeFile file(handle);
-    if (!MarkForDeletion(handle, true)) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
-    return file;
-}
-
-NativeFile NativeFolder::OpenReplaceable(const std::string& name, const std::string& path) const {
-    HANDLE handle = OpenFile(Joined(path_, name), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND) return {};
-        throw EFCreateError(CreateErrorMessage(path, ErrorText(code)));
-    }
-    NativeFile file(handle);
-    CheckReplaceable(handle, path);
-    return file;
-}
-
-void NativeFolder::Commit(NativeFile& file, const std::string& /*from*/, const std::string& to, NativeFile& replaced,
-                          const std::string& path) const {
-    // The held file keeps its name from being replaced: let it go just before.
-    replaced.Close();
-    HANDLE handle = AsHandle(file.handle_);
-    if (!MarkForDeletion(handle, false)) throw EFCreateError(CreateErrorMessage(path, ErrorText(GetLastError())));
-    const std::string full = Joined(path_, to);
-    std::wstring wide;
-    if (utf8_paths) {
-        wide = WideFromUtf8(full);
-    } else {
-        // The ANSI path, widened the way the A calls do.
-        const int needed = MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), nullptr, 0);
-        wide.assign(static_cast<std::size_t>(needed), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), wide.data(), needed);
-    }
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + wide.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
-    std::memcpy(rename->FileName, wide.data(), wide.size() * sizeof(wchar_t));
-    if (!SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
-        const DWORD code = GetLastError();
-        MarkForDeletion(handle, true);
-        throw EFCreateError(CreateErrorMessage(path, ErrorText(code)));
-    }
-}
-
-void NativeFolder::Remove(const std::string& name) const noexcept {
-    if (utf8_paths) {
-        DeleteFileW(WideFromUtf8(Joined(path_, name)).c_str());
-    } else {
-        DeleteFileA(Joined(path_, name).c_str());
-    }
-}
-
-std::optional<FileId> NativeFolder::IdOf(const std::string& name) const noexcept {
-    const std::string full = Joined(path_, name);
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE handle = utf8_paths ? CreateFileW(WideFromUtf8(full).c_str(), FILE_READ_ATTRIBUTES, share, nullptr,
-                                             OPEN_EXISTING, flags, nullptr)
-                               : CreateFileA(full.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags,
-                                             nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
-    NativeFile file(handle);
-    return file.Id();
-}
-
-int NativeFolder::RememberForSignals(const std::string&) const noexcept { return -1; }
-
-void NativeFolder::ForgetForSignals(int) noexcept {}
-
 void RemoveRememberedFilesOnSignals() noexcept {}
+
+// Only a regular file with no other name is ours to empty or replace; a
+// link's reparse point is refused, any other (cloud sync, deduplication,
+// compression) is an ordinary file to its filter.
+void CheckReplaceable(void* opened, const std::string& path) {
+    HANDLE handle = AsHandle(opened);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) RefuseWithSystemText(path);
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkReparseTag(tag.ReparseTag)) {
+        RefuseSideFile(path, LinkReason());
+    }
+    const BY_HANDLE_FILE_INFORMATION info = Identity(handle, path);
+    if (info.nNumberOfLinks != 1) {
+        RefuseSideFile(path, "The file has " + std::to_string(info.nNumberOfLinks) + " links");
+    }
+}
+
+std::string SystemErrorText(unsigned long code) { return ErrorText(code); }
 
 void UseUtf8Paths() noexcept { utf8_paths = true; }
 
@@ -493,6 +329,12 @@ bool RegularFileExists(const std::string& path) {
     const DWORD attributes =
         utf8_paths ? GetFileAttributesW(WideFromUtf8(path).c_str()) : GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool PathExists(const std::string& path) {
+    const DWORD attributes =
+        utf8_paths ? GetFileAttributesW(WideFromUtf8(path).c_str()) : GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string LastSystemErrorText() { return ErrorText(GetLastError()); }

@@ -338,7 +338,7 @@ def test_tokens_are_checked_before_they_are_trusted(samples):
     path = str(samples / "a.ARC")
     piece, token = vexmira.json_part(path, limit=1)
     assert token is not None and len(token) < 200
-    for damaged in (token[:-1], token + b"\x00", token[:20] + bytes([token[20] ^ 1]) + token[21:], b"", b"VXP1" + bytes(136)):
+    for damaged in (token[:-1], token + b"\x00", token[:20] + bytes([token[20] ^ 1]) + token[21:], b"", token[:4] + bytes(len(token) - 4)):
         with pytest.raises(ValueError):
             vexmira.json_part(path, damaged, limit=1)
     (samples / "b.ARC").write_bytes(SAMPLE + b"\x00")
@@ -368,7 +368,7 @@ def test_a_long_listing_comes_in_pieces_each_reading_its_own_part(tmp_path):
     while True:
         with Counting(str(path)) as f:
             piece, token = vexmira.json_part(f, token, limit=limit, name=str(path))
-            spans.append((min((s for s, _ in f.spans), default=size), f.delivered))
+            spans.append((list(f.spans), f.delivered))
         pieces.append(piece)
         if token is None:
             break
@@ -378,7 +378,10 @@ def test_a_long_listing_comes_in_pieces_each_reading_its_own_part(tmp_path):
     assert total // limit <= len(pieces) <= total // limit + 2
     assert all(len(p) < limit + 1000 for p in pieces)
     for k in range(1, len(pieces)):
+        # From the entry the last piece stopped after on, and the archive
+        # header: a small read to check the token, one more to make the next.
         last_header = int(re.findall(rb'"header_offset":(\d+)', pieces[k - 1])[-1])
-        assert spans[k][0] > last_header, "a piece reads nothing before where the last one stopped"
+        before = [span for span in spans[k][0] if span[0] < last_header]
+        assert before == [(0, 4096)] * (1 if k == len(pieces) - 1 else 2), ("a piece reads no more before", before)
     pieces.clear()
     assert sum(delivered for _, delivered in spans) < 2 * size + len(pieces) * 4096

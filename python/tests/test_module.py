@@ -18,10 +18,11 @@ STUB = b"MZ" + b"\x90" * 39998
 
 
 def archive(entries, identifier=b"LZH", archive_type=1, signature=b"SPIS\x1a"):
-    data = signature + identifier + struct.pack("<iBII", 0, archive_type, 0, 0)
+    # Joined once: adding to bytes copies them, which is quadratic over 100,000 entries.
+    parts = [signature + identifier + struct.pack("<iBII", 0, archive_type, 0, 0)]
     for name, full, stored, method in entries:
-        data += struct.pack("<hIHiiBII", len(name), 0, 0, full, stored, method, 0, 0) + name + b"\xee" * max(stored, 0)
-    return data
+        parts.append(struct.pack("<hIHiiBII", len(name), 0, 0, full, stored, method, 0, 0) + name + b"\xee" * max(stored, 0))
+    return b"".join(parts)
 
 
 SAMPLE = archive([(b"README.TXT", 5120, 2210, 4), (b"LOGO.BMP", 300, 300, 0), (b"caf\xe9.INI", 812, 530, 1)])
@@ -196,14 +197,8 @@ def test_every_allocation_failure_is_the_modules_out_of_memory_error(tmp_path):
     listing = tmp_path / "long.ARC"
     listing.write_bytes(archive([(b"N%07d" % k, k, 0, 1) for k in range(100_000)]))
     # Address space for the module and the core's own results, not for their Python form.
-    # An error raised first: the C++ runtime's per-thread exception storage
-    # is made on first use, and the C library aborts when it cannot make it.
     script = f"""
 import resource, vexmira
-try:
-    vexmira.list("/nonexistent/x.ARC")
-except vexmira.OpenError:
-    pass
 used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
 resource.setrlimit(resource.RLIMIT_AS, (used + 24 * 2**20, resource.RLIM_INFINITY))
 for call, path in [(vexmira.candidates, {str(many)!r}), (vexmira.list, {str(listing)!r})]:
@@ -216,6 +211,62 @@ for call, path in [(vexmira.candidates, {str(many)!r}), (vexmira.list, {str(list
 """
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=False, timeout=120)
     assert result.stdout.split() == ["OutOfMemoryError", "OutOfMemoryError"], result.stderr[-2000:]
+
+
+def test_the_first_allocation_failure_of_an_interpreter_raises_in_any_thread(tmp_path):
+    # Ten million candidates: their offsets and their Python list need more
+    # than the limit. Nothing was raised in the process before, in either
+    # thread, so the first throw of each finds no exception state made yet.
+    many = tmp_path / "many.bin"
+    with open(many, "wb") as f:
+        for _ in range(10):
+            f.write(b"SPIS\x1aLZH\x00" * 1_000_000)
+    script = f"""
+import resource, threading, vexmira
+resource.setrlimit(resource.RLIMIT_AS, (300 << 20, resource.RLIM_INFINITY))
+def call():
+    try:
+        print(len(vexmira.candidates({str(many)!r})), flush=True)
+    except vexmira.OutOfMemoryError as error:
+        print(type(error).__name__, error, flush=True)
+call()
+thread = threading.Thread(target=call)
+thread.start()
+thread.join()
+"""
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=False, timeout=120)
+    assert (result.returncode, result.stdout.splitlines()) == (0, ["OutOfMemoryError Out of memory"] * 2), \
+        (result.returncode, result.stdout, result.stderr[-2000:])
+
+
+def test_the_iterators_reader_thread_raises_when_memory_runs_out(tmp_path):
+    # Entries with names of 32,000 zeros (a sparse file) fill the reader's
+    # queue faster than they are taken. Each iterator reads in a thread of
+    # its own, so each limit below makes a first failure in a fresh thread.
+    path = tmp_path / "names.ARC"
+    with open(path, "wb") as f:
+        f.write(archive([]))
+        for _ in range(3000):
+            f.write(struct.pack("<hIHiiBII", 32000, 0, 0, 1, 0, 1, 0, 0))
+            f.seek(32000, os.SEEK_CUR)
+        f.truncate()
+    script = f"""
+import resource, vexmira
+used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+raised = 0
+for extra in range(16, 68, 4):
+    resource.setrlimit(resource.RLIMIT_AS, (used + extra * 2**20, resource.RLIM_INFINITY))
+    try:
+        with vexmira.iter_entries({str(path)!r}) as entries:
+            for entry in entries:
+                pass
+    except vexmira.OutOfMemoryError:
+        raised += 1
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+print(raised)
+"""
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=False, timeout=120)
+    assert result.returncode == 0 and int(result.stdout) > 0, (result.returncode, result.stdout, result.stderr[-2000:])
 
 
 def test_the_version_the_stub_and_where_it_was_imported_from():

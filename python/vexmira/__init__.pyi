@@ -84,8 +84,13 @@ def json_part(source: Source, resume: Optional[bytes] = None, *, limit: int = 8 
     the source is listed directly (".ARC") or located. With `name` a path is
     opened at once, so a path that cannot be opened raises OpenError.
 
-    Raises ValueError for a token that is damaged or was made for another
-    file, name or size, and the module's errors."""
+    The token is bound to the bytes it resumes from: the archive header and
+    the header and name of the entry the piece ended on are read again and
+    compared (only those bytes), and its fields are checked against each
+    other and the file.
+
+    Raises ValueError for a token that is damaged, altered, or was made for
+    another file, name, size or content at those bytes, and the module's errors."""
 
 def list_bytes(data: BytesLike, offset: int = 0) -> Listing:
     """The listing of the archive at `offset` of `data`: any contiguous bytes-like object

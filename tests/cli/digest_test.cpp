@@ -12,12 +12,37 @@
 namespace vexmira::cli {
 namespace {
 
-TEST(Sha256, PublishedVectors) {
-    EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+std::string DigestOn(Sha256Path path, std::string_view bytes) {
+    Sha256 digest(path);
+    digest.Add(bytes.data(), bytes.size());
+    return digest.Hex();
+}
+
+TEST(Sha256, PublishedVectorsOnEveryPath) {
+    for (const Sha256Path path : Sha256Paths()) {
+        SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
+        EXPECT_EQ(DigestOn(path, ""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+        EXPECT_EQ(DigestOn(path, "abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        EXPECT_EQ(DigestOn(path, "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+                  "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+        EXPECT_EQ(DigestOn(path, std::string(1000000, 'a')),
+                  "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    }
     EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(Sha256Hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+// Every length up to a few blocks, so each schedule group and the padding
+// meet every path with every byte value.
+TEST(Sha256, EveryPathAgreesWithThePortableRounds) {
+    std::string bytes;
+    for (int i = 0; i < 700; ++i) bytes += static_cast<char>((i * 131 + 17) ^ (i >> 3));
+    for (const Sha256Path path : Sha256Paths()) {
+        for (std::size_t length = 0; length <= bytes.size(); length += 7) {
+            const std::string_view part(bytes.data(), length);
+            ASSERT_EQ(DigestOn(path, part), DigestOn(Sha256Path::Portable, part))
+                << "path " << static_cast<int>(path) << ", " << length << " bytes";
+        }
+    }
 }
 
 TEST(Sha256, PiecesGiveTheSameDigestAsTheWhole) {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "cli/output.hpp"
-#include "cli/sources.hpp"
 #include "cli/text.hpp"
 
 namespace vexmira::cli {
@@ -156,35 +155,6 @@ TEST(LineOutput, AFailedWriteRaisesWithTheSystemsReason) {
         ADD_FAILURE() << "no error";
     } catch (const OutputError& error) {
         EXPECT_STREQ(error.what(), "Bad file descriptor");
-    }
-}
-
-TEST(OutputPath, KeepsThePathAsGivenBelowTheFolderInBothStyles) {
-    struct Row {
-        PathStyle style;
-        std::string input;
-        std::string expected;
-    };
-    const std::vector<Row> rows = {
-        {PathStyle::Posix, "a/setup.exe", "out/a/setup.exe$$$"},
-        {PathStyle::Posix, "/abs//x/./y.exe", "out/abs/x/y.exe$$$"},
-        {PathStyle::Posix, "../../up.exe", "out/%2E%2E/%2E%2E/up.exe$$$"},
-        {PathStyle::Posix, "a\\b:c.exe", "out/a\\b:c.exe$$$"},  // one name on POSIX
-        {PathStyle::Windows, "a\\setup.exe", "out\\a\\setup.exe$$$"},
-        {PathStyle::Windows, "a/b\\..\\c.exe", "out\\a\\c.exe$$$"},
-        {PathStyle::Windows, "C:\\dir\\x.exe", "out\\C%3A\\dir\\x.exe$$$"},
-        {PathStyle::Windows, "C:x.exe", "out\\C%3Ax.exe$$$"},
-        {PathStyle::Windows, "\\\\server\\share\\x.exe", "out\\server\\share\\x.exe$$$"},
-        {PathStyle::Windows, "x.exe:stream", "out\\x.exe%3Astream$$$"},  // never an alternate stream
-        {PathStyle::Windows, "..\\x.exe", "out\\%2E%2E\\x.exe$$$"},
-        // '%' itself is escaped, so no two inputs meet through an escape.
-        {PathStyle::Posix, "../%2E%2E/x.exe", "out/%2E%2E/%252E%252E/x.exe$$$"},
-        {PathStyle::Posix, "100%.exe", "out/100%25.exe$$$"},
-        {PathStyle::Windows, "C%3A\\x.exe", "out\\C%253A\\x.exe$$$"},
-    };
-    for (const Row& row : rows) {
-        const std::string folder = row.style == PathStyle::Windows ? "out\\" : "out";
-        EXPECT_EQ(OutputPathFor(folder, row.input, "$$$", row.style), row.expected) << "input " << row.input;
     }
 }
 

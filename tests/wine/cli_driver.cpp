@@ -1,7 +1,8 @@
 // vexmira.exe end to end under Wine. One driver runs the tool many times, each
 // run a child process with its standard streams in files, and checks what it
-// printed: the listing, the JSON contract, exit statuses, --output-dir, and
-// paths outside ASCII (and outside any ANSI code page). One Wine start for all.
+// printed: the listing, the JSON contract, exit statuses, --output-dir, what
+// the writer may replace, and paths outside ASCII (and outside any ANSI code
+// page). One Wine start for all.
 // Usage: vexmira_cli_driver VEXMIRA_EXE
 
 #include <windows.h>
@@ -300,6 +301,46 @@ void OutputDir() {
     ok(ReadFile(work / "out" / "sub2") == Bytes{'x'}, "the file in the way is left alone\n");
 }
 
+// The one writer on Windows: a carve never replaces, unless --force; a stale
+// side file is replaced, a second name of another file or a read-only one is
+// refused; no temporary file is left.
+void Outputs() {
+    const Context context("outputs");
+    const Bytes archive = SmallArchive().Build();
+    fs::create_directories(work / "w");
+    WriteFile(work / "w" / "c.exe", Carrier(3000, archive));
+    WriteFile(work / "w" / "c.exe.00000BB8.ARC", Bytes{'o', 'l', 'd'});
+    const Run kept = RunTool({L"--carve", L"w\\c.exe"});
+    ok(kept.status == 2 && Contains(kept.err, "Cannot create file \"" + Absolute(work / "w" / "c.exe.00000BB8.ARC") +
+                                                  "\". The file exists; --force replaces it"),
+       "got %s\n", Show(kept).c_str());
+    ok(ReadFile(work / "w" / "c.exe.00000BB8.ARC") == (Bytes{'o', 'l', 'd'}), "the earlier carve is kept\n");
+    const Run forced = RunTool({L"--carve", L"--force", L"w\\c.exe"});
+    ok(forced.status == 0 && ReadFile(work / "w" / "c.exe.00000BB8.ARC") == archive, "got %s\n", Show(forced).c_str());
+
+    WriteFile(work / "w" / "victim", Bytes{'v'});
+    const fs::path side = work / "w" / "c.exe$$$";
+    fs::create_hard_link(work / "w" / "victim", side);
+    const Run linked = RunTool({L"--side-file", L"w\\c.exe"});
+    ok(linked.status == 2 && Contains(linked.err, "\". The file has 2 links"), "got %s\n", Show(linked).c_str());
+    ok(ReadFile(side) == (Bytes{'v'}) && ReadFile(work / "w" / "victim") == (Bytes{'v'}), "both names keep their file\n");
+    fs::remove(side);
+    WriteFile(side, Bytes{'s'});
+    SetFileAttributesW(side.c_str(), FILE_ATTRIBUTE_READONLY);
+    const Run readOnly = RunTool({L"--side-file", L"w\\c.exe"});
+    ok(readOnly.status == 2 && Contains(readOnly.err, "\". The file is read-only"), "got %s\n", Show(readOnly).c_str());
+    ok(ReadFile(side) == (Bytes{'s'}), "the read-only side file is kept\n");
+    SetFileAttributesW(side.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const Run stale = RunTool({L"--side-file", L"w\\c.exe"});
+    ok(stale.status == 0 && ReadFile(side) == archive, "a stale side file is replaced: %s\n", Show(stale).c_str());
+
+    bool left = false;
+    for (const auto& item : fs::directory_iterator(work / "w")) {
+        left = left || item.path().filename().wstring().find(L".~") != std::wstring::npos;
+    }
+    ok(!left, "no temporary file is left\n");
+}
+
 void Wildcards() {
     const Context context("wildcards");
     fs::create_directories(work / "wild");
@@ -427,6 +468,7 @@ int wmain(int argc, wchar_t** argv) {
     JsonContract();
     ExitStatuses();
     OutputDir();
+    Outputs();
     Wildcards();
     RootedPathsAndClosedPipes();
     PathsOutsideAscii();
