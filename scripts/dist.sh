@@ -108,6 +108,22 @@ cp "$deb" "$dist/"
 VEXMIRA_CMAKE_BUILD_DIR=$(realpath "$build/native") PIP_NO_INDEX=1 \
     /usr/bin/python3 -m build --sdist --wheel --no-isolation --outdir "$dist" . > "$stage/python-build.log" 2>&1 ||
     { cat "$stage/python-build.log" >&2; exit 1; }
+# setuptools' sdist keeps each file's own time and owner: packed again,
+# sorted, with the commit's time, as the other archives are.
+/usr/bin/python3 - "$dist/vexmira-$version.tar.gz" <<'PY'
+import gzip, io, os, sys, tarfile
+path, stamp = sys.argv[1], int(os.environ["SOURCE_DATE_EPOCH"])
+packed = io.BytesIO()
+with tarfile.open(path, "r:gz") as source, tarfile.open(fileobj=packed, mode="w", format=tarfile.PAX_FORMAT) as target:
+    for member in sorted(source.getmembers(), key=lambda member: member.name):
+        data = source.extractfile(member).read() if member.isfile() else None
+        member.mtime, member.uid, member.gid, member.uname, member.gname = stamp, 0, 0, "root", "root"
+        member.mode = 0o755 if member.isdir() or member.mode & 0o111 else 0o644
+        member.pax_headers = {}
+        target.addfile(member, io.BytesIO(data) if data is not None else None)
+with open(path, "wb") as out, gzip.GzipFile(filename="", mode="wb", fileobj=out, compresslevel=9, mtime=0) as packed_gz:
+    packed_gz.write(packed.getvalue())
+PY
 
 # The page: the static files of build/wasm/web, served from any folder.
 mkdir -p "$stage/vexmira-$version-web"
