@@ -17,6 +17,9 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
+# setup.cfg puts setuptools' scratch files below build/, which an unpacked
+# sdist or a fresh clone does not have yet.
+os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
 
 
 def project_version():

@@ -1,7 +1,12 @@
-# GoogleTest, and the labels every test carries:
-#   unit  quick tests: `ctest --preset native -L unit` runs in seconds
-#   slow  tests over gigabyte files and the like (GoogleTest names containing "Slow")
-#   wine  the plug-in under Wine
+# GoogleTest, and the labels every test carries (scripts/check-labels.sh
+# fails on a test without one):
+#   unit         quick tests that need the dev preset's packages alone:
+#                `ctest --preset unit` runs them in seconds
+#   slow         tests over gigabyte files and the like (GoogleTest names containing "Slow")
+#   wine         Windows programs under Wine
+#   browser      the page in headless chromium
+#   integration  other programs: Python and its packages, file, YARA,
+#                binwalk, Kaitai Struct, the package tools
 
 # VEXMIRA_GTEST_SOURCE builds GoogleTest from source (Debian ships it in
 # /usr/src/googletest) for builds that the installed libraries do not fit,

@@ -13,24 +13,14 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: runs the command, counts and reports the outcome
-    local name=$1; shift
-    if output=$("$@" 2>&1); then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name"
-        printf '%s\n' "$output" | head -n 20 | sed 's/^/    /'
-    fi
-}
+source scripts/check-lib.sh
 
 tool=$root/usr/bin/vexmira
 sample=$root/sample.exe
 build/native/tests/cli/vexmira_sample carrier "$sample"
 
-check "the tool runs and says its version" bash -c "[[ \$('$tool' --version) == 'vexmira 1.0.0' ]]"
+version=$(sed -n 's/^project(Vexmira VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+check "the tool runs and says its version" bash -c "[[ \$('$tool' --version) == 'vexmira $version' ]]"
 check "the tool lists a carrier" bash -c "'$tool' --in-place '$sample' | grep -q 'README.TXT'"
 check "the binary is stripped" bash -c "! file -L '$tool' | grep -q 'not stripped'"
 
@@ -76,5 +66,4 @@ check "the copyright file and the changelog are there" test -f "$root/usr/share/
     -f "$root/usr/share/doc/vexmira/changelog.gz"
 check "lintian finds no error" bash -c "lintian --fail-on error '$deb' 2>&1 | grep -v 'root privileges' | { ! grep '^E:'; }"
 
-echo "package: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish package

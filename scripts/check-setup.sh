@@ -18,7 +18,8 @@ python=/usr/bin/python3
 # finds (compilers, ninja, help2man...) come from the cache below.
 programs=(cmake ctest cpack ninja g++ clang++ make wine wineserver xvfb-run xwd convert lintian help2man
           dpkg-shlibdeps yara binwalk file qemu-i386-static i686-w64-mingw32-g++ x86_64-w64-mingw32-g++
-          x86_64-w64-mingw32-objdump i686-w64-mingw32-objdump gzip script unshare)
+          x86_64-w64-mingw32-objdump i686-w64-mingw32-objdump gzip script unshare
+          git sha256sum dpkg-deb x86_64-w64-mingw32-strip)
 # Later parts add theirs here when present in the tree.
 [ -d "$root/web" ] && programs+=(emcc emcmake node npm chromium)
 

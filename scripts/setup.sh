@@ -12,6 +12,7 @@ packages=(
   fonts-wine fonts-liberation  # only recommended by Wine: named so they are there for sure
   g++-multilib qemu-user-static  # the native32 preset: -m32 builds, run under qemu-user
   dpkg-dev help2man lintian bash-completion python3-jsonschema file  # the package and its checks
+  git  # make dist: the source tarball, and the last commit's time for every date in the release files
   emscripten chromium  # the page (the wasm preset) and its tests in a real browser
   python3-dev pybind11-dev python3-pytest python3-dask python3-distributed  # the module, its tests, vexmira-dask
   python3-venv python3-pip python3-build python3-setuptools python3-wheel  # pip install . and the wheel, tested
@@ -57,10 +58,13 @@ if [ ! -e "$binfmt/qemu-i386" ]; then
   printf '%s' ":qemu-i386:M::$i386_magic:$i386_mask:/usr/bin/qemu-i386-static:F" | $sudo tee "$binfmt/register" >/dev/null
 fi
 
-# playwright-core for the browser tests, exactly as the lockfile says; npm ci
-# runs again only when the lockfile changed since it last ran.
-web_tests="$(cd "$(dirname "$0")/../tests/web" && pwd)"
-if ! cmp -s "$web_tests/package-lock.json" "$web_tests/node_modules/.vexmira-installed-lock"; then
-  (cd "$web_tests" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
-  cp "$web_tests/package-lock.json" "$web_tests/node_modules/.vexmira-installed-lock"
-fi
+# The npm packages of the tests, exactly as each lockfile says: playwright-core
+# for the browser tests, the Kaitai Struct compiler and runtime for the
+# integration tests. npm ci runs again only when a lockfile changed since it last ran.
+for tests in web integrations; do
+  folder="$(cd "$(dirname "$0")/../tests/$tests" && pwd)"
+  if ! cmp -s "$folder/package-lock.json" "$folder/node_modules/.vexmira-installed-lock"; then
+    (cd "$folder" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    cp "$folder/package-lock.json" "$folder/node_modules/.vexmira-installed-lock"
+  fi
+done

@@ -1,7 +1,7 @@
 """vexmira-dask on a cluster whose workers share nothing with the client: a
 scheduler and two dask-worker processes on 127.0.0.1, each in a mount
-namespace of its own with a private tmpfs on /tmp (where this test's files
-are), reading the files over HTTP. Run by its own CTest (VEXMIRA_DASK_CLUSTER=1)."""
+namespace of its own where a private tmpfs covers this test's folder (where its
+files are), reading the files over HTTP. Run by its own CTest (VEXMIRA_DASK_CLUSTER=1)."""
 import hashlib
 import json
 import os
@@ -46,13 +46,15 @@ def started_scheduler(folder):
     raise RuntimeError("the scheduler did not start")
 
 
-def started_worker(address):
-    """A worker whose /tmp is a tmpfs of its own; the module from this build."""
+def started_worker(address, hidden):
+    """A worker that sees a tmpfs of its own over `hidden`, the test's folder, and
+    nothing else hidden: the module comes from this build wherever the build is,
+    /tmp included."""
     environment = {**os.environ, "VEXMIRA_DASK_TEST_SLOW_BATCH": "2", "VEXMIRA_DASK_TEST_SLOW_SECONDS": "60"}
-    command = ("mount -t tmpfs none /tmp && exec dask-worker \"$0\" --host 127.0.0.1 --nthreads 1 --nworkers 1 "
-               "--no-dashboard --local-directory /tmp/worker")
-    return subprocess.Popen(["unshare", "--mount", "--propagation", "private", "sh", "-c", command, address],
-                            env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    command = ("mount -t tmpfs none \"$1\" && exec dask-worker \"$0\" --host 127.0.0.1 --nthreads 1 --nworkers 1 "
+               "--no-dashboard --local-directory \"$1/worker\"")
+    return subprocess.Popen(["unshare", "--mount", "--propagation", "private", "sh", "-c", command, address,
+                             str(hidden)], env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 @pytest.fixture(scope="module")
@@ -63,7 +65,7 @@ def cluster(tmp_path_factory):
     scheduler, address = started_scheduler(folder)
     workers = []
     try:
-        workers = [started_worker(address) for _ in range(2)]
+        workers = [started_worker(address, tmp_path_factory.getbasetemp()) for _ in range(2)]
         with Client(address, timeout="30s") as client:
             client.wait_for_workers(2, timeout=60)
             Variable(SLOW, client=client).set("nobody")  # no batch is slow until a test arms it
@@ -133,10 +135,16 @@ def run_client(args, reader):
     return process.wait(), result, peak[0], errors.decode()
 
 
-def test_workers_do_not_see_the_clients_tmp(cluster, served):
+def test_workers_do_not_see_the_clients_files(cluster, served):
     root, _ = served
     seen = cluster.run(os.path.exists, str(root / "huge.ARC"))
     assert len(seen) == 2 and not any(seen.values())
+
+
+def test_workers_run_the_module_of_this_build(cluster):
+    # A lambda travels by value: the workers cannot import this test's module.
+    seen = cluster.run(lambda: os.path.realpath(__import__("vexmira").__file__))
+    assert set(seen.values()) == {os.path.realpath(__import__("vexmira").__file__)}, seen
 
 
 def test_output_equals_the_tool_and_survives_a_killed_worker(cluster, served):

@@ -95,6 +95,14 @@ void WriteMagicFiles(const fs::path& dir) {
     magic.Valid("valid-extended-entry.ARC", "LH5",
                 ArchiveBuilder().CompressId("LH5").Add(EntrySpec{.name = "HUGE.BIN", .full_size = 3000000000, .compressed_size = 8}),
                 1, "HUGE.BIN");
+    // The largest size a double holds exactly, and a lock bit other than bit 0.
+    magic.Valid("valid-extended-2-53.ARC", "LH5",
+                ArchiveBuilder().CompressId("LH5").Add(EntrySpec{.name = "EXACT.BIN", .full_size = (std::int64_t{1} << 53) - 1,
+                                                                 .compressed_size = 3}),
+                1, "EXACT.BIN");
+    magic.Valid("valid-locked-bit-6.ARC", "LZH",
+                ArchiveBuilder().Add(EntrySpec{.name = "LOCKED.TXT", .full_size = 10, .compressed_size = 4, .flags = 0x40}),
+                1, "LOCKED.TXT");
 
     magic.Other("broken", "broken-type-0.ARC", ArchiveBuilder().ArchiveType(0).Add("A.TXT", 1, 1).Build());
     magic.Other("broken", "broken-type-2.ARC", ArchiveBuilder().ArchiveType(2).Add("A.TXT", 1, 1).Build());
