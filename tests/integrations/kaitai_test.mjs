@@ -30,8 +30,8 @@ const [compiler, yaml, KaitaiStream] = loadModules();
 
 // The generated module, evaluated as CommonJS with the runtime it requires.
 async function compiledParser(ksyPath) {
-  const spec = yaml.load(readFileSync(ksyPath, "utf8"));
-  const files = await compiler.compile("javascript", spec, null, false);
+  const description = yaml.load(readFileSync(ksyPath, "utf8"));
+  const files = await compiler.compile("javascript", description, null, false);
   const source = files["VexmiraArc.js"];
   if (!source) throw new Error(`the compiler wrote ${Object.keys(files).join(", ")}, not VexmiraArc.js`);
   const module = { exports: {} };
