@@ -1,10 +1,11 @@
 # The docs agree with the tool and with themselves: every long option that
 # `vexmira --help` prints is in docs/guide.md, every relative link (and
 # #anchor) in the README, CONTRIBUTING, CHANGELOG and docs/*.md leads to a
-# file and heading that exist, and json.md names the schema's version.
+# file and heading that exist, and json.md and the manual page (when built)
+# name the schema's version.
 # Written for cmake -P so that it needs nothing the dev preset lacks.
 #
-# cmake -DVEXMIRA=TOOL -DSOURCE_DIR=ROOT [-DGUIDE=FILE] -P docs_check.cmake
+# cmake -DVEXMIRA=TOOL -DSOURCE_DIR=ROOT [-DGUIDE=FILE] [-DMAN_PAGE=vexmira.1] -P docs_check.cmake
 # (GUIDE replaces docs/guide.md, to show the check failing on a guide that
 # lacks an option.)
 
@@ -132,6 +133,13 @@ file(READ ${SOURCE_DIR}/docs/json.md json_doc)
 string(REPLACE "." "\\." version_pattern "${version}")
 if(NOT json_doc MATCHES "Today's version is ${version_pattern}[^0-9]")
   string(APPEND failures "  docs/json.md: does not say \"Today's version is ${version}\", the schema's\n")
+endif()
+
+if(MAN_PAGE)
+  file(READ ${MAN_PAGE} man)
+  if(NOT man MATCHES "\\(contract ${version_pattern}\\)")
+    string(APPEND failures "  ${MAN_PAGE}: does not say \"(contract ${version})\", the schema's\n")
+  endif()
 endif()
 
 if(failures)
