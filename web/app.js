@@ -252,7 +252,7 @@ function candidateState(object, offset) {
   if (passedOver(object)) parts.push(`Passed over: ${object.passed_over}`);
   parts.push(object.error != null ? `Error: ${object.error}` :
     (object.entries?.some((entry) => entry.suspect != null) ? 'Listed, with suspect entries' : 'Listed'));
-  if (state.located && archiveOffset(state.located) === offset) parts.push('the located archive');
+  if (state.located && archiveOffset(state.located) === offset) parts[parts.length - 1] += ' (the located archive)';
   if (typeof object.joins === 'number') parts.push(`Joins an earlier candidate's walk at entry header ${bytes(object.joins)}`);
   if (object.stopped) {
     const { header_offset: header, signature, overlaps } = object.stopped;
