@@ -386,11 +386,11 @@ function addItemRow(item) {
   const open = element('button', 'Open');
   open.type = 'button';
   open.disabled = true;
-  open.setAttribute('aria-label', `Open the listing of ${item.file.name}`);
+  open.setAttribute('aria-label', `Open the listing of ${item.label}`);
   open.addEventListener('click', () => reopen(item));
   const actions = element('td');
   actions.append(open);
-  row.append(element('td', item.file.webkitRelativePath || item.file.name, 'name'), element('td', bytes(item.file.size), 'num'),
+  row.append(element('td', item.label, 'name'), element('td', bytes(item.file.size), 'num'),
              element('td', '', 'num'), element('td', '', 'num'), element('td', '', 'num'), element('td', '', 'num'),
              element('td', 'Waiting', 'state'), actions);
   item.row = row;
@@ -413,12 +413,34 @@ function updateItemRow(item) {
   item.open.disabled = item.status === 'waiting' || item.status === 'listing';
 }
 
-function examineFiles(files) {
-  const chosen = [...files].sort((a, b) => (a.webkitRelativePath || a.name).localeCompare(b.webkitRelativePath || b.name));
+// The files of a drop, those inside dropped folders too, each with its path.
+async function droppedFiles(dataTransfer) {
+  const entries = [...dataTransfer.items].map((item) => item.webkitGetAsEntry?.()).filter(Boolean);
+  if (entries.length === 0) return [...dataTransfer.files].map((file) => ({ file, label: file.name }));
+  const found = [];
+  const walk = async (entry) => {
+    if (entry.isFile) {
+      found.push({ file: await new Promise((resolve, reject) => entry.file(resolve, reject)), label: entry.fullPath.replace(/^\//, '') });
+    } else if (entry.isDirectory) {
+      const reader = entry.createReader();
+      for (;;) {
+        const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+        if (batch.length === 0) break;
+        for (const child of batch) await walk(child);
+      }
+    }
+  };
+  for (const entry of entries) await walk(entry);
+  return found;
+}
+
+// Files in the order of their paths, so a folder reads as it is laid out.
+function examineFiles(chosen) {
+  chosen.sort((a, b) => a.label.localeCompare(b.label));
   if (chosen.length === 0) return;
   $('files-section').hidden = false;
-  for (const file of chosen) {
-    const item = { file, row: null, status: 'waiting', summary: null, message: null, show: true };
+  for (const { file, label } of chosen) {
+    const item = { file, label, row: null, status: 'waiting', summary: null, message: null, show: true };
     state.items.push(item);
     addItemRow(item);
   }
@@ -493,6 +515,9 @@ function onWorkerMessage(message) {
     document.body.dataset.progress = String(message.position);
   } else if (message.type === 'listing') {
     for (const line of message.errors) console.warn(line);
+    // How long the module took, for scripts/bench-page.sh.
+    const timings = message.phase === 'located' ? {} : JSON.parse(document.body.dataset.timings ?? '{}');
+    document.body.dataset.timings = JSON.stringify({ ...timings, [message.phase]: message.milliseconds });
     if (message.phase === 'located') {
       const [object] = parseLines(message.json);
       item.located = object;
@@ -562,7 +587,7 @@ document.addEventListener('DOMContentLoaded', () => {
   state.moduleScript = chooseModule();
   for (const input of [$('file-input'), $('folder-input')]) {
     input.addEventListener('change', (event) => {
-      examineFiles(event.target.files);
+      examineFiles([...event.target.files].map((file) => ({ file, label: file.webkitRelativePath || file.name })));
       event.target.value = '';  // choosing the same files again lists them again
     });
   }
@@ -588,7 +613,7 @@ document.addEventListener('DOMContentLoaded', () => {
   document.addEventListener('drop', (event) => {
     event.preventDefault();
     $('drop').classList.remove('over');
-    examineFiles(event.dataTransfer.files);
+    droppedFiles(event.dataTransfer).then(examineFiles, (error) => showError(`The dropped files: ${error.message}`));
   });
   document.body.dataset.state = 'ready';
 });

@@ -11,10 +11,9 @@
 
 import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
-import http from 'node:http';
-import os from 'node:os';
 import path from 'node:path';
-import playwright from 'playwright-core';
+
+import { openBrowser, serveSite, waitIdle } from './harness.mjs';
 
 const [site, vexmira, sampleTool, workdir] = process.argv.slice(2, 6).map((arg) => arg && path.resolve(arg));
 const rest = process.argv.slice(6);
@@ -36,7 +35,7 @@ const GiB = 1024 ** 3;
 // its largest single read of the file, and the peak resident memory of the
 // renderer process that runs the page and its worker.
 const kWasmBound = 32 * 1024 * 1024;
-const kReadBound = 2 * 1024 * 1024;
+const kReadBound = 16 * 1024 * 1024;  // the worker's slice
 const kRendererBound = 512 * 1024 * 1024;
 
 // The whole run stops by itself, whatever hangs.
@@ -91,48 +90,28 @@ function native(...args) {
 }
 
 // ---------------------------------------------------------------------------
-// The server: the site's files and nothing else; every request is logged.
+// The server and the browser.
 
-const kTypes = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.css': 'text/css',
-                 '.wasm': 'application/wasm', '.png': 'image/png' };
-const served = new Set(fs.readdirSync(site));
-const serverLog = [];
-const server = http.createServer((request, response) => {
-  serverLog.push(request.url);
-  const name = decodeURIComponent(new URL(request.url, 'http://x').pathname).replace(/^\/+/, '') || 'index.html';
-  if (!served.has(name)) {
-    response.writeHead(404).end();
-    return;
-  }
-  response.writeHead(200, { 'Content-Type': kTypes[path.extname(name)] ?? 'application/octet-stream' });
-  fs.createReadStream(path.join(site, name)).pipe(response);
-});
-await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-const origin = `http://127.0.0.1:${server.address().port}`;
-
-// ---------------------------------------------------------------------------
-// The browser: a new empty profile, nothing that phones home.
-
-const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vexmira-chromium-'));
-const context = await playwright.chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium',
-  headless: true,
-  acceptDownloads: true,
-  viewport: { width: 1280, height: 900 },
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+const server = await serveSite(site);
+const { origin, served, log: serverLog } = server;
+const browser = await openBrowser();
+const { context, page, profile } = browser;
 const requests = [];
 context.on('request', (request) => requests.push(request.url()));
-const page = context.pages()[0] ?? await context.newPage();
 const pageErrors = [];
 page.on('pageerror', (error) => pageErrors.push(String(error)));
 page.on('console', (message) => { if (message.type() === 'error') pageErrors.push(message.text()); });
 
+// Chooses files, after clearing the state the last ones left: a wait then
+// never ends on the last files' "done".
+async function choose(selector, files) {
+  await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+  await page.setInputFiles(selector, files);
+}
+
 async function examine(name) {
-  await page.setInputFiles('#file-input', path.join(workdir, name));
-  await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.state), null,
-                             { timeout: 300_000, polling: 200 });
+  await choose('#file-input', path.join(workdir, name));
+  await waitIdle(page);
   return page.evaluate(() => document.body.dataset.state);
 }
 
@@ -169,11 +148,6 @@ function rendererPeak() {
 function filesTable() {
   return page.evaluate(() => [...document.querySelectorAll('#files tbody tr')].map((row) => ({
     cells: [...row.cells].map((cell) => cell.textContent), status: row.dataset.status })));
-}
-
-async function waitIdle() {
-  await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.state), null,
-                             { timeout: 300_000, polling: 200 });
 }
 
 try {
@@ -340,8 +314,8 @@ try {
     // Several files at once: one line each, in order, each as the tool lists it.
     await page.goto(`${origin}/index.html`);
     const several = ['setup.exe', 'noise.bin', 'tail.exe', 'SAMPLE.ARC', 'repeated.bin'];
-    await page.setInputFiles('#file-input', several.map((name) => path.join(workdir, name)));
-    await waitIdle();
+    await choose('#file-input', several.map((name) => path.join(workdir, name)));
+    await waitIdle(page);
     const rows = await filesTable();
     const order = [...several].sort((a, b) => a.localeCompare(b));
     check(JSON.stringify(rows.map((row) => row.cells[0])) === JSON.stringify(order),
@@ -361,21 +335,33 @@ try {
     check(wrongRows.length === 0, `several files: each line as the tool lists the file${wrongRows.length ? `; ${wrongRows.join(' | ')}` : ''}`);
     // Opening an earlier file lists it again and shows its listing.
     await page.click(`#files button[aria-label="Open the listing of ${order[0]}"]`);
-    await waitIdle();
+    await waitIdle(page);
     const reopened = await downloaded('#download-json');
     check(reopened.bytes.toString('utf8') === native('--json', '--in-place', order[0]).stdout,
           `several files: ${order[0]} opened again, its JSON as the tool's`);
 
+    // A folder: what it holds, by path.
+    const folder = path.join(workdir, 'folder');
+    fs.mkdirSync(path.join(folder, 'inner'), { recursive: true });
+    fs.copyFileSync(path.join(workdir, 'tail.exe'), path.join(folder, 'inner', 'b.exe'));
+    fs.copyFileSync(path.join(workdir, 'setup.exe'), path.join(folder, 'a.exe'));
+    await page.goto(`${origin}/index.html`);
+    await choose('#folder-input', folder);
+    await waitIdle(page);
+    const inFolder = (await filesTable()).map((row) => `${row.cells[0]} ${row.cells[3]} ${row.status}`);
+    check(JSON.stringify(inFolder) === JSON.stringify(['folder/a.exe 7 done', 'folder/inner/b.exe 1 done']),
+          `a folder: ${inFolder.join(', ')}`);
+
     // Progress and Stop: the slow file stopped part way, the next one listed by a new worker.
     await page.goto(`${origin}/index.html`);
-    await page.setInputFiles('#file-input', ['slow.exe', 'tail.exe'].map((name) => path.join(workdir, name)));
+    await choose('#file-input', ['slow.exe', 'tail.exe'].map((name) => path.join(workdir, name)));
     await page.waitForFunction(() => Number(document.body.dataset.progress ?? 0) > 0, null, { timeout: 120_000, polling: 20 });
     const during = await page.evaluate(() => ({ bar: document.getElementById('progress').value,
                                                 hidden: document.getElementById('progress').hidden,
                                                 status: document.getElementById('status-text').textContent }));
     check(!during.hidden && during.bar > 0 && during.status.includes('slow.exe'), `Stop: progress shown ("${during.status}", bar ${during.bar})`);
     await page.click('#stop');
-    await waitIdle();
+    await waitIdle(page);
     const stopped = await filesTable();
     const workers = await page.evaluate(() => document.body.dataset.workers);
     check(stopped[0]?.status === 'stopped' && stopped[0].cells[6] === 'Stopped', `Stop: slow.exe says "${stopped[0]?.cells[6]}"`);
@@ -383,9 +369,8 @@ try {
     check(workers === '2', `Stop: a new worker for the next file (${workers} started)`);
   }
 } finally {
-  await context.close();
+  await browser.close();
   server.close();
-  fs.rmSync(profile, { recursive: true, force: true });
   clearTimeout(deadline);
 }
 
