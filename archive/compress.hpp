@@ -20,18 +20,18 @@ namespace vexmira::archive {
 
 class EInvalidHeader : public support::Exception {
 public:
-    EInvalidHeader() : Exception("Can't recognize compressed file header") {}
+    EInvalidHeader() : Exception(support::ErrorKind::InvalidHeader, "Can't recognize compressed file header") {}
 };
 
 class EInvalidHeaderArchiveType : public support::Exception {
 public:
-    EInvalidHeaderArchiveType() : Exception("Archive type must be caMulti") {}
+    EInvalidHeaderArchiveType() : Exception(support::ErrorKind::ArchiveType, "Archive type must be caMulti") {}
 };
 
 class EUnrecognizedCompressionMethod : public support::Exception {
 public:
     explicit EUnrecognizedCompressionMethod(std::string_view compressId)
-        : Exception("Unrecognized compression method: \"" + std::string(compressId) + "\" in header") {}
+        : Exception(support::ErrorKind::CompressionMethod, "Unrecognized compression method: \"" + std::string(compressId) + "\" in header") {}
 };
 
 // One per listed entry.

@@ -61,19 +61,18 @@ function hex(offset) {
 const numberFormat = new Intl.NumberFormat('en');
 const bytes = (value) => (value == null ? '' : numberFormat.format(value));
 
-// The file name --carve writes: FILE.OFFSET.ARC, the offset as eight or more
-// upper-case hex digits.
-function carvedName(object) {
-  const path = object.carved && typeof object.carved === 'object' ? object.carved.path : object.carved;
-  if (typeof path === 'string') return path.split('/').pop();
-  return `${object.file}.${hex(archiveOffset(object))}.ARC`;
+// What the module says --carve writes for a listing (its plan rides on the
+// object as `carvePlan`): a range and the name's suffix, or a refusal.
+function carvePlan(object) {
+  return object.carvePlan?.carve ?? null;
 }
 
-// The module says which route the file took: `located` is null where the
-// locator was not asked (an .ARC listed directly), which --carve never carves.
+function carvedName(object) {
+  return `${object.file}${carvePlan(object).suffix}`;
+}
+
 function carvable(object) {
-  return object.located != null && archiveOffset(object) !== null && typeof object.plausible_end === 'number' &&
-         object.error == null && (object.entries ?? []).length > 0 && object.plausible_end >= archiveOffset(object);
+  return carvePlan(object) !== null;
 }
 
 // How many entries an entry object stands for: with --all, a run of entries
@@ -94,8 +93,11 @@ function runText(entry) {
     'moved on as much';
 }
 
-function parseLines(text) {
-  return text.split('\n').filter((line) => line.length > 0).map((line) => JSON.parse(line));
+// The objects of a listing message, each with what the module decided for
+// it: the route its name took, and its carve plan.
+function parseListing(message) {
+  return message.json.split('\n').filter((line) => line.length > 0).map((line, index) =>
+    Object.assign(JSON.parse(line), { route: message.route, carvePlan: message.carves[index] ?? null }));
 }
 
 // ---------------------------------------------------------------------------
@@ -125,10 +127,9 @@ function showError(text) {
   box.textContent = text ?? '';
 }
 
-// The route the module took: `located` is null where the locator was not
-// asked (1.0 objects lack it and say no offset instead).
+// The route the module says the name took.
 function listedDirectly(object) {
-  return !notFound(object) && (object.located === null || archiveOffset(object) === null);
+  return object.route === 'direct';
 }
 
 function describeArchive(object) {
@@ -322,7 +323,8 @@ function download(blob, name) {
 }
 
 function downloadCarved(object) {
-  download(state.file.slice(archiveOffset(object), object.plausible_end, 'application/octet-stream'), carvedName(object));
+  const { offset, end } = carvePlan(object);
+  download(state.file.slice(offset, end, 'application/octet-stream'), carvedName(object));
 }
 
 // ---------------------------------------------------------------------------
@@ -519,14 +521,14 @@ function onWorkerMessage(message) {
     const timings = message.phase === 'located' ? {} : JSON.parse(document.body.dataset.timings ?? '{}');
     document.body.dataset.timings = JSON.stringify({ ...timings, [message.phase]: message.milliseconds });
     if (message.phase === 'located') {
-      const [object] = parseLines(message.json);
+      const [object] = parseListing(message);
       item.located = object;
       item.summary = summarise(object);
       updateItemRow(item);
       if (item.show) showListing(item, object, message.json);
     } else if (state.shownItem === item) {
       state.candidatesJson = message.json;
-      state.candidates = parseLines(message.json);
+      state.candidates = parseListing(message);
       showCandidates();
       $('candidates-note').textContent = '';
     }

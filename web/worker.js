@@ -6,7 +6,7 @@
 // but the module's .js and .wasm, from beside this file.
 'use strict';
 
-let listing = null;  // { lines: [], errors: [] } for the run going on
+let listing = null;  // { lines: [], errors: [], plans: [] } for the run going on
 let runtime = null;
 
 function loadRuntime(moduleScript) {
@@ -17,6 +17,7 @@ function loadRuntime(moduleScript) {
     runtime = createVexmira({
       onLines: (text) => listing.lines.push(text),
       onErrorLine: (line) => listing.errors.push(line),
+      onPlan: (text) => listing.plans.push(JSON.parse(text)),
       print: (line) => listing?.errors.push(line),
       printErr: (line) => listing?.errors.push(line),
     });
@@ -110,13 +111,16 @@ function listWith(vexmira, file) {
     FS.chdir(kMount);
     // The located archive as the plug-in finds it, then every candidate (--all).
     for (const [phase, all] of [['located', 0], ['candidates', 1]]) {
-      listing = { lines: [], errors: [] };
+      listing = { lines: [], errors: [], plans: [] };
       stats.report = progressReporter(phase, file.size);
       stats.report(0);
       const started = performance.now();
       const status = vexmira.ccall('vexmira_list_json', 'number', ['string', 'number'], [file.name, all]);
       const milliseconds = performance.now() - started;
-      postMessage({ type: 'listing', phase, status, milliseconds, json: listing.lines.join(''), errors: listing.errors });
+      // The route first, then one carve plan per listing, in the listings' order.
+      const [head, ...carves] = listing.plans;
+      postMessage({ type: 'listing', phase, status, milliseconds, json: listing.lines.join(''), errors: listing.errors,
+                    route: head?.route ?? null, carves });
     }
   } finally {
     listing = null;

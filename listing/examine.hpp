@@ -15,10 +15,11 @@
 
 #include "archive/compress.hpp"
 #include "archive/plausibility.hpp"
-#include "cli/text.hpp"
+#include "listing/encoding.hpp"
+#include "support/exception.hpp"
 #include "support/file_stream.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 // Ordered by severity: a run's exit status is the worst outcome it saw.
 enum class Outcome {
@@ -27,14 +28,23 @@ enum class Outcome {
     Failed = 2,    // open, create, write or header error, out of memory
 };
 
-// A message or error, and where its bytes come from: the file system (paths,
-// the system's reasons), read like the listing's path, or an archive's own
-// bytes (a header's identifier), read as Latin-1.
+// A message or error, and what it is about: an error raised as an
+// exception keeps that exception's kind. Its bytes come from the file system
+// (paths, the system's reasons), read like the listing's path, or, for an
+// unknown compression method, from an archive's own bytes (the header's
+// identifier), read as Latin-1.
 struct Text {
     std::string Bytes;
-    bool FromArchive = false;
+    support::ErrorKind Kind = support::ErrorKind::Other;
+
+    bool FromArchive() const noexcept { return Kind == support::ErrorKind::CompressionMethod; }
     // A header the reader refuses: what was listed is not an archive.
-    bool NotAnArchive = false;
+    bool NotAnArchive() const noexcept {
+        return Kind == support::ErrorKind::InvalidHeader || Kind == support::ErrorKind::ArchiveType ||
+               Kind == support::ErrorKind::CompressionMethod;
+    }
+    // The text of an error raised as an exception.
+    static Text Of(const support::Exception& error) { return {error.FullMessage(), error.Kind()}; }
 };
 
 // Known before the first entry.
@@ -253,13 +263,8 @@ Outcome ResumeListing(support::Stream& input, const std::string& file, const Lis
 // the file stream's errors.
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
                          OutputFiles& outputs, bool replace = false);
-// The same next to FILE or below outputDir, made when missing, through a
-// writer of its own (defined with the tool's writer, in vexmira_cli_core).
-std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
-                         const std::optional<std::string>& outputDir);
-
 // A listing of a FILE that cannot be examined at all (a folder without
 // recursion, a folder that cannot be read): only the error.
 Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink);
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing
