@@ -155,6 +155,8 @@ function showSummary(object) {
   const carve = $('download-carved');
   carve.disabled = !carvable(object);
   carve.textContent = carvable(object) ? `Download carved archive (${carvedName(object)})` : 'Download carved archive';
+  // Why not, where the core refuses (an archive without a single entry).
+  carve.title = object.carvePlan?.refusal ?? '';
 }
 
 function showEntries(object) {
@@ -453,12 +455,13 @@ function examineFiles(chosen) {
 // Lists an earlier file again to show it: only the listing shown is kept.
 function reopen(item) {
   if (state.shownItem === item || item.status === 'waiting' || item.status === 'listing') return;
-  item.status = 'waiting';
   item.message = null;
   item.show = true;
-  updateItemRow(item);
   state.items.splice(state.items.indexOf(item), 1);
-  state.items.splice(state.items.findIndex((other) => other.status === 'waiting'), 0, item);
+  const firstWaiting = state.items.findIndex((other) => other.status === 'waiting');
+  state.items.splice(firstWaiting === -1 ? state.items.length : firstWaiting, 0, item);
+  item.status = 'waiting';
+  updateItemRow(item);
   document.body.dataset.state = 'busy';
   if (!state.current) listNext();
 }

@@ -115,8 +115,20 @@ async function examine(name) {
   return page.evaluate(() => document.body.dataset.state);
 }
 
+// Headless chromium now and then starts no download for a click on a button
+// that is there and enabled (about one click in fifty here, whatever the
+// page): such a click is made once more, and what downloads is checked alike.
 async function downloaded(selector) {
-  const [download] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
+  let download = null;
+  for (const wait of [10_000, 30_000]) {
+    try {
+      [download] = await Promise.all([page.waitForEvent('download', { timeout: wait }), page.click(selector)]);
+      break;
+    } catch (error) {
+      if (wait === 30_000 || error.name !== 'TimeoutError') throw error;
+      console.log(`     ${selector}: no download in ${wait / 1000} s, clicked again`);
+    }
+  }
   return { name: download.suggestedFilename(), bytes: fs.readFileSync(await download.path()) };
 }
 
