@@ -47,6 +47,10 @@ struct TCompressedFileInfo {
     bool Locked = false;            // entry Flags & 0x7F non-zero
 };
 
+// Where an entry's stored bytes start: after its header and its name of
+// `nameLength` bytes. None when that lies past 64 bits.
+std::optional<std::int64_t> EntryDataStart(const TCompressedFileInfo& info, std::size_t nameLength) noexcept;
+
 // Entry names in archive order, each with the record it owns. Duplicate names
 // all appear. Names are kept back to back in one buffer, so listing a million
 // entries costs no allocation per entry; a view from Name() lasts until the

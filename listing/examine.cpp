@@ -425,20 +425,16 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
                 outOfMemory = candidate.RanOutOfMemory;
                 worst = std::max(worst, outcome);
             };
-            PassedOverScan passedOver(input);
-            const auto listPassedOver = [&](std::optional<std::int64_t> before) {
-                while (!outOfMemory) {
-                    std::optional<PassedOverHeader> header = passedOver.Next(before);
-                    if (!header) return;
-                    list(header->Offset, std::move(header->Reason));
-                }
-            };
-            locator::ForEachCandidate(input, [&](std::int64_t offset) {
-                if (options.Progress != nullptr) options.Progress->At(offset);
-                listPassedOver(offset);
-                if (!outOfMemory) list(offset, std::nullopt);
-            });
-            listPassedOver(std::nullopt);
+            locator::ForEachSignature(
+                input,
+                [&](std::int64_t offset) {
+                    if (options.Progress != nullptr) options.Progress->At(offset);
+                    if (!outOfMemory) list(offset, std::nullopt);
+                },
+                [&](std::int64_t offset, std::span<const std::uint8_t> window) {
+                    if (outOfMemory) return;
+                    if (std::optional<std::string> reason = PassedOverReason(window)) list(offset, std::move(reason));
+                });
             folded.Finish();
             if (any) return worst;
             summary.head.Messages.push_back({std::string(locator::kNotFoundMessage)});
