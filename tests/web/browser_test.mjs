@@ -78,7 +78,13 @@ if (screenshot) {
   sample('many', 'MANY.ARC', '3000');
   // One small archive over and over: a candidate every 64 bytes, folded into runs.
   sample('filler', 'archives', 'repeated.bin', '65536');
-  files.push('setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin');
+  // An archive header and nothing after it: located, listed empty, and not carved.
+  const header = Buffer.alloc(21);
+  header.write('SPIS\x1aLZH', 0, 'latin1');  // signature, compression id
+  header.writeInt32LE(0, 8);                   // size value
+  header.writeUInt8(1, 12);                    // archive type: multi
+  fs.writeFileSync(path.join(workdir, 'empty.exe'), Buffer.concat([Buffer.from('MZ'), Buffer.alloc(39998), header]));
+  files.push('setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe');
   // For Stop: a file whose scan takes a while (the archive at 2.5 GiB of 3).
   sample('sparse', 'slow.exe', String(3 * GiB), String(2.5 * GiB));
 }
@@ -247,6 +253,12 @@ try {
     const carvedPath = typeof carved === 'object' && carved !== null ? carved.path : carved;
     const enabled = await page.isEnabled('#download-carved');
     check(enabled === (carvedPath != null), `${name}: carving offered ${enabled ? 'yes' : 'no'}, as --carve carves`);
+    const carveError = JSON.parse(carve.stdout.split('\n')[0]).error ?? '';
+    if (carveError.includes('Nothing to carve')) {
+      const refusal = await page.getAttribute('#download-carved', 'title');
+      check(refusal !== '' && carveError.endsWith(refusal), `${name}: the refusal shown, "${refusal}"`);
+    }
+    if (name === 'empty.exe') check(carveError.includes('Nothing to carve'), `${name}: --carve refuses`);
     if (enabled && carvedPath != null) {
       const piece = await downloaded('#download-carved');
       check(piece.name === path.basename(carvedPath), `${name}: carved file named ${piece.name}`);
