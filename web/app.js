@@ -1,6 +1,7 @@
-// The page: hands a dropped or chosen file to the worker, shows what the
-// tool's JSON objects say, and builds the downloads from them. Keys are read
-// so that both the 1.0 and the 2.0 objects show right.
+// The page: hands dropped or chosen files to the worker one after another,
+// shows what the tool's JSON objects say, and builds the downloads from them.
+// Keys are read so that both the 1.0 and the 2.0 objects show right. Only the
+// listing shown is kept whole; the table of files keeps a line of each.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -12,7 +13,12 @@ const state = {
   candidates: [],     // the objects of `--all`
   candidatesJson: '',
   shown: null,        // the listing the entry table shows
+  shownItem: null,    // the file whose listing the panes show
   worker: null,
+  workersStarted: 0,
+  items: [],          // every file chosen: { file, row, status, summary }
+  current: null,      // the item the worker lists
+  moduleScript: null,
 };
 
 // ---------------------------------------------------------------------------
@@ -43,16 +49,9 @@ function percentCompressed(entry) {
   return match ? Number(match[1]) : null;
 }
 
-// A header the locator's rule passes over (reported by --all in 2.0).
+// A header the locator's rule passes over (--all lists it, with the reason).
 function passedOver(object) {
-  return object.located === false;
-}
-
-function passedOverReason(object) {
-  for (const key of ['reason', 'located_reason', 'passed_over_reason']) {
-    if (typeof object[key] === 'string') return object[key];
-  }
-  return 'the locator passes this header over';
+  return typeof object.passed_over === 'string';
 }
 
 function hex(offset) {
@@ -62,18 +61,18 @@ function hex(offset) {
 const numberFormat = new Intl.NumberFormat('en');
 const bytes = (value) => (value == null ? '' : numberFormat.format(value));
 
-// The file name --carve writes: FILE.OFFSET.ARC, the offset as eight or more
-// upper-case hex digits.
+// What the module says --carve writes for a listing (its plan rides on the
+// object as `carvePlan`): a range and the name's suffix, or a refusal.
+function carvePlan(object) {
+  return object.carvePlan?.carve ?? null;
+}
+
 function carvedName(object) {
-  const path = object.carved && typeof object.carved === 'object' ? object.carved.path : object.carved;
-  if (typeof path === 'string') return path.split('/').pop();
-  return `${object.file}.${hex(archiveOffset(object))}.ARC`;
+  return `${object.file}${carvePlan(object).suffix}`;
 }
 
 function carvable(object) {
-  if (/\.arc$/i.test(object.file)) return false;  // listed directly: --carve carves only located archives
-  return archiveOffset(object) !== null && typeof object.plausible_end === 'number' && object.error == null &&
-         object.plausible_end >= archiveOffset(object);
+  return carvePlan(object) !== null;
 }
 
 // How many entries an entry object stands for: with --all, a run of entries
@@ -94,8 +93,11 @@ function runText(entry) {
     'moved on as much';
 }
 
-function parseLines(text) {
-  return text.split('\n').filter((line) => line.length > 0).map((line) => JSON.parse(line));
+// The objects of a listing message, each with what the module decided for
+// it: the route its name took, and its carve plan.
+function parseListing(message) {
+  return message.json.split('\n').filter((line) => line.length > 0).map((line, index) =>
+    Object.assign(JSON.parse(line), { route: message.route, carvePlan: message.carves[index] ?? null }));
 }
 
 // ---------------------------------------------------------------------------
@@ -125,10 +127,15 @@ function showError(text) {
   box.textContent = text ?? '';
 }
 
+// The route the module says the name took.
+function listedDirectly(object) {
+  return object.route === 'direct';
+}
+
 function describeArchive(object) {
   if (notFound(object)) return 'No archive found';
   const offset = archiveOffset(object);
-  return offset === null ? 'Listed directly (an .ARC file)' : `At offset ${bytes(offset)} (${hex(offset)} hex)`;
+  return listedDirectly(object) ? 'Listed directly (an .ARC file)' : `At offset ${bytes(offset)} (${hex(offset)} hex)`;
 }
 
 function showSummary(object) {
@@ -148,6 +155,8 @@ function showSummary(object) {
   const carve = $('download-carved');
   carve.disabled = !carvable(object);
   carve.textContent = carvable(object) ? `Download carved archive (${carvedName(object)})` : 'Download carved archive';
+  // Why not, where the core refuses (an archive without a single entry).
+  carve.title = object.carvePlan?.refusal ?? '';
 }
 
 function showEntries(object) {
@@ -238,25 +247,38 @@ function selectEntry(index, focus) {
   }
 }
 
+// What became of a candidate, in the words of the tool's plain listing: passed
+// over and why, where its walk joined an earlier one or stopped, the run it
+// stands for.
+function candidateState(object, offset) {
+  const parts = [];
+  if (passedOver(object)) parts.push(`Passed over: ${object.passed_over}`);
+  parts.push(object.error != null ? `Error: ${object.error}` :
+    (object.entries?.some((entry) => entry.suspect != null) ? 'Listed, with suspect entries' : 'Listed'));
+  if (state.located && archiveOffset(state.located) === offset) parts[parts.length - 1] += ' (the located archive)';
+  if (typeof object.joins === 'number') parts.push(`Joins an earlier candidate's walk at entry header ${bytes(object.joins)}`);
+  if (object.stopped) {
+    const { header_offset: header, signature, overlaps } = object.stopped;
+    parts.push(`Stops before entry header ${bytes(header)}: ` + (signature != null ?
+      `it holds the archive signature at ${bytes(signature)}` : `it overlaps the entry listed at header ${bytes(overlaps)}`));
+  }
+  // A run of candidates whose listings are this one moved on (joining, stopping or refused alike).
+  if (object.also_at) {
+    const { count, every } = object.also_at;
+    const last = offset + count * every;
+    parts.push(`The same for ${bytes(count)} more ${count === 1 ? 'candidate' : 'candidates'}, every ` +
+      `${bytes(every)} bytes up to ${bytes(last)} (${hex(last)} hex), each with its offsets moved on as much`);
+  }
+  return parts.join('. ');
+}
+
 function showCandidates() {
   const body = $('candidates').tBodies[0];
   const rows = state.candidates.filter((object) => archiveOffset(object) !== null).map((object) => {
     const row = element('tr');
     const offset = archiveOffset(object);
-    let stateText = object.error != null ? `Error: ${object.error}` :
-      (object.entries?.some((entry) => entry.suspect != null) ? 'Listed, with suspect entries' : 'Listed');
-    if (passedOver(object)) {
-      row.classList.add('passed-over');
-      stateText = `Passed over: ${passedOverReason(object)}. ${stateText}`;
-    }
-    if (state.located && archiveOffset(state.located) === offset) stateText += ' (the located archive)';
-    // A run of candidates whose listings are this one moved on (joining, stopping or refused alike).
-    if (object.also_at) {
-      const { count, every } = object.also_at;
-      const last = offset + count * every;
-      stateText += `. The same for ${bytes(count)} more ${count === 1 ? 'candidate' : 'candidates'}, every ` +
-        `${bytes(every)} bytes up to ${bytes(last)} (${hex(last)} hex), each with its offsets moved on as much`;
-    }
+    const stateText = candidateState(object, offset);
+    if (passedOver(object)) row.classList.add('passed-over');
     row.append(element('td', bytes(offset), 'num'), element('td', hex(offset)),
                element('td', bytes(listingEntryCount(object)), 'num'),
                element('td', object.plausible_end == null ? '–' : bytes(object.plausible_end), 'num'),
@@ -285,7 +307,7 @@ function showCandidates() {
     rows.push(row);
   }
   body.replaceChildren(...rows);
-  $('candidates-section').hidden = state.located && archiveOffset(state.located) === null && !notFound(state.located);
+  $('candidates-section').hidden = state.located != null && listedDirectly(state.located);
 }
 
 // ---------------------------------------------------------------------------
@@ -303,79 +325,255 @@ function download(blob, name) {
 }
 
 function downloadCarved(object) {
-  download(state.file.slice(archiveOffset(object), object.plausible_end, 'application/octet-stream'), carvedName(object));
+  const { offset, end } = carvePlan(object);
+  download(state.file.slice(offset, end, 'application/octet-stream'), carvedName(object));
 }
 
 // ---------------------------------------------------------------------------
-// Running
+// The module: with WebAssembly's vector instructions where the browser has
+// them, else the portable build; `?module=portable` asks for the latter.
+
+// The smallest module that uses a vector instruction: () -> v128 { i8x16.splat(0) }.
+const kVectorProbe = new Uint8Array([
+  0x00, 0x61, 0x73, 0x6d, 0x01, 0x00, 0x00, 0x00,  // "\0asm", version 1
+  0x01, 0x05, 0x01, 0x60, 0x00, 0x01, 0x7b,        // one type: () -> v128
+  0x03, 0x02, 0x01, 0x00,                          // one function of it
+  0x0a, 0x08, 0x01, 0x06, 0x00, 0x41, 0x00, 0xfd, 0x0f, 0x0b,  // i32.const 0, i8x16.splat, end
+]);
+
+function chooseModule() {
+  const asked = new URLSearchParams(location.search).get('module');
+  const vectors = asked !== 'portable' && WebAssembly.validate(kVectorProbe);
+  document.body.dataset.module = vectors ? 'simd' : 'portable';
+  return vectors ? 'vexmira-simd.js' : 'vexmira.js';
+}
+
+// ---------------------------------------------------------------------------
+// The files: listed one after another by one worker; Stop ends the worker at
+// once, and the next file gets a new one.
 
 function worker() {
   if (state.worker) return state.worker;
   state.worker = new Worker('worker.js');
+  state.workersStarted += 1;
+  document.body.dataset.workers = String(state.workersStarted);
   state.worker.onmessage = ({ data }) => onWorkerMessage(data);
   state.worker.onerror = (event) => {
     event.preventDefault();
-    finish(`The listing stopped: ${event.message || 'the worker failed'}`);
+    endWorker();
+    finishItem('failed', `The listing stopped: ${event.message || 'the worker failed'}`);
   };
   return state.worker;
 }
 
+function endWorker() {
+  state.worker?.terminate();
+  state.worker = null;
+}
+
 const kPhaseText = { located: 'Locating the archive', candidates: 'Looking for every candidate' };
 
+// A line of the table of files: what its located listing says.
+function summarise(object) {
+  const entries = object.entries ?? [];
+  return {
+    offset: notFound(object) ? 'none' : listedDirectly(object) ? 'listed directly' : bytes(archiveOffset(object)),
+    entries: bytes(listingEntryCount(object)),
+    suspects: bytes(entries.reduce((sum, entry) => sum + (entry.suspect != null ? entryCount(entry) : 0), 0)),
+    plausibleEnd: object.plausible_end == null ? '–' : bytes(object.plausible_end),
+    error: object.error ?? '',
+  };
+}
+
+function addItemRow(item) {
+  const row = element('tr');
+  const open = element('button', 'Open');
+  open.type = 'button';
+  open.disabled = true;
+  open.setAttribute('aria-label', `Open the listing of ${item.label}`);
+  open.addEventListener('click', () => reopen(item));
+  const actions = element('td');
+  actions.append(open);
+  row.append(element('td', item.label, 'name'), element('td', bytes(item.file.size), 'num'),
+             element('td', '', 'num'), element('td', '', 'num'), element('td', '', 'num'), element('td', '', 'num'),
+             element('td', 'Waiting', 'state'), actions);
+  item.row = row;
+  item.open = open;
+  $('files').tBodies[0].append(row);
+}
+
+function updateItemRow(item) {
+  const cells = item.row.cells;
+  const summary = item.summary;
+  if (summary) {
+    [cells[2].textContent, cells[3].textContent, cells[4].textContent, cells[5].textContent] =
+      [summary.offset, summary.entries, summary.suspects, summary.plausibleEnd];
+  }
+  const texts = { waiting: 'Waiting', listing: 'Listing…', done: 'Listed', stopped: 'Stopped', failed: 'Failed' };
+  const detail = item.message ?? summary?.error ?? '';
+  cells[6].textContent = detail ? `${texts[item.status]}: ${detail}` : texts[item.status];
+  item.row.dataset.status = item.status;
+  item.row.classList.toggle('current', state.shownItem === item);
+  item.open.disabled = item.status === 'waiting' || item.status === 'listing';
+}
+
+// The files of a drop, those inside dropped folders too, each with its path.
+async function droppedFiles(dataTransfer) {
+  const entries = [...dataTransfer.items].map((item) => item.webkitGetAsEntry?.()).filter(Boolean);
+  if (entries.length === 0) return [...dataTransfer.files].map((file) => ({ file, label: file.name }));
+  const found = [];
+  const walk = async (entry) => {
+    if (entry.isFile) {
+      found.push({ file: await new Promise((resolve, reject) => entry.file(resolve, reject)), label: entry.fullPath.replace(/^\//, '') });
+    } else if (entry.isDirectory) {
+      const reader = entry.createReader();
+      for (;;) {
+        const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+        if (batch.length === 0) break;
+        for (const child of batch) await walk(child);
+      }
+    }
+  };
+  for (const entry of entries) await walk(entry);
+  return found;
+}
+
+// Files in the order of their paths, so a folder reads as it is laid out.
+function examineFiles(chosen) {
+  chosen.sort((a, b) => a.label.localeCompare(b.label));
+  if (chosen.length === 0) return;
+  $('files-section').hidden = false;
+  for (const { file, label } of chosen) {
+    const item = { file, label, row: null, status: 'waiting', summary: null, message: null, show: true };
+    state.items.push(item);
+    addItemRow(item);
+  }
+  document.body.dataset.state = 'busy';
+  if (!state.current) listNext();
+}
+
+// Lists an earlier file again to show it: only the listing shown is kept.
+function reopen(item) {
+  if (state.shownItem === item || item.status === 'waiting' || item.status === 'listing') return;
+  item.message = null;
+  item.show = true;
+  state.items.splice(state.items.indexOf(item), 1);
+  const firstWaiting = state.items.findIndex((other) => other.status === 'waiting');
+  state.items.splice(firstWaiting === -1 ? state.items.length : firstWaiting, 0, item);
+  item.status = 'waiting';
+  updateItemRow(item);
+  document.body.dataset.state = 'busy';
+  if (!state.current) listNext();
+}
+
+function listNext() {
+  const item = state.items.find((candidate) => candidate.status === 'waiting');
+  state.current = item ?? null;
+  $('stop').disabled = !item;
+  $('stop-all').disabled = !item;
+  if (!item) {
+    const failed = state.items.some((other) => other.status === 'failed');
+    document.body.dataset.state = failed ? 'failed' : 'done';
+    const done = state.items.filter((other) => other.status === 'done').length;
+    setStatus(state.items.length === 1 ? state.items[0].finished :
+              `${bytes(done)} of ${bytes(state.items.length)} files listed.`);
+    return;
+  }
+  item.status = 'listing';
+  updateItemRow(item);
+  setStatus(`Reading ${item.file.name}…`, 0, item.file.size);
+  worker().postMessage({ file: item.file, module: state.moduleScript });
+}
+
+function finishedText(item) {
+  const object = item.located;
+  if (item.status === 'stopped') return `${item.file.name}: stopped.`;
+  if (item.status === 'failed' || !object) return `${item.file.name}: the listing stopped.`;
+  if (notFound(object)) return `${object.file}: no archive found.`;
+  if (object.error != null) return `${object.file}: the listing failed.`;
+  const count = listingEntryCount(object);
+  return `${object.file}: ${bytes(count)} ${count === 1 ? 'entry' : 'entries'} listed.`;
+}
+
+function finishItem(status, message) {
+  const item = state.current;
+  if (!item) return;
+  item.status = status;
+  item.message = message;
+  item.finished = finishedText(item);
+  item.located = null;  // the summary stays; the listing lives on in the panes alone
+  if (message) showError(`${item.file.name}: ${message}`);
+  if (state.shownItem === item && status !== 'done') {
+    $('candidates-note').textContent = status === 'stopped' ? 'Stopped before every candidate was listed.' : message;
+  }
+  updateItemRow(item);
+  listNext();
+}
+
 function onWorkerMessage(message) {
+  const item = state.current;
+  if (!item) return;
   if (message.type === 'progress') {
     const percent = message.size > 0 ? Math.floor((100 * message.position) / message.size) : 100;
-    setStatus(`${kPhaseText[message.phase]}: ${percent}% of ${bytes(message.size)} bytes`, message.position, message.size);
+    setStatus(`${item.file.name}: ${kPhaseText[message.phase]}: ${percent}% of ${bytes(message.size)} bytes`,
+              message.position, message.size);
+    document.body.dataset.progress = String(message.position);
   } else if (message.type === 'listing') {
     for (const line of message.errors) console.warn(line);
+    // How long the module took, for scripts/bench-page.sh.
+    const timings = message.phase === 'located' ? {} : JSON.parse(document.body.dataset.timings ?? '{}');
+    document.body.dataset.timings = JSON.stringify({ ...timings, [message.phase]: message.milliseconds });
     if (message.phase === 'located') {
-      state.locatedJson = message.json;
-      [state.located] = parseLines(message.json);
-      showSummary(state.located);
-      showEntries(state.located);
-      $('result').hidden = false;
-    } else {
+      const [object] = parseListing(message);
+      item.located = object;
+      item.summary = summarise(object);
+      updateItemRow(item);
+      if (item.show) showListing(item, object, message.json);
+    } else if (state.shownItem === item) {
       state.candidatesJson = message.json;
-      state.candidates = parseLines(message.json);
+      state.candidates = parseListing(message);
       showCandidates();
+      $('candidates-note').textContent = '';
     }
   } else if (message.type === 'done') {
     state.memory = message.memory;
     document.body.dataset.memory = JSON.stringify(message.memory);
-    finish(null);
+    finishItem('done', null);
   } else if (message.type === 'failed') {
-    state.worker.terminate();
-    state.worker = null;
-    finish(`The listing stopped: ${message.message}`);
+    endWorker();
+    finishItem('failed', `The listing stopped: ${message.message}`);
   }
 }
 
-function finish(failure) {
-  document.getElementById('file-input').disabled = false;
-  if (failure) {
-    showError(failure);
-    setStatus('Stopped.');
-  } else {
-    const object = state.located;
-    setStatus(object && notFound(object) ? `${object.file}: no archive found.` :
-              object && object.error != null ? `${object.file}: the listing failed.` :
-              `${object.file}: ${bytes(listingEntryCount(object))} ${listingEntryCount(object) === 1 ? 'entry' : 'entries'} listed.`);
-  }
-  document.body.dataset.state = failure ? 'failed' : 'done';
-}
-
-function examine(file) {
-  if (!file) return;
-  state.file = file;
-  state.located = null;
+function showListing(item, object, json) {
+  const previous = state.shownItem;
+  state.file = item.file;
+  state.locatedJson = json;
+  state.located = object;
   state.candidates = [];
-  state.locatedJson = state.candidatesJson = '';
-  document.body.dataset.state = 'busy';
-  $('file-input').disabled = true;
-  $('result').hidden = true;
+  state.candidatesJson = '';
   showError(null);
-  setStatus(`Reading ${file.name}…`, 0, file.size);
-  worker().postMessage({ file });
+  showSummary(object);
+  showEntries(object);
+  showCandidates();
+  $('candidates-note').textContent = 'Looking for every candidate…';
+  state.shownItem = item;
+  if (previous) updateItemRow(previous);
+  updateItemRow(item);
+  $('result').hidden = false;
+}
+
+function stop(all) {
+  if (!state.current) return;
+  if (all) {
+    for (const item of state.items.filter((other) => other.status === 'waiting')) {
+      item.status = 'stopped';
+      item.message = 'not listed';
+      updateItemRow(item);
+    }
+  }
+  endWorker();
+  finishItem('stopped', null);
 }
 
 function onEntryKey(event) {
@@ -391,7 +589,15 @@ function onEntryKey(event) {
 }
 
 document.addEventListener('DOMContentLoaded', () => {
-  $('file-input').addEventListener('change', (event) => examine(event.target.files[0]));
+  state.moduleScript = chooseModule();
+  for (const input of [$('file-input'), $('folder-input')]) {
+    input.addEventListener('change', (event) => {
+      examineFiles([...event.target.files].map((file) => ({ file, label: file.webkitRelativePath || file.name })));
+      event.target.value = '';  // choosing the same files again lists them again
+    });
+  }
+  $('stop').addEventListener('click', () => stop(false));
+  $('stop-all').addEventListener('click', () => stop(true));
   $('download-json').addEventListener('click', () =>
     download(new Blob([state.locatedJson], { type: 'application/json' }), `${state.file.name}.json`));
   $('download-all-json').addEventListener('click', () =>
@@ -412,8 +618,7 @@ document.addEventListener('DOMContentLoaded', () => {
   document.addEventListener('drop', (event) => {
     event.preventDefault();
     $('drop').classList.remove('over');
-    if ($('file-input').disabled) return;
-    examine(event.dataTransfer.files[0]);
+    droppedFiles(event.dataTransfer).then(examineFiles, (error) => showError(`The dropped files: ${error.message}`));
   });
   document.body.dataset.state = 'ready';
 });

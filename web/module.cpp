@@ -1,15 +1,20 @@
 // The page's WebAssembly module: the tool's listing of one file, the same
 // JSON objects as `vexmira --json --in-place` (with `all`, as `--all`), by the
 // tool's own examine and report. The lines go to the worker as they are
-// written, so the module's memory does not grow with the listing.
+// written, so the module's memory does not grow with the listing. Beside
+// them go the core's decisions the page shows and must not make itself: the
+// route the name took, and for each listing what --carve would write.
 
 #include <emscripten.h>
 
+#include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "listing/examine.hpp"
+#include "listing/plan.hpp"
 #include "report/json.hpp"
 #include "report/output.hpp"
 
@@ -18,6 +23,66 @@ namespace {
 // Hands every chunk of whole lines, and every error line, to the worker.
 EM_JS(void, HandLinesToPage, (const char* data, std::size_t size), { Module["onLines"](UTF8ToString(data, size)); });
 EM_JS(void, HandErrorToPage, (const char* data, std::size_t size), { Module["onErrorLine"](UTF8ToString(data, size)); });
+EM_JS(void, HandPlanToPage, (const char* data, std::size_t size), { Module["onPlan"](UTF8ToString(data, size)); });
+
+using vexmira::listing::Route;
+
+std::string_view RouteName(Route route) {
+    switch (route) {
+        case Route::Direct: return "direct";
+        case Route::Located: return "located";
+        case Route::AtOffset: return "at_offset";
+        case Route::Candidates: return "candidates";
+    }
+    return "located";
+}
+
+// Hands every listing on to the report, and to the page one object per
+// listing, in the same order: {"carve":{"offset":O,"end":E,"suffix":".HEX.ARC"}}
+// with the range --carve writes, {"refusal":"..."} when it would write
+// nothing, or {"carve":null} when the listing is not one --carve takes.
+class CarvePlanSink final : public vexmira::listing::ListingSink {
+public:
+    CarvePlanSink(vexmira::listing::ListingSink& report, Route route) : report_(report), route_(route) {}
+
+    void Begin(const vexmira::listing::ListingHead& head) override {
+        entries_ = 0;
+        report_.Begin(head);
+    }
+    void Entry(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override {
+        ++entries_;
+        report_.Entry(name, info, suspect);
+    }
+    void EntryRun(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const vexmira::listing::ShiftedCopies& more) override {
+        entries_ += 1 + more.Count;
+        report_.EntryRun(name, info, suspect, more);
+    }
+    void End(const vexmira::listing::ListingHead& head, const vexmira::listing::ListingEnd& end) override {
+        report_.End(head, end);
+        std::string plan;
+        if (!vexmira::listing::Carvable(route_) || head.Offset < 0 || !end.Walk || end.Error) {
+            plan = R"({"carve":null})";
+        } else {
+            const vexmira::listing::CarvePlan carve =
+                vexmira::listing::PlanCarve(head.Offset, *end.Walk, end.PlausibleEnd, entries_, false);
+            if (carve.Refusal) {
+                // The refusal's words are the core's own: digits and ASCII.
+                plan = R"({"refusal":")" + *carve.Refusal + R"("})";
+            } else {
+                plan = R"({"carve":{"offset":)" + std::to_string(carve.Offset) + R"(,"end":)" +
+                       std::to_string(carve.End) + R"(,"suffix":")" + carve.Suffix + R"("}})";
+            }
+        }
+        HandPlanToPage(plan.data(), plan.size());
+    }
+
+private:
+    vexmira::listing::ListingSink& report_;
+    Route route_;
+    std::uint64_t entries_ = 0;
+};
 
 class PageOutput final : public vexmira::report::LineOutput {
 public:
@@ -39,8 +104,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all)
     options.All = all != 0;
     options.FoldRepeats = true;  // as the tool's --json folds runs of repeated candidates
     vexmira::report::JsonReport report(out);
+    const Route route = vexmira::listing::RouteOf(path, false, options.All);
+    CarvePlanSink planned(report, route);
     try {
-        const vexmira::listing::Outcome outcome = vexmira::listing::Examine(path, options, report);
+        const std::string head = R"({"route":")" + std::string(RouteName(route)) + R"("})";
+        HandPlanToPage(head.data(), head.size());
+        const vexmira::listing::Outcome outcome = vexmira::listing::Examine(path, options, planned);
         out.Flush();
         return static_cast<int>(outcome);
     } catch (const std::exception& error) {

@@ -347,7 +347,7 @@ TEST(SignatureScan, OneReadFindsCandidatesAndPassedOverPositionsInOrderWhateverT
                 stream.Seek(0, support::SeekOrigin::Beginning);  // a walk moves the stream
             },
             [&](std::int64_t offset, std::span<const std::uint8_t> window) {
-                ASSERT_TRUE(std::equal(window.begin(), window.end(), file.begin() + offset)) << "chunk " << chunk;
+                ASSERT_TRUE(std::equal(window.begin(), window.end(), file.begin() + static_cast<std::ptrdiff_t>(offset))) << "chunk " << chunk;
                 seen.push_back("o@" + std::to_string(offset) + ":" + RuleRejection(window).value_or("-"));
                 stream.Seek(0, support::SeekOrigin::Beginning);
             },

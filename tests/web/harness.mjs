@@ -1,0 +1,53 @@
+// What the page's browser tests and its benchmark share: a static server on
+// 127.0.0.1 that serves the site alone and logs every request, and the
+// system's chromium, headless, in a new empty profile that phones nowhere.
+
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import playwright from 'playwright-core';
+
+const kTypes = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.css': 'text/css',
+                 '.wasm': 'application/wasm', '.png': 'image/png' };
+
+export async function serveSite(site) {
+  const served = new Set(fs.readdirSync(site));
+  const log = [];
+  const server = http.createServer((request, response) => {
+    log.push(request.url);
+    const name = decodeURIComponent(new URL(request.url, 'http://x').pathname).replace(/^\/+/, '') || 'index.html';
+    if (!served.has(name)) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': kTypes[path.extname(name)] ?? 'application/octet-stream' });
+    fs.createReadStream(path.join(site, name)).pipe(response);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { origin: `http://127.0.0.1:${server.address().port}`, served, log, close: () => server.close() };
+}
+
+export async function openBrowser() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vexmira-chromium-'));
+  const context = await playwright.chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    acceptDownloads: true,
+    viewport: { width: 1280, height: 900 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  const page = context.pages()[0] ?? await context.newPage();
+  const close = async () => {
+    await context.close();
+    fs.rmSync(profile, { recursive: true, force: true });
+  };
+  return { context, page, profile, close };
+}
+
+// Waits until the page has listed every file it was given.
+export async function waitIdle(page, timeout = 300_000) {
+  await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.state), null,
+                             { timeout, polling: 200 });
+}
