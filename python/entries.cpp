@@ -1,0 +1,271 @@
+#include "python/entries.hpp"
+
+#include <array>
+#include <utility>
+
+#include "archive/entry_text.hpp"
+#include "cli/report.hpp"
+#include "python/guard.hpp"
+
+namespace vexmira::python {
+
+namespace {
+
+// A batch ends at this many entries or name bytes, whichever comes first:
+// few enough to hold, many enough that pausing costs nothing measurable.
+constexpr std::size_t kBatchEntries = 4096;
+constexpr std::size_t kBatchNameBytes = std::size_t{1} << 20;
+
+}  // namespace
+
+void ListingWalk::Sink::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                              std::optional<std::string_view> suspect) {
+    Batch->push_back({std::string(name), info, suspect});
+    BatchBytes += name.size();
+    ++Count;
+}
+
+bool ListingWalk::Sink::Full() const noexcept { return Batch->size() >= kBatchEntries || BatchBytes >= kBatchNameBytes; }
+
+ListingWalk::ListingWalk(SharedSource& source, std::optional<std::int64_t> offset) : source_(source) {
+    options_.Offset = offset;
+    options_.PauseAfterEntry = [this] { return sink_.Full(); };
+    options_.Paused = &paused_;
+}
+
+bool ListingWalk::Next(std::vector<EntryValue>& batch) {
+    batch.clear();
+    if (ended_) return false;
+    sink_.Batch = &batch;
+    sink_.BatchBytes = 0;
+    Source& source = source_.Held;
+    support::Stream& input = source.Hold();
+    options_.Input = &input;
+    if (!started_) {
+        started_ = true;
+        cli::Examine(source.File, options_, sink_);
+    } else {
+        cli::ResumeListing(input, source.File, *checkpoint_, options_, sink_);
+    }
+    checkpoint_ = std::move(paused_);
+    paused_.reset();
+    ended_ = !checkpoint_;
+    return !batch.empty();
+}
+
+std::optional<std::string_view> MethodId(std::uint8_t method) noexcept {
+    if (method >= archive::CompressIDTable.size()) return std::nullopt;
+    return archive::CompressIDTable[method];
+}
+
+namespace {
+
+py::object Int(std::int64_t value) { return py::reinterpret_steal<py::object>(PyLong_FromLongLong(value)); }
+
+py::object Latin1(std::string_view bytes) {
+    PyObject* text = PyUnicode_DecodeLatin1(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr);
+    if (text == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(text);
+}
+
+py::object TextOrNone(std::optional<std::string_view> text) {
+    return text ? py::object(py::str(text->data(), text->size())) : py::object(py::none());
+}
+
+py::object PercentOrNone(const archive::TCompressedFileInfo& info) {
+    const std::optional<std::int32_t> percent = archive::PercentCompressed(info);
+    return percent ? Int(*percent) : py::object(py::none());
+}
+
+std::string Quoted(const py::object& value) { return py::repr(value).cast<std::string>(); }
+
+}  // namespace
+
+py::dict EntryDict(const EntryValue& entry) {
+    // The keys, made once and interned: a million entries share them.
+    static const std::array<PyObject*, 17> keys = [] {
+        std::array<PyObject*, 17> made{};
+        const std::array<const char*, 17> names = {
+            "name", "full_size", "compressed_size", "method", "method_name", "locked", "header_offset", "header_size",
+            "data_offset", "long2", "word6", "long17", "percentage", "percent_compressed", "size", "suspect",
+            "name_bytes"};
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            made[i] = PyUnicode_InternFromString(names[i]);
+            if (made[i] == nullptr) throw py::error_already_set();
+        }
+        return made;
+    }();
+    const archive::TCompressedFileInfo& info = entry.Info;
+    const std::array<py::object, 17> values = {
+        Latin1(entry.Name),
+        Int(info.FullSize),
+        Int(info.CompressedSize),
+        Int(info.Method),
+        py::str(std::string(archive::MethodName(info.Method))),
+        py::bool_(info.Locked),
+        Int(info.HeaderOffset),
+        Int(info.HeaderSize),
+        Int(cli::EntryDataOffset(info, entry.Name)),
+        Int(info.Long2),
+        Int(info.Word6),
+        Int(info.Long17),
+        py::str(archive::PercentageText(info)),
+        PercentOrNone(info),
+        py::str(archive::SizeText(info.FullSize)),
+        TextOrNone(entry.Suspect),
+        py::bytes(entry.Name),
+    };
+    py::dict out;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (!values[i] || PyDict_SetItem(out.ptr(), keys[i], values[i].ptr()) != 0) throw py::error_already_set();
+    }
+    return out;
+}
+
+namespace {
+
+// Entries one by one over batches of a walk; exhausted once closed.
+class EntryIterator {
+public:
+    EntryIterator(std::shared_ptr<SharedSource> source, std::optional<std::int64_t> offset, bool objects,
+                  bool stopAtSuspect)
+        : source_(std::move(source)), walk_(std::make_unique<ListingWalk>(*source_, offset)), objects_(objects),
+          stop_at_suspect_(stopAtSuspect) {}
+    ~EntryIterator() { Drop(); }
+    EntryIterator(const EntryIterator&) = delete;
+    EntryIterator& operator=(const EntryIterator&) = delete;
+
+    py::object Next() {
+        if (!walk_) throw py::stop_iteration();
+        if (at_ == batch_.size()) {
+            at_ = 0;
+            bool more = false;
+            {
+                py::gil_scoped_release unlocked;
+                std::lock_guard lock(source_->Walking);
+                more = walk_->Next(batch_);
+            }
+            source_->Held.Check();
+            if (!more) {
+                const cli::ListingEnd& end = walk_->End();
+                if (end.Failure) {
+                    const std::exception_ptr failure = end.Failure;
+                    Drop();
+                    std::rethrow_exception(failure);
+                }
+                Finish();
+                throw py::stop_iteration();
+            }
+        }
+        EntryValue& entry = batch_[at_++];
+        if (stop_at_suspect_ && entry.Suspect) {
+            Drop();
+            throw py::stop_iteration();
+        }
+        if (!objects_) return EntryDict(entry);
+        return py::cast(std::move(entry), py::return_value_policy::move);
+    }
+
+    // Stops the walk; a path this iterator opened is closed.
+    void Close() { Drop(); }
+
+    py::object Summary() const { return summary_; }
+
+private:
+    void Finish() {
+        const cli::ListingEnd& end = walk_->End();
+        if (end.Walk) {
+            const cli::ArchiveEnd reported = cli::ReportedArchiveEnd(*end.Walk);
+            py::dict summary;
+            summary["archive_end"] = reported.End;
+            summary["truncated"] = reported.Truncated;
+            summary["trailing_bytes"] = reported.Trailing;
+            summary["plausible_end"] = end.PlausibleEnd;
+            summary["entries"] = walk_->Entries();
+            summary_ = summary;
+        }
+        Drop();
+    }
+
+    void Drop() noexcept {
+        walk_.reset();
+        batch_ = {};
+        at_ = 0;
+        // Only the iterator's own source: an archive object keeps its file.
+        if (source_ && source_.use_count() == 1) source_->Held.Release();
+    }
+
+    std::shared_ptr<SharedSource> source_;
+    std::unique_ptr<ListingWalk> walk_;
+    std::vector<EntryValue> batch_;
+    std::size_t at_ = 0;
+    bool objects_;
+    bool stop_at_suspect_;
+    py::object summary_ = py::none();
+};
+
+}  // namespace
+
+py::object IterateEntries(std::shared_ptr<SharedSource> source, std::optional<std::int64_t> offset, bool objects,
+                          bool stopAtSuspect) {
+    return py::cast(std::make_unique<EntryIterator>(std::move(source), offset, objects, stopAtSuspect));
+}
+
+void BindEntries(py::module_& module) {
+    py::class_<EntryValue>(module, "Entry",
+                           "One entry of a listing, immutable: the fields of the tool's JSON entry as attributes.")
+        .def_property_readonly("name", [](const EntryValue& e) { return Latin1(e.Name); },
+                               "The name, its bytes read as Latin-1 (every byte one character).")
+        .def_property_readonly("name_bytes", [](const EntryValue& e) { return py::bytes(e.Name); },
+                               "The name's bytes as the archive holds them.")
+        .def_property_readonly("full_size", [](const EntryValue& e) { return e.Info.FullSize; },
+                               "The size once unpacked, as the header says.")
+        .def_property_readonly("compressed_size", [](const EntryValue& e) { return e.Info.CompressedSize; },
+                               "The bytes stored after the name.")
+        .def_property_readonly("method", [](const EntryValue& e) { return e.Info.Method; }, "The method byte.")
+        .def_property_readonly("method_id", [](const EntryValue& e) { return TextOrNone(MethodId(e.Info.Method)); },
+                               "\"NON\", \"RLE\", \"LZH\", \"CUS\" or \"LH5\" by the method byte; None beyond them.")
+        .def_property_readonly("method_name", [](const EntryValue& e) { return std::string(archive::MethodName(e.Info.Method)); },
+                               "The method as the entry's dialog shows it: \"None\", \"RLE\", \"LZH1\" or \"LZH5\".")
+        .def_property_readonly("locked", [](const EntryValue& e) { return e.Info.Locked; }, "Whether the entry is locked.")
+        .def_property_readonly("header_offset", [](const EntryValue& e) { return e.Info.HeaderOffset; },
+                               "Where the entry's header starts in the file.")
+        .def_property_readonly("header_size", [](const EntryValue& e) { return e.Info.HeaderSize; },
+                               "25, or 33 with the size extension; the name follows it.")
+        .def_property_readonly("data_offset", [](const EntryValue& e) { return cli::EntryDataOffset(e.Info, e.Name); },
+                               "Where the stored bytes start in the file.")
+        .def_property_readonly("long2", [](const EntryValue& e) { return e.Info.Long2; }, "The header's field at byte 2.")
+        .def_property_readonly("word6", [](const EntryValue& e) { return e.Info.Word6; }, "The header's field at byte 6.")
+        .def_property_readonly("long17", [](const EntryValue& e) { return e.Info.Long17; }, "The header's field at byte 17.")
+        .def_property_readonly("percentage", [](const EntryValue& e) { return archive::PercentageText(e.Info); },
+                               "The dialog's percentage text.")
+        .def_property_readonly("percent_compressed", [](const EntryValue& e) { return PercentOrNone(e.Info); },
+                               "The N of the percentage text; None where it says \"(empty)\".")
+        .def_property_readonly("size", [](const EntryValue& e) { return archive::SizeText(e.Info.FullSize); },
+                               "The dialog's size text (\"N Kb\").")
+        .def_property_readonly("suspect", [](const EntryValue& e) { return TextOrNone(e.Suspect); },
+                               "Why the entry cannot be a real one (trailing data read as entries); None when it can.")
+        .def("to_dict", MemoryGuarded(+[](const EntryValue& e) { return EntryDict(e); }), "The tool's JSON entry as a dict, plus name_bytes.")
+        .def("__repr__", [](const EntryValue& e) {
+            std::string text = "<Entry name=" + Quoted(Latin1(e.Name)) + " method_id=" +
+                               Quoted(TextOrNone(MethodId(e.Info.Method))) + " full_size=" + std::to_string(e.Info.FullSize) +
+                               " compressed_size=" + std::to_string(e.Info.CompressedSize);
+            if (e.Info.Locked) text += " locked";
+            if (e.Suspect) text += " suspect=" + Quoted(TextOrNone(e.Suspect));
+            return text + ">";
+        });
+
+    py::class_<EntryIterator>(module, "EntryIterator",
+                              "The entries of one listing, one by one, in bounded memory; a context manager that "
+                              "closes it.")
+        .def("__iter__", [](EntryIterator& self) -> EntryIterator& { return self; })
+        .def("__next__", MemoryGuarded(+[](EntryIterator& self) { return self.Next(); }))
+        .def("close", &EntryIterator::Close, "Stops the walk and releases the file; the iterator is then exhausted.")
+        .def("__enter__", [](EntryIterator& self) -> EntryIterator& { return self; })
+        .def("__exit__", [](EntryIterator& self, const py::args&) { self.Close(); })
+        .def_property_readonly("summary", &EntryIterator::Summary,
+                               "archive_end, truncated, trailing_bytes, plausible_end and the count of entries, once "
+                               "the iterator is exhausted; None before, and after a failure or close().");
+}
+
+}  // namespace vexmira::python
