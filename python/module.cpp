@@ -463,14 +463,24 @@ py::list Scan(const py::object& from) {
 // Latin-1, as the JSON output reads them.
 std::string Utf8(const std::string& text) { return cli::ToUtf8(text, cli::Encoding::Utf8); }
 
+// vexmira._errors' OutOfMemoryError and raised(), taken at import: raising
+// them must not import anything, least of all when memory has run out.
+PyObject* g_out_of_memory = nullptr;
+PyObject* g_raised = nullptr;
+
 // Raises one of vexmira._errors' classes for `error`.
 void RaiseAs(const char* kind, const support::Exception& error, const std::string& message) {
     const support::SystemCause& cause = error.Cause();
     const py::object filename = cause.Path.empty() ? py::object(py::none())
                                                    : py::module_::import("os").attr("fsdecode")(py::bytes(cause.Path));
     const py::object reason = cause.Path.empty() ? py::object(py::none()) : py::object(py::str(Utf8(cause.Reason)));
-    const py::object raised = python::ErrorClass("raised")(kind, message, cause.Code, reason, filename);
+    const py::object raised = py::handle(g_raised)(kind, message, cause.Code, reason, filename);
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(raised.ptr())), raised.ptr());
+}
+
+void RaiseOutOfMemory() {
+    PyErr_Clear();  // Python's own MemoryError, if one is set, is this one
+    PyErr_SetString(g_out_of_memory, std::string(support::kOutOfMemoryMessage).c_str());
 }
 
 }  // namespace
@@ -479,6 +489,9 @@ PYBIND11_MODULE(_core, module) {
     python::PrepareThreadForExceptions();
     module.doc() = "List archive entries and find archives embedded in other files, as vexmira --json --in-place does.";
 
+    const py::module_ errors = py::module_::import("vexmira._errors");
+    g_out_of_memory = py::object(errors.attr("OutOfMemoryError")).release().ptr();  // held for the life of the process
+    g_raised = py::object(errors.attr("raised")).release().ptr();
     py::register_exception_translator([](std::exception_ptr raised) {
         try {
             if (raised) std::rethrow_exception(raised);
@@ -488,8 +501,8 @@ PYBIND11_MODULE(_core, module) {
             RaiseAs("CreateError", e, Utf8(e.FullMessage()));
         } catch (const support::EWriteError& e) {
             RaiseAs("WriteError", e, Utf8(e.FullMessage()));
-        } catch (const support::EOutOfMemory& e) {
-            RaiseAs("OutOfMemoryError", e, Utf8(e.FullMessage()));
+        } catch (const support::EOutOfMemory&) {
+            RaiseOutOfMemory();
         } catch (const archive::EInvalidHeader& e) {
             RaiseAs("InvalidHeaderError", e, Utf8(e.FullMessage()));
         } catch (const archive::EInvalidHeaderArchiveType& e) {
@@ -500,7 +513,7 @@ PYBIND11_MODULE(_core, module) {
         } catch (const support::Exception& e) {
             RaiseAs("Error", e, Utf8(e.FullMessage()));
         } catch (const std::bad_alloc&) {
-            RaiseAs("OutOfMemoryError", support::EOutOfMemory(), std::string(support::kOutOfMemoryMessage));
+            RaiseOutOfMemory();
         }
     });
 
