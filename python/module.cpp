@@ -328,10 +328,7 @@ public:
     void Open() { Walk(false); }
 
     // A listing --all made: its head says it was located or passed over.
-    void MarkCandidate(const Candidate& candidate) {
-        head_.Located = true;
-        head_.PassedOver = candidate.PassedOver;
-    }
+    void MarkCandidate(const Candidate& candidate) { candidate_ = candidate; }
 
     py::object Iterate(bool stopAtSuspect) {
         CheckOpen();
@@ -362,9 +359,7 @@ public:
 
     py::object Carve(const py::object& outDir, bool force, const std::string& end) {
         CheckOpen();
-        // A listing --all made is carved from its own offset.
-        const std::optional<std::int64_t> offset = head_.PassedOver ? std::optional(head_.Offset) : offset_;
-        return CarveFrom(*source_, offset, outDir, force, end, bytes_path_);
+        return CarveFrom(*source_, offset_, outDir, force, end, bytes_path_);
     }
 
     // The tool's JSON object of this listing, one line without its newline,
@@ -410,12 +405,10 @@ private:
         }
         source_->Held.Check();
         if (walk.End().Failure) std::rethrow_exception(walk.End().Failure);
-        const std::optional<std::string> passedOver = head_.PassedOver;
-        const bool located = head_.Located;
         head_ = walk.Head();
-        if (passedOver) {
-            head_.PassedOver = passedOver;
-            head_.Located = located;
+        if (candidate_) {
+            head_.Located = true;
+            head_.PassedOver = candidate_->PassedOver;
         }
         if (walk.Ended()) {
             end_ = walk.End();
@@ -433,6 +426,7 @@ private:
     bool bytes_path_;
     cli::ListingHead head_;
     cli::ListingEnd end_;
+    std::optional<Candidate> candidate_;  // a listing of scan()
     bool ended_ = false;
     std::optional<py::dict> object_;
     bool closed_ = false;

@@ -84,7 +84,8 @@ NativeFile OpenForReading(const std::string& path) {
     }
     NativeFile file = NativeFile::Adopt(fd);
     if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) {
-        ThrowOpenError(path, reason == ErrorText(EISDIR) ? EISDIR : 0, std::move(reason));
+        const int code = reason == ErrorText(EISDIR) ? EISDIR : 0;
+        ThrowOpenError(path, code, std::move(reason));
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     Lock<EFOpenError>(fd, LOCK_SH, OpenErrorMessage, path);
