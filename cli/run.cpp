@@ -11,10 +11,13 @@
 
 #include "cli/ordered_output.hpp"
 #include "cli/platform.hpp"
-#include "cli/report.hpp"
-#include "cli/text.hpp"
-#include "cli/triage.hpp"
 #include "cli/writer.hpp"
+#include "report/csv.hpp"
+#include "report/filter.hpp"
+#include "report/json.hpp"
+#include "report/plain.hpp"
+#include "report/summary.hpp"
+#include "report/text.hpp"
 #include "support/exception.hpp"
 
 namespace vexmira::cli {
@@ -59,13 +62,13 @@ private:
 
 }  // namespace
 
-void RunStatus::Add(Outcome outcome) noexcept {
-    if (outcome == Outcome::Failed) failed_ = true;
-    if (outcome == Outcome::Listed) listed_ = true;
+void RunStatus::Add(listing::Outcome outcome) noexcept {
+    if (outcome == listing::Outcome::Failed) failed_ = true;
+    if (outcome == listing::Outcome::Listed) listed_ = true;
 }
 
-Outcome RunStatus::Result() const noexcept {
-    return failed_ ? Outcome::Failed : listed_ ? Outcome::Listed : Outcome::NotFound;
+listing::Outcome RunStatus::Result() const noexcept {
+    return failed_ ? listing::Outcome::Failed : listed_ ? listing::Outcome::Listed : listing::Outcome::NotFound;
 }
 
 int RunCollection(FileSource& source, const RunOptions& options) {
@@ -87,19 +90,19 @@ int RunCollection(FileSource& source, const RunOptions& options) {
             writer.emplace(options.Examine.OutputDir, std::string(kCarveExistsReason));
         } catch (const support::Exception& error) {
             const std::string message = error.FullMessage();
-            WriteErrorLine("vexmira: " + TerminalText(message, PathEncoding(message)));
-            return static_cast<int>(Outcome::Failed);
+            WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
+            return static_cast<int>(listing::Outcome::Failed);
         }
     }
-    Options examine = options.Examine;
+    listing::Options examine = options.Examine;
     // Row by row and count by count, the other reports show every candidate;
     // of a listing without an entry CSV shows only its message.
     examine.FoldRepeats = !options.Csv && !options.Summary;
     examine.FoldEntryless = options.Csv && !options.Summary;
 
     const auto work = [&] {
-        ProgressMeter meter(bytesInFlight);
-        Options mine = examine;
+        listing::ProgressMeter meter(bytesInFlight);
+        listing::Options mine = examine;
         if (options.Progress) mine.Progress = &meter;
         for (;;) {
             std::optional<SourceItem> item;
@@ -122,22 +125,22 @@ int RunCollection(FileSource& source, const RunOptions& options) {
             }
             try {
                 const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(index);
-                PlainReport plain(*slot, index == 0, options.Quiet);
-                JsonReport json(*slot);
+                report::PlainReport plain(*slot, index == 0, options.Quiet);
+                report::JsonReport json(*slot);
                 if (index == 0 && (options.Csv || (options.Summary && !options.Json))) {
-                    slot->Buffer() += options.Csv ? kCsvHeader : kSummaryHeader;
+                    slot->Buffer() += options.Csv ? report::kCsvHeader : report::kSummaryHeader;
                     slot->Commit();
                 }
-                CsvReport csv(*slot, options.Quiet);
-                SummaryReport summary(*slot, options.Json);
-                ListingSink& report = options.Summary ? static_cast<ListingSink&>(summary)
-                                      : options.Csv   ? static_cast<ListingSink&>(csv)
-                                      : options.Json  ? static_cast<ListingSink&>(json)
+                report::CsvReport csv(*slot, options.Quiet);
+                report::SummaryReport summary(*slot, options.Json);
+                listing::ListingSink& shown = options.Summary ? static_cast<listing::ListingSink&>(summary)
+                                      : options.Csv   ? static_cast<listing::ListingSink&>(csv)
+                                      : options.Json  ? static_cast<listing::ListingSink&>(json)
                                                       : plain;
-                FilterSink filter(report, options.OnlyFound, options.HideSuspect);
-                ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<ListingSink&>(filter) : report;
-                const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
-                                                    : Examine(item->Path, mine, sink);
+                report::FilterSink filter(shown, options.OnlyFound, options.HideSuspect);
+                listing::ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<listing::ListingSink&>(filter) : shown;
+                const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)
+                                                    : listing::Examine(item->Path, mine, sink);
                 status.Add(outcome);
             } catch (const OutputError&) {
                 return;  // recorded by the output; the run reports it
@@ -186,7 +189,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
 
     if (output.Failed()) {
         WriteErrorLine("vexmira: cannot write to standard output: " + output.FailureReason());
-        return static_cast<int>(Outcome::Failed);
+        return static_cast<int>(listing::Outcome::Failed);
     }
     return static_cast<int>(status.Result());
 }

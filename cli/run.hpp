@@ -4,8 +4,8 @@
 #include <atomic>
 #include <string>
 
-#include "cli/examine.hpp"
 #include "cli/sources.hpp"
+#include "listing/examine.hpp"
 
 namespace vexmira::cli {
 
@@ -19,15 +19,15 @@ struct RunOptions {
     bool Progress = false;      // a progress line on standard error (a terminal)
     double ProgressAfter = 1;   // seconds of work before it appears
     bool Quiet = false;         // "no archive found" is not said
-    Options Examine;
+    listing::Options Examine;
 };
 
 // The exit status of a run over many files, as grep has it: Failed when
 // anything failed, else Listed when anything was listed, else NotFound.
 class RunStatus {
 public:
-    void Add(Outcome outcome) noexcept;
-    Outcome Result() const noexcept;
+    void Add(listing::Outcome outcome) noexcept;
+    listing::Outcome Result() const noexcept;
 
 private:
     std::atomic<bool> listed_ = false;

@@ -4,7 +4,9 @@
 #include <utility>
 
 #include "archive/entry_text.hpp"
-#include "cli/report.hpp"
+#include "listing/fields.hpp"
+#include "report/json.hpp"
+#include "report/output.hpp"
 #include "python/guard.hpp"
 
 namespace vexmira::python {
@@ -43,9 +45,9 @@ bool ListingWalk::Next(std::vector<EntryValue>& batch) {
     options_.Input = &input;
     if (!started_) {
         started_ = true;
-        cli::Examine(source.File, options_, sink_);
+        listing::Examine(source.File, options_, sink_);
     } else {
-        cli::ResumeListing(input, source.File, *checkpoint_, options_, sink_);
+        listing::ResumeListing(input, source.File, *checkpoint_, options_, sink_);
     }
     checkpoint_ = std::move(paused_);
     paused_.reset();
@@ -105,7 +107,7 @@ py::dict EntryDict(const EntryValue& entry) {
         py::bool_(info.Locked),
         Int(info.HeaderOffset),
         Int(info.HeaderSize),
-        Int(cli::EntryDataOffset(info, entry.Name)),
+        Int(listing::EntryDataOffset(info, entry.Name)),
         Int(info.Long2),
         Int(info.Word6),
         Int(info.Long17),
@@ -147,7 +149,7 @@ public:
             }
             source_->Held.Check();
             if (!more) {
-                const cli::ListingEnd& end = walk_->End();
+                const listing::ListingEnd& end = walk_->End();
                 if (end.Failure) {
                     const std::exception_ptr failure = end.Failure;
                     Drop();
@@ -173,9 +175,9 @@ public:
 
 private:
     void Finish() {
-        const cli::ListingEnd& end = walk_->End();
+        const listing::ListingEnd& end = walk_->End();
         if (end.Walk) {
-            const cli::ArchiveEnd reported = cli::ReportedArchiveEnd(*end.Walk);
+            const listing::ArchiveEnd reported = listing::ReportedArchiveEnd(*end.Walk);
             py::dict summary;
             summary["archive_end"] = reported.End;
             summary["truncated"] = reported.Truncated;
@@ -232,7 +234,7 @@ void BindEntries(py::module_& module) {
                                "Where the entry's header starts in the file.")
         .def_property_readonly("header_size", [](const EntryValue& e) { return e.Info.HeaderSize; },
                                "25, or 33 with the size extension; the name follows it.")
-        .def_property_readonly("data_offset", [](const EntryValue& e) { return cli::EntryDataOffset(e.Info, e.Name); },
+        .def_property_readonly("data_offset", [](const EntryValue& e) { return listing::EntryDataOffset(e.Info, e.Name); },
                                "Where the stored bytes start in the file.")
         .def_property_readonly("long2", [](const EntryValue& e) { return e.Info.Long2; }, "The header's field at byte 2.")
         .def_property_readonly("word6", [](const EntryValue& e) { return e.Info.Word6; }, "The header's field at byte 6.")

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "archive/compress.hpp"
-#include "cli/examine.hpp"
+#include "listing/examine.hpp"
 #include "python/file_object.hpp"
 
 namespace vexmira::python {
@@ -46,35 +46,35 @@ public:
     bool Next(std::vector<EntryValue>& batch);
 
     bool Ended() const noexcept { return ended_; }
-    const cli::ListingHead& Head() const noexcept { return sink_.Head; }
+    const listing::ListingHead& Head() const noexcept { return sink_.Head; }
     // Once Ended.
-    const cli::ListingEnd& End() const noexcept { return sink_.Ended; }
+    const listing::ListingEnd& End() const noexcept { return sink_.Ended; }
     std::uint64_t Entries() const noexcept { return sink_.Count; }
 
 private:
-    class Sink final : public cli::ListingSink {
+    class Sink final : public listing::ListingSink {
     public:
-        void Begin(const cli::ListingHead& head) override { Head = head; }
+        void Begin(const listing::ListingHead& head) override { Head = head; }
         void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                    std::optional<std::string_view> suspect) override;
-        void End(const cli::ListingHead& head, const cli::ListingEnd& end) override {
+        void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
             Head = head;
             Ended = end;
         }
         bool Full() const noexcept;
 
-        cli::ListingHead Head;
-        cli::ListingEnd Ended;
+        listing::ListingHead Head;
+        listing::ListingEnd Ended;
         std::vector<EntryValue>* Batch = nullptr;
         std::size_t BatchBytes = 0;
         std::uint64_t Count = 0;
     };
 
     SharedSource& source_;
-    cli::Options options_;
+    listing::Options options_;
     Sink sink_;
-    std::optional<cli::ListingCheckpoint> paused_;
-    std::optional<cli::ListingCheckpoint> checkpoint_;
+    std::optional<listing::ListingCheckpoint> paused_;
+    std::optional<listing::ListingCheckpoint> checkpoint_;
     bool started_ = false;
     bool ended_ = false;
 };

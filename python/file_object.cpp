@@ -1,6 +1,6 @@
 #include "python/file_object.hpp"
 
-#include "cli/text.hpp"
+#include "report/text.hpp"
 
 namespace vexmira::python {
 
@@ -68,7 +68,7 @@ Source SourceOf(const py::object& source, const py::object& name, bool bytesLike
     }
     const py::object own = name.is_none() ? py::getattr(source, "name", py::none()) : name;
     result.File = py::isinstance<py::str>(own) || py::isinstance<py::bytes>(own) ? PathBytes(own) : "<file object>";
-    result.Object = std::make_unique<PythonFileStream>(source, cli::ToUtf8(result.File, cli::Encoding::Utf8));
+    result.Object = std::make_unique<PythonFileStream>(source, report::ToUtf8(result.File, listing::Encoding::Utf8));
     return result;
 }
 

@@ -16,10 +16,11 @@
 #include <mutex>
 
 #include "archive/compress.hpp"
-#include "cli/examine.hpp"
-#include "cli/output.hpp"
-#include "cli/report.hpp"
-#include "cli/text.hpp"
+#include "listing/examine.hpp"
+#include "listing/fields.hpp"
+#include "report/json.hpp"
+#include "report/output.hpp"
+#include "report/text.hpp"
 #include "cli/writer.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
@@ -28,7 +29,7 @@
 #include "python/entries.hpp"
 #include "python/file_object.hpp"
 #include "python/guard.hpp"
-#include "python/resume_token.hpp"
+#include "listing/resume_token.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 #include "support/path.hpp"
@@ -45,7 +46,7 @@ namespace {
 
 // Collects the JSON report in memory: the tool's own serialiser, so that the
 // module and the tool cannot disagree.
-class StringOutput final : public cli::LineOutput {
+class StringOutput final : public report::LineOutput {
 public:
     StringOutput() : LineOutput(std::size_t{1} << 16) {}
     std::string Text;
@@ -57,9 +58,9 @@ protected:
 
 // The tool's listing object for `head` and `end` without its entries: the
 // listing's own keys, in the tool's order and words.
-py::dict ListingObject(const cli::ListingHead& head, const cli::ListingEnd& end) {
+py::dict ListingObject(const listing::ListingHead& head, const listing::ListingEnd& end) {
     StringOutput out;
-    cli::JsonReport json(out);
+    report::JsonReport json(out);
     json.Begin(head);
     json.End(head, end);
     out.Flush();
@@ -99,10 +100,10 @@ py::bytes JsonLines(const py::object& path) {
     StringOutput out;
     {
         py::gil_scoped_release unlocked;
-        cli::JsonReport json(out);
-        cli::Options options;  // lists in place
+        report::JsonReport json(out);
+        listing::Options options;  // lists in place
         options.Input = source.Input();
-        cli::Examine(source.File, options, json);
+        listing::Examine(source.File, options, json);
         out.Flush();
     }
     source.Check();
@@ -149,23 +150,23 @@ py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_
             std::optional<support::FileStream> opened;
             support::Stream* input = token ? &source.Open(opened) : source.Input();
             if (input == nullptr) input = OpenedOrNone(source.File, opened);
-            std::optional<cli::ListingCheckpoint> paused;
-            cli::JsonReport json(out);
-            cli::Options options;  // lists in place
+            std::optional<listing::ListingCheckpoint> paused;
+            report::JsonReport json(out);
+            listing::Options options;  // lists in place
             options.Input = input;
             options.PauseAfterEntry = [&] { return out.Text.size() + out.Buffer().size() >= static_cast<std::uint64_t>(limit); };
             options.Paused = &paused;
             if (!token) {
-                cli::Examine(source.File, options, json);
+                listing::Examine(source.File, options, json);
             } else {
-                cli::ResumeListing(*input, source.File, python::DecodeResumeToken(*token, source.File, *input), options,
+                listing::ResumeListing(*input, source.File, listing::DecodeResumeToken(*token, source.File, *input), options,
                                    json);
             }
             out.Flush();
             if (paused) {
                 // A listing pauses only over bytes it read.
                 if (input == nullptr) throw std::logic_error("a listing paused without its input");
-                next = python::EncodeResumeToken(*paused, source.File, *input);
+                next = listing::EncodeResumeToken(*paused, source.File, *input);
             }
         } catch (...) {
             failure = std::current_exception();
@@ -211,13 +212,13 @@ struct Candidate {
     std::optional<std::string> PassedOver;
 };
 
-class CandidateSink final : public cli::ListingSink {
+class CandidateSink final : public listing::ListingSink {
 public:
-    void Begin(const cli::ListingHead& head) override {
+    void Begin(const listing::ListingHead& head) override {
         if (head.Offset >= 0) Found.push_back({head.Offset, head.PassedOver});
     }
     void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {}
-    void End(const cli::ListingHead&, const cli::ListingEnd& end) override {
+    void End(const listing::ListingHead&, const listing::ListingEnd& end) override {
         // Running out of memory ends the scan; a refused header is only that candidate's.
         if (end.Failure && !Failure) {
             try {
@@ -239,10 +240,10 @@ std::vector<Candidate> CandidatesOf(SharedSource& source) {
     {
         py::gil_scoped_release unlocked;
         std::lock_guard lock(source.Walking);
-        cli::Options options;
+        listing::Options options;
         options.All = true;
         options.Input = &source.Held.Hold();
-        cli::Examine(source.Held.File, options, sink);
+        listing::Examine(source.Held.File, options, sink);
     }
     source.Held.Check();
     if (sink.Failure) std::rethrow_exception(sink.Failure);
@@ -266,11 +267,11 @@ py::list Candidates(const py::object& path) {
 
 // What a carve ended with: the file written, or none when the route carves
 // nothing (an archive listed directly, none found).
-class CarveSink final : public cli::ListingSink {
+class CarveSink final : public listing::ListingSink {
 public:
-    void Begin(const cli::ListingHead&) override {}
+    void Begin(const listing::ListingHead&) override {}
     void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {}
-    void End(const cli::ListingHead&, const cli::ListingEnd& end) override {
+    void End(const listing::ListingHead&, const listing::ListingEnd& end) override {
         Failure = end.Failure;
         if (end.Carved) Carved = end.Carved->Path;
     }
@@ -292,7 +293,7 @@ py::object CarveFrom(SharedSource& source, std::optional<std::int64_t> offset, c
         outputs::MakeOutputFolder(dir);
         outputs::Writer writer(dir, std::string(cli::kCarveExistsReason));
         cli::WriterOutputs outputs(writer);
-        cli::Options options;
+        listing::Options options;
         options.Offset = offset;
         options.Carve = true;
         options.CarveToWalkEnd = end == "walk";
@@ -300,7 +301,7 @@ py::object CarveFrom(SharedSource& source, std::optional<std::int64_t> offset, c
         options.OutputDir = dir;
         options.Outputs = &outputs;
         options.Input = &source.Held.Hold();
-        cli::Examine(source.Held.File, options, sink);
+        listing::Examine(source.Held.File, options, sink);
     }
     source.Held.Check();
     if (sink.Failure) std::rethrow_exception(sink.Failure);
@@ -367,7 +368,7 @@ public:
     std::string ToJson() {
         CheckOpen();
         StringOutput out;
-        cli::JsonReport json(out);
+        report::JsonReport json(out);
         {
             py::gil_scoped_release unlocked;
             std::lock_guard lock(source_->Walking);
@@ -424,8 +425,8 @@ private:
     std::shared_ptr<SharedSource> source_;
     std::optional<std::int64_t> offset_;
     bool bytes_path_;
-    cli::ListingHead head_;
-    cli::ListingEnd end_;
+    listing::ListingHead head_;
+    listing::ListingEnd end_;
     std::optional<Candidate> candidate_;  // a listing of scan()
     bool ended_ = false;
     std::optional<py::dict> object_;
@@ -455,7 +456,7 @@ py::list Scan(const py::object& from) {
 
 // A message as Python text: paths read as UTF-8 when they are, else as
 // Latin-1, as the JSON output reads them.
-std::string Utf8(const std::string& text) { return cli::ToUtf8(text, cli::Encoding::Utf8); }
+std::string Utf8(const std::string& text) { return report::ToUtf8(text, listing::Encoding::Utf8); }
 
 // vexmira._errors' OutOfMemoryError and raised(), taken at import: raising
 // them must not import anything, least of all when memory has run out.
@@ -503,7 +504,7 @@ PYBIND11_MODULE(_core, module) {
             RaiseAs("ArchiveTypeError", e, Utf8(e.FullMessage()));
         } catch (const archive::EUnrecognizedCompressionMethod& e) {
             // The identifier's bytes come from the archive.
-            RaiseAs("CompressionMethodError", e, cli::ToUtf8(e.FullMessage(), cli::Encoding::Latin1));
+            RaiseAs("CompressionMethodError", e, report::ToUtf8(e.FullMessage(), listing::Encoding::Latin1));
         } catch (const support::Exception& e) {
             RaiseAs("Error", e, Utf8(e.FullMessage()));
         } catch (const std::bad_alloc&) {
@@ -511,7 +512,7 @@ PYBIND11_MODULE(_core, module) {
         }
     });
 
-    module.attr("schema_version") = std::string(cli::kSchemaVersion);
+    module.attr("schema_version") = std::string(report::kSchemaVersion);
     module.attr("__version__") = std::string(VEXMIRA_VERSION);
     python::BindEntries(module);
 
