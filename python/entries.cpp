@@ -1,12 +1,13 @@
 #include "python/entries.hpp"
 
 #include <array>
+#include <type_traits>
+#include <variant>
 #include <utility>
 
 #include "archive/entry_text.hpp"
 #include "listing/fields.hpp"
-#include "report/json.hpp"
-#include "report/output.hpp"
+#include "report/text.hpp"
 #include "python/guard.hpp"
 
 namespace vexmira::python {
@@ -74,53 +75,57 @@ py::object TextOrNone(std::optional<std::string_view> text) {
     return text ? py::object(py::str(text->data(), text->size())) : py::object(py::none());
 }
 
-py::object PercentOrNone(const archive::TCompressedFileInfo& info) {
-    const std::optional<std::int32_t> percent = archive::PercentCompressed(info);
-    return percent ? Int(*percent) : py::object(py::none());
-}
-
 std::string Quoted(const py::object& value) { return py::repr(value).cast<std::string>(); }
+
+}  // namespace
+
+namespace {
+
+py::object FieldObject(const listing::FieldValue& value) {
+    return std::visit(
+        [](const auto& held) -> py::object {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<Held, std::monostate>) {
+                return py::none();
+            } else if constexpr (std::is_same_v<Held, bool>) {
+                return py::bool_(held);
+            } else if constexpr (std::is_same_v<Held, std::int64_t>) {
+                return Int(held);
+            } else if (!held.From || *held.From == listing::Encoding::Latin1) {
+                return Latin1(held.Bytes);  // the tool's own words are ASCII
+            } else {
+                const std::string text = report::ToUtf8(held.Bytes, *held.From);
+                PyObject* made = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+                if (made == nullptr) throw py::error_already_set();
+                return py::reinterpret_steal<py::object>(made);
+            }
+        },
+        value);
+}
 
 }  // namespace
 
 py::dict EntryDict(const EntryValue& entry) {
     // The keys, made once and interned: a million entries share them.
-    static const std::array<PyObject*, 17> keys = [] {
-        std::array<PyObject*, 17> made{};
-        const std::array<const char*, 17> names = {
-            "name", "full_size", "compressed_size", "method", "method_name", "locked", "header_offset", "header_size",
-            "data_offset", "long2", "word6", "long17", "percentage", "percent_compressed", "size", "suspect",
-            "name_bytes"};
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            made[i] = PyUnicode_InternFromString(names[i]);
+    static const auto keys = [] {
+        std::array<PyObject*, listing::kEntryFields.size() + 1> made{};
+        for (std::size_t i = 0; i < listing::kEntryFields.size(); ++i) {
+            made[i] = PyUnicode_InternFromString(std::string(listing::kEntryFields[i].PythonKey).c_str());
             if (made[i] == nullptr) throw py::error_already_set();
         }
+        made.back() = PyUnicode_InternFromString("name_bytes");
+        if (made.back() == nullptr) throw py::error_already_set();
         return made;
     }();
-    const archive::TCompressedFileInfo& info = entry.Info;
-    const std::array<py::object, 17> values = {
-        Latin1(entry.Name),
-        Int(info.FullSize),
-        Int(info.CompressedSize),
-        Int(info.Method),
-        py::str(std::string(archive::MethodName(info.Method))),
-        py::bool_(info.Locked),
-        Int(info.HeaderOffset),
-        Int(info.HeaderSize),
-        Int(listing::EntryDataOffset(info, entry.Name)),
-        Int(info.Long2),
-        Int(info.Word6),
-        Int(info.Long17),
-        py::str(archive::PercentageText(info)),
-        PercentOrNone(info),
-        py::str(archive::SizeText(info.FullSize)),
-        TextOrNone(entry.Suspect),
-        py::bytes(entry.Name),
-    };
     py::dict out;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (!values[i] || PyDict_SetItem(out.ptr(), keys[i], values[i].ptr()) != 0) throw py::error_already_set();
-    }
+    std::size_t at = 0;
+    std::string scratch;
+    listing::ForEachEntryField({entry.Name, entry.Info, entry.Suspect}, scratch, [&](const auto&, const listing::FieldValue& value) {
+        const py::object made = FieldObject(value);
+        if (!made || PyDict_SetItem(out.ptr(), keys[at++], made.ptr()) != 0) throw py::error_already_set();
+    });
+    const py::bytes name(entry.Name);
+    if (PyDict_SetItem(out.ptr(), keys.back(), name.ptr()) != 0) throw py::error_already_set();
     return out;
 }
 
@@ -214,39 +219,23 @@ py::object IterateEntries(std::shared_ptr<SharedSource> source, std::optional<st
 }
 
 void BindEntries(py::module_& module) {
-    py::class_<EntryValue>(module, "Entry",
-                           "One entry of a listing, immutable: the fields of the tool's JSON entry as attributes.")
-        .def_property_readonly("name", [](const EntryValue& e) { return Latin1(e.Name); },
-                               "The name, its bytes read as Latin-1 (every byte one character).")
-        .def_property_readonly("name_bytes", [](const EntryValue& e) { return py::bytes(e.Name); },
-                               "The name's bytes as the archive holds them.")
-        .def_property_readonly("full_size", [](const EntryValue& e) { return e.Info.FullSize; },
-                               "The size once unpacked, as the header says.")
-        .def_property_readonly("compressed_size", [](const EntryValue& e) { return e.Info.CompressedSize; },
-                               "The bytes stored after the name.")
-        .def_property_readonly("method", [](const EntryValue& e) { return e.Info.Method; }, "The method byte.")
+    py::class_<EntryValue> entry(module, "Entry",
+                                 "One entry of a listing, immutable: the fields of the tool's JSON entry as attributes "
+                                 "(the listing's field table), name_bytes and method_id.");
+    for (const listing::FieldRow<listing::EntryField>& row : listing::kEntryFields) {
+        const listing::EntryField field = row.Field;
+        entry.def_property_readonly(
+            std::string(row.PythonKey).c_str(),
+            [field](const EntryValue& e) {
+                std::string scratch;
+                return FieldObject(listing::EntryFieldValue(field, {e.Name, e.Info, e.Suspect}, scratch));
+            },
+            std::string(row.Meaning).c_str());
+    }
+    entry.def_property_readonly("name_bytes", [](const EntryValue& e) { return py::bytes(e.Name); },
+                                "The name's bytes as the archive holds them (name reads them as Latin-1).")
         .def_property_readonly("method_id", [](const EntryValue& e) { return TextOrNone(MethodId(e.Info.Method)); },
                                "\"NON\", \"RLE\", \"LZH\", \"CUS\" or \"LH5\" by the method byte; None beyond them.")
-        .def_property_readonly("method_name", [](const EntryValue& e) { return std::string(archive::MethodName(e.Info.Method)); },
-                               "The method as the entry's dialog shows it: \"None\", \"RLE\", \"LZH1\" or \"LZH5\".")
-        .def_property_readonly("locked", [](const EntryValue& e) { return e.Info.Locked; }, "Whether the entry is locked.")
-        .def_property_readonly("header_offset", [](const EntryValue& e) { return e.Info.HeaderOffset; },
-                               "Where the entry's header starts in the file.")
-        .def_property_readonly("header_size", [](const EntryValue& e) { return e.Info.HeaderSize; },
-                               "25, or 33 with the size extension; the name follows it.")
-        .def_property_readonly("data_offset", [](const EntryValue& e) { return listing::EntryDataOffset(e.Info, e.Name); },
-                               "Where the stored bytes start in the file.")
-        .def_property_readonly("long2", [](const EntryValue& e) { return e.Info.Long2; }, "The header's field at byte 2.")
-        .def_property_readonly("word6", [](const EntryValue& e) { return e.Info.Word6; }, "The header's field at byte 6.")
-        .def_property_readonly("long17", [](const EntryValue& e) { return e.Info.Long17; }, "The header's field at byte 17.")
-        .def_property_readonly("percentage", [](const EntryValue& e) { return archive::PercentageText(e.Info); },
-                               "The dialog's percentage text.")
-        .def_property_readonly("percent_compressed", [](const EntryValue& e) { return PercentOrNone(e.Info); },
-                               "The N of the percentage text; None where it says \"(empty)\".")
-        .def_property_readonly("size", [](const EntryValue& e) { return archive::SizeText(e.Info.FullSize); },
-                               "The dialog's size text (\"N Kb\").")
-        .def_property_readonly("suspect", [](const EntryValue& e) { return TextOrNone(e.Suspect); },
-                               "Why the entry cannot be a real one (trailing data read as entries); None when it can.")
         .def("to_dict", MemoryGuarded(+[](const EntryValue& e) { return EntryDict(e); }), "The tool's JSON entry as a dict, plus name_bytes.")
         .def("__repr__", [](const EntryValue& e) {
             std::string text = "<Entry name=" + Quoted(Latin1(e.Name)) + " method_id=" +
