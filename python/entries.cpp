@@ -79,8 +79,6 @@ std::string Quoted(const py::object& value) { return py::repr(value).cast<std::s
 
 }  // namespace
 
-namespace {
-
 py::object FieldObject(const listing::FieldValue& value) {
     return std::visit(
         [](const auto& held) -> py::object {
@@ -102,8 +100,6 @@ py::object FieldObject(const listing::FieldValue& value) {
         },
         value);
 }
-
-}  // namespace
 
 py::dict EntryDict(const EntryValue& entry) {
     // The keys, made once and interned: a million entries share them.

@@ -15,6 +15,7 @@
 
 #include "archive/compress.hpp"
 #include "listing/examine.hpp"
+#include "listing/fields.hpp"
 #include "python/file_object.hpp"
 
 namespace vexmira::python {
@@ -78,6 +79,9 @@ private:
     bool started_ = false;
     bool ended_ = false;
 };
+
+// A field table value as Python has it: None, bool, int or str.
+py::object FieldObject(const listing::FieldValue& value);
 
 // The JSON entry's keys and values as a dict, plus name_bytes.
 py::dict EntryDict(const EntryValue& entry);

@@ -337,6 +337,9 @@ public:
     }
 
     // One key of the tool's object; the end's keys walk the listing to its end once.
+    // A row of the head's field table.
+    py::object HeadField(listing::HeadField field) const { return python::FieldObject(listing::HeadFieldValue(field, head_)); }
+
     py::object Field(const char* key, bool ofEnd) {
         if (ofEnd && !ended_) {
             CheckOpen();
@@ -516,9 +519,10 @@ PYBIND11_MODULE(_core, module) {
     module.attr("__version__") = std::string(VEXMIRA_VERSION);
     python::BindEntries(module);
 
-    py::class_<Archive>(module, "Archive",
+    py::class_<Archive> archiveClass(module, "Archive",
                         "One listing of a source, as vexmira.open() gives it: the tool's JSON object as attributes, "
-                        "its entries by iteration. A context manager; close() releases the file.")
+                        "its entries by iteration. A context manager; close() releases the file.");
+    archiveClass
         .def("__iter__", MemoryGuarded(+[](Archive& self) { return self.Iterate(false); }),
              "Every entry as the JSON lists them, suspect ones marked, in bounded memory.")
         .def("entries", MemoryGuarded(+[](Archive& self, bool plausibleOnly) { return self.Iterate(plausibleOnly); }),
@@ -541,13 +545,6 @@ PYBIND11_MODULE(_core, module) {
         .def("close", MemoryGuarded(+[](Archive& self) { self.Close(); }), "Releases the file; iteration then raises.")
         .def("__enter__", [](Archive& self) -> Archive& { return self; })
         .def("__exit__", MemoryGuarded(+[](Archive& self, const py::args&) { self.Close(); }))
-        .def_property_readonly("offset", MemoryGuarded(+[](Archive& self) { return self.Field("offset", false); }),
-                               "Where the archive starts in the source; None when none was found.")
-        .def_property_readonly("located", MemoryGuarded(+[](Archive& self) { return self.Field("located", false); }),
-                               "Whether the locator chose the offset; None where it was not asked (a \".ARC\" "
-                               "name, an offset given).")
-        .def_property_readonly("passed_over", MemoryGuarded(+[](Archive& self) { return self.Field("passed_over", false); }),
-                               "For a listing of scan(): why the locator passes this header over; None otherwise.")
         .def_property_readonly("messages", MemoryGuarded(+[](Archive& self) { return self.Field("messages", false); }),
                                "The locator's messages, in order.")
         .def_property_readonly("plausible_end", MemoryGuarded(+[](Archive& self) { return self.Field("plausible_end", true); }),
@@ -556,6 +553,13 @@ PYBIND11_MODULE(_core, module) {
                                "Where the walk over the entries ended.")
         .def_property_readonly("truncated", MemoryGuarded(+[](Archive& self) { return self.Field("truncated", true); }),
                                "Whether the last entry's data runs past the end of the source.");
+
+    for (const listing::FieldRow<listing::HeadField>& row : listing::kHeadFields) {
+        const listing::HeadField field = row.Field;
+        archiveClass.def_property_readonly(
+            std::string(row.PythonKey).c_str(), [field](const Archive& self) { return self.HeadField(field); },
+            std::string(row.Meaning).c_str());
+    }
 
     module.def("open", MemoryGuarded(&Open), py::arg("source"), py::kw_only(), py::arg("offset") = py::none(),
                "Opens one listing of SOURCE (a path, a binary seekable file object, or bytes-like data other than "

@@ -37,7 +37,8 @@ def test_an_archive_is_the_tools_object_with_entry_objects(files):
     for name in ["a.ARC", "setup.exe", "plain.exe", "both.exe"]:
         expected = tool("--in-place", str(files / name), cwd=files)[0]
         with vexmira.open(str(files / name)) as opened:
-            for key in ["offset", "located", "passed_over", "messages", "plausible_end", "archive_end", "truncated"]:
+            for key in ["file", "path_encoding", "listed", "offset", "located", "passed_over", "messages",
+                        "plausible_end", "archive_end", "truncated"]:
                 assert getattr(opened, key) == expected[key], (name, key)
             entries = list(opened)
             assert [e.to_dict() for e in entries] == vexmira.list(str(files / name))["entries"], name

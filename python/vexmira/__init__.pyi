@@ -164,6 +164,15 @@ class Archive:
     manager; close() releases the file."""
 
     @property
+    def file(self) -> str:
+        """The source's name: its path, a file object's name, or "<bytes>"."""
+    @property
+    def path_encoding(self) -> str:
+        """How the path's bytes are read: "utf-8" or "latin-1"."""
+    @property
+    def listed(self) -> Optional[str]:
+        """The path whose entries are read; None when nothing is."""
+    @property
     def offset(self) -> Optional[int]:
         """Where the archive starts in the source; None when none was found."""
     @property
