@@ -143,10 +143,16 @@ public:
         if (at_ == batch_.size()) {
             at_ = 0;
             bool more = false;
+            bool closed = false;
             {
                 py::gil_scoped_release unlocked;
                 std::lock_guard lock(source_->Walking);
-                more = walk_->Next(batch_);
+                closed = source_->Closed;
+                if (!closed) more = walk_->Next(batch_);
+            }
+            if (closed) {
+                Drop();
+                throw py::value_error("I/O operation on a closed archive");
             }
             source_->Held.Check();
             if (!more) {

@@ -34,6 +34,7 @@ struct SharedSource {
     explicit SharedSource(Source source) : Held(std::move(source)) {}
     Source Held;
     std::mutex Walking;
+    bool Closed = false;  // under Walking: the archive object that holds it was closed
 };
 
 // The listing of one source: the tool's route, or the archive at `offset`,

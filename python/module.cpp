@@ -67,6 +67,10 @@ py::dict ListingObject(const listing::ListingHead& head, const listing::ListingE
     return py::module_::import("json").attr("loads")(py::bytes(out.Text));
 }
 
+// A message as Python text: paths read as UTF-8 when they are, else as
+// Latin-1, as the JSON output reads them.
+std::string Utf8(const std::string& text) { return report::ToUtf8(text, listing::Encoding::Utf8); }
+
 std::shared_ptr<SharedSource> Shared(Source source) { return std::make_shared<SharedSource>(std::move(source)); }
 
 // A whole listing through the core, its entries as dicts built batch by
@@ -393,6 +397,7 @@ public:
         py::gil_scoped_release unlocked;
         std::lock_guard lock(source_->Walking);
         closed_ = true;
+        source_->Closed = true;
         source_->Held.Release();
     }
 
@@ -409,6 +414,8 @@ private:
         }
         source_->Held.Check();
         if (walk.End().Failure) std::rethrow_exception(walk.End().Failure);
+        // A listing refused without an error class of its own (an offset past the end).
+        if (walk.Ended() && walk.End().Error) throw py::value_error(Utf8(walk.End().Error->Bytes));
         head_ = walk.Head();
         if (candidate_) {
             head_.Located = true;
@@ -456,10 +463,6 @@ py::list Scan(const py::object& from) {
     }
     return out;
 }
-
-// A message as Python text: paths read as UTF-8 when they are, else as
-// Latin-1, as the JSON output reads them.
-std::string Utf8(const std::string& text) { return report::ToUtf8(text, listing::Encoding::Utf8); }
 
 // vexmira._errors' OutOfMemoryError and raised(), taken at import: raising
 // them must not import anything, least of all when memory has run out.

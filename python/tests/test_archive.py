@@ -70,7 +70,13 @@ def test_open_reads_paths_file_objects_and_data_in_memory(files):
         assert [e.to_dict() for e in opened] == by_path
     at = vexmira.open(bytearray(data), offset=40000)
     assert (at.offset, at.located) == (40000, None)
+    entries = iter(at)
     assert len(list(at)) == len(by_path)
+    at.close()
+    with pytest.raises(ValueError, match="closed"):
+        next(entries)  # an iterator never reopens what its archive closed
+    with pytest.raises(ValueError, match="past the end"):
+        vexmira.open(bytearray(data), offset=len(data) + 1)
 
 
 def test_errors_are_oserrors_and_value_errors_where_python_expects_them(files):

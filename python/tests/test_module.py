@@ -126,6 +126,9 @@ for entry in it:
 assert n == {count}, n
 assert last["name_bytes"] == b"F%011d" % ({count} - 1)
 assert it.summary["entries"] == {count} and it.summary["truncated"] is False
+with vexmira.open({str(path)!r}) as opened:
+    assert sum(1 for _ in opened) == {count}
+    assert opened.archive_end == opened.plausible_end
 # This process's own peak: ru_maxrss would also count what the parent held when it forked.
 print(next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmHWM:")))
 """
