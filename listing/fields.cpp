@@ -9,7 +9,7 @@ ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk) {
 }
 
 std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept {
-    return SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size()));
+    return archive::EntryDataStart(info, name.size()).value_or(std::numeric_limits<std::int64_t>::max());
 }
 
 std::int64_t SaturatingTimes(std::int64_t value, std::uint64_t count) noexcept {

@@ -216,6 +216,18 @@ struct Candidate {
     std::optional<std::string> PassedOver;
 };
 
+// Asked of the error itself: a listing that ran out of memory ends with a
+// text that does not say so.
+bool IsFatal(const std::exception_ptr& failure) noexcept {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const support::Exception& error) {
+        return error.Kind() == support::ErrorKind::OutOfMemory || error.Kind() == support::ErrorKind::Open;
+    } catch (...) {
+        return true;
+    }
+}
+
 class CandidateSink final : public listing::ListingSink {
 public:
     void Begin(const listing::ListingHead& head) override {
@@ -223,17 +235,8 @@ public:
     }
     void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {}
     void End(const listing::ListingHead&, const listing::ListingEnd& end) override {
-        // Running out of memory ends the scan; a refused header is only that candidate's.
-        if (end.Failure && !Failure) {
-            try {
-                std::rethrow_exception(end.Failure);
-            } catch (const support::EOutOfMemory&) {
-                Failure = end.Failure;
-            } catch (const support::EFOpenError&) {
-                Failure = end.Failure;
-            } catch (...) {
-            }
-        }
+        // Running out of memory or a failed read ends the scan; a refused header is only that candidate's.
+        if (end.Failure && !Failure && IsFatal(end.Failure)) Failure = end.Failure;
     }
     std::vector<Candidate> Found;
     std::exception_ptr Failure;
@@ -479,6 +482,29 @@ void RaiseAs(const char* kind, const support::Exception& error, const std::strin
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(raised.ptr())), raised.ptr());
 }
 
+// The class of vexmira._errors for an error of the core.
+const char* ClassOf(support::ErrorKind kind) noexcept {
+    switch (kind) {
+        case support::ErrorKind::Open:
+            return "OpenError";
+        case support::ErrorKind::Create:
+            return "CreateError";
+        case support::ErrorKind::Write:
+            return "WriteError";
+        case support::ErrorKind::OutOfMemory:
+            return "OutOfMemoryError";
+        case support::ErrorKind::InvalidHeader:
+            return "InvalidHeaderError";
+        case support::ErrorKind::ArchiveType:
+            return "ArchiveTypeError";
+        case support::ErrorKind::CompressionMethod:
+            return "CompressionMethodError";
+        case support::ErrorKind::Other:
+            break;
+    }
+    return "Error";
+}
+
 void RaiseOutOfMemory() {
     PyErr_Clear();  // Python's own MemoryError, if one is set, is this one
     PyErr_SetString(g_out_of_memory, std::string(support::kOutOfMemoryMessage).c_str());
@@ -496,23 +522,16 @@ PYBIND11_MODULE(_core, module) {
     py::register_exception_translator([](std::exception_ptr raised) {
         try {
             if (raised) std::rethrow_exception(raised);
-        } catch (const support::EFOpenError& e) {
-            RaiseAs("OpenError", e, Utf8(e.FullMessage()));
-        } catch (const support::EFCreateError& e) {
-            RaiseAs("CreateError", e, Utf8(e.FullMessage()));
-        } catch (const support::EWriteError& e) {
-            RaiseAs("WriteError", e, Utf8(e.FullMessage()));
-        } catch (const support::EOutOfMemory&) {
-            RaiseOutOfMemory();
-        } catch (const archive::EInvalidHeader& e) {
-            RaiseAs("InvalidHeaderError", e, Utf8(e.FullMessage()));
-        } catch (const archive::EInvalidHeaderArchiveType& e) {
-            RaiseAs("ArchiveTypeError", e, Utf8(e.FullMessage()));
-        } catch (const archive::EUnrecognizedCompressionMethod& e) {
-            // The identifier's bytes come from the archive.
-            RaiseAs("CompressionMethodError", e, report::ToUtf8(e.FullMessage(), listing::Encoding::Latin1));
         } catch (const support::Exception& e) {
-            RaiseAs("Error", e, Utf8(e.FullMessage()));
+            switch (e.Kind()) {
+                case support::ErrorKind::OutOfMemory:
+                    return RaiseOutOfMemory();
+                case support::ErrorKind::CompressionMethod:
+                    // The identifier's bytes come from the archive.
+                    return RaiseAs("CompressionMethodError", e, report::ToUtf8(e.FullMessage(), listing::Encoding::Latin1));
+                default:
+                    return RaiseAs(ClassOf(e.Kind()), e, Utf8(e.FullMessage()));
+            }
         } catch (const std::bad_alloc&) {
             RaiseOutOfMemory();
         }
