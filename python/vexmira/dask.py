@@ -32,7 +32,7 @@ ENTRY_COLUMNS = {
     "method": "int64",
     "method_name": "object",
     "locked": "bool",
-    "suspect": "object",
+    "suspect": "string",  # None is pd.NA, not an object that pandas shows like a missing value
     "header_offset": "int64",
     "data_offset": "int64",
 }
