@@ -38,7 +38,7 @@ def main(folder: str, out_dir: str) -> None:
         except vexmira.CreateError as error:  # nothing worth carving before the suspect entry
             print(f"{file} at {offset}: {error}", file=sys.stderr)
             continue
-        print(f"carved {carved}")
+        print(f"carved {os.fsdecode(carved)}")
 
 
 if __name__ == "__main__":

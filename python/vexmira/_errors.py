@@ -52,10 +52,10 @@ _by_name: Dict[str, Type[Error]] = {
     for kind in [Error, OpenError, CreateError, WriteError, OutOfMemoryError, InvalidHeaderError, ArchiveTypeError,
                  CompressionMethodError]
 }
-_joined: Dict[Tuple[type, type], type] = {}
+_joined: Dict[Tuple[type, type], Type[_SystemError]] = {}
 
 
-def _with_system_kind(kind: type, code: int) -> type:
+def _with_system_kind(kind: Type[_SystemError], code: int) -> Type[_SystemError]:
     # The class OSError itself picks for the code (FileNotFoundError for
     # ENOENT, ...), joined under the module's own name.
     system_kind = type(OSError(code, ""))
@@ -71,13 +71,15 @@ def _with_system_kind(kind: type, code: int) -> type:
 def raised(name: str, message: str, code: int = 0, reason: Optional[str] = None,
            filename: Optional[str] = None) -> BaseException:
     """The exception to raise for one of the core's errors."""
-    kind: type = _by_name[name]
+    kind = _by_name[name]
     if not issubclass(kind, _SystemError):
         return kind(message)
     if code:
         kind = _with_system_kind(kind, code)
-    error = kind(message)
-    error.errno = code or None
-    error.strerror = reason
+    error: _SystemError = kind(message)  # errno, strerror and filename None until set
+    if code:
+        error.errno = code
+    if reason is not None:
+        error.strerror = reason
     error.filename = filename
     return error
