@@ -101,6 +101,21 @@ py::object FieldObject(const listing::FieldValue& value) {
         value);
 }
 
+namespace {
+
+// An entry field's value in its own type, as Python has it.
+py::object TypedObject(listing::FieldText text) { return FieldObject(text); }
+py::object TypedObject(listing::OwnText text) { return Latin1(text.Bytes); }  // the tool's words are ASCII
+py::object TypedObject(const listing::OwnString& text) { return Latin1(text.Bytes); }
+py::object TypedObject(std::int64_t number) { return Int(number); }
+py::object TypedObject(bool flag) { return py::bool_(flag); }
+template <class Value>
+py::object TypedObject(const std::optional<Value>& value) {
+    return value ? TypedObject(*value) : py::object(py::none());
+}
+
+}  // namespace
+
 py::dict EntryDict(const EntryValue& entry) {
     // The keys, made once and interned: a million entries share them.
     static const auto keys = [] {
@@ -115,9 +130,8 @@ py::dict EntryDict(const EntryValue& entry) {
     }();
     py::dict out;
     std::size_t at = 0;
-    std::string scratch;
-    listing::ForEachEntryField({entry.Name, entry.Info, entry.Suspect}, scratch, [&](const auto&, const listing::FieldValue& value) {
-        const py::object made = FieldObject(value);
+    listing::ForEachEntryField({entry.Name, entry.Info, entry.Suspect}, [&](const auto&, auto value) {
+        const py::object made = TypedObject(std::move(value));
         if (!made || PyDict_SetItem(out.ptr(), keys[at++], made.ptr()) != 0) throw py::error_already_set();
     });
     const py::bytes name(entry.Name);
