@@ -1,6 +1,7 @@
 #include "python/entries.hpp"
 
 #include <array>
+#include <unordered_map>
 #include <type_traits>
 #include <variant>
 #include <utility>
@@ -105,8 +106,19 @@ namespace {
 
 // An entry field's value in its own type, as Python has it.
 py::object TypedObject(listing::FieldText text) { return FieldObject(text); }
-py::object TypedObject(listing::OwnText text) { return Latin1(text.Bytes); }  // the tool's words are ASCII
-py::object TypedObject(const listing::OwnString& text) { return Latin1(text.Bytes); }
+// The tool's own words (a method's name, a suspect reason, "57%", "5 Kb")
+// repeat from entry to entry: the few first seen are made once and shared.
+py::object ToolWords(std::string_view text) {
+    static std::unordered_map<std::string, py::object>* const made = new std::unordered_map<std::string, py::object>();
+    constexpr std::size_t kKept = 4096;
+    if (const auto found = made->find(std::string(text)); found != made->end()) return found->second;
+    py::object word = Latin1(text);  // ASCII
+    if (made->size() < kKept) made->emplace(std::string(text), word);
+    return word;
+}
+
+py::object TypedObject(listing::OwnText text) { return ToolWords(text.Bytes); }
+py::object TypedObject(const listing::OwnString& text) { return ToolWords(text.Bytes); }
 py::object TypedObject(std::int64_t number) { return Int(number); }
 py::object TypedObject(bool flag) { return py::bool_(flag); }
 template <class Value>
