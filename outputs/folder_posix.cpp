@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "outputs/folder.hpp"
@@ -19,8 +20,14 @@
 namespace vexmira::outputs {
 namespace {
 
-[[noreturn]] void Fail(const std::string& path, const std::string& reason) {
-    throw support::EFCreateError(support::CreateErrorMessage(path, reason));
+[[noreturn]] void Fail(const std::string& path, const std::string& reason, int code = 0) {
+    throw support::EFCreateError(support::CreateErrorMessage(path, reason), support::SystemCause{code, path, reason});
+}
+
+// Fails with errno's reason, the code kept for callers that hand it on.
+[[noreturn]] void FailWithErrno(const std::string& path, std::string_view before = {}) {
+    const int code = errno;
+    Fail(path, std::string(before) + support::SystemErrorText(code), code);
 }
 
 // Why `name` below `folder` may not be replaced; empty when it may. Only a
@@ -52,10 +59,10 @@ enum class Put { Done, Exists };
 Put PutNew(int folder, const std::string& from, const std::string& to, const std::string& path) {
     if (renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return Put::Done;
     if (errno == EEXIST) return Put::Exists;
-    if (!Unsupported(errno)) Fail(path, support::SystemErrorText(errno));
+    if (!Unsupported(errno)) FailWithErrno(path);
     if (linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) {
         if (errno == EEXIST) return Put::Exists;
-        Fail(path, support::SystemErrorText(errno));
+        FailWithErrno(path);
     }
     unlinkat(folder, from.c_str(), 0);
     return Put::Done;
@@ -67,10 +74,10 @@ Put PutNew(int folder, const std::string& from, const std::string& to, const std
 void ReplaceChecked(int folder, const std::string& from, const std::string& to, const std::string& path) {
     if (std::string reason = StaleReason(folder, to); !reason.empty()) Fail(path, reason);
     const int fd = openat(folder, to.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) Fail(path, support::SystemErrorText(errno));
+    if (fd < 0) FailWithErrno(path);
     const support::NativeFile held = support::NativeFile::Adopt(fd);
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) Fail(path, std::string(support::kFileInUseReason));
-    if (renameat(folder, from.c_str(), folder, to.c_str()) != 0) Fail(path, support::SystemErrorText(errno));
+    if (renameat(folder, from.c_str(), folder, to.c_str()) != 0) FailWithErrno(path);
 }
 
 }  // namespace
@@ -99,15 +106,15 @@ std::optional<support::FileId> Folder::Id() const noexcept {
 
 Folder Folder::Open(const std::string& path, const std::string& file) {
     Folder folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.IsOpen()) Fail(file, "The folder cannot be opened: " + support::SystemErrorText(errno));
+    if (!folder.IsOpen()) FailWithErrno(file, "The folder cannot be opened: ");
     return folder;
 }
 
 Folder Folder::Below(const std::vector<std::string>& parts, const std::string& file) const {
     Folder folder(fcntl(fd_, F_DUPFD_CLOEXEC, 0));
-    if (!folder.IsOpen()) Fail(file, "The folder cannot be opened: " + support::SystemErrorText(errno));
+    if (!folder.IsOpen()) FailWithErrno(file, "The folder cannot be opened: ");
     for (const std::string& part : parts) {
-        if (mkdirat(folder.fd_, part.c_str(), 0777) != 0 && errno != EEXIST) Fail(file, support::SystemErrorText(errno));
+        if (mkdirat(folder.fd_, part.c_str(), 0777) != 0 && errno != EEXIST) FailWithErrno(file);
         // Each step is opened below the last without following a link, so a
         // folder on the way that is (or becomes) a link leads nowhere else.
         Folder next(openat(folder.fd_, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -124,7 +131,7 @@ Folder Folder::Below(const std::vector<std::string>& parts, const std::string& f
 std::optional<support::NativeFile> Folder::CreateNew(const std::string& name, const std::string& path) const {
     const int fd = openat(fd_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) return std::nullopt;
-    if (fd < 0) Fail(path, support::SystemErrorText(errno));
+    if (fd < 0) FailWithErrno(path);
     support::NativeFile file = support::NativeFile::Adopt(fd);
     // Kept from every other stream of this system while it is written.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) Fail(path, std::string(support::kFileInUseReason));
@@ -141,7 +148,8 @@ void Folder::Commit(support::NativeFile& /*file*/, const std::string& from, cons
             if (existing == Existing::Keep) {
                 // The system's reason where the name is no file at all.
                 const std::string reason = StaleReason(fd_, to);
-                Fail(path, reason.empty() || reason == support::kFileInUseReason ? existsReason : reason);
+                if (reason.empty() || reason == support::kFileInUseReason) Fail(path, existsReason, EEXIST);
+                Fail(path, reason);
             }
             // Ours in place and what was there aside in one step; what was
             // there is then checked, and put back when it may not be replaced.
@@ -161,7 +169,7 @@ void Folder::Commit(support::NativeFile& /*file*/, const std::string& from, cons
             }
             // Gone meanwhile: tried again as new.
             if (errno == ENOENT) continue;
-            if (!Unsupported(errno)) Fail(path, support::SystemErrorText(errno));
+            if (!Unsupported(errno)) FailWithErrno(path);
             ReplaceChecked(fd_, from, to, path);
             return;
         }

@@ -1,374 +1,50 @@
 // import vexmira: the command-line tool's listings as Python values.
 //
-// Every listing is in place (no side file is written; only carve() writes),
-// and gives the keys and values of one `vexmira --json --in-place` object,
-// plus each entry's name as bytes. Errors raise the module's own exception
-// classes, one per error class of the core, with the same messages. Files
-// are read with the GIL released; a Python file object is read through its
-// own read and seek, each call taking the GIL.
+// The bindings only: every rule (the route a name takes, the walk, the
+// plausible end, carve ranges and refusals) is the core's, reached through
+// Examine and its sinks. Listings are in place (only carve writes, through
+// the tool's writer). Errors raise the classes of vexmira._errors with the
+// tool's messages. Files are read with the GIL released; a Python file
+// object is read through its own read and seek, each call taking the GIL.
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "archive/compress.hpp"
-#include "archive/entry_text.hpp"
-#include "archive/plausibility.hpp"
-#include "cli/writer.hpp"
 #include "listing/examine.hpp"
 #include "listing/fields.hpp"
-#include "listing/resume_token.hpp"
-#include "locator/locator.hpp"
-#include "locator/scan.hpp"
 #include "report/json.hpp"
 #include "report/output.hpp"
 #include "report/text.hpp"
+#include "cli/writer.hpp"
+#include "locator/locator.hpp"
+#include "locator/scan.hpp"
+#include "outputs/places.hpp"
+#include "outputs/writer.hpp"
+#include "python/entries.hpp"
+#include "python/file_object.hpp"
+#include "python/guard.hpp"
+#include "listing/resume_token.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
-#include "support/memory_stream.hpp"
 #include "support/path.hpp"
 
 namespace py = pybind11;
 using namespace vexmira;
+using python::MemoryGuarded;
+using python::PathBytes;
+using python::SharedSource;
+using python::Source;
+using python::SourceOf;
 
 namespace {
 
-// Paths arrive as str (os.fsdecode's form), bytes or os.PathLike; the core
-// takes bytes. A NUL byte would cut the name the system opens short of the
-// name reported, so it is refused.
-std::string PathBytes(const py::object& path) {
-    py::object encoded = py::module_::import("os").attr("fsencode")(path);
-    std::string bytes = encoded.cast<std::string>();
-    if (bytes.find('\0') != std::string::npos) {
-        throw py::value_error("path contains a NUL byte: " + py::repr(encoded).cast<std::string>());
-    }
-    return bytes;
-}
-
-// The module's OpenError, set up at import.
-PyObject* g_open_error = nullptr;
-
-std::string TypeName(const py::handle& object) {
-    return py::str(py::type::handle_of(object).attr("__name__")).cast<std::string>();
-}
-
-// A stream over a binary, seekable Python file object, through its seek and
-// its readinto (read where it has none), each call under the GIL. Reads go
-// through a read-ahead window that follows the file stream's rule (small
-// after every jump, doubling while reading stays sequential), so a walk
-// makes few calls and skipping stored data reads none of it. The size is taken once, at the
-// start: data the object grows by later is never read. The first failure is
-// kept and every read after it delivers nothing; RaiseFailure then raises it.
-class PythonFileStream final : public support::Stream {
-public:
-    // Under the GIL. Raises TypeError for a text-mode object, OpenError for
-    // one that cannot seek.
-    PythonFileStream(py::object file, std::string name) : file_(std::move(file)), name_(std::move(name)) {
-        if (py::isinstance(file_, py::module_::import("io").attr("TextIOBase"))) {
-            throw py::type_error("a text-mode file object: open the file in binary mode (\"rb\")");
-        }
-        if (py::hasattr(file_, "seekable") && !file_.attr("seekable")().cast<bool>()) {
-            throw support::EFOpenError("Cannot open file \"" + name_ + "\". The file object cannot seek");
-        }
-        has_readinto_ = py::hasattr(file_, "readinto");
-        try {
-            size_ = file_.attr("seek")(0, 2).cast<std::int64_t>();
-            file_.attr("seek")(0, 0);
-            object_position_ = 0;
-        } catch (py::error_already_set& error) {
-            failure_ = "Cannot open file \"" + name_ + "\". seek() raised " + ErrorText(error);
-            python_failure_.emplace(std::move(error));
-            RaiseFailure();
-        } catch (const py::cast_error&) {
-            throw support::EFOpenError("Cannot open file \"" + name_ + "\". seek() did not return a position");
-        }
-        if (size_ < 0) throw support::EFOpenError("Cannot open file \"" + name_ + "\". seek() returned a negative position");
-    }
-
-    std::size_t Read(void* buffer, std::size_t count) noexcept override {
-        auto* out = static_cast<std::uint8_t*>(buffer);
-        std::size_t done = 0;
-        while (done < count && position_ < size_) {
-            if (position_ < window_start_ || position_ >= window_start_ + static_cast<std::int64_t>(window_length_)) {
-                if (!Fetch(position_)) break;
-            }
-            const auto at = static_cast<std::size_t>(position_ - window_start_);
-            const std::size_t take = std::min(count - done, window_length_ - at);
-            std::memcpy(out + done, buffer_.get() + at, take);
-            done += take;
-            position_ += static_cast<std::int64_t>(take);
-        }
-        return done;
-    }
-    std::int64_t Seek(std::int64_t offset, support::SeekOrigin origin) noexcept override {
-        const std::int64_t target = support::SeekTarget(position_, offset, origin);
-        if (target >= 0) position_ = target;
-        return target;
-    }
-    std::int64_t Size() noexcept override { return size_; }
-    std::int64_t Position() const noexcept override { return position_; }
-
-    bool Failed() const noexcept { return broken_ || !failure_.empty(); }
-    // Under the GIL: the kept failure as OpenError, the Python exception as its cause.
-    void RaiseFailure() {
-        if (failure_.empty() && broken_) throw support::EFOpenError(std::string(support::kOutOfMemoryMessage));
-        if (failure_.empty()) return;
-        if (python_failure_) {
-            python_failure_->restore();
-            python_failure_.reset();
-            py::raise_from(g_open_error, failure_.c_str());
-            throw py::error_already_set();
-        }
-        throw support::EFOpenError(failure_);
-    }
-    // Bytes the object delivered so far.
-    std::uint64_t BytesRead() const noexcept { return bytes_read_; }
-
-protected:
-    std::size_t Write(const void*, std::size_t) noexcept override { return 0; }
-
-private:
-    static std::string ErrorText(const py::error_already_set& error) {
-        return py::str(error.type().attr("__name__")).cast<std::string>() + ": " + py::str(error.value()).cast<std::string>();
-    }
-
-    // Refills the window with the bytes from `offset` on; false at a failure
-    // or when the object delivers nothing.
-    bool Fetch(std::int64_t offset) noexcept {
-        try {
-            return FetchUnguarded(offset);
-        } catch (...) {
-            // Only a failure to build the failure's own text ends here.
-            broken_ = true;
-            return false;
-        }
-    }
-
-    bool FetchUnguarded(std::int64_t offset) {
-        if (!failure_.empty()) return false;
-        read_ahead_ = support::FileStream::NextReadAhead(read_ahead_, offset, fetch_end_);
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(read_ahead_), size_ - offset));
-        try {
-            if (capacity_ < want) {
-                buffer_.reset();
-                buffer_ = std::make_unique<std::uint8_t[]>(want);
-                capacity_ = want;
-            }
-        } catch (const std::bad_alloc&) {
-            capacity_ = 0;
-            failure_ = "Cannot read file \"" + name_ + "\". " + std::string(support::kOutOfMemoryMessage);
-            return false;
-        }
-        window_start_ = offset;
-        window_length_ = 0;
-        py::gil_scoped_acquire locked;
-        try {
-            if (object_position_ != offset) {
-                const py::object moved = file_.attr("seek")(offset, 0);
-                if (!moved.is_none() && moved.cast<std::int64_t>() != offset) return Fail("seek() did not reach the position asked");
-                object_position_ = offset;
-            }
-            // A short read is no end: only nothing delivered is.
-            while (window_length_ < want) {
-                const std::size_t asked = want - window_length_;
-                const std::size_t got = has_readinto_ ? ReadInto(asked) : ReadCopy(asked);
-                if (got == 0 || got == kFailed) break;
-                window_length_ += got;
-                object_position_ += static_cast<std::int64_t>(got);
-                bytes_read_ += got;
-            }
-        } catch (py::error_already_set& error) {
-            const std::string reason = ErrorText(error);
-            python_failure_.emplace(std::move(error));
-            return Fail(reason);
-        } catch (const std::exception& error) {
-            return Fail(error.what());
-        }
-        fetch_end_ = window_start_ + static_cast<std::int64_t>(window_length_);
-        return failure_.empty() && window_length_ > 0;
-    }
-
-    static constexpr std::size_t kFailed = static_cast<std::size_t>(-1);
-
-    // Into a bytearray of Python's, copied out under the GIL: a view the
-    // object keeps past the call then holds that bytearray, never this
-    // stream's memory.
-    std::size_t ReadInto(std::size_t asked) {
-        auto into = py::reinterpret_steal<py::object>(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(asked)));
-        if (!into) throw py::error_already_set();
-        const py::object got = file_.attr("readinto")(into);
-        if (got.is_none()) {
-            Fail("readinto() returned None: the object has no data ready (non-blocking?)");
-            return kFailed;
-        }
-        if (!py::isinstance<py::int_>(got)) {
-            Fail("readinto() returned " + TypeName(got) + ", not a byte count");
-            return kFailed;
-        }
-        const auto count = got.cast<long long>();
-        // The object may have resized the bytearray meanwhile.
-        const auto held = static_cast<unsigned long long>(PyByteArray_GET_SIZE(into.ptr()));
-        if (count < 0 || static_cast<unsigned long long>(count) > std::min<unsigned long long>(asked, held)) {
-            Fail("readinto() returned " + std::to_string(count) + " for " + std::to_string(asked) + " bytes asked");
-            return kFailed;
-        }
-        std::memcpy(buffer_.get() + window_length_, PyByteArray_AS_STRING(into.ptr()), static_cast<std::size_t>(count));
-        return static_cast<std::size_t>(count);
-    }
-
-    std::size_t ReadCopy(std::size_t asked) {
-        const py::object got = file_.attr("read")(asked);
-        if (!py::isinstance<py::bytes>(got) && !py::isinstance<py::bytearray>(got)) {
-            Fail("read() returned " + TypeName(got) + ", not bytes");
-            return kFailed;
-        }
-        const char* data = py::isinstance<py::bytes>(got) ? PyBytes_AS_STRING(got.ptr()) : PyByteArray_AS_STRING(got.ptr());
-        const auto count = static_cast<std::size_t>(py::len(got));
-        if (count > asked) {
-            Fail("read() returned " + std::to_string(count) + " bytes for " + std::to_string(asked) + " asked");
-            return kFailed;
-        }
-        std::memcpy(buffer_.get() + window_length_, data, count);
-        return count;
-    }
-
-    bool Fail(const std::string& reason) {
-        if (failure_.empty()) failure_ = "Cannot read file \"" + name_ + "\". " + reason;
-        window_length_ = 0;
-        return false;
-    }
-
-    py::object file_;
-    std::string name_;
-    bool has_readinto_ = false;
-    std::int64_t size_ = 0;
-    std::int64_t position_ = 0;
-    std::int64_t object_position_ = -1;  // where the object stands; -1: unknown
-    std::unique_ptr<std::uint8_t[]> buffer_;
-    std::size_t capacity_ = 0;
-    std::int64_t window_start_ = 0;
-    std::size_t window_length_ = 0;
-    std::int64_t fetch_end_ = -1;
-    std::size_t read_ahead_ = support::FileStream::kMinReadAhead;
-    std::uint64_t bytes_read_ = 0;
-    std::string failure_;
-    bool broken_ = false;  // failed, and even its text could not be made
-    std::optional<py::error_already_set> python_failure_;
-};
-
-// What a listing reads: a file by its path, or a Python file object; and
-// the name the listing gives it.
-struct Source {
-    std::string File;
-    std::unique_ptr<PythonFileStream> Object;
-    std::unique_ptr<support::FileStream> Opened;  // a path listed under another name
-    support::Stream* Input() const noexcept {
-        if (Object) return Object.get();
-        return Opened.get();
-    }
-    // The bytes to read: Input, or the file opened by its path into `opened`.
-    support::Stream& Open(std::optional<support::FileStream>& opened) const {
-        if (support::Stream* input = Input()) return *input;
-        return opened.emplace(File, support::FileMode::OpenReadExclusive);
-    }
-    // After a listing, under the GIL: a failed read of the object raises.
-    void Check() const {
-        if (Object) Object->RaiseFailure();
-    }
-};
-
-bool IsFileObject(const py::object& source) {
-    if (py::isinstance<py::str>(source) || py::isinstance<py::bytes>(source)) return false;
-    if (py::isinstance(source, py::module_::import("os").attr("PathLike"))) return false;
-    return py::hasattr(source, "read") && py::hasattr(source, "seek");
-}
-
-// A path names itself; a file object is named by its `name` when that is
-// text or bytes, else "<file object>". A `name` given wins for either kind
-// (a path is then opened at once, and an open error raises).
-Source SourceOf(const py::object& source, const py::object& name = py::none()) {
-    Source result;
-    if (!name.is_none() && !py::isinstance<py::str>(name) && !py::isinstance<py::bytes>(name)) {
-        throw py::type_error("name must be str or bytes, not " + TypeName(name));
-    }
-    if (!IsFileObject(source)) {
-        const std::string path = PathBytes(source);
-        if (name.is_none()) {
-            result.File = path;
-        } else {
-            result.File = PathBytes(name);
-            py::gil_scoped_release unlocked;
-            result.Opened = std::make_unique<support::FileStream>(path, support::FileMode::OpenReadExclusive);
-        }
-        return result;
-    }
-    const py::object own = name.is_none() ? py::getattr(source, "name", py::none()) : name;
-    result.File = py::isinstance<py::str>(own) || py::isinstance<py::bytes>(own) ? PathBytes(own) : "<file object>";
-    result.Object = std::make_unique<PythonFileStream>(source, report::ToUtf8(result.File, listing::Encoding::Utf8));
-    return result;
-}
-
-// The C++ runtime keeps a thread's exception state in thread-local storage
-// of its own library, which the C library makes on that thread's first use
-// (the library is loaded after the thread started) and aborts the process
-// when it cannot. Made on entry, while memory is still there, so that the
-// first exception thrown once memory has run out is raised like any later one.
-// The result goes to a volatile: the call is declared pure, and would be dropped.
-void PrepareThreadForExceptions() noexcept {
-    const volatile int uncaught = std::uncaught_exceptions();
-    static_cast<void>(uncaught);
-}
-
-// Python's own MemoryError (a dict, a list or a str that could not be made)
-// becomes the module's, as every allocation failure of the core does. Every
-// call into the module goes through here.
-template <class Result, class... Args>
-auto MemoryGuarded(Result (*function)(Args...)) {
-    return [function](Args... args) -> Result {
-        PrepareThreadForExceptions();
-        try {
-            return function(std::forward<Args>(args)...);
-        } catch (py::error_already_set& error) {
-            if (error.matches(PyExc_MemoryError)) throw support::EOutOfMemory();
-            throw;
-        } catch (const support::Exception&) {
-            throw;
-        } catch (const std::runtime_error&) {
-            // pybind11's own wrappers fail this way, Python's MemoryError set.
-            if (PyErr_Occurred() == nullptr || !PyErr_ExceptionMatches(PyExc_MemoryError)) throw;
-            PyErr_Clear();
-            throw support::EOutOfMemory();
-        }
-    };
-}
-
-// A buffer-protocol object's bytes, held (not copied) for as long as this lives.
-class HeldBuffer {
-public:
-    explicit HeldBuffer(const py::object& data) {
-        if (PyObject_GetBuffer(data.ptr(), &view_, PyBUF_SIMPLE) != 0) {
-            PyErr_Clear();
-            throw py::type_error("expected a contiguous bytes-like object (bytes, bytearray, memoryview, mmap), not " +
-                                 py::str(py::type::handle_of(data).attr("__name__")).cast<std::string>());
-        }
-    }
-    ~HeldBuffer() { PyBuffer_Release(&view_); }
-    HeldBuffer(const HeldBuffer&) = delete;
-    HeldBuffer& operator=(const HeldBuffer&) = delete;
-    const std::uint8_t* Data() const noexcept { return static_cast<const std::uint8_t*>(view_.buf); }
-    std::size_t Size() const noexcept { return static_cast<std::size_t>(view_.len); }
-
-private:
-    Py_buffer view_{};
-};
-
-// Collects the JSON report in memory: the CLI's own serialiser, so that the
+// Collects the JSON report in memory: the tool's own serialiser, so that the
 // module and the tool cannot disagree.
 class StringOutput final : public report::LineOutput {
 public:
@@ -380,54 +56,46 @@ protected:
     void SendError(std::string_view) override {}
 };
 
-// The JSON report, plus each name's bytes and the end of the listing.
-class Collector final : public listing::ListingSink {
-public:
-    explicit Collector(report::LineOutput& out) : json_(out) {}
-    void Begin(const listing::ListingHead& head) override { json_.Begin(head); }
-    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
-               std::optional<std::string_view> suspect) override {
-        Names.emplace_back(name);
-        json_.Entry(name, info, suspect);
-    }
-    void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
-        Failure = end.Failure;
-        json_.End(head, end);
-    }
-    std::vector<std::string> Names;
-    std::exception_ptr Failure;
-
-private:
-    report::JsonReport json_;
-};
-
-py::dict ToDict(const std::string& json, const std::vector<std::string>& names) {
-    py::dict object = py::module_::import("json").attr("loads")(py::bytes(json));
-    py::list entries = object["entries"];
-    for (std::size_t i = 0; i < names.size(); ++i) entries[i]["name_bytes"] = py::bytes(names[i]);
-    return object;
-}
-
-// Runs a listing without the GIL and raises what it failed with.
-py::dict Listed(const std::function<void(listing::ListingSink&)>& run, const Source* source = nullptr) {
+// The tool's listing object for `head` and `end` without its entries: the
+// listing's own keys, in the tool's order and words.
+py::dict ListingObject(const listing::ListingHead& head, const listing::ListingEnd& end) {
     StringOutput out;
-    Collector collector(out);
-    {
-        py::gil_scoped_release unlocked;
-        run(collector);
-        out.Flush();
-    }
-    if (source != nullptr) source->Check();
-    if (collector.Failure) std::rethrow_exception(collector.Failure);
-    return ToDict(out.Text, collector.Names);
+    report::JsonReport json(out);
+    json.Begin(head);
+    json.End(head, end);
+    out.Flush();
+    return py::module_::import("json").attr("loads")(py::bytes(out.Text));
 }
 
-py::dict List(const py::object& path) {
-    const Source source = SourceOf(path);
-    listing::Options options;  // lists in place
-    options.Input = source.Input();
-    return Listed([&](listing::ListingSink& sink) { listing::Examine(source.File, options, sink); }, &source);
+// A message as Python text: paths read as UTF-8 when they are, else as
+// Latin-1, as the JSON output reads them.
+std::string Utf8(const std::string& text) { return report::ToUtf8(text, listing::Encoding::Utf8); }
+
+std::shared_ptr<SharedSource> Shared(Source source) { return std::make_shared<SharedSource>(std::move(source)); }
+
+// A whole listing through the core, its entries as dicts built batch by
+// batch: no JSON round trip per entry. Raises what the listing failed with.
+py::dict WholeListing(SharedSource& source, std::optional<std::int64_t> offset) {
+    python::ListingWalk walk(source, offset);
+    py::list entries;
+    std::vector<python::EntryValue> batch;
+    for (;;) {
+        bool more = false;
+        {
+            py::gil_scoped_release unlocked;
+            more = walk.Next(batch);
+        }
+        source.Held.Check();
+        if (!more) break;
+        for (const python::EntryValue& entry : batch) entries.append(python::EntryDict(entry));
+    }
+    if (walk.End().Failure) std::rethrow_exception(walk.End().Failure);
+    py::dict listing = ListingObject(walk.Head(), walk.End());
+    listing["entries"] = entries;
+    return listing;
 }
+
+py::dict List(const py::object& path) { return WholeListing(*Shared(SourceOf(path)), std::nullopt); }
 
 // The lines the tool prints for one file with --json --in-place, errors
 // included: for callers that hand the contract on as it is.
@@ -446,39 +114,11 @@ py::bytes JsonLines(const py::object& path) {
     return py::bytes(out.Text);
 }
 
+// The archive at `offset` of `data`, listed there as the tool's --offset lists it.
 py::dict ListBytes(const py::object& data, std::int64_t offset) {
-    const HeldBuffer bytes(data);
-    if (offset < 0 || static_cast<std::uint64_t>(offset) > bytes.Size()) throw py::value_error("offset outside the data");
-    return Listed([&](listing::ListingSink& sink) {
-        listing::ListingHead head;
-        head.File = "<bytes>";
-        head.Located = false;  // the caller chose the offset
-        head.Offset = offset;
-        head.OffsetText = locator::OffsetText(offset);
-        head.Listed = head.File;
-        support::MemoryStream stream(bytes.Data(), bytes.Size());
-        stream.Seek(offset, support::SeekOrigin::Beginning);
-        sink.Begin(head);
-        listing::ListingEnd end;
-        archive::PlausibleEnd plausible(stream.Size());
-        archive::WalkSummary walk;
-        try {
-            archive::TCompress().WalkArchiveStream(
-                stream,
-                [&](std::string_view name, const archive::TCompressedFileInfo& info) {
-                    sink.Entry(name, info, plausible.Add(name, info));
-                },
-                &walk);
-            end.Walk = walk;
-            end.PlausibleEnd = plausible.End(walk);
-            end.TrailingEntries = plausible.TrailingEntries();
-        } catch (const support::Exception& error) {
-            end.Error = listing::Text::Of(error);
-            end.Failure = std::current_exception();
-            end.Result = listing::Outcome::Failed;
-        }
-        sink.End(head, end);
-    });
+    const auto source = Shared(python::DataSource(data, "<bytes>"));
+    if (offset < 0 || offset > source->Held.Input()->Size()) throw py::value_error("offset outside the data");
+    return WholeListing(*source, offset);
 }
 
 // FILE opened for reading, or nullptr when it cannot be: the listing then
@@ -549,315 +189,430 @@ public:
     void ShowMessage(const std::string&) override {}
 };
 
-// Runs `work` without the GIL over the source's bytes.
-template <class Work>
-void OverInput(const Source& source, Work work) {
+// {'offset': ..., 'offset_text': ...}: the locator's answer; offset None
+// when it finds none, as the listings say.
+py::dict Locate(const py::object& path) {
+    const Source source = SourceOf(path);
+    std::int64_t offset = -1;
     {
         py::gil_scoped_release unlocked;
         std::optional<support::FileStream> opened;
         support::Stream& input = source.Open(opened);
         input.Seek(0, support::SeekOrigin::Beginning);
-        work(input);
-    }
-    source.Check();
-}
-
-py::dict Locate(const py::object& path) {
-    const Source source = SourceOf(path);
-    std::int64_t offset = -1;
-    OverInput(source, [&](support::Stream& input) {
         NoDisplay display;
         offset = locator::LocateArchive(input, display);
-    });
+    }
+    source.Check();
     py::dict result;
-    result["offset"] = offset;
+    result["offset"] = offset < 0 ? py::object(py::none()) : py::object(py::int_(offset));
     result["offset_text"] = offset < 0 ? std::string(locator::kNotFoundText) : locator::OffsetText(offset);
     return result;
+}
+
+// The listings --all makes of one source, each by its head: where it starts
+// and, for a header the locator passes over, why.
+struct Candidate {
+    std::int64_t Offset = 0;
+    std::optional<std::string> PassedOver;
+};
+
+// Asked of the error itself: a listing that ran out of memory ends with a
+// text that does not say so.
+bool IsFatal(const std::exception_ptr& failure) noexcept {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const support::Exception& error) {
+        return error.Kind() == support::ErrorKind::OutOfMemory || error.Kind() == support::ErrorKind::Open;
+    } catch (...) {
+        return true;
+    }
+}
+
+class CandidateSink final : public listing::ListingSink {
+public:
+    void Begin(const listing::ListingHead& head) override {
+        if (head.Offset >= 0) Found.push_back({head.Offset, head.PassedOver});
+    }
+    void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {}
+    void End(const listing::ListingHead&, const listing::ListingEnd& end) override {
+        // Running out of memory or a failed read ends the scan; a refused header is only that candidate's.
+        if (end.Failure && !Failure && IsFatal(end.Failure)) Failure = end.Failure;
+    }
+    std::vector<Candidate> Found;
+    std::exception_ptr Failure;
+};
+
+std::vector<Candidate> CandidatesOf(SharedSource& source) {
+    CandidateSink sink;
+    {
+        py::gil_scoped_release unlocked;
+        std::lock_guard lock(source.Walking);
+        listing::Options options;
+        options.All = true;
+        options.Input = &source.Held.Hold();
+        listing::Examine(source.Held.File, options, sink);
+    }
+    source.Held.Check();
+    if (sink.Failure) std::rethrow_exception(sink.Failure);
+    return std::move(sink.Found);
 }
 
 // Built here rather than by pybind11's conversion, which reports a failed
 // allocation as a TypeError.
 py::list Candidates(const py::object& path) {
-    const Source source = SourceOf(path);
-    std::vector<std::int64_t> offsets;
-    OverInput(source, [&](support::Stream& input) {
-        locator::ForEachCandidate(input, [&](std::int64_t offset) { offsets.push_back(offset); });
-    });
-    auto result = py::reinterpret_steal<py::list>(PyList_New(static_cast<Py_ssize_t>(offsets.size())));
+    const auto source = Shared(SourceOf(path));
+    const std::vector<Candidate> found = CandidatesOf(*source);
+    auto result = py::reinterpret_steal<py::list>(PyList_New(static_cast<Py_ssize_t>(found.size())));
     if (!result) throw py::error_already_set();
-    for (std::size_t i = 0; i < offsets.size(); ++i) {
-        PyObject* offset = PyLong_FromLongLong(offsets[i]);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        PyObject* offset = PyLong_FromLongLong(found[i].Offset);
         if (offset == nullptr) throw py::error_already_set();
         PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i), offset);
     }
     return result;
 }
 
-py::object Carve(const py::object& path, std::int64_t offset, const py::object& outDir) {
-    const std::string file = PathBytes(path);
+// What a carve ended with: the file written, or none when the route carves
+// nothing (an archive listed directly, none found).
+class CarveSink final : public listing::ListingSink {
+public:
+    void Begin(const listing::ListingHead&) override {}
+    void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {}
+    void End(const listing::ListingHead&, const listing::ListingEnd& end) override {
+        Failure = end.Failure;
+        if (end.Carved) Carved = end.Carved->Path;
+    }
+    std::exception_ptr Failure;
+    std::optional<std::string> Carved;
+};
+
+// Carves as the tool's --carve does, below `outDir` (made when missing),
+// through the tool's writer: an archive without an entry is refused, and an
+// existing file is kept unless `force`.
+py::object CarveFrom(SharedSource& source, std::optional<std::int64_t> offset, const py::object& outDir, bool force,
+                     const std::string& end, bool bytesPath) {
+    if (end != "plausible" && end != "walk") throw py::value_error("end must be \"plausible\" or \"walk\", not " + end);
     const std::string dir = PathBytes(outDir);
-    std::string carved;
+    CarveSink sink;
     {
         py::gil_scoped_release unlocked;
-        support::FileStream input(file, support::FileMode::OpenReadExclusive);
-        if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) throw py::value_error("negative offset");
-        archive::PlausibleEnd plausible(input.Size());
-        archive::WalkSummary walk;
-        archive::TCompress().WalkArchiveStream(
-            input, [&](std::string_view name, const archive::TCompressedFileInfo& info) { plausible.Add(name, info); },
-            &walk);
-        carved = cli::CarveArchive(input, file, offset, plausible.End(walk), dir);
+        std::lock_guard lock(source.Walking);
+        outputs::MakeOutputFolder(dir);
+        outputs::Writer writer(dir, std::string(cli::kCarveExistsReason));
+        cli::WriterOutputs outputs(writer);
+        listing::Options options;
+        options.Offset = offset;
+        options.Carve = true;
+        options.CarveToWalkEnd = end == "walk";
+        options.Force = force;
+        options.OutputDir = dir;
+        options.Outputs = &outputs;
+        options.Input = &source.Held.Hold();
+        listing::Examine(source.Held.File, options, sink);
     }
-    if (py::isinstance<py::bytes>(path)) return py::bytes(carved);
-    return py::module_::import("os").attr("fsdecode")(py::bytes(carved));
+    source.Held.Check();
+    if (sink.Failure) std::rethrow_exception(sink.Failure);
+    if (!sink.Carved) return py::none();
+    if (bytesPath) return py::bytes(*sink.Carved);
+    return py::module_::import("os").attr("fsdecode")(py::bytes(*sink.Carved));
 }
 
-// One entry as a dict: the JSON entry's keys and values, plus name_bytes.
-py::dict EntryDict(const std::string& name, const archive::TCompressedFileInfo& info,
-                   std::optional<std::string_view> suspect) {
-    py::dict entry;
-    entry["name"] = report::ToUtf8(name, listing::Encoding::Latin1);
-    entry["full_size"] = info.FullSize;
-    entry["compressed_size"] = info.CompressedSize;
-    entry["method"] = info.Method;
-    entry["method_name"] = std::string(archive::MethodName(info.Method));
-    entry["locked"] = info.Locked;
-    entry["header_offset"] = info.HeaderOffset;
-    entry["header_size"] = info.HeaderSize;
-    entry["data_offset"] = listing::EntryDataOffset(info, name);
-    entry["long2"] = info.Long2;
-    entry["word6"] = info.Word6;
-    entry["long17"] = info.Long17;
-    entry["percentage"] = archive::PercentageText(info);
-    const std::optional<std::int32_t> percent = archive::PercentCompressed(info);
-    entry["percent_compressed"] = percent ? py::object(py::int_(*percent)) : py::object(py::none());
-    entry["size"] = archive::SizeText(info.FullSize);
-    entry["suspect"] = suspect ? py::object(py::str(std::string(*suspect))) : py::object(py::none());
-    entry["name_bytes"] = py::bytes(name);
-    return entry;
+py::object Carve(const py::object& path, std::int64_t offset, const py::object& outDir, bool force,
+                 const std::string& end) {
+    if (offset < 0) throw py::value_error("negative offset");
+    const auto source = Shared(SourceOf(path));
+    return CarveFrom(*source, offset, outDir, force, end, py::isinstance<py::bytes>(path));
 }
 
-// Entries one by one, for listings of millions: a reader thread walks the
-// archive and hands entries over through a short queue, so memory stays
-// bounded; the summary is there once the iterator is exhausted.
-class EntryIterator {
+// One listing of a source as an object: what the tool's JSON object says
+// of it, and its entries walked afresh for each iteration.
+class Archive {
 public:
-    explicit EntryIterator(Source source) : source_(std::move(source)) {
-        worker_ = std::thread([this] { Produce(); });
-    }
-    ~EntryIterator() {
-        // Locking and joining raise only on a broken system; a destructor has no one to tell.
-        try {
-            Close();
-        } catch (...) {
-        }
-    }
-    EntryIterator(const EntryIterator&) = delete;
-    EntryIterator& operator=(const EntryIterator&) = delete;
+    Archive(std::shared_ptr<SharedSource> source, std::optional<std::int64_t> offset, bool bytesPath)
+        : source_(std::move(source)), offset_(offset), bytes_path_(bytesPath) {}
 
-    // Stops the walk and closes the file; the iterator is then exhausted.
-    void Close() {
-        {
-            std::lock_guard lock(mutex_);
-            cancelled_ = true;
-            queue_.clear();
-        }
-        changed_.notify_all();
-        if (!worker_.joinable()) return;
-        py::gil_scoped_release unlocked;
-        worker_.join();
+    // Reads the head (and the end, when the first batch reaches it); a
+    // header the core refuses raises here.
+    void Open() { Walk(false); }
+
+    // A listing --all made: its head says it was located or passed over.
+    void MarkCandidate(const Candidate& candidate) { candidate_ = candidate; }
+
+    py::object Iterate(bool stopAtSuspect) {
+        CheckOpen();
+        return python::IterateEntries(source_, offset_, true, stopAtSuspect);
     }
 
-    py::dict Next() {
-        Item item;
+    // One key of the tool's object; the end's keys walk the listing to its end once.
+    // A row of the head's field table.
+    py::object HeadField(listing::HeadField field) const { return python::FieldObject(listing::HeadFieldValue(field, head_)); }
+
+    py::object Field(const char* key, bool ofEnd) {
+        if (ofEnd && !ended_) {
+            CheckOpen();
+            Walk(true);
+        }
+        if (!object_) object_ = ListingObject(head_, end_);
+        return (*object_)[key];
+    }
+
+    py::list CandidateList() {
+        CheckOpen();
+        py::list out;
+        for (const Candidate& candidate : CandidatesOf(*source_)) {
+            py::dict item;
+            item["offset"] = candidate.Offset;
+            item["passed_over"] = candidate.PassedOver ? py::object(py::str(*candidate.PassedOver)) : py::object(py::none());
+            out.append(item);
+        }
+        return out;
+    }
+
+    py::object Carve(const py::object& outDir, bool force, const std::string& end) {
+        CheckOpen();
+        return CarveFrom(*source_, offset_, outDir, force, end, bytes_path_);
+    }
+
+    // The tool's JSON object of this listing, one line without its newline,
+    // an error as the tool gives it.
+    std::string ToJson() {
+        CheckOpen();
+        StringOutput out;
+        report::JsonReport json(out);
         {
             py::gil_scoped_release unlocked;
-            std::unique_lock lock(mutex_);
-            if (cancelled_) {
-                lock.unlock();
-                throw py::stop_iteration();
+            std::lock_guard lock(source_->Walking);
+            python::ListingWalk walk(*source_, offset_);
+            std::vector<python::EntryValue> batch;
+            json.Begin(head_);
+            while (walk.Next(batch)) {
+                for (const python::EntryValue& entry : batch) json.Entry(entry.Name, entry.Info, entry.Suspect);
             }
-            changed_.wait(lock, [&] { return !queue_.empty() || done_; });
-            if (queue_.empty()) {
-                lock.unlock();
-                if (failure_) std::rethrow_exception(failure_);
-                ended_ = true;
-            } else {
-                item = std::move(queue_.front());
-                queue_.pop_front();
-            }
+            json.End(head_, walk.End());
+            out.Flush();
         }
-        if (ended_) {
-            source_.Check();  // under the GIL again
-            throw py::stop_iteration();
-        }
-        changed_.notify_all();
-        return EntryDict(item.Name, item.Info, item.Suspect ? std::optional<std::string_view>(*item.Suspect) : std::nullopt);
+        source_->Held.Check();
+        if (!out.Text.empty() && out.Text.back() == '\n') out.Text.pop_back();
+        return out.Text;
     }
 
-    py::object Summary() const {
-        std::lock_guard lock(mutex_);
-        if (!done_ || !queue_.empty() || !summary_ || cancelled_ || (source_.Object && source_.Object->Failed())) {
-            return py::none();
-        }
-        py::dict summary;
-        summary["archive_end"] = summary_->ArchiveEnd;
-        summary["truncated"] = summary_->Truncated();
-        summary["trailing_bytes"] = summary_->TrailingBytes();
-        summary["plausible_end"] = plausible_end_;
-        summary["entries"] = count_;
-        return summary;
+    void Close() {
+        py::gil_scoped_release unlocked;
+        std::lock_guard lock(source_->Walking);
+        closed_ = true;
+        source_->Closed = true;
+        source_->Held.Release();
     }
 
 private:
-    struct Item {
-        std::string Name;
-        archive::TCompressedFileInfo Info;
-        std::optional<std::string> Suspect;
-    };
-    struct Cancelled {};
-    static constexpr std::size_t kQueued = 4096;
-
-    void Produce() {
-        PrepareThreadForExceptions();
-        try {
-            std::optional<support::FileStream> opened;
-            support::Stream& input = source_.Open(opened);
-            input.Seek(0, support::SeekOrigin::Beginning);
-            if (!support::IsArcPath(source_.File)) {
-                NoDisplay display;
-                const std::int64_t offset = locator::LocateArchive(input, display);
-                if (offset < 0) {
-                    Finish(std::nullopt, 0);
-                    return;
-                }
-                input.Seek(offset, support::SeekOrigin::Beginning);
-            }
-            archive::PlausibleEnd plausible(input.Size());
-            archive::WalkSummary walk;
-            archive::TCompress().WalkArchiveStream(
-                input,
-                [&](std::string_view name, const archive::TCompressedFileInfo& info) {
-                    const auto suspect = plausible.Add(name, info);
-                    std::unique_lock lock(mutex_);
-                    changed_.wait(lock, [&] { return queue_.size() < kQueued || cancelled_; });
-                    if (cancelled_) throw Cancelled();
-                    queue_.push_back({std::string(name), info,
-                                      suspect ? std::optional<std::string>(*suspect) : std::nullopt});
-                    ++count_;
-                    changed_.notify_all();
-                },
-                &walk);
-            Finish(walk, plausible.End(walk));
-        } catch (const Cancelled&) {
-            Finish(std::nullopt, 0);
-        } catch (...) {
-            {
-                std::lock_guard lock(mutex_);
-                failure_ = std::current_exception();
-            }
-            Finish(std::nullopt, 0);
-        }
-    }
-
-    void Finish(std::optional<archive::WalkSummary> walk, std::int64_t plausibleEnd) {
+    void Walk(bool whole) {
+        python::ListingWalk walk(*source_, offset_);
         {
-            std::lock_guard lock(mutex_);
-            summary_ = walk;
-            plausible_end_ = plausibleEnd;
-            done_ = true;
+            std::vector<python::EntryValue> batch;
+            py::gil_scoped_release unlocked;
+            std::lock_guard lock(source_->Walking);
+            walk.Next(batch);
+            while (whole && walk.Next(batch)) {
+            }
         }
-        changed_.notify_all();
+        source_->Held.Check();
+        if (walk.End().Failure) std::rethrow_exception(walk.End().Failure);
+        // A listing refused without an error class of its own (an offset past the end).
+        if (walk.Ended() && walk.End().Error) throw py::value_error(Utf8(walk.End().Error->Bytes));
+        head_ = walk.Head();
+        if (candidate_) {
+            head_.Located = true;
+            head_.PassedOver = candidate_->PassedOver;
+        }
+        if (walk.Ended()) {
+            end_ = walk.End();
+            ended_ = true;
+        }
+        object_.reset();
     }
 
-    Source source_;
-    bool ended_ = false;  // touched under the GIL only
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Item> queue_;
-    bool done_ = false;
-    bool cancelled_ = false;
-    std::exception_ptr failure_;
-    std::optional<archive::WalkSummary> summary_;
-    std::int64_t plausible_end_ = 0;
-    std::uint64_t count_ = 0;
-    std::thread worker_;
+    void CheckOpen() const {
+        if (closed_) throw py::value_error("I/O operation on a closed archive");
+    }
+
+    std::shared_ptr<SharedSource> source_;
+    std::optional<std::int64_t> offset_;
+    bool bytes_path_;
+    listing::ListingHead head_;
+    listing::ListingEnd end_;
+    std::optional<Candidate> candidate_;  // a listing of scan()
+    bool ended_ = false;
+    std::optional<py::dict> object_;
+    bool closed_ = false;
 };
+
+std::unique_ptr<Archive> Open(const py::object& source, const std::optional<std::int64_t>& offset) {
+    if (offset && *offset < 0) throw py::value_error("negative offset");
+    auto archive = std::make_unique<Archive>(Shared(SourceOf(source, py::none(), true)), offset,
+                                             py::isinstance<py::bytes>(source));
+    archive->Open();
+    return archive;
+}
+
+// Every listing --all makes of the source, as an Archive.
+py::list Scan(const py::object& from) {
+    const auto source = Shared(SourceOf(from, py::none(), true));
+    py::list out;
+    for (const Candidate& candidate : CandidatesOf(*source)) {
+        auto archive = std::make_unique<Archive>(source, candidate.Offset, py::isinstance<py::bytes>(from));
+        archive->MarkCandidate(candidate);
+        archive->Open();
+        out.append(py::cast(std::move(archive)));
+    }
+    return out;
+}
+
+// vexmira._errors' OutOfMemoryError and raised(), taken at import: raising
+// them must not import anything, least of all when memory has run out.
+PyObject* g_out_of_memory = nullptr;
+PyObject* g_raised = nullptr;
+
+// Raises one of vexmira._errors' classes for `error`.
+void RaiseAs(const char* kind, const support::Exception& error, const std::string& message) {
+    const support::SystemCause& cause = error.Cause();
+    const py::object filename = cause.Path.empty() ? py::object(py::none())
+                                                   : py::module_::import("os").attr("fsdecode")(py::bytes(cause.Path));
+    const py::object reason = cause.Path.empty() ? py::object(py::none()) : py::object(py::str(Utf8(cause.Reason)));
+    const py::object raised = py::handle(g_raised)(kind, message, cause.Code, reason, filename);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(raised.ptr())), raised.ptr());
+}
+
+// The class of vexmira._errors for an error of the core.
+const char* ClassOf(support::ErrorKind kind) noexcept {
+    switch (kind) {
+        case support::ErrorKind::Open:
+            return "OpenError";
+        case support::ErrorKind::Create:
+            return "CreateError";
+        case support::ErrorKind::Write:
+            return "WriteError";
+        case support::ErrorKind::OutOfMemory:
+            return "OutOfMemoryError";
+        case support::ErrorKind::InvalidHeader:
+            return "InvalidHeaderError";
+        case support::ErrorKind::ArchiveType:
+            return "ArchiveTypeError";
+        case support::ErrorKind::CompressionMethod:
+            return "CompressionMethodError";
+        case support::ErrorKind::Other:
+            break;
+    }
+    return "Error";
+}
+
+void RaiseOutOfMemory() {
+    PyErr_Clear();  // Python's own MemoryError, if one is set, is this one
+    PyErr_SetString(g_out_of_memory, std::string(support::kOutOfMemoryMessage).c_str());
+}
 
 }  // namespace
 
-// A message as Python text: paths read as UTF-8 when they are, else as Latin-1,
-// as the JSON output reads them.
-std::string Utf8(const support::Exception& error) { return report::ToUtf8(error.FullMessage(), listing::Encoding::Utf8); }
-
 PYBIND11_MODULE(_core, module) {
-    PrepareThreadForExceptions();
+    python::PrepareThreadForExceptions();
     module.doc() = "List archive entries and find archives embedded in other files, as vexmira --json --in-place does.";
 
-    static py::exception<support::Exception> error(module, "Error");
-    static py::exception<support::EFOpenError> openError(module, "OpenError", error.ptr());
-    g_open_error = openError.ptr();
-    static py::exception<support::EFCreateError> createError(module, "CreateError", error.ptr());
-    static py::exception<support::EWriteError> writeError(module, "WriteError", error.ptr());
-    // Also a MemoryError, for callers that catch Python's own.
-    static py::exception<support::EOutOfMemory> memoryError(module, "OutOfMemoryError",
-                                                            py::make_tuple(error, py::handle(PyExc_MemoryError)));
-    static py::exception<archive::EInvalidHeader> headerError(module, "InvalidHeaderError", error.ptr());
-    static py::exception<archive::EInvalidHeaderArchiveType> typeError(module, "ArchiveTypeError", error.ptr());
-    static py::exception<archive::EUnrecognizedCompressionMethod> methodError(module, "CompressionMethodError",
-                                                                               error.ptr());
+    const py::module_ errors = py::module_::import("vexmira._errors");
+    g_out_of_memory = py::object(errors.attr("OutOfMemoryError")).release().ptr();  // held for the life of the process
+    g_raised = py::object(errors.attr("raised")).release().ptr();
     py::register_exception_translator([](std::exception_ptr raised) {
         try {
             if (raised) std::rethrow_exception(raised);
-        } catch (const support::EFOpenError& e) {
-            openError(Utf8(e).c_str());
-        } catch (const support::EFCreateError& e) {
-            createError(Utf8(e).c_str());
-        } catch (const support::EWriteError& e) {
-            writeError(Utf8(e).c_str());
-        } catch (const support::EOutOfMemory& e) {
-            memoryError(Utf8(e).c_str());
-        } catch (const archive::EInvalidHeader& e) {
-            headerError(Utf8(e).c_str());
-        } catch (const archive::EInvalidHeaderArchiveType& e) {
-            typeError(Utf8(e).c_str());
-        } catch (const archive::EUnrecognizedCompressionMethod& e) {
-            methodError(report::ToUtf8(e.FullMessage(), listing::Encoding::Latin1).c_str());  // the identifier's bytes
         } catch (const support::Exception& e) {
-            error(Utf8(e).c_str());
+            switch (e.Kind()) {
+                case support::ErrorKind::OutOfMemory:
+                    return RaiseOutOfMemory();
+                case support::ErrorKind::CompressionMethod:
+                    // The identifier's bytes come from the archive.
+                    return RaiseAs("CompressionMethodError", e, report::ToUtf8(e.FullMessage(), listing::Encoding::Latin1));
+                default:
+                    return RaiseAs(ClassOf(e.Kind()), e, Utf8(e.FullMessage()));
+            }
         } catch (const std::bad_alloc&) {
-            memoryError(std::string(support::kOutOfMemoryMessage).c_str());
+            RaiseOutOfMemory();
         }
     });
 
     module.attr("schema_version") = std::string(report::kSchemaVersion);
     module.attr("__version__") = std::string(VEXMIRA_VERSION);
+    python::BindEntries(module);
+
+    py::class_<Archive> archiveClass(module, "Archive",
+                        "One listing of a source, as vexmira.open() gives it: the tool's JSON object as attributes, "
+                        "its entries by iteration. A context manager; close() releases the file.");
+    archiveClass
+        .def("__iter__", MemoryGuarded(+[](Archive& self) { return self.Iterate(false); }),
+             "Every entry as the JSON lists them, suspect ones marked, in bounded memory.")
+        .def("entries", MemoryGuarded(+[](Archive& self, bool plausibleOnly) { return self.Iterate(plausibleOnly); }),
+             py::kw_only(), py::arg("plausible_only") = true,
+             "The entries; with plausible_only (the default) they stop at the plausible end, before the first "
+             "suspect entry.")
+        .def("candidates", MemoryGuarded(+[](Archive& self) { return self.CandidateList(); }),
+             "Every listing --all makes of the source: [{'offset': ..., 'passed_over': None or why the locator "
+             "passes the header over}].")
+        .def("carve", MemoryGuarded(+[](Archive& self, const py::object& outDir, bool force, const std::string& end) {
+                 return self.Carve(outDir, force, end);
+             }),
+             py::arg("out_dir"), py::kw_only(), py::arg("force") = false, py::arg("end") = "plausible",
+             "Writes the archive to OUT_DIR/NAME.OFFSET.ARC as the tool's --carve does (out_dir made when missing) "
+             "and returns its path; None where the tool carves nothing (an archive listed directly, none found). "
+             "end=\"walk\" carves to the end of the last whole entry. Raises CreateError for an archive without "
+             "an entry (\"Nothing to carve\") and, without force, FileExistsError for a file already there.")
+        .def("to_json", MemoryGuarded(+[](Archive& self) { return self.ToJson(); }),
+             "The tool's JSON object of this listing (`vexmira --json --in-place`), one line.")
+        .def("close", MemoryGuarded(+[](Archive& self) { self.Close(); }), "Releases the file; iteration then raises.")
+        .def("__enter__", [](Archive& self) -> Archive& { return self; })
+        .def("__exit__", MemoryGuarded(+[](Archive& self, const py::args&) { self.Close(); }))
+        .def_property_readonly("messages", MemoryGuarded(+[](Archive& self) { return self.Field("messages", false); }),
+                               "The locator's messages, in order.")
+        .def_property_readonly("plausible_end", MemoryGuarded(+[](Archive& self) { return self.Field("plausible_end", true); }),
+                               "Where the archive plausibly ends: after the last entry before the first suspect one.")
+        .def_property_readonly("archive_end", MemoryGuarded(+[](Archive& self) { return self.Field("archive_end", true); }),
+                               "Where the walk over the entries ended.")
+        .def_property_readonly("truncated", MemoryGuarded(+[](Archive& self) { return self.Field("truncated", true); }),
+                               "Whether the last entry's data runs past the end of the source.");
+
+    for (const listing::FieldRow<listing::HeadField>& row : listing::kHeadFields) {
+        const listing::HeadField field = row.Field;
+        archiveClass.def_property_readonly(
+            std::string(row.PythonKey).c_str(), [field](const Archive& self) { return self.HeadField(field); },
+            std::string(row.Meaning).c_str());
+    }
+
+    module.def("open", MemoryGuarded(&Open), py::arg("source"), py::kw_only(), py::arg("offset") = py::none(),
+               "Opens one listing of SOURCE (a path, a binary seekable file object, or bytes-like data other than "
+               "bytes, which is a path) as an Archive. Without offset, the tool's route: a \".ARC\" name is listed "
+               "directly, anything else goes through the locator; with offset, the archive there. A header that is "
+               "no archive's raises.");
+    module.def("scan", MemoryGuarded(&Scan), py::arg("source"),
+               "An Archive for every listing --all makes of SOURCE: located ones and headers the locator passes over.");
     module.def("list", MemoryGuarded(&List), py::arg("path"),
                "The listing of one file as `vexmira --json --in-place` gives it, plus name_bytes per entry.");
     module.def("json_lines", MemoryGuarded(&JsonLines), py::arg("path"),
                "The bytes `vexmira --json --in-place PATH` prints, error objects included.");
     module.def("list_bytes", MemoryGuarded(&ListBytes), py::arg("data"), py::arg("offset") = 0,
-               "The listing of the archive at `offset` of `data`.");
-    module.def("locate", MemoryGuarded(&Locate), py::arg("path"), "{'offset': ..., 'offset_text': ...}; offset -1 when none.");
-    module.def("candidates", MemoryGuarded(&Candidates), py::arg("path"), "Every candidate offset, as --all lists them.");
-    module.def("carve", MemoryGuarded(&Carve), py::arg("path"), py::arg("offset"), py::arg("out_dir"),
-               "Writes the archive at `offset` to its plausible end below out_dir; returns the carved file's path.");
+               "The listing of the archive at `offset` of `data`, read in place.");
+    module.def("locate", MemoryGuarded(&Locate), py::arg("path"),
+               "{'offset': ..., 'offset_text': ...}; offset None when there is none.");
+    module.def("candidates", MemoryGuarded(&Candidates), py::arg("path"),
+               "The offset of every listing --all makes: located candidates and passed-over headers.");
+    module.def("carve", MemoryGuarded(&Carve), py::arg("path"), py::arg("offset"), py::arg("out_dir"), py::kw_only(),
+               py::arg("force") = false, py::arg("end") = "plausible",
+               "Writes the archive at `offset` to its plausible end (end=\"walk\": its walk's end) below out_dir, "
+               "made when missing, as --carve does; returns the carved file's path. Refuses an archive without an "
+               "entry and, without force, a file already there.");
     module.def("json_part", MemoryGuarded(&JsonPart), py::arg("source"), py::arg("resume") = py::none(), py::kw_only(),
                py::arg("limit") = std::int64_t{8} << 20, py::arg("name") = py::none(),
                "The next piece, of about `limit` bytes, of json_lines(source), and the token that resumes it "
                "(None once the listing is whole).");
-    py::class_<EntryIterator>(module, "EntryIterator")
-        .def("__iter__", [](EntryIterator& self) -> EntryIterator& { return self; })
-        .def("__next__", MemoryGuarded(+[](EntryIterator& self) { return self.Next(); }))
-        .def("close", MemoryGuarded(+[](EntryIterator& self) { self.Close(); }),
-             "Stops the walk and releases the file; the iterator is then exhausted.")
-        .def("__enter__", [](EntryIterator& self) -> EntryIterator& { return self; })
-        .def("__exit__", MemoryGuarded(+[](EntryIterator& self, const py::args&) { self.Close(); }))
-        .def_property_readonly("summary", MemoryGuarded(+[](const EntryIterator& self) { return self.Summary(); }),
-                               "archive_end, truncated, trailing_bytes, plausible_end and the count of entries, "
-                               "once the iterator is exhausted; None before");
     module.def(
         "iter_entries",
-        MemoryGuarded(+[](const py::object& path) { return std::make_unique<EntryIterator>(SourceOf(path)); }),
-        py::arg("path"), "The entries one by one, in bounded memory.");
+        MemoryGuarded(+[](const py::object& path) {
+            return python::IterateEntries(Shared(SourceOf(path)), std::nullopt, false, false);
+        }),
+        py::arg("path"), "The entries one by one as dicts, in bounded memory.");
 }

@@ -23,6 +23,16 @@ enum class ErrorKind {
     CompressionMethod,
 };
 
+// What the file system said about a file: errno's value (0 when the reason
+// is this system's own, such as "Not a regular file"), the path it concerns
+// and its words. Kept beside the message for callers that hand errors on by
+// the system's codes (the Python module's OSError).
+struct SystemCause {
+    int Code = 0;
+    std::string Path;
+    std::string Reason;
+};
+
 class Exception : public std::exception {
 public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
@@ -35,26 +45,34 @@ public:
     // dialog's texts.
     std::string FullMessage() const { return detail_.empty() ? message_ : message_ + " " + detail_; }
     ErrorKind Kind() const noexcept { return kind_; }
+    // Empty Path: the error names no file of the system's.
+    const SystemCause& Cause() const noexcept { return cause_; }
 
 protected:
     Exception(ErrorKind kind, std::string message, std::string detail)
         : message_(std::move(message)), detail_(std::move(detail)), kind_(kind) {}
+    Exception(ErrorKind kind, std::string message, SystemCause cause)
+        : message_(std::move(message)), kind_(kind), cause_(std::move(cause)) {}
 
 private:
     std::string message_;
     std::string detail_;
     ErrorKind kind_ = ErrorKind::Other;
+    SystemCause cause_;
 };
 
 // The file stream's errors.
 class EFOpenError : public Exception {
 public:
     explicit EFOpenError(std::string message) : Exception(ErrorKind::Open, std::move(message)) {}
+    EFOpenError(std::string message, SystemCause cause) : Exception(ErrorKind::Open, std::move(message), std::move(cause)) {}
 };
 
 class EFCreateError : public Exception {
 public:
     explicit EFCreateError(std::string message) : Exception(ErrorKind::Create, std::move(message)) {}
+    EFCreateError(std::string message, SystemCause cause)
+        : Exception(ErrorKind::Create, std::move(message), std::move(cause)) {}
 };
 
 // The message is always "Stream write error"; the detail names the file and

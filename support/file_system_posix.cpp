@@ -33,6 +33,16 @@ std::string ErrorText(int code) {
     return TrimSystemMessage(std::strerror(code));
 }
 
+[[noreturn]] void ThrowOpenError(const std::string& path, int code, std::string reason) {
+    std::string message = OpenErrorMessage(path, reason);
+    throw EFOpenError(std::move(message), SystemCause{code, path, std::move(reason)});
+}
+
+[[noreturn]] void ThrowCreateError(const std::string& path, int code, std::string reason) {
+    std::string message = CreateErrorMessage(path, reason);
+    throw EFCreateError(std::move(message), SystemCause{code, path, std::move(reason)});
+}
+
 // OpenErrorMessage or CreateErrorMessage.
 using MessageBuilder = std::string (*)(const std::string& path, std::string_view reason);
 
@@ -67,9 +77,15 @@ NativeFile OpenForReading(const std::string& path) {
     const int fd = path == kStandardInputName && standard_input_file >= 0
                        ? fcntl(standard_input_file, F_DUPFD_CLOEXEC, 0)
                        : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw EFOpenError(OpenErrorMessage(path, ErrorText(errno)));
+    if (fd < 0) {
+        const int code = errno;
+        ThrowOpenError(path, code, ErrorText(code));
+    }
     NativeFile file = NativeFile::Adopt(fd);
-    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) throw EFOpenError(OpenErrorMessage(path, reason));
+    if (std::string reason = UnsuitableFileReason(fd); !reason.empty()) {
+        const int code = reason == ErrorText(EISDIR) ? EISDIR : 0;
+        ThrowOpenError(path, code, std::move(reason));
+    }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     Lock<EFOpenError>(fd, LOCK_SH, OpenErrorMessage, path);
     return file;
@@ -79,7 +95,10 @@ NativeFile OpenForReading(const std::string& path) {
 // existing name and never through a link; -1 with errno EEXIST when it exists.
 int CreateNewAt(int folder, const char* name, const std::string& path) {
     const int fd = openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) throw EFCreateError(CreateErrorMessage(path, ErrorText(errno)));
+    if (fd < 0 && errno != EEXIST) {
+        const int code = errno;
+        ThrowCreateError(path, code, ErrorText(code));
+    }
     return fd;
 }
 

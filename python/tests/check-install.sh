@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# `pip install .` the way a notebook's venv gets the module, then the pytest
-# suite against that install from outside the source tree; then a wheel from
-# `python3 -m build`, installed into a second venv. Nothing is fetched (no
-# index, no build isolation); the backend builds in BUILD_DIR, already built.
+# `pip install .` the way a notebook's venv gets the module: from a copy of
+# the checkout as a fresh clone has it (its tracked and new files, no build
+# tree), so the backend's own Release build runs as a user's does; then the
+# pytest suite against that install from outside the source tree; then a
+# wheel from `python3 -m build`, installed into a second venv (that backend
+# builds in BUILD_DIR, already built). Nothing is fetched (no index, no
+# build isolation).
 #
 # Usage: check-install.sh SOURCE_DIR BUILD_DIR   (VEXMIRA, VEXMIRA_SCHEMA set)
 set -euo pipefail
@@ -11,11 +14,18 @@ build_dir=$(realpath "$2")
 scratch=$build_dir/python-install
 rm -rf "$scratch"
 mkdir -p "$scratch/outside"
-export VEXMIRA_CMAKE_BUILD_DIR=$build_dir PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1
-unset PYTHONPATH
+export PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1
+unset PYTHONPATH VEXMIRA_CMAKE_BUILD_DIR
 
+clone=$scratch/clone
+mkdir -p "$clone"
+git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
+    (cd "$source_dir" && xargs -0 cp --parents -t "$clone" 2> /dev/null || true)
+[[ -f $clone/setup.py && ! -e $clone/build ]]
 /usr/bin/python3 -m venv --system-site-packages "$scratch/venv"
-"$scratch/venv/bin/pip" install -q --no-build-isolation --no-deps "$source_dir"
+"$scratch/venv/bin/pip" install -q --no-build-isolation --no-deps "$clone" > "$scratch/pip.log" 2>&1 ||
+    { tail -n 40 "$scratch/pip.log"; exit 1; }
+export VEXMIRA_CMAKE_BUILD_DIR=$build_dir
 cd "$scratch/outside"
 VEXMIRA_INSTALLED_PREFIX=$scratch/venv VEXMIRA_DASK=$scratch/venv/bin/vexmira-dask \
     "$scratch/venv/bin/python" -m pytest -q -p no:cacheprovider --rootdir "$scratch/outside" "$source_dir/python/tests"

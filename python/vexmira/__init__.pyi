@@ -3,12 +3,12 @@ import builtins
 import mmap
 import os
 from types import TracebackType
-from typing import Any, Iterator, Optional, Protocol, Type, Union
+from typing import Any, Iterator, Literal, Optional, Protocol, Type, Union
 
 Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 BytesLike = Union[bytes, bytearray, memoryview, mmap.mmap]
 Listing = dict[str, Any]
-Entry = dict[str, Any]
+EntryDict = dict[str, Any]
 
 __version__: str
 """The tool's version, as `vexmira --version` says it."""
@@ -16,27 +16,29 @@ schema_version: str
 """The JSON contract's version, "MAJOR.MINOR", of every listing."""
 
 class Error(Exception):
-    """Every error of the module."""
+    """Every error of the module; str() is the tool's message."""
 
-class OpenError(Error):
-    """A file cannot be opened, read or sought."""
+class OpenError(Error, OSError):
+    """A file cannot be opened, read or sought. errno, strerror and filename say what the system said (errno
+    None where the reason is the module's own); raised as FileNotFoundError, PermissionError and the like where
+    the system's code makes it one."""
 
-class CreateError(Error):
-    """A file cannot be created."""
+class CreateError(Error, OSError):
+    """A file cannot be created, or is kept because it exists (then also FileExistsError)."""
 
-class WriteError(Error):
+class WriteError(Error, OSError):
     """A file cannot be written whole."""
 
 class OutOfMemoryError(Error, MemoryError):
     """Any allocation failed, in the core or in building the Python result."""
 
-class InvalidHeaderError(Error):
+class InvalidHeaderError(Error, ValueError):
     """The archive header's signature is wrong."""
 
-class ArchiveTypeError(Error):
+class ArchiveTypeError(Error, ValueError):
     """The archive header names a type that is not a multi-file archive."""
 
-class CompressionMethodError(Error):
+class CompressionMethodError(Error, ValueError):
     """The archive header's compression identifier is unknown."""
 
 class BinaryFile(Protocol):
@@ -97,20 +99,129 @@ def list_bytes(data: BytesLike, offset: int = 0) -> Listing:
     (bytes, bytearray, memoryview, mmap), read in place without a copy."""
 
 def locate(path: Source) -> dict[str, Any]:
-    """{'offset': ..., 'offset_text': ...}; offset -1 when none."""
+    """{'offset': ..., 'offset_text': ...}; offset None when there is none, as the listings say."""
 
 def candidates(path: Source) -> builtins.list[int]:
-    """Every candidate offset, as --all lists them."""
+    """The offset of every listing --all makes: located candidates and the headers the locator passes over."""
 
-def carve(path: Path, offset: int, out_dir: Path) -> Union[str, bytes]:
-    """Writes the archive at `offset` to its plausible end below out_dir; returns the carved file's path
-    (bytes when `path` is bytes)."""
+def carve(path: Source, offset: int, out_dir: Path, *, force: bool = False,
+          end: Literal["plausible", "walk"] = "plausible") -> Union[str, bytes]:
+    """Writes the archive at `offset` to its plausible end (end="walk": the end of its last whole entry) to
+    OUT_DIR/NAME.OFFSET.ARC, as --carve does, and returns that path (bytes when `path` is bytes).
 
-class EntryIterator(Iterator[Entry]):
+    out_dir is made when missing. Raises CreateError ("Nothing to carve") for an archive without an entry and,
+    without force, a FileExistsError CreateError for a file already there."""
+
+class Entry:
+    """One entry of a listing, immutable: the tool's JSON entry as attributes."""
+
+    @property
+    def name(self) -> str:
+        """The name, its bytes read as Latin-1 (every byte one character)."""
+    @property
+    def name_bytes(self) -> bytes:
+        """The name's bytes as the archive holds them."""
+    @property
+    def full_size(self) -> int: ...
+    @property
+    def compressed_size(self) -> int: ...
+    @property
+    def method(self) -> int: ...
+    @property
+    def method_id(self) -> Optional[str]:
+        """"NON", "RLE", "LZH", "CUS" or "LH5" by the method byte; None beyond them."""
+    @property
+    def method_name(self) -> str:
+        """The method as the entry's dialog shows it: "None", "RLE", "LZH1" or "LZH5"."""
+    @property
+    def locked(self) -> bool: ...
+    @property
+    def header_offset(self) -> int: ...
+    @property
+    def header_size(self) -> int: ...
+    @property
+    def data_offset(self) -> int: ...
+    @property
+    def long2(self) -> int: ...
+    @property
+    def word6(self) -> int: ...
+    @property
+    def long17(self) -> int: ...
+    @property
+    def percentage(self) -> str: ...
+    @property
+    def percent_compressed(self) -> Optional[int]: ...
+    @property
+    def size(self) -> str: ...
+    @property
+    def suspect(self) -> Optional[str]:
+        """Why the entry cannot be a real one; None when it can."""
+    def to_dict(self) -> EntryDict:
+        """The tool's JSON entry as a dict, plus name_bytes."""
+
+class Archive:
+    """One listing of a source: the tool's JSON object as attributes, its entries by iteration. A context
+    manager; close() releases the file."""
+
+    @property
+    def file(self) -> str:
+        """The source's name: its path, a file object's name, or "<bytes>"."""
+    @property
+    def path_encoding(self) -> str:
+        """How the path's bytes are read: "utf-8" or "latin-1"."""
+    @property
+    def listed(self) -> Optional[str]:
+        """The path whose entries are read; None when nothing is."""
+    @property
+    def offset(self) -> Optional[int]:
+        """Where the archive starts in the source; None when none was found."""
+    @property
+    def located(self) -> Optional[bool]:
+        """Whether the locator chose the offset; None where it was not asked."""
+    @property
+    def passed_over(self) -> Optional[str]:
+        """For a listing of scan(): why the locator passes this header over."""
+    @property
+    def messages(self) -> builtins.list[str]:
+        """The locator's messages, in order."""
+    @property
+    def plausible_end(self) -> Optional[int]:
+        """Where the archive plausibly ends."""
+    @property
+    def archive_end(self) -> Optional[int]:
+        """Where the walk over the entries ended."""
+    @property
+    def truncated(self) -> Optional[bool]:
+        """Whether the last entry's data runs past the end of the source."""
+    def __iter__(self) -> Iterator[Entry]:
+        """Every entry as the JSON lists them, suspect ones marked, in bounded memory."""
+    def entries(self, *, plausible_only: bool = True) -> Iterator[Entry]:
+        """The entries; with plausible_only they stop before the first suspect one."""
+    def candidates(self) -> builtins.list[dict[str, Any]]:
+        """Every listing --all makes of the source: {'offset': ..., 'passed_over': ...}."""
+    def carve(self, out_dir: Path, *, force: bool = False,
+              end: Literal["plausible", "walk"] = "plausible") -> Union[str, bytes, None]:
+        """Writes the archive as the tool's --carve does and returns its path; None where the tool carves nothing."""
+    def to_json(self) -> str:
+        """The tool's JSON object of this listing, one line."""
+    def close(self) -> None:
+        """Releases the file."""
+    def __enter__(self) -> Archive: ...
+    def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
+                 traceback: Optional[TracebackType]) -> None: ...
+
+def open(source: Union[Source, bytearray, memoryview, mmap.mmap], *, offset: Optional[int] = None) -> Archive:
+    """One listing of SOURCE as an Archive: without offset the tool's route (".ARC" listed directly, else
+    located), with offset the archive there. bytes is a path; other bytes-like data is read in memory."""
+
+def scan(source: Union[Source, bytearray, memoryview, mmap.mmap]) -> builtins.list[Archive]:
+    """An Archive for every listing --all makes of SOURCE."""
+
+class EntryIterator(Iterator[EntryDict]):
     """The entries of one listing, one by one, in bounded memory; a context manager that closes it."""
 
     def __iter__(self) -> EntryIterator: ...
-    def __next__(self) -> Entry: ...
+    def __next__(self) -> EntryDict: ...
     def close(self) -> None:
         """Stops the walk and releases the file; the iterator is then exhausted."""
     def __enter__(self) -> EntryIterator: ...
@@ -119,7 +230,7 @@ class EntryIterator(Iterator[Entry]):
     @property
     def summary(self) -> Optional[dict[str, Any]]:
         """archive_end, truncated, trailing_bytes, plausible_end and the count of entries, once the iterator
-        is exhausted; None before."""
+        is exhausted; None before, and after a failure or close()."""
 
 def iter_entries(path: Source) -> EntryIterator:
-    """The entries one by one, in bounded memory."""
+    """The entries one by one as dicts (list()'s), in bounded memory."""

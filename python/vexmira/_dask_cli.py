@@ -21,8 +21,13 @@ import os
 import signal
 import sys
 import time
+from typing import Any, Callable, Deque, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
 from . import dask as vexmira_dask
+from .dask import Pair
+
+# Where a batch goes on: the file and the token within it.
+GoingOn = Tuple[int, Optional[bytes]]
 
 _HEAD_LIMIT = 1 << 20
 _TAIL_LIMIT = 1 << 18
@@ -34,17 +39,17 @@ class Outcome:
     "offset") and tail (from "error") are kept, so a listing larger than memory is never held:
     those keys occur as raw bytes only as keys, never inside a string."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self.failed = False
         self.found = False
         self._head = b""
         self._tail = b""
 
     @property
-    def status(self):
+    def status(self) -> int:
         return 2 if self.failed else 0 if self.found else 1
 
-    def feed(self, data):
+    def feed(self, data: bytes) -> None:
         start = 0
         while start < len(data):
             end = data.find(b"\n", start)
@@ -54,12 +59,12 @@ class Outcome:
             self._line_ended()
             start = end + 1
 
-    def _take(self, piece):
+    def _take(self, piece: bytes) -> None:
         if len(self._head) < _HEAD_LIMIT:
             self._head += piece[:_HEAD_LIMIT - len(self._head)]
         self._tail = (self._tail + piece[-_TAIL_LIMIT:])[-_TAIL_LIMIT:]
 
-    def _line_ended(self):
+    def _line_ended(self) -> None:
         offset = self._head.find(b'"offset":')
         error = self._tail.rfind(b'"error":')
         if offset < 0 or error < 0 or not self._tail[error + 8:].startswith(b"null"):
@@ -69,8 +74,8 @@ class Outcome:
         self._head = self._tail = b""
 
 
-def batches(iterable, size):
-    batch = []
+def batches(iterable: Iterable[Pair], size: int) -> Iterator[List[Pair]]:
+    batch: List[Pair] = []
     for item in iterable:
         batch.append(item)
         if len(batch) == size:
@@ -80,7 +85,8 @@ def batches(iterable, size):
         yield batch
 
 
-def list_part(number, pairs, start, resume, part_size):
+def list_part(number: int, pairs: Sequence[Pair], start: int, resume: Optional[bytes],
+              part_size: int) -> Tuple[bytes, Optional[GoingOn]]:
     """Runs on a worker: about part_size bytes of the batch's JSON lines from file `start`
     (resumed at `resume` within it), and (file, token) where the next part starts, or None."""
     _slow_once_for_tests(number, start, resume)
@@ -98,7 +104,7 @@ def list_part(number, pairs, start, resume, part_size):
     return b"".join(pieces), None
 
 
-def _slow_once_for_tests(number, start, resume):
+def _slow_once_for_tests(number: int, start: int, resume: Optional[bytes]) -> None:
     """Tests only: batch VEXMIRA_DASK_TEST_SLOW_BATCH is slow when the cluster's variable
     "vexmira-dask-test-slow" says "armed"; the batch then puts its worker's address there."""
     slow = os.environ.get("VEXMIRA_DASK_TEST_SLOW_BATCH")
@@ -117,16 +123,17 @@ def _slow_once_for_tests(number, start, resume):
 
 
 class _Batch:
-    def __init__(self, number, pairs):
+    def __init__(self, number: int, pairs: List[Pair]) -> None:
         self.number = number
         self.pairs = pairs
-        self.future = None
-        self.parts = collections.deque()
-        self.going_on = None
+        self.future: Any = None
+        self.parts: Deque[bytes] = collections.deque()
+        self.going_on: Optional[GoingOn] = None
         self.finished = False
 
 
-def stream(client, pairs, batch_size, part_size, window, write):
+def stream(client: Any, pairs: Iterable[Pair], batch_size: int, part_size: int, window: int,
+           write: Callable[[bytes, int], None]) -> None:
     """Lists the (name, location) pairs on the cluster and writes their JSON lines in input order.
     At most `window` batches are out at once, and each holds at most two parts here, so this
     process holds at most 2 * window parts however large a listing is."""
@@ -134,21 +141,21 @@ def stream(client, pairs, batch_size, part_size, window, write):
 
     waiting = as_completed()
     ahead = enumerate(batches(pairs, batch_size))
-    in_order = collections.deque()
-    by_key = {}
+    in_order: Deque[_Batch] = collections.deque()
+    by_key: Dict[Any, _Batch] = {}
 
-    def submit(batch, start, resume):
+    def submit(batch: _Batch, start: int, resume: Optional[bytes]) -> None:
         batch.future = client.submit(list_part, batch.number, batch.pairs, start, resume, part_size,
                                      pure=False, retries=2)
         by_key[batch.future.key] = batch
         waiting.add(batch.future)
 
-    def refill():
+    def refill() -> None:
         while len(in_order) < window:
-            number, pairs_of_batch = next(ahead, (None, None))
-            if pairs_of_batch is None:
+            following = next(ahead, None)
+            if following is None:
                 return
-            in_order.append(_Batch(number, pairs_of_batch))
+            in_order.append(_Batch(*following))
             submit(in_order[-1], 0, None)
 
     refill()
@@ -161,7 +168,7 @@ def stream(client, pairs, batch_size, part_size, window, write):
         batch.parts.append(data)
         batch.finished = batch.going_on is None
         # A batch ahead of its turn holds at most two parts; the next waits for its turn.
-        if not batch.finished and (batch is in_order[0] or len(batch.parts) < 2):
+        if batch.going_on is not None and (batch is in_order[0] or len(batch.parts) < 2):
             submit(batch, *batch.going_on)
         while in_order and in_order[0].parts:
             front = in_order[0]
@@ -170,14 +177,14 @@ def stream(client, pairs, batch_size, part_size, window, write):
             if front.finished:
                 in_order.popleft()
                 refill()
-            elif front.future is None:
+            elif front.future is None and front.going_on is not None:
                 submit(front, *front.going_on)
 
 
 class ProgressBar:
     """Dask's text progress bar over files listed, drawn on standard error."""
 
-    def __init__(self, total, width=40, interval=0.1):
+    def __init__(self, total: int, width: int = 40, interval: float = 0.1) -> None:
         self.total = max(total, 1)
         self.done = 0
         self.width = width
@@ -185,7 +192,7 @@ class ProgressBar:
         self.start = time.monotonic()
         self.drawn = 0.0
 
-    def advance(self, files):
+    def advance(self, files: int) -> None:
         self.done += files
         now = time.monotonic()
         if now - self.drawn >= self.interval or self.done >= self.total:
@@ -195,7 +202,7 @@ class ProgressBar:
             sys.stderr.write(f"\r[{bar:<{self.width}}] | {fraction:4.0%} Completed | {now - self.start:4.1f}s")
             sys.stderr.flush()
 
-    def close(self):
+    def close(self) -> None:
         sys.stderr.write("\n")
         sys.stderr.flush()
 
@@ -205,12 +212,12 @@ class UsageError(Exception):
 
 
 class Parser(argparse.ArgumentParser):
-    def error(self, message):
+    def error(self, message: str) -> Any:  # never returns: raises
         raise UsageError(message)
 
 
-def parse(argv):
-    parser = Parser(prog="vexmira-dask", description=__doc__.split("\n\n")[2])
+def parse(argv: Optional[List[str]]) -> argparse.Namespace:
+    parser = Parser(prog="vexmira-dask", description=(__doc__ or "").split("\n\n")[2])
     parser.add_argument("--scheduler", metavar="ADDRESS", help="an existing cluster's scheduler (default: a local one)")
     parser.add_argument("--batch-size", metavar="N", type=int, default=64, help="files per task (default 64)")
     parser.add_argument("--part-size", metavar="BYTES", type=int, default=vexmira_dask.PART_SIZE,
@@ -227,11 +234,11 @@ def parse(argv):
     return args
 
 
-def run(args):
+def run(args: argparse.Namespace) -> int:
     from dask.distributed import Client, LocalCluster
 
     pairs = list(vexmira_dask.expand(args.paths))
-    cluster = None
+    cluster: Any = None
     if args.scheduler:
         try:
             client = Client(args.scheduler, timeout="10s")
@@ -244,7 +251,7 @@ def run(args):
     bar = ProgressBar(len(pairs)) if sys.stderr.isatty() and pairs else None
     out = sys.stdout.buffer
 
-    def write(data, files_done):
+    def write(data: bytes, files_done: int) -> None:
         outcome.feed(data)
         out.write(data)
         out.flush()
@@ -263,7 +270,7 @@ def run(args):
     return outcome.status
 
 
-def main(argv=None):
+def main(argv: Optional[List[str]] = None) -> int:
     """The command line: its exit status; a failure of its own is one line on stderr."""
     try:
         return run(parse(argv))

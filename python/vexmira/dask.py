@@ -14,8 +14,14 @@ import json
 import os
 import re
 import stat
+from typing import IO, Any, Iterable, Iterator, List, Optional, Set, Tuple, Union
 
 import vexmira
+
+PathName = Union[str, bytes]
+"""A name as given: str or bytes, as the source was."""
+Pair = Tuple[PathName, PathName]
+"""(name, location): what a listing calls a file, and what a worker opens."""
 
 PART_SIZE = 8 << 20
 """About how many bytes of JSON one task hands back."""
@@ -32,32 +38,32 @@ ENTRY_COLUMNS = {
     "method": "int64",
     "method_name": "object",
     "locked": "bool",
-    "suspect": "object",
+    "suspect": "string",  # None is pd.NA, not an object that pandas shows like a missing value
     "header_offset": "int64",
     "data_offset": "int64",
 }
 _ENTRY_KEYS = [column for column in ENTRY_COLUMNS if column not in ("file", "offset")]
 
 
-def is_url(source):
+def is_url(source: Any) -> bool:
     text = os.fsdecode(source) if isinstance(source, bytes) else source
     return isinstance(text, str) and _URL.match(text) is not None
 
 
-def expand(sources):
+def expand(sources: Iterable[Union[PathName, "os.PathLike[str]", "os.PathLike[bytes]"]]) -> Iterator[Pair]:
     """(name, location) for every file to list, in order: name is what the listing calls it,
     location what a worker opens (an absolute path or a URL)."""
-    seen_files = set()
-    seen_urls = set()
+    seen_files: Set[Tuple[int, int]] = set()
+    seen_urls: Set[str] = set()
     for source in sources:
-        source = os.fspath(source)
-        if is_url(source):
-            yield from _expand_url(os.fsdecode(source), seen_urls)
+        path = os.fspath(source)
+        if is_url(path):
+            yield from _expand_url(os.fsdecode(path), seen_urls)
         else:
-            yield from _walk(source, seen_files)
+            yield from _walk(path, seen_files)
 
 
-def _walk(top, seen):
+def _walk(top: PathName, seen: Set[Tuple[int, int]]) -> Iterator[Pair]:
     # Workers do not share this process's working folder: they get absolute paths.
     as_str = isinstance(top, str)
     stack = [os.fsencode(top)]
@@ -84,11 +90,11 @@ def _walk(top, seen):
         named = False
 
 
-def _name(path, as_str):
+def _name(path: bytes, as_str: bool) -> PathName:
     return os.fsdecode(path) if as_str else path
 
 
-def _expand_url(url, seen):
+def _expand_url(url: str, seen: Set[str]) -> Iterator[Pair]:
     import fsspec
 
     filesystem, root = fsspec.core.url_to_fs(url)
@@ -107,9 +113,9 @@ def _expand_url(url, seen):
             yield each, each
 
 
-def _isdir(filesystem, root):
+def _isdir(filesystem: Any, root: str) -> bool:
     try:
-        return filesystem.isdir(root)
+        return bool(filesystem.isdir(root))
     except OSError:
         return False  # its listing says why it cannot be read
 
@@ -117,13 +123,13 @@ def _isdir(filesystem, root):
 class _Unopened(Exception):
     """A source that cannot be opened: its listing is the tool's error object."""
 
-    def __init__(self, reason):
+    def __init__(self, reason: str) -> None:
         super().__init__(reason)
         self.reason = reason
 
 
 @contextlib.contextmanager
-def opened(location):
+def opened(location: PathName) -> Iterator[Union[PathName, IO[bytes]]]:
     """What the module reads: the path itself, or a file object over a URL."""
     if not is_url(location):
         yield location
@@ -140,18 +146,20 @@ def opened(location):
         yield file
 
 
-def _unopened_line(name, reason):
+def _unopened_line(name: PathName, reason: str) -> bytes:
     """The line for a URL that cannot be opened, as the tool's for a path."""
     error = f'Cannot open file "{os.fsdecode(name)}". {reason}'
-    listing = {"schema_version": vexmira.schema_version, "file": "", "path_encoding": "utf-8", "listed": None,
-               "offset": None, "located": False, "passed_over": None, "messages": [f"Except: {error}"],
-               "entries": [], "error": error, "archive_end": None, "truncated": None, "trailing_bytes": None,
-               "plausible_end": None, "carved": None}
+    listing: dict[str, Any] = {
+        "schema_version": vexmira.schema_version, "file": "", "path_encoding": "utf-8", "listed": None,
+        "offset": None, "located": False, "passed_over": None, "messages": [f"Except: {error}"],
+        "entries": [], "error": error, "archive_end": None, "truncated": None, "trailing_bytes": None,
+        "plausible_end": None, "carved": None}
     line = json.dumps(listing, ensure_ascii=False, separators=(",", ":")).encode("utf-8") + b"\n"
     return _renamed(line, name)
 
 
-def json_part(name, location, resume=None, limit=PART_SIZE):
+def json_part(name: PathName, location: PathName, resume: Optional[bytes] = None,
+              limit: int = PART_SIZE) -> Tuple[bytes, Optional[bytes]]:
     """The next piece of the listing's JSON lines and where the next one starts (None at the end)."""
     try:
         with opened(location) as source:
@@ -169,7 +177,7 @@ def json_part(name, location, resume=None, limit=PART_SIZE):
         return _renamed(line, name), None
 
 
-def _renamed(line, name):
+def _renamed(line: bytes, name: PathName) -> bytes:
     """One of the module's lines with "file" and "path_encoding" as the module writes them for `name`."""
     named, _ = vexmira.json_part(io.BytesIO(), name=name)
     # The keys' raw bytes cannot occur inside a string, where quotes are escaped.
@@ -177,7 +185,7 @@ def _renamed(line, name):
     return line[:line.index(b',"file":')] + named[start:end] + line[line.index(b',"listed":'):]
 
 
-def json_lines(name, location):
+def json_lines(name: PathName, location: PathName) -> bytes:
     """The whole listing's JSON lines, as `vexmira --json --in-place` prints them."""
     pieces = []
     resume = None
@@ -188,16 +196,16 @@ def json_lines(name, location):
             return b"".join(pieces)
 
 
-def listings(pairs):
+def listings(pairs: Iterable[Pair]) -> List[Any]:
     """The listing objects of some (name, location) pairs."""
     return [json.loads(line) for name, location in pairs for line in json_lines(name, location).splitlines()]
 
 
-def entry_rows(pairs):
+def entry_rows(pairs: Iterable[Pair]) -> Any:
     """One dataframe partition: the entries of some (name, location) pairs."""
     import pandas
 
-    columns = {column: [] for column in ENTRY_COLUMNS}
+    columns: dict[str, List[Any]] = {column: [] for column in ENTRY_COLUMNS}
     for listing in listings(pairs):
         for entry in listing["entries"]:
             columns["file"].append(listing["file"])
@@ -208,13 +216,13 @@ def entry_rows(pairs):
                              for column, values in columns.items()})
 
 
-def _chunks(items, size):
+def _chunks(items: List[Pair], size: int) -> List[List[Pair]]:
     if size < 1:
         raise ValueError(f"files_per_partition must be at least 1, not {size}")
     return [items[start:start + size] for start in range(0, len(items), size)]
 
 
-def entries_frame(paths_or_urls, *, files_per_partition=16):
+def entries_frame(paths_or_urls: Iterable[Any], *, files_per_partition: int = 16) -> Any:
     """A dask DataFrame with one row per entry of every listed archive (ENTRY_COLUMNS), one
     partition per files_per_partition files; folders and URL prefixes are expanded now."""
     import dask.dataframe
@@ -227,7 +235,7 @@ def entries_frame(paths_or_urls, *, files_per_partition=16):
                                    label="vexmira-entries", enforce_metadata=False)
 
 
-def listings_bag(paths_or_urls, *, files_per_partition=16):
+def listings_bag(paths_or_urls: Iterable[Any], *, files_per_partition: int = 16) -> Any:
     """A dask Bag of the listing dicts (the `vexmira --json --in-place` objects), in input order."""
     import dask.bag
 
@@ -235,5 +243,5 @@ def listings_bag(paths_or_urls, *, files_per_partition=16):
     return dask.bag.from_sequence(chunks, npartitions=max(len(chunks), 1)).map_partitions(_listed_chunks)
 
 
-def _listed_chunks(chunks):
+def _listed_chunks(chunks: Iterable[List[Pair]]) -> List[Any]:
     return [listing for chunk in chunks for listing in listings(chunk)]

@@ -1,0 +1,101 @@
+#pragma once
+// A listing walked in batches over the core's Examine and ResumeListing, so
+// that a Python loop over millions of entries holds one batch at a time, and
+// the entries as Python values.
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/compress.hpp"
+#include "listing/examine.hpp"
+#include "listing/fields.hpp"
+#include "python/file_object.hpp"
+
+namespace vexmira::python {
+
+namespace py = pybind11;
+
+// One entry as the walk handed it over.
+struct EntryValue {
+    std::string Name;
+    archive::TCompressedFileInfo Info;
+    std::optional<std::string_view> Suspect;  // one of the core's fixed reasons
+};
+
+// A source shared by an archive object and its iterators: one walk reads it at a time.
+struct SharedSource {
+    explicit SharedSource(Source source) : Held(std::move(source)) {}
+    Source Held;
+    std::mutex Walking;
+    bool Closed = false;  // under Walking: the archive object that holds it was closed
+};
+
+// The listing of one source: the tool's route, or the archive at `offset`,
+// in place. Without the GIL, under the source's lock.
+class ListingWalk {
+public:
+    ListingWalk(SharedSource& source, std::optional<std::int64_t> offset);
+
+    // The next entries, in place of what `batch` held; false (batch empty)
+    // once the listing has ended.
+    bool Next(std::vector<EntryValue>& batch);
+
+    bool Ended() const noexcept { return ended_; }
+    const listing::ListingHead& Head() const noexcept { return sink_.Head; }
+    // Once Ended.
+    const listing::ListingEnd& End() const noexcept { return sink_.Ended; }
+    std::uint64_t Entries() const noexcept { return sink_.Count; }
+
+private:
+    class Sink final : public listing::ListingSink {
+    public:
+        void Begin(const listing::ListingHead& head) override { Head = head; }
+        void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                   std::optional<std::string_view> suspect) override;
+        void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
+            Head = head;
+            Ended = end;
+        }
+        bool Full() const noexcept;
+
+        listing::ListingHead Head;
+        listing::ListingEnd Ended;
+        std::vector<EntryValue>* Batch = nullptr;
+        std::size_t BatchBytes = 0;
+        std::uint64_t Count = 0;
+    };
+
+    SharedSource& source_;
+    listing::Options options_;
+    Sink sink_;
+    std::optional<listing::ListingCheckpoint> paused_;
+    std::optional<listing::ListingCheckpoint> checkpoint_;
+    bool started_ = false;
+    bool ended_ = false;
+};
+
+// A field table value as Python has it: None, bool, int or str.
+py::object FieldObject(const listing::FieldValue& value);
+
+// The JSON entry's keys and values as a dict, plus name_bytes.
+py::dict EntryDict(const EntryValue& entry);
+
+// The method's identifier ("NON", "RLE", "LZH", "CUS", "LH5"), or none beyond the table.
+std::optional<std::string_view> MethodId(std::uint8_t method) noexcept;
+
+// The Entry and EntryIterator classes.
+void BindEntries(py::module_& module);
+
+// Iteration over a shared source, as Entry objects (`objects`) or dicts;
+// with `stopAtSuspect`, it ends before the first suspect entry.
+py::object IterateEntries(std::shared_ptr<SharedSource> source, std::optional<std::int64_t> offset, bool objects,
+                          bool stopAtSuspect);
+
+}  // namespace vexmira::python
