@@ -12,20 +12,21 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/examine.hpp"
 #include "cli/output.hpp"
 #include "cli/platform.hpp"
-#include "cli/report.hpp"
 #include "cli/run.hpp"
 #include "cli/sources.hpp"
-#include "cli/text.hpp"
+#include "listing/examine.hpp"
 #include "outputs/places.hpp"
+#include "report/json.hpp"
+#include "report/plain.hpp"
+#include "report/text.hpp"
 #include "support/exception.hpp"
 #include "support/file_system.hpp"
 
 namespace {
 
-using vexmira::cli::Outcome;
+using vexmira::listing::Outcome;
 
 // As sysexits.h has it: the command was used incorrectly.
 constexpr int kUsageError = 64;
@@ -84,7 +85,7 @@ constexpr const char* kProgressAfterVariable = "VEXMIRA_TEST_PROGRESS_AFTER";
 
 // A message as a terminal shows it: what the user typed, a path or a system
 // message quoted in it may hold any byte.
-std::string Shown(const std::string& text) { return vexmira::cli::TerminalText(text, vexmira::cli::PathEncoding(text)); }
+std::string Shown(const std::string& text) { return vexmira::report::TerminalText(text, vexmira::report::PathEncoding(text)); }
 
 int Usage(const std::string& message) {
     vexmira::cli::WriteErrorLine("vexmira: " + Shown(message));

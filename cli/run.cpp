@@ -12,10 +12,13 @@
 #include "cli/ordered_output.hpp"
 #include "cli/output.hpp"
 #include "cli/platform.hpp"
-#include "cli/report.hpp"
-#include "cli/text.hpp"
-#include "cli/triage.hpp"
 #include "cli/writer.hpp"
+#include "report/csv.hpp"
+#include "report/filter.hpp"
+#include "report/json.hpp"
+#include "report/plain.hpp"
+#include "report/summary.hpp"
+#include "report/text.hpp"
 #include "support/exception.hpp"
 
 namespace vexmira::cli {
@@ -61,22 +64,22 @@ private:
 // Counts what the report gets: the entries listed (a folded run and a
 // folded listing each for as many as they stand for) and the listings of
 // headers the locator's rule passes over.
-class TallySink final : public ListingSink {
+class TallySink final : public listing::ListingSink {
 public:
-    explicit TallySink(ListingSink& inner) noexcept : inner_(inner) {}
-    void Begin(const ListingHead& head) override { inner_.Begin(head); }
-    void Resume(const ListingHead& head, std::uint64_t entries) override { inner_.Resume(head, entries); }
+    explicit TallySink(listing::ListingSink& inner) noexcept : inner_(inner) {}
+    void Begin(const listing::ListingHead& head) override { inner_.Begin(head); }
+    void Resume(const listing::ListingHead& head, std::uint64_t entries) override { inner_.Resume(head, entries); }
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override {
         ++in_listing_;
         inner_.Entry(name, info, suspect);
     }
     void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
-                  std::optional<std::string_view> suspect, const ShiftedCopies& more) override {
+                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more) override {
         in_listing_ += 1 + more.Count;
         inner_.EntryRun(name, info, suspect, more);
     }
-    void End(const ListingHead& head, const ListingEnd& end) override {
+    void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
         const std::uint64_t listings = 1 + (end.AlsoAt ? end.AlsoAt->Count : 0);
         entries_ += in_listing_ * listings;
         in_listing_ = 0;
@@ -87,7 +90,7 @@ public:
     std::uint64_t PassedOver() const noexcept { return passed_over_; }
 
 private:
-    ListingSink& inner_;
+    listing::ListingSink& inner_;
     std::uint64_t in_listing_ = 0;
     std::uint64_t entries_ = 0;
     std::uint64_t passed_over_ = 0;
@@ -101,7 +104,7 @@ void SaySkipped(const FileSource& source) {
     const std::uint64_t skipped = source.SkippedOutputs();
     if (skipped == 0) return;
     const std::string& first = source.FirstSkippedOutput();
-    const std::string shown = TerminalText(first, PathEncoding(first));
+    const std::string shown = report::TerminalText(first, report::PathEncoding(first));
     WriteErrorLine("vexmira: skipped " + Counted(skipped, "file", "files") + " named as this tool's outputs, " +
                    (skipped == 1 ? shown + "; name it to examine it" : "the first " + shown + "; name them to examine them"));
 }
@@ -124,7 +127,7 @@ std::string AccountText(const RunTally& tally) {
 
 std::string AccountJson(const RunTally& tally) {
     std::string out = "{\"schema_version\":\"";
-    out += kSchemaVersion;
+    out += report::kSchemaVersion;
     const auto field = [&out](std::string_view key, std::uint64_t value) {
         out += ",\"";
         out += key;
@@ -148,13 +151,13 @@ std::string AccountJson(const RunTally& tally) {
     return out;
 }
 
-void RunStatus::Add(Outcome outcome) noexcept {
-    if (outcome == Outcome::Failed) failed_ = true;
-    if (outcome == Outcome::Listed) listed_ = true;
+void RunStatus::Add(listing::Outcome outcome) noexcept {
+    if (outcome == listing::Outcome::Failed) failed_ = true;
+    if (outcome == listing::Outcome::Listed) listed_ = true;
 }
 
-Outcome RunStatus::Result() const noexcept {
-    return failed_ ? Outcome::Failed : listed_ ? Outcome::Listed : Outcome::NotFound;
+listing::Outcome RunStatus::Result() const noexcept {
+    return failed_ ? listing::Outcome::Failed : listed_ ? listing::Outcome::Listed : listing::Outcome::NotFound;
 }
 
 int RunCollection(FileSource& source, const RunOptions& options) {
@@ -186,19 +189,19 @@ int RunCollection(FileSource& source, const RunOptions& options) {
             writer.emplace(options.Examine.OutputDir, std::string(kCarveExistsReason));
         } catch (const support::Exception& error) {
             const std::string message = error.FullMessage();
-            WriteErrorLine("vexmira: " + TerminalText(message, PathEncoding(message)));
-            return static_cast<int>(Outcome::Failed);
+            WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
+            return static_cast<int>(listing::Outcome::Failed);
         }
     }
-    Options examine = options.Examine;
+    listing::Options examine = options.Examine;
     // Row by row and count by count, the other reports show every candidate;
     // of a listing without an entry CSV shows only its message.
     examine.FoldRepeats = !options.Csv && !options.Summary;
     examine.FoldEntryless = options.Csv && !options.Summary;
 
     const auto work = [&] {
-        ProgressMeter meter(bytesInFlight);
-        Options mine = examine;
+        listing::ProgressMeter meter(bytesInFlight);
+        listing::Options mine = examine;
         if (options.Progress) mine.Progress = &meter;
         for (;;) {
             std::optional<SourceItem> item;
@@ -221,25 +224,28 @@ int RunCollection(FileSource& source, const RunOptions& options) {
             }
             try {
                 const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(index);
-                PlainReport plain(*slot, index == 0, options.Quiet);
-                JsonReport json(*slot);
+                report::PlainReport plain(*slot, index == 0, options.Quiet);
+                report::JsonReport json(*slot);
                 if (index == 0 && (options.Csv || (options.Summary && !options.Json))) {
-                    slot->Buffer() += options.Csv ? kCsvHeader : kSummaryHeader;
+                    slot->Buffer() += options.Csv ? report::kCsvHeader : report::kSummaryHeader;
                     slot->Commit();
                 }
-                CsvReport csv(*slot, options.Quiet);
-                SummaryReport summary(*slot, options.Json);
-                ListingSink& report = options.Summary ? static_cast<ListingSink&>(summary)
-                                      : options.Csv   ? static_cast<ListingSink&>(csv)
-                                      : options.Json  ? static_cast<ListingSink&>(json)
+                report::CsvReport csv(*slot, options.Quiet);
+                report::SummaryReport summary(*slot, options.Json);
+                listing::ListingSink& shown = options.Summary ? static_cast<listing::ListingSink&>(summary)
+                                      : options.Csv   ? static_cast<listing::ListingSink&>(csv)
+                                      : options.Json  ? static_cast<listing::ListingSink&>(json)
                                                       : plain;
-                TallySink tally(report);
-                FilterSink filter(tally, options.OnlyFound, options.HideSuspect);
-                ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<ListingSink&>(filter) : tally;
-                const Outcome outcome = item->Error ? ReportUnexaminable(item->Path, *item->Error, sink)
-                                                    : Examine(item->Path, mine, sink);
+                TallySink tally(shown);
+                report::FilterSink filter(tally, options.OnlyFound, options.HideSuspect);
+                listing::ListingSink& sink =
+                    options.OnlyFound || options.HideSuspect ? static_cast<listing::ListingSink&>(filter) : tally;
+                const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)
+                                                             : listing::Examine(item->Path, mine, sink);
                 status.Add(outcome);
-                (outcome == Outcome::Listed ? found : outcome == Outcome::NotFound ? notFound : failed) += 1;
+                (outcome == listing::Outcome::Listed     ? found
+                 : outcome == listing::Outcome::NotFound ? notFound
+                                                         : failed) += 1;
                 entries += tally.Entries();
                 passedOver += tally.PassedOver();
             } catch (const OutputError&) {
@@ -314,7 +320,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     }
     if (output.Failed()) {
         WriteErrorLine("vexmira: cannot write to standard output: " + output.FailureReason());
-        return static_cast<int>(Outcome::Failed);
+        return static_cast<int>(listing::Outcome::Failed);
     }
     return static_cast<int>(status.Result());
 }

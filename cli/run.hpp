@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/examine.hpp"
 #include "cli/sources.hpp"
+#include "listing/examine.hpp"
 
 namespace vexmira::cli {
 
@@ -23,15 +23,15 @@ struct RunOptions {
     // The account of the run on standard error whatever the count of files
     // (and with Json, as a last object on standard output too).
     bool Stats = false;
-    Options Examine;
+    listing::Options Examine;
 };
 
 // The exit status of a run over many files, as grep has it: Failed when
 // anything failed, else Listed when anything was listed, else NotFound.
 class RunStatus {
 public:
-    void Add(Outcome outcome) noexcept;
-    Outcome Result() const noexcept;
+    void Add(listing::Outcome outcome) noexcept;
+    listing::Outcome Result() const noexcept;
 
 private:
     std::atomic<bool> listed_ = false;

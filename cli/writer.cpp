@@ -7,7 +7,7 @@
 namespace vexmira::cli {
 namespace {
 
-class WrittenFile final : public PendingOutput {
+class WrittenFile final : public listing::PendingOutput {
 public:
     WrittenFile(outputs::Writer& writer, std::unique_ptr<outputs::PendingFile> file, std::string input)
         : writer_(writer), file_(std::move(file)), input_(std::move(input)) {}
@@ -28,7 +28,7 @@ std::string WriterOutputs::PathOf(const std::string& input, const std::string& s
     return writer_.PathOf(input, suffix);
 }
 
-std::unique_ptr<PendingOutput> WriterOutputs::Start(const std::string& input, const std::string& suffix,
+std::unique_ptr<listing::PendingOutput> WriterOutputs::Start(const std::string& input, const std::string& suffix,
                                                     bool replaceStale) {
     const outputs::Existing existing = replaceStale ? outputs::Existing::ReplaceStale : outputs::Existing::Keep;
     return std::make_unique<WrittenFile>(writer_, writer_.Start(input, suffix, existing, order_), input);
@@ -39,7 +39,7 @@ std::string CarveArchive(support::Stream& input, const std::string& file, std::i
     if (outputDir) outputs::MakeOutputFolder(*outputDir);
     outputs::Writer writer(outputDir);
     WriterOutputs outputs(writer);
-    return CarveArchive(input, file, offset, end, outputs);
+    return listing::CarveArchive(input, file, offset, end, outputs);
 }
 
 }  // namespace vexmira::cli

@@ -25,11 +25,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/examine.hpp"
 #include "cli/output.hpp"
-#include "cli/report.hpp"
-#include "cli/triage.hpp"
 #include "fuzz/memory_file.hpp"
+#include "listing/examine.hpp"
+#include "report/csv.hpp"
+#include "report/filter.hpp"
+#include "report/json.hpp"
+#include "report/plain.hpp"
+#include "report/summary.hpp"
 #include "support/memory_stream.hpp"
 
 namespace {
@@ -48,10 +51,10 @@ constexpr std::uint8_t kSignature[] = {'S', 'P', 'I', 'S', 0x1A};
 using fuzz::MemoryFile;
 
 // Hands every event to each sink in turn.
-class Tee final : public cli::ListingSink {
+class Tee final : public listing::ListingSink {
 public:
-    explicit Tee(std::vector<cli::ListingSink*> sinks) : sinks_(std::move(sinks)) {}
-    void Begin(const cli::ListingHead& head) override {
+    explicit Tee(std::vector<listing::ListingSink*> sinks) : sinks_(std::move(sinks)) {}
+    void Begin(const listing::ListingHead& head) override {
         for (auto* sink : sinks_) sink->Begin(head);
     }
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
@@ -59,15 +62,15 @@ public:
         for (auto* sink : sinks_) sink->Entry(name, info, suspect);
     }
     void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
-                  std::optional<std::string_view> suspect, const cli::ShiftedCopies& more) override {
+                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more) override {
         for (auto* sink : sinks_) sink->EntryRun(name, info, suspect, more);
     }
-    void End(const cli::ListingHead& head, const cli::ListingEnd& end) override {
+    void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
         for (auto* sink : sinks_) sink->End(head, end);
     }
 
 private:
-    std::vector<cli::ListingSink*> sinks_;
+    std::vector<listing::ListingSink*> sinks_;
 };
 
 struct Region {
@@ -78,22 +81,22 @@ struct Region {
 struct Recorded {
     std::int64_t Offset = -1;
     std::vector<Region> Entries;
-    cli::ListingEnd End;
+    listing::ListingEnd End;
 };
 
-class Recorder final : public cli::ListingSink {
+class Recorder final : public listing::ListingSink {
 public:
-    void Begin(const cli::ListingHead& head) override { listings.push_back({head.Offset, {}, {}}); }
+    void Begin(const listing::ListingHead& head) override { listings.push_back({head.Offset, {}, {}}); }
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view>) override {
         listings.back().Entries.push_back(
             {info.HeaderOffset, info.HeaderOffset + info.HeaderSize + static_cast<std::int64_t>(name.size())});
     }
     void EntryRun(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>,
-                  const cli::ShiftedCopies&) override {
+                  const listing::ShiftedCopies&) override {
         Check(false);  // nothing folds here
     }
-    void End(const cli::ListingHead&, const cli::ListingEnd& end) override { listings.back().End = end; }
+    void End(const listing::ListingHead&, const listing::ListingEnd& end) override { listings.back().End = end; }
 
     std::vector<Recorded> listings;
 };
@@ -120,12 +123,12 @@ void CheckPlan(const std::vector<Recorded>& listings, const std::uint8_t* file, 
             if (next != listed.begin()) Check(std::prev(next)->second <= entry.Header);
             listed.emplace(entry.Header, entry.End);
         }
-        const cli::ListingEnd& end = listing.End;
+        const listing::ListingEnd& end = listing.End;
         if (end.Joins) Check(listed.count(*end.Joins) == 1);
         if (end.Stopped) {
-            const cli::WalkStop& stop = *end.Stopped;
+            const listing::WalkStop& stop = *end.Stopped;
             Check(listed.count(stop.HeaderOffset) == 0);
-            if (stop.Reason == cli::WalkStop::Why::Signature) {
+            if (stop.Reason == listing::WalkStop::Why::Signature) {
                 Check(stop.At >= stop.HeaderOffset && stop.At <= size - 5);
                 Check(std::memcmp(file + stop.At, kSignature, sizeof kSignature) == 0);
             } else {
@@ -234,17 +237,17 @@ private:
     std::int64_t written_ = 0;
 };
 
-class MemoryOutputs final : public cli::OutputFiles {
+class MemoryOutputs final : public listing::OutputFiles {
 public:
     std::string PathOf(const std::string& input, const std::string& suffix) const override { return input + suffix; }
-    std::unique_ptr<cli::PendingOutput> Start(const std::string& input, const std::string& suffix, bool) override {
+    std::unique_ptr<listing::PendingOutput> Start(const std::string& input, const std::string& suffix, bool) override {
         return std::make_unique<Output>(*this, PathOf(input, suffix));
     }
     // Bytes of each committed carve, by path.
     std::map<std::string, std::int64_t> Committed;
 
 private:
-    class Output final : public cli::PendingOutput {
+    class Output final : public listing::PendingOutput {
     public:
         Output(MemoryOutputs& owner, std::string path) : owner_(owner), path_(std::move(path)) {}
         support::Stream& Stream() noexcept override { return stream_; }
@@ -269,7 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto fileSize = static_cast<std::int64_t>(size - 1);
     const std::string path = "in";
 
-    cli::Options options;
+    listing::Options options;
     options.All = true;
     options.Carve = (data[0] & 1) != 0;
     options.CarveToWalkEnd = (data[0] & 2) != 0;
@@ -282,12 +285,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         support::MemoryStream input(file, static_cast<std::size_t>(fileSize));
         options.Input = &input;
         options.Outputs = &unfoldedCarves;
-        cli::LineOutput unfoldedOut(unfoldedFile.Fd());
-        cli::LineOutput csvOut(csvFile.Fd(), csvErrors.Fd());
-        cli::JsonReport json(unfoldedOut);
-        cli::CsvReport csv(csvOut, false);
+        cli::FdOutput unfoldedOut(unfoldedFile.Fd());
+        cli::FdOutput csvOut(csvFile.Fd(), csvErrors.Fd());
+        report::JsonReport json(unfoldedOut);
+        report::CsvReport csv(csvOut, false);
         Tee tee({&recorder, &json, &csv});
-        cli::Examine(path, options, tee);
+        listing::Examine(path, options, tee);
         unfoldedOut.Flush();
         csvOut.Flush();
     }
@@ -298,12 +301,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         options.Input = &input;
         options.FoldRepeats = true;
         options.Outputs = &foldedCarves;
-        cli::LineOutput foldedOut(foldedFile.Fd());
-        cli::LineOutput plainOut(plainFile.Fd(), plainErrors.Fd());
-        cli::JsonReport json(foldedOut);
-        cli::PlainReport plain(plainOut);
+        cli::FdOutput foldedOut(foldedFile.Fd());
+        cli::FdOutput plainOut(plainFile.Fd(), plainErrors.Fd());
+        report::JsonReport json(foldedOut);
+        report::PlainReport plain(plainOut);
         Tee tee({&json, &plain});
-        cli::Examine(path, options, tee);
+        listing::Examine(path, options, tee);
         foldedOut.Flush();
         plainOut.Flush();
     }

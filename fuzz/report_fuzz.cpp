@@ -17,10 +17,11 @@
 #include "archive/compress.hpp"
 #include "archive/plausibility.hpp"
 #include "cli/output.hpp"
-#include "cli/repeated_listings.hpp"
-#include "cli/report.hpp"
-#include "cli/text.hpp"
 #include "fuzz/memory_file.hpp"
+#include "listing/repeated_listings.hpp"
+#include "report/json.hpp"
+#include "report/plain.hpp"
+#include "report/text.hpp"
 #include "support/memory_stream.hpp"
 
 namespace {
@@ -35,8 +36,8 @@ void Check(bool condition) {
 using fuzz::MemoryFile;
 
 // The bytes a decoded JSON string came from.
-std::string Encode(const std::string& utf8, cli::Encoding encoding) {
-    if (encoding == cli::Encoding::Utf8) return utf8;
+std::string Encode(const std::string& utf8, listing::Encoding encoding) {
+    if (encoding == listing::Encoding::Utf8) return utf8;
     std::string bytes;
     for (std::size_t i = 0; i < utf8.size(); ++i) {
         const auto lead = static_cast<std::uint8_t>(utf8[i]);
@@ -53,7 +54,7 @@ std::string Encode(const std::string& utf8, cli::Encoding encoding) {
 
 // Readable text only: line breaks, and no C0, DEL or C1 character.
 void CheckReadable(const std::string& text) {
-    Check(cli::IsValidUtf8(text));
+    Check(listing::IsValidUtf8(text));
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<std::uint8_t>(text[i]);
         Check(byte == '\n' || (byte >= 0x20 && byte != 0x7F));
@@ -71,9 +72,9 @@ struct Walked {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::size_t pathLength = std::min<std::size_t>(data[0] & 0x3F, size - 1);
-    cli::ListingHead head;
+    listing::ListingHead head;
     head.File.assign(reinterpret_cast<const char*>(data + 1), pathLength);
-    head.PathEncoding = cli::PathEncoding(head.File);
+    head.PathEncoding = listing::PathEncoding(head.File);
     head.Located = (data[0] & 0x40) != 0;
     head.Offset = head.Located ? 0 : -1;
     head.OffsetText = "00000000 - 0 Kb";
@@ -87,17 +88,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemoryFile foldedFile;
     MemoryFile plainFile;
     MemoryFile errFile;
-    cli::LineOutput jsonOut(jsonFile.Fd());
-    cli::LineOutput foldedOut(foldedFile.Fd());
-    cli::LineOutput plainOut(plainFile.Fd(), errFile.Fd());
-    cli::JsonReport json(jsonOut);
-    cli::JsonReport foldedJson(foldedOut);
-    cli::RepeatedEntries folded(foldedJson);
-    cli::PlainReport plainReport(plainOut);
-    cli::RepeatedEntries plain(plainReport);
+    cli::FdOutput jsonOut(jsonFile.Fd());
+    cli::FdOutput foldedOut(foldedFile.Fd());
+    cli::FdOutput plainOut(plainFile.Fd(), errFile.Fd());
+    report::JsonReport json(jsonOut);
+    report::JsonReport foldedJson(foldedOut);
+    listing::RepeatedEntries folded(foldedJson);
+    report::PlainReport plainReport(plainOut);
+    listing::RepeatedEntries plain(plainReport);
 
     std::vector<Walked> walked;
-    cli::ListingEnd end;
+    listing::ListingEnd end;
     json.Begin(head);
     folded.Begin(head);
     plain.Begin(head);
@@ -117,11 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             &walk);
         end.Walk = walk;
     } catch (const archive::EUnrecognizedCompressionMethod& error) {
-        end.Error = cli::Text{error.FullMessage(), true};
+        end.Error = listing::Text{error.FullMessage(), true};
     } catch (const support::Exception& error) {
-        end.Error = cli::Text{error.FullMessage()};
+        end.Error = listing::Text{error.FullMessage()};
     }
-    end.Result = end.Error ? cli::Outcome::Failed : cli::Outcome::Listed;
+    end.Result = end.Error ? listing::Outcome::Failed : listing::Outcome::Listed;
     json.End(head, end);
     folded.End(head, end);
     plain.End(head, end);
@@ -132,21 +133,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // JSON: one line that gives back what was walked.
     const std::string line = jsonFile.Contents();
     Check(!line.empty() && line.back() == '\n' && line.find('\n') == line.size() - 1);
-    Check(cli::IsValidUtf8(line));
+    Check(listing::IsValidUtf8(line));
     const Json object = Json::parse(line);
-    const cli::Encoding encoding =
-        object.at("path_encoding") == "utf-8" ? cli::Encoding::Utf8 : cli::Encoding::Latin1;
+    const listing::Encoding encoding =
+        object.at("path_encoding") == "utf-8" ? listing::Encoding::Utf8 : listing::Encoding::Latin1;
     Check(encoding == head.PathEncoding);
     Check(Encode(object.at("file"), encoding) == head.File);
     Check(Encode(object.at("listed"), encoding) == head.File);
     Check(Encode(object.at("messages").at(0), encoding) == head.Messages[0].Bytes);
-    Check(Encode(object.at("messages").at(1), cli::Encoding::Latin1) == head.Messages[1].Bytes);
+    Check(Encode(object.at("messages").at(1), listing::Encoding::Latin1) == head.Messages[1].Bytes);
     const Json& entries = object.at("entries");
     Check(entries.size() == walked.size());
     for (std::size_t i = 0; i < walked.size(); ++i) {
         const Json& entry = entries[i];
         const archive::TCompressedFileInfo& info = walked[i].info;
-        Check(Encode(entry.at("name"), cli::Encoding::Latin1) == walked[i].name);
+        Check(Encode(entry.at("name"), listing::Encoding::Latin1) == walked[i].name);
         Check(entry.at("full_size") == info.FullSize && entry.at("compressed_size") == info.CompressedSize);
         Check(entry.at("header_offset") == info.HeaderOffset && entry.at("method") == info.Method);
         Check(entry.at("locked") == info.Locked && entry.at("long2") == info.Long2);
@@ -155,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(suspect ? entry.at("suspect") == std::string(*suspect) : entry.at("suspect").is_null());
     }
     if (end.Error) {
-        Check(Encode(object.at("error"), end.Error->FromArchive ? cli::Encoding::Latin1 : encoding) == end.Error->Bytes);
+        Check(Encode(object.at("error"), end.Error->FromArchive ? listing::Encoding::Latin1 : encoding) == end.Error->Bytes);
         Check(object.at("archive_end").is_null());
     } else {
         Check(object.at("error").is_null() && object.at("archive_end") == walk.ArchiveEnd);

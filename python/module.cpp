@@ -20,13 +20,15 @@
 #include "archive/compress.hpp"
 #include "archive/entry_text.hpp"
 #include "archive/plausibility.hpp"
-#include "cli/examine.hpp"
-#include "cli/output.hpp"
-#include "cli/report.hpp"
-#include "cli/text.hpp"
+#include "cli/writer.hpp"
+#include "listing/examine.hpp"
+#include "listing/fields.hpp"
+#include "listing/resume_token.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
-#include "python/resume_token.hpp"
+#include "report/json.hpp"
+#include "report/output.hpp"
+#include "report/text.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 #include "support/memory_stream.hpp"
@@ -308,7 +310,7 @@ Source SourceOf(const py::object& source, const py::object& name = py::none()) {
     }
     const py::object own = name.is_none() ? py::getattr(source, "name", py::none()) : name;
     result.File = py::isinstance<py::str>(own) || py::isinstance<py::bytes>(own) ? PathBytes(own) : "<file object>";
-    result.Object = std::make_unique<PythonFileStream>(source, cli::ToUtf8(result.File, cli::Encoding::Utf8));
+    result.Object = std::make_unique<PythonFileStream>(source, report::ToUtf8(result.File, listing::Encoding::Utf8));
     return result;
 }
 
@@ -368,7 +370,7 @@ private:
 
 // Collects the JSON report in memory: the CLI's own serialiser, so that the
 // module and the tool cannot disagree.
-class StringOutput final : public cli::LineOutput {
+class StringOutput final : public report::LineOutput {
 public:
     StringOutput() : LineOutput(std::size_t{1} << 16) {}
     std::string Text;
@@ -379,16 +381,16 @@ protected:
 };
 
 // The JSON report, plus each name's bytes and the end of the listing.
-class Collector final : public cli::ListingSink {
+class Collector final : public listing::ListingSink {
 public:
-    explicit Collector(cli::LineOutput& out) : json_(out) {}
-    void Begin(const cli::ListingHead& head) override { json_.Begin(head); }
+    explicit Collector(report::LineOutput& out) : json_(out) {}
+    void Begin(const listing::ListingHead& head) override { json_.Begin(head); }
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override {
         Names.emplace_back(name);
         json_.Entry(name, info, suspect);
     }
-    void End(const cli::ListingHead& head, const cli::ListingEnd& end) override {
+    void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
         Failure = end.Failure;
         json_.End(head, end);
     }
@@ -396,7 +398,7 @@ public:
     std::exception_ptr Failure;
 
 private:
-    cli::JsonReport json_;
+    report::JsonReport json_;
 };
 
 py::dict ToDict(const std::string& json, const std::vector<std::string>& names) {
@@ -407,7 +409,7 @@ py::dict ToDict(const std::string& json, const std::vector<std::string>& names) 
 }
 
 // Runs a listing without the GIL and raises what it failed with.
-py::dict Listed(const std::function<void(cli::ListingSink&)>& run, const Source* source = nullptr) {
+py::dict Listed(const std::function<void(listing::ListingSink&)>& run, const Source* source = nullptr) {
     StringOutput out;
     Collector collector(out);
     {
@@ -422,9 +424,9 @@ py::dict Listed(const std::function<void(cli::ListingSink&)>& run, const Source*
 
 py::dict List(const py::object& path) {
     const Source source = SourceOf(path);
-    cli::Options options;  // lists in place
+    listing::Options options;  // lists in place
     options.Input = source.Input();
-    return Listed([&](cli::ListingSink& sink) { cli::Examine(source.File, options, sink); }, &source);
+    return Listed([&](listing::ListingSink& sink) { listing::Examine(source.File, options, sink); }, &source);
 }
 
 // The lines the tool prints for one file with --json --in-place, errors
@@ -434,10 +436,10 @@ py::bytes JsonLines(const py::object& path) {
     StringOutput out;
     {
         py::gil_scoped_release unlocked;
-        cli::JsonReport json(out);
-        cli::Options options;  // lists in place
+        report::JsonReport json(out);
+        listing::Options options;  // lists in place
         options.Input = source.Input();
-        cli::Examine(source.File, options, json);
+        listing::Examine(source.File, options, json);
         out.Flush();
     }
     source.Check();
@@ -447,8 +449,8 @@ py::bytes JsonLines(const py::object& path) {
 py::dict ListBytes(const py::object& data, std::int64_t offset) {
     const HeldBuffer bytes(data);
     if (offset < 0 || static_cast<std::uint64_t>(offset) > bytes.Size()) throw py::value_error("offset outside the data");
-    return Listed([&](cli::ListingSink& sink) {
-        cli::ListingHead head;
+    return Listed([&](listing::ListingSink& sink) {
+        listing::ListingHead head;
         head.File = "<bytes>";
         head.Located = false;  // the caller chose the offset
         head.Offset = offset;
@@ -457,7 +459,7 @@ py::dict ListBytes(const py::object& data, std::int64_t offset) {
         support::MemoryStream stream(bytes.Data(), bytes.Size());
         stream.Seek(offset, support::SeekOrigin::Beginning);
         sink.Begin(head);
-        cli::ListingEnd end;
+        listing::ListingEnd end;
         archive::PlausibleEnd plausible(stream.Size());
         archive::WalkSummary walk;
         try {
@@ -471,9 +473,9 @@ py::dict ListBytes(const py::object& data, std::int64_t offset) {
             end.PlausibleEnd = plausible.End(walk);
             end.TrailingEntries = plausible.TrailingEntries();
         } catch (const support::Exception& error) {
-            end.Error = cli::Text{error.FullMessage()};
+            end.Error = listing::Text{error.FullMessage()};
             end.Failure = std::current_exception();
-            end.Result = cli::Outcome::Failed;
+            end.Result = listing::Outcome::Failed;
         }
         sink.End(head, end);
     });
@@ -512,23 +514,23 @@ py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_
             std::optional<support::FileStream> opened;
             support::Stream* input = token ? &source.Open(opened) : source.Input();
             if (input == nullptr) input = OpenedOrNone(source.File, opened);
-            std::optional<cli::ListingCheckpoint> paused;
-            cli::JsonReport json(out);
-            cli::Options options;  // lists in place
+            std::optional<listing::ListingCheckpoint> paused;
+            report::JsonReport json(out);
+            listing::Options options;  // lists in place
             options.Input = input;
             options.PauseAfterEntry = [&] { return out.Text.size() + out.Buffer().size() >= static_cast<std::uint64_t>(limit); };
             options.Paused = &paused;
             if (!token) {
-                cli::Examine(source.File, options, json);
+                listing::Examine(source.File, options, json);
             } else {
-                cli::ResumeListing(*input, source.File, python::DecodeResumeToken(*token, source.File, *input), options,
+                listing::ResumeListing(*input, source.File, listing::DecodeResumeToken(*token, source.File, *input), options,
                                    json);
             }
             out.Flush();
             if (paused) {
                 // A listing pauses only over bytes it read.
                 if (input == nullptr) throw std::logic_error("a listing paused without its input");
-                next = python::EncodeResumeToken(*paused, source.File, *input);
+                next = listing::EncodeResumeToken(*paused, source.File, *input);
             }
         } catch (...) {
             failure = std::current_exception();
@@ -614,7 +616,7 @@ py::object Carve(const py::object& path, std::int64_t offset, const py::object& 
 py::dict EntryDict(const std::string& name, const archive::TCompressedFileInfo& info,
                    std::optional<std::string_view> suspect) {
     py::dict entry;
-    entry["name"] = cli::ToUtf8(name, cli::Encoding::Latin1);
+    entry["name"] = report::ToUtf8(name, listing::Encoding::Latin1);
     entry["full_size"] = info.FullSize;
     entry["compressed_size"] = info.CompressedSize;
     entry["method"] = info.Method;
@@ -622,7 +624,7 @@ py::dict EntryDict(const std::string& name, const archive::TCompressedFileInfo& 
     entry["locked"] = info.Locked;
     entry["header_offset"] = info.HeaderOffset;
     entry["header_size"] = info.HeaderSize;
-    entry["data_offset"] = cli::EntryDataOffset(info, name);
+    entry["data_offset"] = listing::EntryDataOffset(info, name);
     entry["long2"] = info.Long2;
     entry["word6"] = info.Word6;
     entry["long17"] = info.Long17;
@@ -786,7 +788,7 @@ private:
 
 // A message as Python text: paths read as UTF-8 when they are, else as Latin-1,
 // as the JSON output reads them.
-std::string Utf8(const support::Exception& error) { return cli::ToUtf8(error.FullMessage(), cli::Encoding::Utf8); }
+std::string Utf8(const support::Exception& error) { return report::ToUtf8(error.FullMessage(), listing::Encoding::Utf8); }
 
 PYBIND11_MODULE(_core, module) {
     PrepareThreadForExceptions();
@@ -820,7 +822,7 @@ PYBIND11_MODULE(_core, module) {
         } catch (const archive::EInvalidHeaderArchiveType& e) {
             typeError(Utf8(e).c_str());
         } catch (const archive::EUnrecognizedCompressionMethod& e) {
-            methodError(cli::ToUtf8(e.FullMessage(), cli::Encoding::Latin1).c_str());  // the identifier's bytes
+            methodError(report::ToUtf8(e.FullMessage(), listing::Encoding::Latin1).c_str());  // the identifier's bytes
         } catch (const support::Exception& e) {
             error(Utf8(e).c_str());
         } catch (const std::bad_alloc&) {
@@ -828,7 +830,7 @@ PYBIND11_MODULE(_core, module) {
         }
     });
 
-    module.attr("schema_version") = std::string(cli::kSchemaVersion);
+    module.attr("schema_version") = std::string(report::kSchemaVersion);
     module.attr("__version__") = std::string(VEXMIRA_VERSION);
     module.def("list", MemoryGuarded(&List), py::arg("path"),
                "The listing of one file as `vexmira --json --in-place` gives it, plus name_bytes per entry.");

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "cli/examine.hpp"
-#include "cli/output.hpp"
-#include "cli/report.hpp"
+#include "listing/examine.hpp"
+#include "report/json.hpp"
+#include "report/output.hpp"
 
 namespace {
 
@@ -19,7 +19,7 @@ namespace {
 EM_JS(void, HandLinesToPage, (const char* data, std::size_t size), { Module["onLines"](UTF8ToString(data, size)); });
 EM_JS(void, HandErrorToPage, (const char* data, std::size_t size), { Module["onErrorLine"](UTF8ToString(data, size)); });
 
-class PageOutput final : public vexmira::cli::LineOutput {
+class PageOutput final : public vexmira::report::LineOutput {
 public:
     PageOutput() : LineOutput(kFileChunk) {}
 
@@ -34,18 +34,18 @@ protected:
 // (0 listed, 1 no archive found, 2 error).
 extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all) {
     PageOutput out;
-    vexmira::cli::Options options;
+    vexmira::listing::Options options;
     // Listed in place (the default): the page writes nothing.
     options.All = all != 0;
     options.FoldRepeats = true;  // as the tool's --json folds runs of repeated candidates
-    vexmira::cli::JsonReport report(out);
+    vexmira::report::JsonReport report(out);
     try {
-        const vexmira::cli::Outcome outcome = vexmira::cli::Examine(path, options, report);
+        const vexmira::listing::Outcome outcome = vexmira::listing::Examine(path, options, report);
         out.Flush();
         return static_cast<int>(outcome);
     } catch (const std::exception& error) {
         const std::string_view message = error.what();
         HandErrorToPage(message.data(), message.size());
-        return static_cast<int>(vexmira::cli::Outcome::Failed);
+        return static_cast<int>(vexmira::listing::Outcome::Failed);
     }
 }

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "cli/output.hpp"
-#include "cli/text.hpp"
+#include "report/text.hpp"
 
 namespace vexmira::cli {
 namespace {
+
+using namespace vexmira::report;
 
 TEST(Utf8, ValidityFollowsTheStandard) {
     struct Row {
@@ -114,7 +116,7 @@ TEST(LineOutput, EveryWriteEndsOnALineAndFitsInPipeBuf) {
     setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &bigger, sizeof bigger);
     std::string expected;
     {
-        LineOutput out(fds[0]);
+        FdOutput out(fds[0]);
         EXPECT_EQ(out.Chunk(), static_cast<std::size_t>(PIPE_BUF));
         // Lines of many lengths, up to PIPE_BUF itself, appended in pieces.
         for (std::size_t i = 0; i < 400; ++i) {
@@ -148,7 +150,7 @@ TEST(LineOutput, ALineLongerThanAWriteGoesOutWholeAfterWhatCameBefore) {
     const std::string shortLine = "short\n";
     const std::string longLine = std::string(3 * PIPE_BUF, 'L') + '\n';
     {
-        LineOutput out(fds[0]);
+        FdOutput out(fds[0]);
         out.Append(shortLine);
         out.Append(longLine);
         out.Append(shortLine);
@@ -168,7 +170,7 @@ TEST(LineOutput, AFailedWriteRaisesWithTheSystemsReason) {
     ASSERT_EQ(pipe(fds), 0);
     close(fds[0]);
     close(fds[1]);  // a closed descriptor
-    LineOutput out(fds[1]);
+    FdOutput out(fds[1]);
     out.Append("line\n");
     try {
         out.Flush();

@@ -1,4 +1,4 @@
-#include "cli/digest.hpp"
+#include "listing/digest.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -12,7 +12,7 @@
 #include "support/exception.hpp"
 #include "support/file_system.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 namespace {
 
@@ -211,4 +211,4 @@ std::string Sha256OfRange(support::Stream& stream, std::int64_t offset, std::int
     return digest.Hex();
 }
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

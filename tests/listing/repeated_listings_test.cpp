@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/repeated_listings.hpp"
-#include "cli/triage.hpp"
+#include "listing/repeated_listings.hpp"
+#include "report/csv.hpp"
+#include "report/filter.hpp"
+#include "report/summary.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 namespace {
 
 // Each listing as one line: offset, entry header offsets, joins, also_at.
@@ -221,11 +223,11 @@ TEST(RepeatedEntries, AListingWithARunIsNeverFoldedIntoOthers) {
 
 TEST(FilterSink, ShowsOrHidesARunOfEntriesWhole) {
     RecordingSink out;
-    FilterSink filter(out, false, true);
+    report::FilterSink filter(out, false, true);
     RepeatedEntries entries(filter);
     Walk(entries, {At(21), At(85), At(149), At(213, "A", "x"), At(277, "A", "x")});
     EXPECT_EQ(out.lines, (std::vector<std::string>{"0: A@21 x2 every 64"}));
 }
 
 }  // namespace
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

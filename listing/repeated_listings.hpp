@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "cli/examine.hpp"
+#include "listing/examine.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 // A listing of one entry at most, with nothing else to say, reduced to what
 // the next one must repeat to fold into it.
@@ -99,4 +99,4 @@ private:
     std::int64_t last_ = 0;
 };
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

@@ -11,7 +11,7 @@
 #include <optional>
 #include <unordered_map>
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 // Two bits per byte of the file (header start, listed), kept in pages of
 // kPageBytes bytes only where an entry was listed: at most a quarter of the
@@ -55,4 +55,4 @@ private:
     std::unordered_map<std::int64_t, Bits> signatures_;
 };
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

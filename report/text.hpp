@@ -4,20 +4,18 @@
 // \xNN. JSON is the lossless form: valid UTF-8 that gives the original bytes
 // back once the decoding named beside it is reversed.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace vexmira::cli {
+#include "listing/encoding.hpp"
 
-// How a text's bytes are read. Names inside an archive are 8-bit text of the
-// system's code page, read as Latin-1 (each byte the code point of the same
-// value). Paths are read as UTF-8 when they are valid UTF-8, else as Latin-1,
-// so that no byte is ever lost.
-enum class Encoding { Utf8, Latin1 };
+namespace vexmira::report {
 
-bool IsValidUtf8(std::string_view bytes) noexcept;
-Encoding PathEncoding(std::string_view path) noexcept;
-std::string_view EncodingName(Encoding encoding) noexcept;  // "utf-8" or "latin-1"
+using listing::Encoding;
+using listing::EncodingName;
+using listing::IsValidUtf8;
+using listing::PathEncoding;
 
 // The bytes as UTF-8. A text that is to be read as UTF-8 but is not valid
 // UTF-8 is read as Latin-1 instead, here and below: output is never broken.
@@ -38,7 +36,11 @@ std::string TerminalText(std::string_view bytes, Encoding encoding);
 // first, so that its own "\x" is marked too.
 void AppendTerminalLine(std::string& out, std::string_view text);
 
+// The decimal digits of `value`.
+void AppendNumber(std::string& out, std::int64_t value);
+std::string NumberText(std::int64_t value);
+
 // A JSON string, quotes included.
 void AppendJsonString(std::string& out, std::string_view bytes, Encoding encoding);
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::report

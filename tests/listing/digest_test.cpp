@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "cli/digest.hpp"
+#include "listing/digest.hpp"
 #include "support/exception.hpp"
 #include "support/memory_stream.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 namespace {
 
 std::string DigestOn(Sha256Path path, std::string_view bytes) {
@@ -63,4 +63,4 @@ TEST(Sha256, RangeOfAStream) {
 }
 
 }  // namespace
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

@@ -1,4 +1,4 @@
-#include "cli/examine.hpp"
+#include "listing/examine.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,18 +7,18 @@
 #include <string_view>
 
 #include "archive/plausibility.hpp"
+#include "listing/digest.hpp"
+#include "listing/listed_bytes.hpp"
+#include "listing/passed_over.hpp"
+#include "listing/repeated_listings.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
-#include "cli/digest.hpp"
-#include "cli/listed_bytes.hpp"
-#include "cli/passed_over.hpp"
-#include "cli/repeated_listings.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 #include "support/file_system.hpp"
 #include "support/path.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 void ListingSink::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                            std::optional<std::string_view> suspect, const ShiftedCopies& more) {
@@ -572,4 +572,4 @@ Outcome ReportUnexaminable(const std::string& file, const std::string& error, Li
     return listing.End(Text{error});
 }
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

@@ -12,7 +12,7 @@
 #include "archive/compress.hpp"
 #include "support/stream.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 // Why the locator passes over the header that starts `window` (the
 // locator's window of bytes from a position, fewer at the end of the file),
@@ -40,4 +40,4 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

@@ -11,7 +11,7 @@
 
 #include "support/stream.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 // The ways of running the compression function, slowest first.
 enum class Sha256Path { Portable, ShaExtensions };
@@ -44,4 +44,4 @@ std::string Sha256Hex(std::string_view bytes);
 // error when those bytes cannot all be read.
 std::string Sha256OfRange(support::Stream& stream, std::int64_t offset, std::int64_t end, const std::string& file);
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/examine.hpp"
+#include "listing/examine.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 namespace {
 
 TEST(ProgressMeter, AddsWhatIsReadAndTakesItBackWhenTheFileIsDone) {
@@ -28,4 +28,4 @@ TEST(ProgressMeter, AddsWhatIsReadAndTakesItBackWhenTheFileIsDone) {
 }
 
 }  // namespace
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

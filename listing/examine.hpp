@@ -15,10 +15,10 @@
 
 #include "archive/compress.hpp"
 #include "archive/plausibility.hpp"
-#include "cli/text.hpp"
+#include "listing/encoding.hpp"
 #include "support/file_stream.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 // Ordered by severity: a run's exit status is the worst outcome it saw.
 enum class Outcome {
@@ -253,13 +253,8 @@ Outcome ResumeListing(support::Stream& input, const std::string& file, const Lis
 // the file stream's errors.
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
                          OutputFiles& outputs, bool replace = false);
-// The same next to FILE or below outputDir, made when missing, through a
-// writer of its own (defined with the tool's writer, in vexmira_cli_core).
-std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
-                         const std::optional<std::string>& outputDir);
-
 // A listing of a FILE that cannot be examined at all (a folder without
 // recursion, a folder that cannot be read): only the error.
 Outcome ReportUnexaminable(const std::string& file, const std::string& error, ListingSink& sink);
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

@@ -1,4 +1,4 @@
-#include "cli/passed_over.hpp"
+#include "listing/passed_over.hpp"
 
 #include <algorithm>
 #include <exception>
@@ -6,7 +6,7 @@
 #include "locator/scan.hpp"
 #include "support/memory_stream.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 namespace {
 
@@ -85,4 +85,4 @@ std::optional<PassedOverHeader> PassedOverScan::Next(std::optional<std::int64_t>
     return found;
 }
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

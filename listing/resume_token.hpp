@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "cli/examine.hpp"
+#include "listing/examine.hpp"
 #include "support/stream.hpp"
 
-namespace vexmira::python {
+namespace vexmira::listing {
 
 // A token that is damaged, forged, or made for another name or other bytes.
 // An invalid_argument, so that Python sees a ValueError.
@@ -29,11 +29,11 @@ inline constexpr std::size_t kResumeTokenSize = 129;
 // The token of the listing of `file` paused at `at`, reading the headers it
 // is bound to from `input`, the stream that listing read. Raises EFOpenError
 // when they no longer read as the walk read them (the file changed meanwhile).
-std::string EncodeResumeToken(const cli::ListingCheckpoint& at, const std::string& file, support::Stream& input);
+std::string EncodeResumeToken(const ListingCheckpoint& at, const std::string& file, support::Stream& input);
 
 // The checkpoint `token` holds for the listing of `file` whose bytes `input`
 // reads; raises InvalidResumeToken unless the token is whole, its fields agree
 // with each other and with the file, and the bytes it is bound to are there.
-cli::ListingCheckpoint DecodeResumeToken(std::string_view token, const std::string& file, support::Stream& input);
+ListingCheckpoint DecodeResumeToken(std::string_view token, const std::string& file, support::Stream& input);
 
-}  // namespace vexmira::python
+}  // namespace vexmira::listing

@@ -1,4 +1,4 @@
-#include "python/resume_token.hpp"
+#include "listing/resume_token.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include "support/exception.hpp"
 #include "support/path.hpp"
 
-namespace vexmira::python {
+namespace vexmira::listing {
 
 namespace {
 
@@ -203,7 +203,7 @@ bool PlausibleStateFits(const Fields& fields, std::int64_t headerEnd, std::int64
            EntriesFit(fields.TrailingEntries, fields.LastGoodEnd, fields.LastHeaderOffset);
 }
 
-bool SameCheckpoint(const cli::ListingCheckpoint& a, const cli::ListingCheckpoint& b) noexcept {
+bool SameCheckpoint(const ListingCheckpoint& a, const ListingCheckpoint& b) noexcept {
     const archive::WalkSummary& x = a.At.Walk;
     const archive::WalkSummary& y = b.At.Walk;
     return x.ArchiveStart == y.ArchiveStart && x.ArchiveEnd == y.ArchiveEnd && x.StreamSize == y.StreamSize &&
@@ -220,7 +220,7 @@ struct Binding {
     std::string ArchiveHeader;
     std::string EntryHeader;
     std::uint64_t NameHash = 0;
-    cli::ListingCheckpoint Checkpoint;
+    ListingCheckpoint Checkpoint;
 };
 
 // Reads the archive header at ArchiveStart and the entry at LastHeaderOffset,
@@ -276,7 +276,7 @@ Binding Bind(const Fields& fields, const std::string& file, support::Stream& inp
     const bool lastSuspect = archive::SuspectReason(entry->Name, entry->Info, size).has_value();
     if (!PlausibleStateFits(fields, headerEnd, *nextHeader, lastSuspect)) Forged("the plausible end");
 
-    cli::ListingCheckpoint& checkpoint = bound.Checkpoint;
+    ListingCheckpoint& checkpoint = bound.Checkpoint;
     checkpoint.At = at;
     checkpoint.At.LastHeaderOffset = fields.LastHeaderOffset;
     checkpoint.At.NextHeader = *nextHeader;
@@ -285,7 +285,7 @@ Binding Bind(const Fields& fields, const std::string& file, support::Stream& inp
     if (fields.LastGoodEnd >= 0) checkpoint.Plausible.LastGoodEnd = fields.LastGoodEnd;
     checkpoint.Plausible.TrailingEntries = fields.TrailingEntries;
     checkpoint.Entries = fields.Entries;
-    checkpoint.PathEncoding = (fields.Flags & kLatin1Path) != 0 ? cli::Encoding::Latin1 : cli::Encoding::Utf8;
+    checkpoint.PathEncoding = (fields.Flags & kLatin1Path) != 0 ? Encoding::Latin1 : Encoding::Utf8;
     checkpoint.Located = located;
     checkpoint.Offset = fields.ArchiveStart;
     return bound;
@@ -293,7 +293,7 @@ Binding Bind(const Fields& fields, const std::string& file, support::Stream& inp
 
 }  // namespace
 
-std::string EncodeResumeToken(const cli::ListingCheckpoint& at, const std::string& file, support::Stream& input) {
+std::string EncodeResumeToken(const ListingCheckpoint& at, const std::string& file, support::Stream& input) {
     Fields fields;
     fields.ArchiveStart = at.At.Walk.ArchiveStart;
     fields.StreamSize = at.At.Walk.StreamSize;
@@ -302,7 +302,7 @@ std::string EncodeResumeToken(const cli::ListingCheckpoint& at, const std::strin
     fields.TrailingEntries = at.Plausible.TrailingEntries;
     fields.LastGoodEnd = at.Plausible.LastGoodEnd.value_or(-1);
     fields.Flags = static_cast<std::uint8_t>((at.Plausible.SuspectSeen ? kSuspectSeen : 0) |
-                                             (at.PathEncoding == cli::Encoding::Latin1 ? kLatin1Path : 0) |
+                                             (at.PathEncoding == Encoding::Latin1 ? kLatin1Path : 0) |
                                              (at.Located ? kLocated : 0));
     // The checks a resume makes, made now: the bytes must still read as the
     // walk read them, and the token is one its decoder takes.
@@ -319,8 +319,8 @@ std::string EncodeResumeToken(const cli::ListingCheckpoint& at, const std::strin
     throw support::EFOpenError("Cannot read file \"" + file + "\". It changed while it was listed");
 }
 
-cli::ListingCheckpoint DecodeResumeToken(std::string_view token, const std::string& file, support::Stream& input) {
+ListingCheckpoint DecodeResumeToken(std::string_view token, const std::string& file, support::Stream& input) {
     return Bind(Parse(token, file), file, input, true).Checkpoint;
 }
 
-}  // namespace vexmira::python
+}  // namespace vexmira::listing

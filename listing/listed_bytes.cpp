@@ -1,9 +1,9 @@
-#include "cli/listed_bytes.hpp"
+#include "listing/listed_bytes.hpp"
 
 #include <algorithm>
 #include <bit>
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 namespace {
 
@@ -109,4 +109,4 @@ void ListedBytes::AddSignature(std::int64_t offset) {
     bits[static_cast<std::size_t>(bit / 64)] |= std::uint64_t{1} << (bit % 64);
 }
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

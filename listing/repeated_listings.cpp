@@ -1,9 +1,9 @@
-#include "cli/repeated_listings.hpp"
+#include "listing/repeated_listings.hpp"
 
 #include <limits>
 #include <utility>
 
-namespace vexmira::cli {
+namespace vexmira::listing {
 
 namespace {
 
@@ -226,4 +226,4 @@ void RepeatedEntries::PassOnHeld() {
     }
 }
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::listing

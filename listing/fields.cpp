@@ -1,0 +1,33 @@
+#include "listing/fields.hpp"
+
+#include <limits>
+
+namespace vexmira::listing {
+
+ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk) {
+    return {.End = walk.ArchiveEnd, .Truncated = walk.Truncated(), .Trailing = walk.TrailingBytes()};
+}
+
+std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept {
+    return SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size()));
+}
+
+std::int64_t SaturatingTimes(std::int64_t value, std::uint64_t count) noexcept {
+    std::int64_t product = 0;
+    if (count <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
+        !__builtin_mul_overflow(value, static_cast<std::int64_t>(count), &product)) {
+        return product;
+    }
+    return value < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+}
+
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    if (b > 0 && a > kMax - b) return kMax;
+    if (b < 0 && a < kMin - b) return kMin;
+    return a + b;
+}
+
+
+}  // namespace vexmira::listing

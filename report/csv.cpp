@@ -1,0 +1,97 @@
+#include "report/csv.hpp"
+
+#include <variant>
+
+#include "listing/fields.hpp"
+#include "report/text.hpp"
+#include "report/trouble.hpp"
+
+namespace vexmira::report {
+
+using listing::ListingEnd;
+using listing::ListingHead;
+
+namespace {
+
+// Spreadsheets run a cell that starts with one of these as a formula.
+bool StartsFormula(std::string_view cell) noexcept {
+    return !cell.empty() && (cell[0] == '=' || cell[0] == '+' || cell[0] == '-' || cell[0] == '@' || cell[0] == '\t' ||
+                             cell[0] == '\r');
+}
+
+// A text from a file or the file system: shown as on a terminal (CSV is read
+// with a pager or grep as often as parsed), and with a leading ' where a
+// spreadsheet would run it.
+void AppendCsvText(std::string& out, std::string_view bytes, Encoding encoding, std::string& scratch) {
+    scratch.clear();
+    AppendTerminalText(scratch, bytes, encoding);
+    if (StartsFormula(scratch)) scratch.insert(0, 1, '\'');
+    AppendCsvField(out, scratch);
+}
+
+}  // namespace
+
+void AppendCsvField(std::string& out, std::string_view utf8) {
+    bool quote = false;
+    for (const char c : utf8) quote = quote || c == ',' || c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    if (!quote) {
+        out += utf8;
+        return;
+    }
+    out += '"';
+    for (const char c : utf8) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+// ---------------------------------------------------------------------------
+// CSV
+
+namespace {
+
+// A field's value as a cell: nothing for null.
+void AppendCsvValue(std::string& out, const listing::FieldValue& value, std::string& scratch) {
+    if (const auto* number = std::get_if<std::int64_t>(&value)) {
+        AppendNumber(out, *number);
+    } else if (const auto* text = std::get_if<listing::FieldText>(&value)) {
+        if (text->From) {
+            AppendCsvText(out, text->Bytes, *text->From, scratch);
+        } else {
+            out += text->Bytes;
+        }
+    } else if (const auto* flag = std::get_if<bool>(&value)) {
+        out += *flag ? "true" : "false";
+    }
+}
+
+}  // namespace
+
+void CsvReport::Begin(const ListingHead& head) {
+    prefix_.clear();
+    listing::ForEachHeadField(head, [&](const auto& row, const listing::FieldValue& value) {
+        if (row.CsvColumn.empty()) return;
+        AppendCsvValue(prefix_, value, scratch_);
+        prefix_ += ',';
+    });
+}
+
+void CsvReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                      std::optional<std::string_view> suspect) {
+    std::string& out = out_.Buffer();
+    out += prefix_;
+    bool first = true;
+    listing::ForEachEntryField({name, info, suspect}, composed_, [&](const auto& row, const listing::FieldValue& value) {
+        if (row.CsvColumn.empty()) return;
+        if (!first) out += ',';
+        first = false;
+        AppendCsvValue(out, value, scratch_);
+    });
+    out += "\r\n";
+    out_.Commit();
+}
+
+void CsvReport::End(const ListingHead& head, const ListingEnd& end) { ReportTrouble(out_, head, end, quiet_); }
+
+}  // namespace vexmira::report

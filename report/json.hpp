@@ -1,0 +1,45 @@
+#pragma once
+// One JSON object per listing on one line, for programs; its head and entry
+// keys are the field table's (listing/fields.hpp).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "listing/examine.hpp"
+#include "report/output.hpp"
+
+namespace vexmira::report {
+
+// The version of the JSON contract, "MAJOR.MINOR": a new key raises MINOR, a
+// changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
+// describes it.
+inline constexpr std::string_view kSchemaVersion = "2.5";
+
+// One JSON object per listing on one line, written as the listing goes:
+// what is only known at the end (error, archive_end, truncated,
+// trailing_bytes) follows the entries.
+class JsonReport final : public listing::ListingSink {
+public:
+    explicit JsonReport(LineOutput& out) : out_(out) {}
+    void Begin(const listing::ListingHead& head) override;
+    // The rest of a line another report began.
+    void Resume(const listing::ListingHead&, std::uint64_t entries) override { first_entry_ = entries == 0; }
+    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override;
+    // The entry's object with "also_at".
+    void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more) override;
+    void End(const listing::ListingHead& head, const listing::ListingEnd& end) override;
+
+private:
+    void AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more);
+
+    LineOutput& out_;
+    bool first_entry_ = true;
+    std::string scratch_;  // a composed field's text, reused
+};
+
+}  // namespace vexmira::report

@@ -1,0 +1,34 @@
+#pragma once
+// One line per listing, for a view over many files.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "listing/examine.hpp"
+#include "report/output.hpp"
+
+namespace vexmira::report {
+
+// The first line of the summary table, written once before anything else.
+inline constexpr std::string_view kSummaryHeader = "Offset      Entries  Suspect  Plausible end  File\n";
+
+// One line per listing: the path, the offset, the count of entries and of
+// suspect ones, the plausible end and the error; as a table, or with `json`
+// one object per listing.
+class SummaryReport final : public listing::ListingSink {
+public:
+    SummaryReport(LineOutput& out, bool json) : out_(out), json_(json) {}
+    void Begin(const listing::ListingHead& head) override;
+    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override;
+    void End(const listing::ListingHead& head, const listing::ListingEnd& end) override;
+
+private:
+    LineOutput& out_;
+    bool json_;
+    std::uint64_t entries_ = 0;
+    std::uint64_t suspect_ = 0;
+};
+
+}  // namespace vexmira::report

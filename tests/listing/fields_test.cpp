@@ -1,0 +1,139 @@
+// The field table against what each consumer promises: the JSON schema's
+// properties, the CSV header, and the order the JSON report writes.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "listing/fields.hpp"
+#include "report/csv.hpp"
+#include "report/json.hpp"
+#include "support/memory_stream.hpp"
+#include "tests/archive_builder.hpp"
+
+namespace vexmira::listing {
+namespace {
+
+using Json = nlohmann::ordered_json;  // keys in the order written
+
+Json Schema() {
+    std::ifstream in(VEXMIRA_SCHEMA);
+    return Json::parse(in);
+}
+
+std::vector<std::string> KeysOf(const Json& properties) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : properties.items()) keys.push_back(key);
+    return keys;
+}
+
+template <class Rows>
+std::vector<std::string> JsonKeys(const Rows& rows) {
+    std::vector<std::string> keys;
+    for (const auto& row : rows) keys.emplace_back(row.JsonKey);
+    return keys;
+}
+
+// Collects what a report writes.
+class StringOutput final : public report::LineOutput {
+public:
+    StringOutput() : LineOutput(kFileChunk) {}
+    std::string Lines;
+    std::string Errors;
+
+protected:
+    void Send(const char* data, std::size_t size) override { Lines.append(data, size); }
+    void SendError(std::string_view line) override { Errors.append(line); }
+};
+
+// An archive of two entries, one locked and one past 2 GiB, in a carrier.
+std::vector<std::uint8_t> Sample() {
+    testing::ArchiveBuilder archive;
+    archive.Add("first.txt", 1000, 10).Add("second.bin", 0x90000000, 20, 2, true);
+    return testing::Carrier(300, archive.Build(), 7);
+}
+
+TEST(FieldTable, EveryEntryKeyIsTheSchemasAndTheSchemaHasNoOtherButAlsoAt) {
+    const Json entry = Schema()["$defs"]["entry"]["properties"];
+    std::vector<std::string> schema = KeysOf(entry);
+    std::erase(schema, "also_at");  // a fold's, written after the table's fields
+    std::vector<std::string> table = JsonKeys(kEntryFields);
+    EXPECT_EQ(std::set(table.begin(), table.end()), std::set(schema.begin(), schema.end()));
+    EXPECT_EQ(table.size(), std::set(table.begin(), table.end()).size()) << "a key twice in the table";
+}
+
+TEST(FieldTable, EveryHeadKeyIsTheSchemasListingProperty) {
+    const Json listing = Schema()["$defs"]["listing"];
+    for (const auto& row : kHeadFields) {
+        const std::string key(row.JsonKey);
+        EXPECT_TRUE(listing["properties"].contains(key)) << key << " is not in the schema";
+        EXPECT_NE(std::find(listing["required"].begin(), listing["required"].end(), key), listing["required"].end())
+            << key << " is not required by the schema";
+    }
+}
+
+TEST(FieldTable, CsvColumnsAreTheCsvHeader) {
+    std::string header;
+    for (const auto& row : kHeadFields) {
+        if (!row.CsvColumn.empty()) header += std::string(row.CsvColumn) + ",";
+    }
+    for (const auto& row : kEntryFields) {
+        if (!row.CsvColumn.empty()) header += std::string(row.CsvColumn) + ",";
+    }
+    header.back() = '\r';
+    header += '\n';
+    EXPECT_EQ(header, report::kCsvHeader);
+}
+
+TEST(FieldTable, JsonAndCsvWriteTheTablesFieldsInItsOrderWithTheSameValues) {
+    support::MemoryStream input(Sample());
+    Options options;
+    options.Input = &input;
+    StringOutput jsonOut;
+    report::JsonReport json(jsonOut);
+    ASSERT_EQ(Examine("sample.exe", options, json), Outcome::Listed) << jsonOut.Errors;
+    jsonOut.Flush();
+    const Json listing = Json::parse(jsonOut.Lines);
+
+    // The head's keys: the version, the table's, then what only JSON says.
+    std::vector<std::string> head = KeysOf(listing);
+    head.resize(1 + kHeadFields.size());
+    std::vector<std::string> expected = {"schema_version"};
+    for (const std::string& key : JsonKeys(kHeadFields)) expected.push_back(key);
+    EXPECT_EQ(head, expected);
+    ASSERT_EQ(listing["entries"].size(), 2U);
+    for (const Json& entry : listing["entries"]) EXPECT_EQ(KeysOf(entry), JsonKeys(kEntryFields));
+
+    StringOutput csvOut;
+    report::CsvReport csv(csvOut, false);
+    input.Seek(0, support::SeekOrigin::Beginning);
+    ASSERT_EQ(Examine("sample.exe", options, csv), Outcome::Listed);
+    csvOut.Flush();
+    // Each row's cells are the JSON values as text (nothing here needs quoting).
+    std::vector<std::string> rows;
+    for (std::size_t start = 0; start < csvOut.Lines.size();) {
+        const std::size_t end = csvOut.Lines.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos);
+        rows.push_back(csvOut.Lines.substr(start, end - start));
+        start = end + 2;
+    }
+    ASSERT_EQ(rows.size(), 2U);
+    const auto cell = [](const Json& value) {
+        return value.is_null() ? std::string() : value.is_string() ? value.get<std::string>() : value.dump();
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::string fromJson;
+        for (const auto& row : kHeadFields) fromJson += cell(listing[std::string(row.JsonKey)]) + ",";
+        for (const auto& row : kEntryFields) fromJson += cell(listing["entries"][i][std::string(row.JsonKey)]) + ",";
+        fromJson.pop_back();
+        EXPECT_EQ(rows[i], fromJson) << "row " << i;
+    }
+}
+
+}  // namespace
+}  // namespace vexmira::listing
