@@ -149,7 +149,7 @@ int Run(int argc, char** argv) {
     app.add_flag("--force", run.Examine.Force, "Let --carve replace a carved file that already exists");
     app.add_flag("-r,--recursive", sources.Recursive,
                  "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\", carved "
-                 "files \"*.OFFSET.ARC\" and the output folder are skipped)");
+                 "files \"*.OFFSET.ARC\" and the output folder are skipped, and the count said)");
     app.add_flag("--follow-links", sources.FollowLinks, "Follow symbolic links met while walking folders");
     app.add_option("--files-from", filesFrom, "Read FILE names from this file (\"-\": standard input), one a line")
         ->type_name("LIST");
@@ -160,7 +160,12 @@ int Run(int argc, char** argv) {
     app.add_option("--output-dir", outputDir,
                    "Write side files below this folder, under each FILE's path as given, instead of next to FILE")
         ->type_name("DIR");
-    app.add_flag("-q,--quiet", quiet, "No progress line on a terminal, and no \"no archive found\"");
+    app.add_flag("-q,--quiet", quiet,
+                 "No progress line on a terminal, no \"no archive found\" and no account at the end of a run over "
+                 "many files");
+    app.add_flag("--stats", run.Stats,
+                 "The account of the run (files found, not found and failed, entries, bytes, seconds) on standard "
+                 "error whatever the number of files; with --json also as a last object of kind \"stats\"");
     app.add_option("FILE", files, "Archive, file carrying one, or (with -r) folder")->type_name("");
     app.set_version_flag("-V,--version", std::string("vexmira ") + VEXMIRA_VERSION);
     app.get_formatter()->column_width(kOptionColumn);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/ordered_output.hpp"
+#include "cli/output.hpp"
 #include "cli/platform.hpp"
 #include "cli/writer.hpp"
 #include "report/csv.hpp"
@@ -60,7 +61,95 @@ private:
     const std::string& input_;
 };
 
+// Counts what the report gets: the entries listed (a folded run and a
+// folded listing each for as many as they stand for) and the listings of
+// headers the locator's rule passes over.
+class TallySink final : public listing::ListingSink {
+public:
+    explicit TallySink(listing::ListingSink& inner) noexcept : inner_(inner) {}
+    void Begin(const listing::ListingHead& head) override { inner_.Begin(head); }
+    void Resume(const listing::ListingHead& head, std::uint64_t entries) override { inner_.Resume(head, entries); }
+    void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override {
+        ++in_listing_;
+        inner_.Entry(name, info, suspect);
+    }
+    void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
+                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more) override {
+        in_listing_ += 1 + more.Count;
+        inner_.EntryRun(name, info, suspect, more);
+    }
+    void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
+        const std::uint64_t listings = 1 + (end.AlsoAt ? end.AlsoAt->Count : 0);
+        entries_ += in_listing_ * listings;
+        in_listing_ = 0;
+        if (head.PassedOver) passed_over_ += listings;
+        inner_.End(head, end);
+    }
+    std::uint64_t Entries() const noexcept { return entries_; }
+    std::uint64_t PassedOver() const noexcept { return passed_over_; }
+
+private:
+    listing::ListingSink& inner_;
+    std::uint64_t in_listing_ = 0;
+    std::uint64_t entries_ = 0;
+    std::uint64_t passed_over_ = 0;
+};
+
+std::string Counted(std::uint64_t count, std::string_view one, std::string_view many) {
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+void SaySkipped(const FileSource& source) {
+    const std::uint64_t skipped = source.SkippedOutputs();
+    if (skipped == 0) return;
+    const std::string& first = source.FirstSkippedOutput();
+    const std::string shown = report::TerminalText(first, report::PathEncoding(first));
+    WriteErrorLine("vexmira: skipped " + Counted(skipped, "file", "files") + " named as this tool's outputs, " +
+                   (skipped == 1 ? shown + "; name it to examine it" : "the first " + shown + "; name them to examine them"));
+}
+
 }  // namespace
+
+std::string AccountText(const RunTally& tally) {
+    std::string text = Counted(tally.Files, "file", "files") + ": " + std::to_string(tally.Found) + " found, " +
+                       std::to_string(tally.NotFound) + " not found, " + std::to_string(tally.Failed) + " failed";
+    if (tally.PassedOver > 0) {
+        text += ", " + Counted(tally.PassedOver, "header", "headers") + " passed over by the locator's rule";
+    }
+    if (tally.Skipped > 0) text += ", " + Counted(tally.Skipped, "file", "files") + " skipped as this tool's outputs";
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", tally.Seconds);
+    return text + "; " + Counted(tally.Entries, "entry", "entries") + ", " +
+           Counted(static_cast<std::uint64_t>(std::max<std::int64_t>(tally.Bytes, 0)), "byte", "bytes") + " in " +
+           seconds;
+}
+
+std::string AccountJson(const RunTally& tally) {
+    std::string out = "{\"schema_version\":\"";
+    out += report::kSchemaVersion;
+    const auto field = [&out](std::string_view key, std::uint64_t value) {
+        out += ",\"";
+        out += key;
+        out += "\":";
+        out += std::to_string(value);
+    };
+    out += "\",\"kind\":\"stats\"";
+    field("files", tally.Files);
+    field("found", tally.Found);
+    field("not_found", tally.NotFound);
+    field("failed", tally.Failed);
+    field("passed_over", tally.PassedOver);
+    field("skipped", tally.Skipped);
+    field("entries", tally.Entries);
+    field("bytes", static_cast<std::uint64_t>(std::max<std::int64_t>(tally.Bytes, 0)));
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", tally.Seconds);
+    out += ",\"seconds\":";
+    out += seconds;
+    out += "}\n";
+    return out;
+}
 
 void RunStatus::Add(listing::Outcome outcome) noexcept {
     if (outcome == listing::Outcome::Failed) failed_ = true;
@@ -72,7 +161,12 @@ listing::Outcome RunStatus::Result() const noexcept {
 }
 
 int RunCollection(FileSource& source, const RunOptions& options) {
-    const unsigned jobs = std::max(1u, options.Jobs);
+    const auto runStart = std::chrono::steady_clock::now();
+    unsigned jobs = std::max(1u, options.Jobs);
+    // A thread for a file that is not there only costs its start.
+    if (const std::optional<std::uint64_t> total = source.KnownTotal()) {
+        jobs = static_cast<unsigned>(std::clamp<std::uint64_t>(*total, 1, jobs));
+    }
     OrderedOutput output(platform::kStdout, platform::kStderr, jobs * kWindowPerJob, kHeldBytesPerFile);
 
     std::mutex sourceMutex;
@@ -81,6 +175,11 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     std::atomic<std::uint64_t> filesDone = 0;
     std::atomic<std::int64_t> bytesDone = 0;
     std::atomic<std::int64_t> bytesInFlight = 0;  // read so far in the files being examined
+    std::atomic<std::uint64_t> found = 0;
+    std::atomic<std::uint64_t> notFound = 0;
+    std::atomic<std::uint64_t> failed = 0;
+    std::atomic<std::uint64_t> entries = 0;
+    std::atomic<std::uint64_t> passedOver = 0;
     std::optional<std::uint64_t> knownTotal;
     // The output folder is opened once, here, and held for the whole run.
     std::optional<outputs::Writer> writer;
@@ -137,11 +236,18 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                                       : options.Csv   ? static_cast<listing::ListingSink&>(csv)
                                       : options.Json  ? static_cast<listing::ListingSink&>(json)
                                                       : plain;
-                report::FilterSink filter(shown, options.OnlyFound, options.HideSuspect);
-                listing::ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<listing::ListingSink&>(filter) : shown;
+                TallySink tally(shown);
+                report::FilterSink filter(tally, options.OnlyFound, options.HideSuspect);
+                listing::ListingSink& sink =
+                    options.OnlyFound || options.HideSuspect ? static_cast<listing::ListingSink&>(filter) : tally;
                 const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)
-                                                    : listing::Examine(item->Path, mine, sink);
+                                                             : listing::Examine(item->Path, mine, sink);
                 status.Add(outcome);
+                (outcome == listing::Outcome::Listed     ? found
+                 : outcome == listing::Outcome::NotFound ? notFound
+                                                         : failed) += 1;
+                entries += tally.Entries();
+                passedOver += tally.PassedOver();
             } catch (const OutputError&) {
                 return;  // recorded by the output; the run reports it
             }
@@ -187,6 +293,31 @@ int RunCollection(FileSource& source, const RunOptions& options) {
         progress.join();
     }
 
+    if (!output.Failed()) {
+        const RunTally tally{.Files = filesDone,
+                             .Found = found,
+                             .NotFound = notFound,
+                             .Failed = failed,
+                             .PassedOver = passedOver,
+                             .Skipped = source.SkippedOutputs(),
+                             .Entries = entries,
+                             .Bytes = bytesDone,
+                             .Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count()};
+        if (options.Stats && options.Json) {
+            try {
+                const std::unique_ptr<OrderedOutput::Slot> slot = output.Open(nextIndex);
+                slot->Buffer() += AccountJson(tally);
+                slot->Commit();
+            } catch (const OutputError&) {
+                // recorded by the output; reported below
+            }
+        }
+        SaySkipped(source);
+        // JSON keeps standard error for what no object can hold: its account is the object above.
+        if (!options.Json && (options.Stats || (tally.Files > 1 && !options.Quiet))) {
+            WriteErrorLine("vexmira: " + AccountText(tally));
+        }
+    }
     if (output.Failed()) {
         WriteErrorLine("vexmira: cannot write to standard output: " + output.FailureReason());
         return static_cast<int>(listing::Outcome::Failed);

@@ -131,7 +131,10 @@ std::optional<SourceItem> FileSource::Visit(const std::string& path, bool named)
     if (!named) {
         // In a walk only regular files count, and this tool's own side files do not.
         if (status->Kind != platform::FileKind::Regular) return std::nullopt;
-        if (IsOwnOutputName(path)) return std::nullopt;
+        if (IsOwnOutputName(path)) {
+            if (skipped_outputs_++ == 0) first_skipped_output_ = path;
+            return std::nullopt;
+        }
     }
     if (!FirstVisit(id)) return std::nullopt;
     return SourceItem{.Path = path,

@@ -54,6 +54,12 @@ public:
     // no folder is being walked); none before.
     std::optional<std::uint64_t> KnownTotal() const;
 
+    // Regular files found in a walk and passed over for their names, which
+    // are this tool's outputs' (named ones are always examined): how many,
+    // and the first.
+    std::uint64_t SkippedOutputs() const noexcept { return skipped_outputs_; }
+    const std::string& FirstSkippedOutput() const noexcept { return first_skipped_output_; }
+
 private:
     struct Folder;  // a folder being walked: its sorted names and where we are
     using FileId = platform::FileId;
@@ -70,6 +76,8 @@ private:
     std::optional<FileId> output_dir_;
     std::string partial_name_;  // a list's name not yet ended
     std::uint64_t yielded_ = 0;
+    std::uint64_t skipped_outputs_ = 0;
+    std::string first_skipped_output_;
 };
 
 }  // namespace vexmira::cli

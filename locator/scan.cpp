@@ -320,6 +320,16 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
     static_assert(kFront >= kBlockWithLookahead);
 
     readSize = std::max<std::size_t>(readSize, 1);
+    // No more room than the rest of the file needs: a buffer of a full read
+    // for every small file costs a map and an unmap of the process's memory
+    // each, which threads examining files at once wait on.
+    const std::int64_t start = input.Position();
+    if (size >= 0 && start >= 0 && size >= start) {
+        const auto left = static_cast<std::uint64_t>(size - start);
+        constexpr std::uint64_t kAlign = support::kBufferAlignment;
+        const std::uint64_t rounded = left / kAlign * kAlign + (left % kAlign != 0 ? kAlign : 0);
+        if (rounded < readSize) readSize = std::max<std::size_t>(static_cast<std::size_t>(rounded), kAlign);
+    }
     support::AlignedBuffer storage = support::TryAllocateAligned(kFront + readSize);
     // Short of memory, the blocks' own size on the stack: slower, never failing.
     alignas(64) std::array<std::uint8_t, kFront + kBlockSize> fallback;
@@ -329,7 +339,7 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
 
     // Bytes [pendingStart, pendingStart + pending) of the file lie just in
     // front of `reads`; pendingStart is where the next block begins.
-    std::int64_t pendingStart = input.Position();
+    std::int64_t pendingStart = start;
     std::size_t pending = 0;
     bool ended = false;
     // The reads start at a block and double: an archive near the start costs

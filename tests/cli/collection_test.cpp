@@ -45,7 +45,9 @@ TEST(CliCollection, FoldersAreWalkedInByteOrderWithoutLinksOrSideFiles) {
     const ProcessResult plain = RunVexmira(dir, {"--json", "--in-place", "-r", "tree"});
     EXPECT_EQ(plain.status, 0) << plain;
     EXPECT_EQ(Files(plain), (Lines{"tree/B/z.ARC", "tree/a.ARC", "tree/b.exe", "tree/sub/c.ARC"})) << plain;
-    EXPECT_EQ(plain.err, "") << plain;
+    // The side file's name is skipped, and said to be.
+    EXPECT_EQ(plain.err, "vexmira: skipped 1 file named as this tool's outputs, tree/old.exe$$$; name it to examine it\n")
+        << plain;
 
     // Followed links reach sub/ first through "link"; the loop back up is
     // an error of the run, in its place, and not walked; every file is examined once.
@@ -56,7 +58,7 @@ TEST(CliCollection, FoldersAreWalkedInByteOrderWithoutLinksOrSideFiles) {
     EXPECT_EQ(followed.Objects().back()["error"],
               "Cannot open file \"" + (dir / "tree/link/up").string() + "\". A symbolic link loop: the folder is not walked")
         << followed;
-    EXPECT_EQ(followed.err, "") << followed;
+    EXPECT_TRUE(followed.err.starts_with("vexmira: skipped 1 file named")) << followed;
 
     // Named files are always examined, and each once.
     const ProcessResult named =
@@ -69,6 +71,104 @@ TEST(CliCollection, FoldersAreWalkedInByteOrderWithoutLinksOrSideFiles) {
     ASSERT_EQ(folder.Objects().size(), 1u) << folder;
     EXPECT_EQ(folder.Objects()[0]["error"],
               "Cannot open file \"" + (dir / "tree").string() + "\". Is a directory; use -r to examine the files in it");
+}
+
+TEST(CliCollection, WalksSayWhatTheySkipByName) {
+    TempDir dir;
+    fs::create_directories(dir / "in/deep");
+    WriteFile(dir / "in/setup.exe", Carrier(3000, SmallArchive()));
+    WriteFile(dir / "in/setup.exe$$$", SmallArchive());
+    WriteFile(dir / "in/deep/setup.0000BB8.ARC", SmallArchive());       // seven digits: no carve's name
+    WriteFile(dir / "in/deep/setup.00000BB8.ARC", SmallArchive());
+    WriteFile(dir / "in/deep/z.exe$$$", SmallArchive());
+    fs::create_directory(dir / "in/folder$$$");                           // a folder is walked, whatever its name
+    WriteFile(dir / "in/folder$$$/inner.ARC", SmallArchive());
+    fs::create_symlink("setup.exe", dir / "in/link$$$");                 // not a regular file: not counted
+
+    const ProcessResult summary = RunVexmira(dir, {"--summary", "-r", "in"});
+    EXPECT_EQ(summary.status, 0) << summary;
+    EXPECT_EQ(summary.OutLines().size(), 4u) << "a header and three files\n" << summary;
+    const Lines err = summary.ErrLines();
+    ASSERT_EQ(err.size(), 2u) << summary;
+    EXPECT_EQ(err[0], "vexmira: skipped 3 files named as this tool's outputs, the first in/deep/setup.00000BB8.ARC; "
+                      "name them to examine them");
+    EXPECT_TRUE(err[1].starts_with("vexmira: 3 files: 3 found, 0 not found, 0 failed, "
+                                   "3 files skipped as this tool's outputs; "))
+        << "--summary counts them\n" << summary;
+
+    // Named, such a file is examined, and nothing is said.
+    const ProcessResult named = RunVexmira(dir, {"-q", "in/setup.exe$$$"});
+    EXPECT_EQ(named.status, 0) << named;
+    EXPECT_EQ(named.err, "") << named;
+}
+
+// "vexmira: ..." without its closing " in 0.01 s", which no test can know.
+std::string WithoutSeconds(const std::string& line) {
+    const std::size_t in = line.rfind(" in ");
+    EXPECT_TRUE(in != std::string::npos && line.ends_with(" s")) << line;
+    return line.substr(0, in);
+}
+
+TEST(CliCollection, AnAccountEndsARunOverManyFiles) {
+    TempDir dir;
+    const Bytes carrier = Carrier(3000, SmallArchive());
+    const Bytes archive = SmallArchive();
+    const Bytes plain = Carrier(200, {});
+    WriteFile(dir / "setup.exe", carrier);
+    WriteFile(dir / "a.ARC", archive);
+    WriteFile(dir / "plain.exe", plain);
+    WriteFile(dir / "bad.ARC", ArchiveBuilder().ArchiveType(2).Add("X", 1, 1).Build());
+    const Bytes custom = ArchiveBuilder().CompressId("CUS").Add("CUSTOM.BIN", 10, 10, 3).Add("MORE.BIN", 1, 1).Build();
+    Bytes twoKinds = Carrier(1000, archive);
+    twoKinds.resize(twoKinds.size() + 500, 0xFF);
+    twoKinds.insert(twoKinds.end(), custom.begin(), custom.end());
+    WriteFile(dir / "two.exe", twoKinds);
+    const std::uint64_t bytes = carrier.size() + archive.size() + plain.size() + fs::file_size(dir / "bad.ARC");
+    const std::string files = std::to_string(bytes) + " bytes";
+
+    // After the listings, on standard error: each file once by its outcome.
+    const ProcessResult run = RunVexmira(dir, {"setup.exe", "a.ARC", "plain.exe", "bad.ARC", "missing.exe"});
+    EXPECT_EQ(run.status, 2) << run;
+    ASSERT_FALSE(run.ErrLines().empty()) << run;
+    EXPECT_EQ(WithoutSeconds(run.ErrLines().back()),
+              "vexmira: 5 files: 2 found, 1 not found, 2 failed; 2 entries, " + files)
+        << run;
+    // One file, or -q: none; --stats: always, -q or not.
+    EXPECT_EQ(RunVexmira(dir, {"setup.exe"}).err, "");
+    EXPECT_EQ(RunVexmira(dir, {"-q", "setup.exe", "a.ARC"}).err, "");
+    const ProcessResult one = RunVexmira(dir, {"-q", "--stats", "a.ARC"});
+    EXPECT_EQ(WithoutSeconds(one.err.substr(0, one.err.size() - 1)),
+              "vexmira: 1 file: 1 found, 0 not found, 0 failed; 1 entry, " + std::to_string(archive.size()) + " bytes")
+        << one;
+    EXPECT_EQ(one.err.back(), '\n');
+
+    // --all: headers passed over by the locator's rule, and their entries too.
+    const ProcessResult all = RunVexmira(dir, {"--all", "--csv", "--stats", "two.exe", "plain.exe"});
+    EXPECT_EQ(WithoutSeconds(all.ErrLines().back()),
+              "vexmira: 2 files: 1 found, 1 not found, 0 failed, 1 header passed over by the locator's rule; 3 entries, " +
+                  std::to_string(twoKinds.size() + plain.size()) + " bytes")
+        << all;
+
+    // JSON: standard error stays empty; --stats adds one last object, and
+    // only then.
+    const ProcessResult json = RunVexmira(dir, {"--json", "setup.exe", "a.ARC", "plain.exe"});
+    EXPECT_EQ(json.err, "") << json;
+    for (const Json& object : json.Objects()) EXPECT_FALSE(object.contains("kind")) << object;
+    for (const std::vector<std::string>& form : {Lines{"--json"}, Lines{"--json", "--summary"}}) {
+        std::vector<std::string> args = form;
+        for (const char* name : {"--stats", "setup.exe", "a.ARC", "plain.exe"}) args.emplace_back(name);
+        const ProcessResult stats = RunVexmira(dir, args);
+        EXPECT_EQ(stats.err, "") << stats;
+        const std::vector<Json> objects = stats.Objects();
+        ASSERT_EQ(objects.size(), 4u) << stats;
+        Json last = objects.back();
+        EXPECT_TRUE(last["seconds"].is_number()) << last;
+        last.erase("seconds");
+        EXPECT_EQ(last.dump(), R"({"schema_version":"2.5","kind":"stats","files":3,"found":2,"not_found":1,"failed":0,)"
+                               R"("passed_over":0,"skipped":0,"entries":2,"bytes":)" +
+                                   std::to_string(carrier.size() + archive.size() + plain.size()) + "}")
+            << stats;
+    }
 }
 
 TEST(CliCollection, FileListsByLineOrNul) {

@@ -47,6 +47,8 @@ def main():
         write("caf\xe9.ARC".encode("latin-1").decode("utf-8", "surrogateescape"), sample)
         write("multi.exe", stub + sample + b"\xff" * 9000 + archive([(b"SECOND.TXT", 10, 10, 0)], identifier=b"NON"))
         os.mkdir(os.path.join(scratch, "folder"))
+        write("folder/inner.exe", stub + sample)
+        write("folder/inner.exe$$$", sample)  # named as a side file: -r skips it
         os.mkdir(os.path.join(scratch, "blocked.exe$$$"))
         write("blocked.exe", stub + sample)
         write("oom.ARC", sample)
@@ -73,6 +75,8 @@ def main():
             ["--all", "--carve", "--output-dir", "carves", "chain.exe"],
             ["oom.ARC"],
             ["--summary", "a.ARC", "padded.exe", "plain.exe", "bad.ARC", "--all", "multi.exe"],
+            ["--stats", "--all", "a.ARC", "plain.exe", "bad.ARC", "multi.exe"],
+            ["--stats", "--summary", "-r", "folder"],
         ]
         seen = set()
         objects = 0
@@ -82,13 +86,26 @@ def main():
                                     capture_output=True, check=False)
             if result.returncode not in (0, 1, 2):
                 sys.exit(f"vexmira {args} exited {result.returncode}: {result.stderr!r}")
-            for line in result.stdout.decode("utf-8").splitlines():
+            lines = result.stdout.decode("utf-8").splitlines()
+            for number, line in enumerate(lines, 1):
                 obj = json.loads(line)
                 errors = sorted(validator.iter_errors(obj), key=lambda e: list(e.path))
                 if errors:
                     sys.exit(f"vexmira {args}: {obj['file']!r} does not match the schema:\n"
                              + "\n".join(f"  {list(e.path)}: {e.message}" for e in errors))
                 objects += 1
+                if obj.get("kind") == "stats":
+                    # The account closes the output, and adds up what the listings said.
+                    listings = lines[:-1]
+                    if number != len(lines) or "--stats" not in args:
+                        sys.exit(f"vexmira {args}: a stats object on line {number} of {len(lines)}")
+                    files = {json.loads(other)["file"] for other in listings}
+                    if obj["files"] != len(files) or obj["found"] + obj["not_found"] + obj["failed"] != obj["files"]:
+                        sys.exit(f"vexmira {args}: {obj} does not count the files {sorted(files)}")
+                    if obj["skipped"] != ("-r" in args):
+                        sys.exit(f"vexmira {args}: {obj} should have skipped the side file's name in a walk only")
+                    seen.add("stats")
+                    continue
                 if "entry_count" in obj:
                     seen.add("summary")
                     continue
@@ -114,7 +131,7 @@ def main():
                     seen.add("latin-1")
                 if obj["error"] == "Out of memory":
                     seen.add("out of memory")
-        wanted = {"error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary", "folded",
+        wanted = {"stats", "error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary", "folded",
                   "folded entries", "stopped by a signature", "stopped by an overlap", "carved in"}
         if seen != wanted:
             sys.exit(f"kinds of output not seen: {sorted(wanted - seen)}")
