@@ -17,6 +17,7 @@
 #include "report/json.hpp"
 #include "report/plain.hpp"
 #include "report/summary.hpp"
+#include "report/views.hpp"
 #include "report/text.hpp"
 #include "support/exception.hpp"
 
@@ -137,8 +138,10 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                                       : options.Csv   ? static_cast<listing::ListingSink&>(csv)
                                       : options.Json  ? static_cast<listing::ListingSink&>(json)
                                                       : plain;
-                report::FilterSink filter(shown, options.OnlyFound, options.HideSuspect);
-                listing::ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<listing::ListingSink&>(filter) : shown;
+                const bool hideSuspect =
+                    report::FoldsSuspect(!options.Csv && !options.Json, options.HideSuspect, options.ShowSuspect);
+                report::FilterSink filter(shown, options.OnlyFound, hideSuspect);
+                listing::ListingSink& sink = options.OnlyFound || hideSuspect ? static_cast<listing::ListingSink&>(filter) : shown;
                 const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)
                                                     : listing::Examine(item->Path, mine, sink);
                 status.Add(outcome);

@@ -307,6 +307,10 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size) {
 }
 
 std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize) {
+    return FindArchive(input, size, readSize, nullptr);
+}
+
+std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize, ScanWitness* witness) {
     // The blocks are 4096 bytes as the scan defines them, but their bytes are
     // read up to readSize at a time and each block is examined where it lies in
     // memory, on purpose: the same bytes in the same order, so the same
@@ -337,6 +341,8 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
     std::size_t step = std::min(readSize, kBlockSize);
     const SearchKernel kernel = KernelFor(FastestPath());
     std::vector<std::size_t> found;
+    // With a witness: the file offset below which every signature has been told.
+    std::int64_t toldBelow = pendingStart;
     for (;;) {
         const std::size_t n = input.Read(reads, step);
         step = std::min(readSize, step * 2);
@@ -350,17 +356,36 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
         // position it left, when there is none) are passed over at once, by
         // the end rule below, and the rest go block by block.
         const std::size_t whole = available > kLookahead ? available - kLookahead : 0;
+        // Tells the witness of the signatures at positions [toldBelow, `below`)
+        // of this read; their windows lie in memory, or reach the file's end.
+        const auto tell = [&](std::size_t below) {
+            if (witness == nullptr || !witness->OnOther) return;
+            const std::int64_t told = toldBelow - pendingStart;
+            std::size_t i = told > 0 ? static_cast<std::size_t>(told) : 0;
+            below = std::min(below, available);
+            for (i = NextSignature(begin, available, i); i < below; i = NextSignature(begin, available, i + 1)) {
+                const std::span<const std::uint8_t> window(begin + i, std::min(kWindowSize, available - i));
+                if (!IsCandidate(window)) witness->OnOther(pendingStart + static_cast<std::int64_t>(i), window);
+            }
+            toldBelow = std::max(toldBelow, pendingStart + static_cast<std::int64_t>(below));
+        };
         found.clear();
         const std::size_t examined = kernel.WholeWindowSteps(begin, whole, found);
         const std::size_t clearBelow = found.empty() ? examined : found.front();
         for (; at + kBlockSize <= clearBelow; at += kStride) {
             const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + kBlockSize);
-            if (size >= 0 && blockEnd >= size) return -1;
+            if (size >= 0 && blockEnd >= size) {
+                tell(available);
+                return -1;
+            }
         }
         for (;;) {
             const std::size_t left = available - at;
             if (!ended && left < kBlockWithLookahead) break;  // its look-ahead comes with the next read
-            if (left == 0) return -1;
+            if (left == 0) {
+                tell(available);
+                return -1;
+            }
             const std::size_t length = std::min(kBlockSize, left);
             const std::span<std::uint8_t> block(begin + at, std::min(left, kBlockWithLookahead));
             // What follows the block is in memory already: all of its
@@ -368,14 +393,24 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
             const std::size_t following = block.size() - length;
             const LookaheadFetch inPlace = [following](std::span<std::uint8_t>) { return following; };
             const std::vector<std::size_t> inBlock = BlockCandidates(block, length, inPlace);
-            if (!inBlock.empty()) return pendingStart + static_cast<std::int64_t>(at + inBlock.back());
+            if (!inBlock.empty()) {
+                tell(at + length);
+                if (witness != nullptr) witness->ReplacedCandidates = inBlock.size() - 1;
+                return pendingStart + static_cast<std::int64_t>(at + inBlock.back());
+            }
 
             // Only a full block can be followed by more of the file, and none
             // follows one that reaches `size`.
             const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + length);
-            if (length < kBlockSize || (size >= 0 && blockEnd >= size)) return -1;
+            if (length < kBlockSize || (size >= 0 && blockEnd >= size)) {
+                tell(available);
+                return -1;
+            }
             at += kStride;
         }
+        // Every position whose window this read holds lies in a block examined
+        // or in the next one, which will be.
+        tell(whole);
         pending = available - at;
         std::memmove(reads - pending, begin + at, pending);
         pendingStart += static_cast<std::int64_t>(at);
