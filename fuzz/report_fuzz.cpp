@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     head.Messages.push_back({"Except: Cannot open file \"" + head.File + "\". Reason"});
     const std::uint8_t* archiveBytes = data + 1 + pathLength;
     const std::size_t archiveSize = size - 1 - pathLength;
-    head.Messages.push_back({std::string(reinterpret_cast<const char*>(archiveBytes), std::min<std::size_t>(archiveSize, 8)), true});
+    head.Messages.push_back({std::string(reinterpret_cast<const char*>(archiveBytes), std::min<std::size_t>(archiveSize, 8)),
+                             support::ErrorKind::CompressionMethod});  // read as the archive's bytes
 
     MemoryFile jsonFile;
     MemoryFile foldedFile;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string>
+#include <type_traits>
 #include <variant>
 
 #include "listing/fields.hpp"
@@ -17,23 +18,34 @@ using listing::WalkStop;
 
 namespace {
 
-// A field's value as JSON.
-void AppendJsonValue(std::string& out, const listing::FieldValue& value) {
-    if (const auto* number = std::get_if<std::int64_t>(&value)) {
-        AppendNumber(out, *number);
-    } else if (const auto* text = std::get_if<listing::FieldText>(&value)) {
-        if (text->From) {
-            AppendJsonString(out, text->Bytes, *text->From);
-        } else {
-            out += '"';
-            out += text->Bytes;
-            out += '"';
-        }
-    } else if (const auto* flag = std::get_if<bool>(&value)) {
-        out += *flag ? "true" : "false";
+// A field's value as JSON, by its type.
+void AppendJsonValue(std::string& out, std::int64_t number) { AppendNumber(out, number); }
+void AppendJsonValue(std::string& out, bool flag) { out += flag ? "true" : "false"; }
+void AppendJsonValue(std::string& out, std::monostate) { out += "null"; }
+void AppendJsonValue(std::string& out, const listing::FieldText& text) {
+    if (text.From) {
+        AppendJsonString(out, text.Bytes, *text.From);
+    } else {
+        out += '"';
+        out += text.Bytes;
+        out += '"';
+    }
+}
+void AppendJsonValue(std::string& out, const listing::OwnText& text) {
+    out += '"';
+    out += text.Bytes;
+    out += '"';
+}
+template <class Value>
+void AppendJsonValue(std::string& out, const std::optional<Value>& value) {
+    if (value) {
+        AppendJsonValue(out, *value);
     } else {
         out += "null";
     }
+}
+void AppendJsonValue(std::string& out, const listing::FieldValue& value) {
+    std::visit([&](const auto& held) { AppendJsonValue(out, held); }, value);
 }
 
 // `"key":` for each field, with the comma before it but for an object's first.
@@ -51,8 +63,19 @@ const std::array<std::string, listing::kHeadFields.size()>& HeadKeys() {
     return keys;
 }
 
-const std::array<std::string, listing::kEntryFields.size()>& EntryKeys() {
-    static const auto keys = KeyPrefixes(listing::kEntryFields, true);
+// An entry's keys, and the same with the opening quote of a text written as
+// it is: one append fewer for each of those, on every entry.
+struct EntryKeyTexts {
+    std::array<std::string, listing::kEntryFields.size()> Plain = KeyPrefixes(listing::kEntryFields, true);
+    std::array<std::string, listing::kEntryFields.size()> Quoted = [this] {
+        auto quoted = Plain;
+        for (std::string& key : quoted) key += '"';
+        return quoted;
+    }();
+};
+
+const EntryKeyTexts& EntryKeys() {
+    static const EntryKeyTexts keys;
     return keys;
 }
 
@@ -105,9 +128,16 @@ void JsonReport::AddEntry(std::string_view name, const archive::TCompressedFileI
     first_entry_ = false;
     const auto& keys = EntryKeys();
     std::size_t index = 0;
-    listing::ForEachEntryField({name, info, suspect}, scratch_, [&](const auto&, const listing::FieldValue& value) {
-        out += keys[index++];
-        AppendJsonValue(out, value);
+    listing::ForEachEntryField({name, info, suspect}, [&](const auto&, const auto& value) {
+        using Value = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, listing::OwnText> || std::is_same_v<Value, listing::OwnString>) {
+            out += keys.Quoted[index++];
+            out += value.Bytes;
+            out += '"';
+        } else {
+            out += keys.Plain[index++];
+            AppendJsonValue(out, value);
+        }
     });
     if (more.Count > 0) AppendAlsoAt(out, more);
     out += '}';
