@@ -302,6 +302,38 @@ std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::si
     return found;
 }
 
+namespace {
+
+// NextSignature's answer, found by the signature's first and last bytes
+// together (a pair random bytes hold once in 64 KiB) and inlined, so that a
+// witness's second look at the bytes the scan read costs little beside it.
+std::size_t SignatureByFirstByte(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
+    constexpr std::size_t kSize = kSignature.size();
+    if (length < kSize) return length;
+    const std::size_t last = length - kSize;  // the last position that can hold it
+#if defined(__SSE2__)
+    constexpr std::size_t kWidth = 16;
+    const __m128i first = _mm_set1_epi8(static_cast<char>(kSignature.front()));
+    const __m128i closing = _mm_set1_epi8(static_cast<char>(kSignature.back()));
+    for (; last + 1 >= kWidth && from <= last + 1 - kWidth; from += kWidth) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from + kSize - 1));
+        auto bits = static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, closing))));
+        for (; bits != 0; bits &= bits - 1) {
+            const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(bits));
+            if (std::equal(kSignature.begin(), kSignature.end(), data + at)) return at;
+        }
+    }
+#endif
+    for (; from <= last; ++from) {
+        if (std::equal(kSignature.begin(), kSignature.end(), data + from)) return from;
+    }
+    return length;
+}
+
+}  // namespace
+
 std::int64_t FindArchive(support::Stream& input, std::int64_t size) {
     return FindArchive(input, size, kScanReadSize);
 }
@@ -363,7 +395,8 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
             const std::int64_t told = toldBelow - pendingStart;
             std::size_t i = told > 0 ? static_cast<std::size_t>(told) : 0;
             below = std::min(below, available);
-            for (i = NextSignature(begin, available, i); i < below; i = NextSignature(begin, available, i + 1)) {
+            for (i = SignatureByFirstByte(begin, available, i); i < below;
+                 i = SignatureByFirstByte(begin, available, i + 1)) {
                 const std::span<const std::uint8_t> window(begin + i, std::min(kWindowSize, available - i));
                 if (!IsCandidate(window)) witness->OnOther(pendingStart + static_cast<std::int64_t>(i), window);
             }
