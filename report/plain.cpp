@@ -186,7 +186,7 @@ void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFile
         cells[2] = NumberText(info.CompressedSize);
         cells[3] = archive::PercentageText(info);
         cells[4] = archive::SizeText(info.FullSize);
-        cells[5] = MethodCell(info.Method);
+        cells[5] = std::string(MethodCell(info.Method));
         cells[6] = NumberText(info.HeaderOffset);
         row.Marker = SuspectMarker(suspect);
         if (more.Count > 0) row.After = EntryRunLine(info, more);

@@ -1,5 +1,7 @@
 #include "report/views.hpp"
 
+#include <array>
+
 #include "archive/compress.hpp"
 #include "archive/entry_text.hpp"
 #include "report/text.hpp"
@@ -33,9 +35,18 @@ std::string CutName(std::string_view shown, std::size_t width) {
     return std::string(shown);
 }
 
-std::string MethodCell(std::uint8_t method) {
-    if (method < archive::CompressIDTable.size()) return std::string(archive::MethodName(method));
-    return NumberText(method);
+std::string_view MethodCell(std::uint8_t method) {
+    // Made once: a row asks for one per entry.
+    static const std::array<std::string, 256> kCells = [] {
+        std::array<std::string, 256> cells;
+        for (std::size_t byte = 0; byte < cells.size(); ++byte) {
+            cells[byte] = byte < archive::CompressIDTable.size()
+                              ? std::string(archive::MethodName(static_cast<std::uint8_t>(byte)))
+                              : std::to_string(byte);
+        }
+        return cells;
+    }();
+    return kCells[method];
 }
 
 std::optional<std::string> PassedOverNote(const listing::ListingHead& head) {

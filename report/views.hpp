@@ -36,7 +36,7 @@ std::string CutName(std::string_view shown, std::size_t width = kNameWidth);
 // A method byte as tables show it: the dialog's name for the methods the
 // identifier table knows, the number for any other (the dialog's button
 // would say "LZH5" for any byte past 2).
-std::string MethodCell(std::uint8_t method);
+std::string_view MethodCell(std::uint8_t method);
 
 // What the locator's block scan passed over in the bytes it read, and the
 // way to see it, for standard error; none when it passed over nothing or
