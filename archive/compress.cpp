@@ -59,6 +59,12 @@ void TCompress::WalkArchiveStream(Stream& stream, const EntryVisitor& visit, Wal
 }
 
 WalkPosition TCompress::BeginWalk(Stream& stream) {
+    std::optional<ArchiveHeader> header;
+    return BeginWalk(stream, header);
+}
+
+WalkPosition TCompress::BeginWalk(Stream& stream, std::optional<ArchiveHeader>& header) {
+    header.reset();
     WalkPosition at;
     WalkSummary& walk = at.Walk;
     walk.ArchiveStart = stream.Position();
@@ -73,6 +79,7 @@ WalkPosition TCompress::BeginWalk(Stream& stream) {
     ArchiveHeader archiveHeader;
     std::string identifier;
     PrepareArchiveHeader(stream, archiveHeader, identifier);
+    header = archiveHeader;
     walk.ArchiveEnd = stream.Position();
     walk.HeaderEnd = walk.ArchiveEnd;
     at.NextHeader = walk.ArchiveEnd;

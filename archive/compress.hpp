@@ -175,6 +175,9 @@ public:
     // pauses it after that entry. `at` then holds where the walk stands.
     using PausingVisitor = std::function<bool(std::string_view name, const TCompressedFileInfo& info)>;
     WalkPosition BeginWalk(support::Stream& stream);
+    // The same, keeping the archive header it read (none when the stream was
+    // too short to read one).
+    WalkPosition BeginWalk(support::Stream& stream, std::optional<ArchiveHeader>& header);
     void ContinueWalk(support::Stream& stream, WalkPosition& at, const PausingVisitor& visit);
 
     void PrepareArchiveHeader(support::Stream& stream, ArchiveHeader& header, std::string& identifier);

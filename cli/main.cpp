@@ -71,6 +71,8 @@ constexpr const char* kFooter =
     "was found in any FILE, 2 when anything failed (open, create, write, header, out\n"
     "of memory, or writing the output), 64 on bad usage.\n"
     "Messages on standard error read \"vexmira: FILE: message\".\n"
+    "The table cuts names to 40 characters with \"\u2026\" and shows a method byte\n"
+    "the identifier table does not know as its number; JSON and CSV keep both whole.\n"
     "With --json, each listing is one JSON object on one line (with --all, one per\n"
     "candidate); every offset in it counts from the start of FILE.\n"
     "FILE \"-\" is standard input, named \"-\" in messages and JSON; a pipe is first\n"
@@ -128,7 +130,10 @@ int Run(int argc, char** argv) {
                  "--json, one object)");
     app.add_flag("--only-found", run.OnlyFound, "Leave out files in which no archive was found");
     app.add_flag("--hide-suspect", run.HideSuspect,
-                 "Leave out the entries from the first suspect one on; totals count up to the plausible end");
+                 "Leave out the entries from the first suspect one on; totals count up to the plausible end (the "
+                 "default for the table and the summary, which say how many were left out)");
+    app.add_flag("--show-suspect", run.ShowSuspect,
+                 "List the entries past the plausible end in the table and the summary too, marked suspect");
     app.add_flag("--side-file", run.Examine.SideFile,
                  "Copy a located archive to FILE$$$ (below --output-dir when given) and list that, as the plug-in "
                  "does");
@@ -202,6 +207,7 @@ int Run(int argc, char** argv) {
     if (files.empty() && filesFrom.empty()) return Usage("FILE is required");
     run.Examine.CarveToWalkEnd = carveEnd == "walk";
     if (run.Csv && (run.Json || run.Summary)) return Usage("--csv is an output form of its own; not with --json or --summary");
+    if (run.HideSuspect && run.ShowSuspect) return Usage("--hide-suspect and --show-suspect contradict each other");
     if (offsetOption->count() > 0) {
         run.Examine.Offset = ParseOffset(offset);
         if (!run.Examine.Offset) return Usage("--offset " + offset + ": not a decimal or 0x hex offset");

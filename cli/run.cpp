@@ -18,6 +18,7 @@
 #include "report/json.hpp"
 #include "report/plain.hpp"
 #include "report/summary.hpp"
+#include "report/views.hpp"
 #include "report/text.hpp"
 #include "support/exception.hpp"
 
@@ -237,9 +238,11 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                                       : options.Json  ? static_cast<listing::ListingSink&>(json)
                                                       : plain;
                 TallySink tally(shown);
-                report::FilterSink filter(tally, options.OnlyFound, options.HideSuspect);
+                const bool hideSuspect =
+                    report::FoldsSuspect(!options.Csv && !options.Json, options.HideSuspect, options.ShowSuspect);
+                report::FilterSink filter(tally, options.OnlyFound, hideSuspect);
                 listing::ListingSink& sink =
-                    options.OnlyFound || options.HideSuspect ? static_cast<listing::ListingSink&>(filter) : tally;
+                    options.OnlyFound || hideSuspect ? static_cast<listing::ListingSink&>(filter) : tally;
                 const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)
                                                              : listing::Examine(item->Path, mine, sink);
                 status.Add(outcome);

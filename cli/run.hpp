@@ -16,6 +16,7 @@ struct RunOptions {
     bool Summary = false;       // a line (or with Json an object) per listing
     bool OnlyFound = false;     // leave out listings that found no archive
     bool HideSuspect = false;   // leave out entries past the plausible end
+    bool ShowSuspect = false;   // list them in the views for people too, where they are folded by default
     unsigned Jobs = 1;          // files examined at once
     bool Progress = false;      // a progress line on standard error (a terminal)
     double ProgressAfter = 1;   // seconds of work before it appears

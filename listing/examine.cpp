@@ -53,6 +53,27 @@ private:
     int shift_ = -1;  // unknown until the file is open
 };
 
+// What the block scan passed over, counted into the head: headers the reader
+// accepts at positions the rule rejects, and the winning block's earlier
+// candidates.
+struct ScanCounts {
+    explicit ScanCounts(ListingHead& head) : head_(head) {
+        Witness.OnOther = [this](std::int64_t, std::span<const std::uint8_t> window) {
+            if (PassedOverReason(window)) ++passed_over_;
+        };
+    }
+    // Once the scan has run to its end.
+    void Keep() {
+        head_.PassedOverCount = passed_over_;
+        head_.ReplacedCandidates = Witness.ReplacedCandidates;
+    }
+    locator::ScanWitness Witness;
+
+private:
+    ListingHead& head_;
+    std::uint64_t passed_over_ = 0;
+};
+
 // A refused header's error, as a listing ends with it.
 struct Refused {
     Text Error;
@@ -240,7 +261,6 @@ public:
                  SharedWalks* shared = nullptr, const ListingCheckpoint* from = nullptr) {
         head.Listed = listed;
         head.ListedOrigin = origin;
-        Begin();
         std::optional<archive::TCompress> own;
         archive::TCompress& reader = shared != nullptr ? shared->Reader : own.emplace();
         archive::PlausibleEnd plausible(stream.Size(), from != nullptr ? from->Plausible : archive::PlausibleEnd::State{});
@@ -256,7 +276,14 @@ public:
                     return End(std::move(refused->Error), refused->Failure);
                 }
             }
-            at = from != nullptr ? from->At : reader.BeginWalk(stream);
+            if (from != nullptr) {
+                at = from->At;
+            } else {
+                // Read before the head goes out, so that it carries the header's fields.
+                at = reader.BeginWalk(stream, head.Header);
+                if (head.Header) head.HeaderSize = at.Walk.HeaderEnd - at.Walk.ArchiveStart;
+            }
+            Begin();
             const auto visit = [&](std::string_view name, archive::TCompressedFileInfo info) {
                 if (shared != nullptr && !shared->Listed.IsHeader(info.HeaderOffset)) {
                     const std::int64_t nameAt = info.HeaderOffset + info.HeaderSize;
@@ -489,7 +516,9 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
                 std::optional<support::FileStream> opened;
                 support::Stream& input = OpenInput(file, options, opened);
                 display.SetFileSize(input.Size());
-                listing.head.Offset = locator::LocateArchive(input, display);
+                ScanCounts counts(listing.head);
+                listing.head.Offset = locator::LocateArchive(input, display, &counts.Witness);
+                counts.Keep();
                 if (listing.head.Offset < 0) return listing.End(std::nullopt);
                 input.Seek(listing.head.Offset, support::SeekOrigin::Beginning);
                 return listing.Walk(input, file);
@@ -499,10 +528,15 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
             }
         }
         std::unique_ptr<PendingOutput> side;
-        const locator::RipOutcome rip = locator::RipArchive(file, display, [&]() -> support::Stream& {
-            side = Outputs(options).Start(file, "$$$", true);
-            return side->Stream();
-        });
+        ScanCounts counts(listing.head);
+        const locator::RipOutcome rip = locator::RipArchive(
+            file, display,
+            [&]() -> support::Stream& {
+                side = Outputs(options).Start(file, "$$$", true);
+                return side->Stream();
+            },
+            &counts.Witness);
+        counts.Keep();
         listing.head.Offset = rip.Offset;
         // A side file this run could not create or fill is not its result,
         // and goes (whatever an earlier run left under its name stays) before

@@ -65,6 +65,17 @@ struct ListingHead {
     // With --all: a header the reader accepts at a position the locator's
     // rule passes over, and why it does.
     std::optional<std::string> PassedOver;
+    // When the locator's block scan chose Offset (or found nothing): the
+    // headers the reader accepts that its rule passed over, and the
+    // candidates of the winning block before the one chosen, among the bytes
+    // the scan read (blocks after the winning one are never read); none on
+    // other routes.
+    std::optional<std::uint64_t> PassedOverCount;
+    std::optional<std::uint64_t> ReplacedCandidates;
+    // The archive header as read, and its size (21 or 25 bytes); none when
+    // the walk read none (a refused or too short header, or a resumed walk).
+    std::optional<archive::ArchiveHeader> Header;
+    std::int64_t HeaderSize = 0;
     std::vector<Text> Messages;         // information messages, in the order shown
 };
 
@@ -102,6 +113,9 @@ struct ListingEnd {
     // from the first suspect one on look like trailing data.
     std::int64_t PlausibleEnd = 0;
     std::uint64_t TrailingEntries = 0;
+    // Those entries were left out of what the sink was handed (a view that
+    // folds them into one line).
+    bool TrailingFolded = false;
     std::optional<CarvedFile> Carved;
     // With --all: the entry header offset where this candidate's walk
     // reached a header an earlier candidate's walk had listed, and stopped.

@@ -4,9 +4,11 @@
 // these rows in this order, so a field added here appears in all of them, and
 // a row's value is decided here once.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,7 +60,21 @@ struct OwnString {
 // A field's value; monostate is JSON's null, an empty CSV cell, Python's None.
 using FieldValue = std::variant<std::monostate, bool, std::int64_t, FieldText>;
 
-enum class HeadField { File, PathEncoding, Listed, Offset, Located, PassedOver };
+enum class HeadField {
+    File,
+    PathEncoding,
+    Listed,
+    Offset,
+    Located,
+    PassedOver,
+    PassedOverCount,
+    ReplacedCandidates,
+    CompressId,
+    SizeValue,
+    Long13,
+    Flags,
+    ArchiveHeaderSize,
+};
 enum class EntryField {
     Name,
     FullSize,
@@ -89,13 +105,24 @@ struct FieldRow {
     std::string_view PythonKey;
 };
 
-inline constexpr std::array<FieldRow<HeadField>, 6> kHeadFields = {{
+inline constexpr std::array<FieldRow<HeadField>, 13> kHeadFields = {{
     {HeadField::File, "the FILE as given", "file", "file", "file"},
     {HeadField::PathEncoding, "how the path's bytes are read", "path_encoding", "path_encoding", "path_encoding"},
     {HeadField::Listed, "the path whose entries are read", "listed", "listed", "listed"},
     {HeadField::Offset, "where the archive starts in FILE", "offset", "offset", "offset"},
     {HeadField::Located, "whether the locator chose the offset", "located", "located", "located"},
     {HeadField::PassedOver, "why the locator passes the header over", "passed_over", "passed_over", "passed_over"},
+    // Counts for a listing, not a row's: in JSON and the module, not in CSV.
+    {HeadField::PassedOverCount, "headers the locator's rule passed over in the blocks it read", "passed_over_count", "",
+     "passed_over_count"},
+    {HeadField::ReplacedCandidates, "candidates of the winning block before the one chosen", "replaced_candidates", "",
+     "replaced_candidates"},
+    {HeadField::CompressId, "the archive header's identifier, 8-bit", "compress_id", "compress_id", "compress_id"},
+    {HeadField::SizeValue, "the archive header's size field", "size_value", "size_value", "size_value"},
+    {HeadField::Long13, "the archive header's 32-bit field at byte 13", "long13", "long13", "long13"},
+    {HeadField::Flags, "the archive header's flags", "flags", "flags", "flags"},
+    {HeadField::ArchiveHeaderSize, "the archive header's size", "archive_header_size", "archive_header_size",
+     "archive_header_size"},
 }};
 
 inline constexpr std::array<FieldRow<EntryField>, 16> kEntryFields = {{
@@ -118,6 +145,11 @@ inline constexpr std::array<FieldRow<EntryField>, 16> kEntryFields = {{
     {EntryField::Suspect, "why the entry cannot be a real one", "suspect", "suspect", "suspect"},
 }};
 
+inline FieldValue CountValue(const std::optional<std::uint64_t>& count) noexcept {
+    if (!count) return std::monostate{};
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(*count, std::numeric_limits<std::int64_t>::max()));
+}
+
 // What a head field holds for this listing.
 inline FieldValue HeadFieldValue(HeadField field, const ListingHead& head) noexcept {
     switch (field) {
@@ -138,6 +170,29 @@ inline FieldValue HeadFieldValue(HeadField field, const ListingHead& head) noexc
         case HeadField::PassedOver:
             if (!head.PassedOver) return std::monostate{};
             return FieldText{*head.PassedOver, Encoding::Latin1};
+        case HeadField::PassedOverCount:
+            return CountValue(head.PassedOverCount);
+        case HeadField::ReplacedCandidates:
+            return CountValue(head.ReplacedCandidates);
+        default:
+            break;
+    }
+    // The archive header's own fields: null where none was read.
+    if (!head.Header) return std::monostate{};
+    const archive::ArchiveHeader& header = *head.Header;
+    switch (field) {
+        case HeadField::CompressId:
+            return FieldText{std::string_view(header.CompressID.data(), header.CompressID.size()), Encoding::Latin1};
+        case HeadField::SizeValue:
+            return header.SizeValue;
+        case HeadField::Long13:
+            return std::int64_t{header.Long13};
+        case HeadField::Flags:
+            return std::int64_t{header.Flags};
+        case HeadField::ArchiveHeaderSize:
+            return head.HeaderSize;
+        default:
+            break;
     }
     return std::monostate{};
 }

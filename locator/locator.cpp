@@ -41,12 +41,14 @@ std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t 
     return CopyBytes(from, to, count, buffer);
 }
 
-std::int64_t LocateArchive(support::Stream& input, Display& display) {
+std::int64_t LocateArchive(support::Stream& input, Display& display) { return LocateArchive(input, display, nullptr); }
+
+std::int64_t LocateArchive(support::Stream& input, Display& display, ScanWitness* witness) {
     const std::int64_t size = input.Size();
     display.SetProgressRange(ProgressScale::For(size).Units(size));
     display.SetProgressPosition(0);
 
-    const std::int64_t offset = FindArchive(input, size);
+    const std::int64_t offset = FindArchive(input, size, kScanReadSize, witness);
     if (offset < 0) {
         display.ShowMessage(std::string(kNotFoundMessage));
         display.SetOffsetText(std::string(kNotFoundText));
@@ -67,6 +69,11 @@ RipOutcome RipArchive(const std::string& inputPath, Display& display) {
 
 RipOutcome RipArchive(const std::string& inputPath, Display& display,
                       const std::function<support::Stream&()>& createSide) {
+    return RipArchive(inputPath, display, createSide, nullptr);
+}
+
+RipOutcome RipArchive(const std::string& inputPath, Display& display,
+                      const std::function<support::Stream&()>& createSide, ScanWitness* witness) {
     // The offset is kept across errors: one raised after a candidate was found
     // still returns it, and the dialog lists whatever side file there is.
     RipOutcome outcome;
@@ -78,7 +85,7 @@ RipOutcome RipArchive(const std::string& inputPath, Display& display,
         // The input's size is fixed when it opens, so the scan and the copy
         // end even if the file grows meanwhile.
         support::FileStream input(inputPath, support::FileMode::OpenReadExclusive);
-        outcome.Offset = LocateArchive(input, display);
+        outcome.Offset = LocateArchive(input, display, witness);
         if (outcome.Offset < 0) return outcome;
 
         input.Seek(outcome.Offset, support::SeekOrigin::Beginning);

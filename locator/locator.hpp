@@ -52,6 +52,10 @@ RipOutcome RipArchive(const std::string& inputPath, Display& display);
 // caller's; what it raises is shown like a create error.
 RipOutcome RipArchive(const std::string& inputPath, Display& display,
                       const std::function<support::Stream&()>& createSide);
+struct ScanWitness;
+// The same, telling `witness` what the block scan saw besides its winner.
+RipOutcome RipArchive(const std::string& inputPath, Display& display,
+                      const std::function<support::Stream&()>& createSide, ScanWitness* witness);
 
 // The memory a copy goes through: 2 MiB when it can be had, else a 4096-byte
 // step held inside the object, so that taking one never fails. Taken before
@@ -86,5 +90,7 @@ std::int64_t CopyBytes(support::Stream& from, support::Stream& to, std::int64_t 
 // stream's position, and shows the offset text, or the not-found message and
 // "Not found". Returns the offset or -1.
 std::int64_t LocateArchive(support::Stream& input, Display& display);
+// The same, telling `witness` (none: nobody) what the block scan saw besides its winner.
+std::int64_t LocateArchive(support::Stream& input, Display& display, ScanWitness* witness);
 
 }  // namespace vexmira::locator

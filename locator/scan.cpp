@@ -302,11 +302,47 @@ std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::si
     return found;
 }
 
+namespace {
+
+// NextSignature's answer, found by the signature's first and last bytes
+// together (a pair random bytes hold once in 64 KiB) and inlined, so that a
+// witness's second look at the bytes the scan read costs little beside it.
+std::size_t SignatureByFirstByte(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
+    constexpr std::size_t kSize = kSignature.size();
+    if (length < kSize) return length;
+    const std::size_t last = length - kSize;  // the last position that can hold it
+#if defined(__SSE2__)
+    constexpr std::size_t kWidth = 16;
+    const __m128i first = _mm_set1_epi8(static_cast<char>(kSignature.front()));
+    const __m128i closing = _mm_set1_epi8(static_cast<char>(kSignature.back()));
+    for (; last + 1 >= kWidth && from <= last + 1 - kWidth; from += kWidth) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from + kSize - 1));
+        auto bits = static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, closing))));
+        for (; bits != 0; bits &= bits - 1) {
+            const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(bits));
+            if (std::equal(kSignature.begin(), kSignature.end(), data + at)) return at;
+        }
+    }
+#endif
+    for (; from <= last; ++from) {
+        if (std::equal(kSignature.begin(), kSignature.end(), data + from)) return from;
+    }
+    return length;
+}
+
+}  // namespace
+
 std::int64_t FindArchive(support::Stream& input, std::int64_t size) {
     return FindArchive(input, size, kScanReadSize);
 }
 
 std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize) {
+    return FindArchive(input, size, readSize, nullptr);
+}
+
+std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize, ScanWitness* witness) {
     // The blocks are 4096 bytes as the scan defines them, but their bytes are
     // read up to readSize at a time and each block is examined where it lies in
     // memory, on purpose: the same bytes in the same order, so the same
@@ -347,6 +383,8 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
     std::size_t step = std::min(readSize, kBlockSize);
     const SearchKernel kernel = KernelFor(FastestPath());
     std::vector<std::size_t> found;
+    // With a witness: the file offset below which every signature has been told.
+    std::int64_t toldBelow = pendingStart;
     for (;;) {
         const std::size_t n = input.Read(reads, step);
         step = std::min(readSize, step * 2);
@@ -360,17 +398,37 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
         // position it left, when there is none) are passed over at once, by
         // the end rule below, and the rest go block by block.
         const std::size_t whole = available > kLookahead ? available - kLookahead : 0;
+        // Tells the witness of the signatures at positions [toldBelow, `below`)
+        // of this read; their windows lie in memory, or reach the file's end.
+        const auto tell = [&](std::size_t below) {
+            if (witness == nullptr || !witness->OnOther) return;
+            const std::int64_t told = toldBelow - pendingStart;
+            std::size_t i = told > 0 ? static_cast<std::size_t>(told) : 0;
+            below = std::min(below, available);
+            for (i = SignatureByFirstByte(begin, available, i); i < below;
+                 i = SignatureByFirstByte(begin, available, i + 1)) {
+                const std::span<const std::uint8_t> window(begin + i, std::min(kWindowSize, available - i));
+                if (!IsCandidate(window)) witness->OnOther(pendingStart + static_cast<std::int64_t>(i), window);
+            }
+            toldBelow = std::max(toldBelow, pendingStart + static_cast<std::int64_t>(below));
+        };
         found.clear();
         const std::size_t examined = kernel.WholeWindowSteps(begin, whole, found);
         const std::size_t clearBelow = found.empty() ? examined : found.front();
         for (; at + kBlockSize <= clearBelow; at += kStride) {
             const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + kBlockSize);
-            if (size >= 0 && blockEnd >= size) return -1;
+            if (size >= 0 && blockEnd >= size) {
+                tell(available);
+                return -1;
+            }
         }
         for (;;) {
             const std::size_t left = available - at;
             if (!ended && left < kBlockWithLookahead) break;  // its look-ahead comes with the next read
-            if (left == 0) return -1;
+            if (left == 0) {
+                tell(available);
+                return -1;
+            }
             const std::size_t length = std::min(kBlockSize, left);
             const std::span<std::uint8_t> block(begin + at, std::min(left, kBlockWithLookahead));
             // What follows the block is in memory already: all of its
@@ -378,14 +436,24 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
             const std::size_t following = block.size() - length;
             const LookaheadFetch inPlace = [following](std::span<std::uint8_t>) { return following; };
             const std::vector<std::size_t> inBlock = BlockCandidates(block, length, inPlace);
-            if (!inBlock.empty()) return pendingStart + static_cast<std::int64_t>(at + inBlock.back());
+            if (!inBlock.empty()) {
+                tell(at + length);
+                if (witness != nullptr) witness->ReplacedCandidates = inBlock.size() - 1;
+                return pendingStart + static_cast<std::int64_t>(at + inBlock.back());
+            }
 
             // Only a full block can be followed by more of the file, and none
             // follows one that reaches `size`.
             const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + length);
-            if (length < kBlockSize || (size >= 0 && blockEnd >= size)) return -1;
+            if (length < kBlockSize || (size >= 0 && blockEnd >= size)) {
+                tell(available);
+                return -1;
+            }
             at += kStride;
         }
+        // Every position whose window this read holds lies in a block examined
+        // or in the next one, which will be.
+        tell(whole);
         pending = available - at;
         std::memmove(reads - pending, begin + at, pending);
         pendingStart += static_cast<std::int64_t>(at);

@@ -101,6 +101,20 @@ inline constexpr std::size_t kScanReadSize = std::size_t{1} << 20;
 // The same reading `readSize` bytes at a time (the winner never depends on it).
 std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize);
 
+// What the block scan saw besides its winner, for a report that says what it
+// passed over. Only the bytes the scan read anyway are looked at: OnOther is
+// called with every position in the blocks it examined where the whole
+// signature starts and the tests reject it, and the bytes from there the
+// tests look at (as ForEachSignature gives them), each once, in increasing
+// order; ReplacedCandidates counts the candidates of the winning block before
+// its winner. Blocks after the winning one are never read, so what they hold
+// stays unknown.
+struct ScanWitness {
+    std::function<void(std::int64_t, std::span<const std::uint8_t>)> OnOther;
+    std::uint64_t ReplacedCandidates = 0;
+};
+std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t readSize, ScanWitness* witness);
+
 // Calls onCandidate with every candidate from the stream's position to its
 // end, in increasing order, each once. The callback may move the stream; the
 // scan puts it back.

@@ -19,14 +19,15 @@ void AppendCsvField(std::string& out, std::string_view utf8);
 // The first line of a run's CSV, written once before anything else,
 // whatever the filters leave out.
 inline constexpr std::string_view kCsvHeader =
-    "file,path_encoding,listed,offset,located,passed_over,name,full_size,compressed_size,method,method_name,locked,"
-    "header_offset,header_size,data_offset,long2,word6,long17,percentage,percent_compressed,size,suspect\r\n";
+    "file,path_encoding,listed,offset,located,passed_over,compress_id,size_value,long13,flags,archive_header_size,"
+    "name,full_size,compressed_size,method,method_name,locked,header_offset,header_size,data_offset,long2,word6,"
+    "long17,percentage,percent_compressed,size,suspect\r\n";
 
 // One record per entry, fields as in JSON, lines ending in CRLF. Texts from
-// the file or the file system (file, listed, passed_over, name) are decoded
-// as in JSON and shown as plain output shows them, control characters as
-// \xNN, with a leading ' when they start with =, +, -, @, tab or carriage
-// return; numbers stay numbers. JSON is the lossless form. A listing that
+// the file, the archive or the file system (file, listed, passed_over,
+// compress_id, name) are decoded as in JSON and shown as plain output shows
+// them, control characters as \xNN, with a leading ' when they start with
+// =, +, -, @, tab or carriage return; numbers stay numbers. JSON is the lossless form. A listing that
 // failed or found nothing says so on standard error, as plain output does.
 class CsvReport final : public listing::ListingSink {
 public:

@@ -10,6 +10,7 @@ using listing::ShiftedCopies;
 void FilterSink::Begin(const ListingHead& head) {
     begun_ = false;
     past_plausible_end_ = false;
+    hidden_ = 0;
     head_ = &head;
     if (!only_found_) {
         begun_ = true;
@@ -31,20 +32,31 @@ bool FilterSink::Shows(std::optional<std::string_view> suspect) {
 
 void FilterSink::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                        std::optional<std::string_view> suspect) {
-    if (Shows(suspect)) inner_.Entry(name, info, suspect);
+    if (Shows(suspect)) {
+        inner_.Entry(name, info, suspect);
+    } else {
+        ++hidden_;
+    }
 }
 
 void FilterSink::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
-    if (Shows(suspect)) inner_.EntryRun(name, info, suspect, more);
+    if (Shows(suspect)) {
+        inner_.EntryRun(name, info, suspect, more);
+    } else {
+        hidden_ += more.Count + 1;
+    }
 }
 
 void FilterSink::End(const ListingHead& head, const ListingEnd& end) {
     if (only_found_ && end.Result == Outcome::NotFound) return;
     if (!begun_) inner_.Begin(head);
-    if (hide_suspect_ && end.TrailingEntries > 0) {
+    if (hidden_ > 0) {
+        // What was left out is what the end counts as trailing (a last entry
+        // whose data the file cuts short is suspect too, though no trailer's).
         ListingEnd shown = end;
-        shown.TrailingEntries = 0;  // nothing past the plausible end is shown
+        shown.TrailingEntries = hidden_;
+        shown.TrailingFolded = true;
         inner_.End(head, shown);
         return;
     }

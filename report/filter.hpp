@@ -2,6 +2,7 @@
 // The filters that leave out files with no archive, or rows past the
 // plausible end.
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -11,7 +12,8 @@ namespace vexmira::report {
 
 // Passes a listing on, leaving out with `onlyFound` a listing that found no
 // archive, and with `hideSuspect` every entry from the first suspect one on
-// (what lies past the plausible end), so totals count up to it alone.
+// (what lies past the plausible end), so totals count up to it alone; the
+// end then says they were folded.
 class FilterSink final : public listing::ListingSink {
 public:
     FilterSink(listing::ListingSink& inner, bool onlyFound, bool hideSuspect)
@@ -33,6 +35,7 @@ private:
     bool hide_suspect_;
     bool begun_ = false;
     bool past_plausible_end_ = false;
+    std::uint64_t hidden_ = 0;  // entries left out of this listing
     const listing::ListingHead* head_ = nullptr;
 };
 

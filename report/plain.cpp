@@ -9,6 +9,7 @@
 #include "locator/locator.hpp"
 #include "report/text.hpp"
 #include "report/trouble.hpp"
+#include "report/views.hpp"
 #include "support/exception.hpp"
 
 namespace vexmira::report {
@@ -180,12 +181,12 @@ void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFile
     if (!fixed_) {
         Row& row = pending_.emplace_back();
         auto& cells = row.Cells;
-        AppendTerminalText(cells[0], name, Encoding::Latin1);
+        cells[0] = CutName(TerminalText(name, Encoding::Latin1));
         cells[1] = NumberText(info.FullSize);
         cells[2] = NumberText(info.CompressedSize);
         cells[3] = archive::PercentageText(info);
         cells[4] = archive::SizeText(info.FullSize);
-        cells[5] = archive::MethodName(info.Method);
+        cells[5] = std::string(MethodCell(info.Method));
         cells[6] = NumberText(info.HeaderOffset);
         row.Marker = SuspectMarker(suspect);
         if (more.Count > 0) row.After = EntryRunLine(info, more);
@@ -196,13 +197,14 @@ void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFile
     // the loop that runs millions of times.
     name_.clear();
     AppendTerminalText(name_, name, Encoding::Latin1);
+    if (name_.size() > kWidestNameColumn) name_ = CutName(name_, kWidestNameColumn);  // bytes bound characters
     char full[24];
     char stored[24];
     char offset[24];
     const std::string percentage = archive::PercentageText(info);
     const std::string size = archive::SizeText(info.FullSize);
     AppendRow({name_, DigitsIn(full, info.FullSize), DigitsIn(stored, info.CompressedSize), percentage, size,
-               archive::MethodName(info.Method), DigitsIn(offset, info.HeaderOffset)},
+               MethodCell(info.Method), DigitsIn(offset, info.HeaderOffset)},
               suspect ? std::string_view(SuspectMarker(suspect)) : std::string_view());
     if (more.Count > 0) {
         out_.Buffer() += EntryRunLine(info, more);
@@ -226,7 +228,10 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
         out += "Archive end: " + NumberText(report.End) + (report.Truncated ? ", cut short, " : ", complete, ") +
                NumberText(report.Trailing) + (report.Trailing == 1 ? " trailing byte\n" : " trailing bytes\n");
         // Said only when something after the archive looks like entries.
-        if (end.TrailingEntries > 0) {
+        if (end.TrailingEntries > 0 && end.TrailingFolded) {
+            out += "Plausible end: " + NumberText(end.PlausibleEnd) + "\n" +
+                   FoldedEntriesLine(end.TrailingEntries, "--show-suspect lists them") + "\n";
+        } else if (end.TrailingEntries > 0) {
             out += "Plausible end: " + NumberText(end.PlausibleEnd) + ", " + NumberText(static_cast<std::int64_t>(end.TrailingEntries)) +
                    (end.TrailingEntries == 1 ? " entry after it looks like trailing data\n"
                                              : " entries after it look like trailing data\n");
@@ -255,6 +260,9 @@ void PlainReport::End(const ListingHead& head, const ListingEnd& end) {
         out_.Commit();
     }
     ReportTrouble(out_, head, end, quiet_);
+    if (const std::optional<std::string> note = PassedOverNote(head); note && !quiet_) {
+        out_.ErrorLine(ErrorLineText(head, listing::Text{*note}));
+    }
 }
 
 }  // namespace vexmira::report

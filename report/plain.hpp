@@ -13,6 +13,7 @@
 
 #include "listing/examine.hpp"
 #include "report/output.hpp"
+#include "report/views.hpp"
 
 namespace vexmira::report {
 
@@ -21,14 +22,14 @@ namespace vexmira::report {
 // found or the listing failed, after what `out` holds, so that a terminal
 // shows them in order. Column widths are taken from the first
 // screenful of rows (all of them when there are fewer), the name column at
-// most kWidestNameColumn wide; a cell that is wider pushes the rest of its row
-// to the right, and names stay whole.
+// most kWidestNameColumn wide, names cut to it with "…"; another cell that
+// is wider pushes the rest of its row to the right.
 class PlainReport final : public listing::ListingSink {
 public:
     static constexpr std::size_t kScreenful = 50;
     // A longer name in the first screenful does not widen the column for
     // every row after it (a crafted name may be 32,767 characters long).
-    static constexpr std::size_t kWidestNameColumn = 40;
+    static constexpr std::size_t kWidestNameColumn = kNameWidth;
 
     // `first`: no blank line before the first listing. `quiet`: "no archive
     // found" is not said.

@@ -5,6 +5,8 @@
 
 #include "report/json.hpp"
 #include "report/text.hpp"
+#include "report/trouble.hpp"
+#include "report/views.hpp"
 
 namespace vexmira::report {
 
@@ -42,6 +44,21 @@ void SummaryReport::End(const ListingHead& head, const ListingEnd& end) {
         AppendNumber(out, static_cast<std::int64_t>(entries_));
         out += ",\"suspect_count\":";
         AppendNumber(out, static_cast<std::int64_t>(suspect_));
+        out += ",\"passed_over\":";
+        if (head.PassedOver) {
+            AppendJsonString(out, *head.PassedOver, Encoding::Latin1);
+        } else {
+            out += "null";
+        }
+        for (const auto& [key, count] : {std::pair{",\"passed_over_count\":", head.PassedOverCount},
+                                         std::pair{",\"replaced_candidates\":", head.ReplacedCandidates}}) {
+            out += key;
+            if (count) {
+                AppendNumber(out, static_cast<std::int64_t>(*count));
+            } else {
+                out += "null";
+            }
+        }
         out += ",\"plausible_end\":";
         if (end.Walk) {
             AppendNumber(out, end.PlausibleEnd);
@@ -56,13 +73,16 @@ void SummaryReport::End(const ListingHead& head, const ListingEnd& end) {
         }
         out += "}\n";
         out_.Commit();
+        SayPassedOver(head);
         return;
     }
+    // Folded, the entries past the plausible end are counted, not listed.
+    const std::uint64_t suspect = end.TrailingFolded ? end.TrailingEntries : suspect_;
     char line[96];
     const std::string offset = head.Offset >= 0 ? std::to_string(head.Offset) : std::string("-");
     const std::string plausible = end.Walk ? std::to_string(end.PlausibleEnd) : std::string("-");
     std::snprintf(line, sizeof line, "%-10s  %7llu  %7llu  %13s  ", offset.c_str(), static_cast<unsigned long long>(entries_),
-                  static_cast<unsigned long long>(suspect_), plausible.c_str());
+                  static_cast<unsigned long long>(suspect), plausible.c_str());
     out += line;
     AppendTerminalText(out, head.File, head.PathEncoding);
     if (end.Error) {
@@ -72,9 +92,16 @@ void SummaryReport::End(const ListingHead& head, const ListingEnd& end) {
         out += ')';
     } else if (end.Result == Outcome::NotFound) {
         out += "  (no archive found)";
+    } else if (head.PassedOver) {
+        out += "  (passed over by the locator: " + TerminalText(*head.PassedOver, Encoding::Latin1) + ")";
     }
     out += '\n';
     out_.Commit();
+    SayPassedOver(head);
+}
+
+void SummaryReport::SayPassedOver(const ListingHead& head) {
+    if (const std::optional<std::string> note = PassedOverNote(head)) out_.ErrorLine(ErrorLineText(head, listing::Text{*note}));
 }
 
 }  // namespace vexmira::report

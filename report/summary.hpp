@@ -14,8 +14,9 @@ namespace vexmira::report {
 inline constexpr std::string_view kSummaryHeader = "Offset      Entries  Suspect  Plausible end  File\n";
 
 // One line per listing: the path, the offset, the count of entries and of
-// suspect ones, the plausible end and the error; as a table, or with `json`
-// one object per listing.
+// suspect ones (those folded, when they are), the plausible end and the
+// error, or with --all why the locator passes the header over; as a table,
+// or with `json` one object per listing.
 class SummaryReport final : public listing::ListingSink {
 public:
     SummaryReport(LineOutput& out, bool json) : out_(out), json_(json) {}
@@ -25,6 +26,9 @@ public:
     void End(const listing::ListingHead& head, const listing::ListingEnd& end) override;
 
 private:
+    // On standard error: what the locator passed over, and how to see it.
+    void SayPassedOver(const listing::ListingHead& head);
+
     LineOutput& out_;
     bool json_;
     std::uint64_t entries_ = 0;

@@ -81,7 +81,9 @@ TEST(CliPlain, FooterTellsWhereTheArchiveEnds) {
     WriteFile(dir / "head.ARC", cutHeader);
 
     EXPECT_TRUE(Contains(RunVexmira(dir, {"pad.ARC"}).out, "Archive end: 3533, complete, 100 trailing bytes\n"));
-    const ProcessResult cut = RunVexmira(dir, {"cut.ARC"});
+    // Its data cut short makes the last entry suspect: folded unless asked for.
+    EXPECT_TRUE(Contains(RunVexmira(dir, {"cut.ARC"}).out, "\n1 entry after the plausible end looks like trailing data"));
+    const ProcessResult cut = RunVexmira(dir, {"--show-suspect", "cut.ARC"});
     EXPECT_EQ(cut.status, 0) << cut;
     EXPECT_TRUE(Contains(cut.out, "DATA.RLE")) << cut;
     EXPECT_TRUE(Contains(cut.out, "Archive end: 2300, cut short, 1033 trailing bytes\n")) << cut;
@@ -93,7 +95,7 @@ TEST(CliPlain, FooterTellsWhereTheArchiveEnds) {
 TEST(CliPlain, NamesAreShownAsLatin1WithControlBytesEscaped) {
     TempDir dir;
     WriteFile(dir / "n.ARC", ArchiveBuilder().Add("caf\xE9\x1B[2J", 1, 1).Build());
-    const ProcessResult run = RunVexmira(dir, {"n.ARC"});
+    const ProcessResult run = RunVexmira(dir, {"--show-suspect", "n.ARC"});
     EXPECT_TRUE(Contains(run.out, "caf\xC3\xA9\\x1B[2J ")) << run;
 }
 
@@ -269,7 +271,8 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
     EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.5","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
-                                     R"("passed_over":null,"messages":[")" +
+                                     R"("passed_over":null,"passed_over_count":0,"replaced_candidates":0,"compress_id":null,)"
+                                     R"("size_value":null,"long13":null,"flags":null,"archive_header_size":null,"messages":[")" +
                                      std::string(kNotFound) +
                                      R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"
                                      R"("plausible_end":null,"carved":null})");
@@ -574,7 +577,7 @@ TEST(CliAll, TheFirstWalksRepeatedEntriesComeFolded) {
     EXPECT_EQ(head, wholeHead);
 
     // Plain output: the run's line after its first row, and the totals count every entry.
-    const ProcessResult plain = RunVexmira(dir, {"--all", "repeated.bin"});
+    const ProcessResult plain = RunVexmira(dir, {"--all", "--show-suspect", "repeated.bin"});
     ASSERT_EQ(plain.status, 0) << plain;
     const Json& run = first["entries"][0];
     const std::int64_t count = run["also_at"]["count"].get<std::int64_t>();

@@ -44,9 +44,11 @@ constexpr std::string_view kSmallArchiveFirstEntry =
 // The keys of a listing and of an entry. Key order is not part of the
 // contract: keys are compared sorted.
 inline const std::vector<std::string> kObjectKeys = {
-    "archive_end", "carved",        "entries",       "error",          "file",           "listed",
-    "located",     "messages",      "offset",        "passed_over",    "path_encoding",  "plausible_end",
-    "schema_version", "trailing_bytes", "truncated"};
+    "archive_end",       "archive_header_size", "carved",         "compress_id",         "entries",
+    "error",             "file",                "flags",          "listed",              "located",
+    "long13",            "messages",            "offset",         "passed_over",         "passed_over_count",
+    "path_encoding",     "plausible_end",       "replaced_candidates", "schema_version", "size_value",
+    "trailing_bytes",    "truncated"};
 inline const std::vector<std::string> kEntryKeys = {
     "compressed_size", "data_offset", "full_size", "header_offset", "header_size", "locked",
     "long17",          "long2",       "method",    "method_name",   "name",        "percent_compressed",

@@ -213,7 +213,7 @@ TEST(CliText, PlainOutputEscapesControlsAndJsonKeepsEveryByte) {
     const std::string c1 = "c1\xC2\x9B" "2J.ARC";  // U+009B, a control in UTF-8 form
     WriteFile(dir / c1, SmallArchive());
 
-    const ProcessResult plain = RunVexmira(dir, {hostile, "id.ARC", missing, c1});
+    const ProcessResult plain = RunVexmira(dir, {"--show-suspect", hostile, "id.ARC", missing, c1});
     EXPECT_EQ(plain.status, 2) << plain;
     for (const std::string* text : {&plain.out, &plain.err}) {
         EXPECT_EQ(text->find('\x1B'), std::string::npos) << plain;
@@ -333,19 +333,20 @@ TEST(CliText, CsvIsSafeOnATerminalAndInASpreadsheet) {
         records.push_back(line);
     }
     ASSERT_EQ(records.size(), 1u + 8 + 2) << csv;
-    // file, path_encoding, listed, offset, located, passed_over, then name and full_size.
+    // file, path_encoding, listed, offset, located, passed_over, the archive header's five fields, then
+    // name and full_size.
     const auto starts = [&](std::size_t record, const std::string& prefix) {
         EXPECT_TRUE(records[record].starts_with(prefix)) << "record " << record << ": " << records[record];
     };
-    starts(1, "names.ARC,utf-8,names.ARC,0,,,\\x1B]0;PWNED\\x07,1,");
-    starts(2, "names.ARC,utf-8,names.ARC,0,,,'=cmd|' /C calc'!A0,1,");
-    starts(3, "names.ARC,utf-8,names.ARC,0,,,'+1,1,");
-    starts(4, "names.ARC,utf-8,names.ARC,0,,,'-2,1,");
-    starts(5, "names.ARC,utf-8,names.ARC,0,,,'@SUM(A1),1,");
-    starts(6, "names.ARC,utf-8,names.ARC,0,,,\\x09TAB,1,");
-    starts(7, "names.ARC,utf-8,names.ARC,0,,,a=b,1,");
-    starts(8, "names.ARC,utf-8,names.ARC,0,,,NEG,-5,1,");  // numbers stay numbers
-    starts(9, "'=x.ARC,utf-8,'=x.ARC,0,,,README.TXT,5120,");
+    starts(1, "names.ARC,utf-8,names.ARC,0,,,LZH,0,0,0,21,\\x1B]0;PWNED\\x07,1,");
+    starts(2, "names.ARC,utf-8,names.ARC,0,,,LZH,0,0,0,21,'=cmd|' /C calc'!A0,1,");
+    starts(3, "names.ARC,utf-8,names.ARC,0,,,LZH,0,0,0,21,'+1,1,");
+    starts(4, "names.ARC,utf-8,names.ARC,0,,,LZH,0,0,0,21,'-2,1,");
+    starts(5, "names.ARC,utf-8,names.ARC,0,,,LZH,0,0,0,21,'@SUM(A1),1,");
+    starts(6, "names.ARC,utf-8,names.ARC,0,,,LZH,0,0,0,21,\\x09TAB,1,");
+    starts(7, "names.ARC,utf-8,names.ARC,0,,,LZH,0,0,0,21,a=b,1,");
+    starts(8, "names.ARC,utf-8,names.ARC,0,,,LZH,0,0,0,21,NEG,-5,1,");  // numbers stay numbers
+    starts(9, "'=x.ARC,utf-8,'=x.ARC,0,,,LZH,0,0,0,21,README.TXT,5120,");
 }
 
 // ---------------------------------------------------------------------------

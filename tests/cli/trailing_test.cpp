@@ -79,9 +79,17 @@ TEST(CliTrailing, TrailingDataIsToldApartAndTheArchiveCarvedExactly) {
         }
         EXPECT_EQ(listed["plausible_end"], listed["archive_end"]);
 
-        // Plain output marks the trailing entries and says where the archive ends.
-        const ProcessResult plain = RunVexmira(dir, {"--in-place", "setup.exe"});
+        // Plain output folds the trailing entries into a line, or lists them
+        // marked, and says where the archive ends.
         const std::size_t trailing = entries.size() - 3;
+        const ProcessResult folded = RunVexmira(dir, {"setup.exe"});
+        EXPECT_TRUE(Contains(folded.out, "\n3 entries, 0 locked")) << folded.out.substr(0, 3000);
+        EXPECT_FALSE(Contains(folded.out, "(suspect: ")) << folded.out.substr(0, 3000);
+        EXPECT_EQ(Contains(folded.out, "\n" + std::to_string(trailing) + (trailing == 1 ? " entry" : " entries") +
+                                           " after the plausible end look"),
+                  trailing > 0)
+            << folded.out.substr(0, 3000);
+        const ProcessResult plain = RunVexmira(dir, {"--in-place", "--show-suspect", "setup.exe"});
         if (trailing > 0) {
             EXPECT_TRUE(Contains(plain.out, "(suspect: ")) << plain.out.substr(0, 3000);
             EXPECT_TRUE(Contains(plain.out, "Plausible end: " + std::to_string(kOffset + archive.size()) + ", " +
@@ -189,7 +197,7 @@ TEST(CliTriage, SummaryOnlyFoundAndHideSuspect) {
     EXPECT_EQ(table.status, 2) << table;
     EXPECT_EQ(table.OutLines(),
               (Lines{"Offset      Entries  Suspect  Plausible end  File",
-                     "40000             5        2  " + std::string(13 - std::to_string(end).size(), ' ') + std::to_string(end) +
+                     "40000             3        2  " + std::string(13 - std::to_string(end).size(), ' ') + std::to_string(end) +
                          "  setup.exe",
                      "-                 0        0              -  plain.exe  (no archive found)",
                      "0                 0        0              -  bad.ARC  (not an archive: Archive type must be caMulti)"}))
@@ -199,7 +207,8 @@ TEST(CliTriage, SummaryOnlyFoundAndHideSuspect) {
     EXPECT_EQ(json.status, 0) << json;
     ASSERT_EQ(json.Objects().size(), 1u) << "--only-found leaves plain.exe out\n" << json;
     EXPECT_EQ(json.Objects()[0].dump(), R"({"schema_version":"2.5","file":"setup.exe","path_encoding":"utf-8","offset":40000,)"
-                                        R"("entry_count":5,"suspect_count":2,"plausible_end":)" +
+                                        R"("entry_count":5,"suspect_count":2,"passed_over":null,"passed_over_count":0,)"
+                                        R"("replaced_candidates":0,"plausible_end":)" +
                                             std::to_string(end) + R"(,"error":null})");
 
     // The table's head stays when the first file is left out.
@@ -213,9 +222,9 @@ TEST(CliTriage, SummaryOnlyFoundAndHideSuspect) {
     EXPECT_EQ(hidden.status, 0) << hidden;
     EXPECT_FALSE(Contains(hidden.out, "plain.exe")) << hidden;
     EXPECT_FALSE(Contains(hidden.out, "(suspect")) << hidden;
-    EXPECT_FALSE(Contains(hidden.out, "Plausible end:")) << hidden;
+    EXPECT_TRUE(Contains(hidden.out, "Plausible end: " + std::to_string(end) + "\n")) << hidden;
     EXPECT_TRUE(Contains(hidden.out, "3 entries, ")) << hidden;
-    const ProcessResult all = RunVexmira(dir, {"setup.exe"});
+    const ProcessResult all = RunVexmira(dir, {"--show-suspect", "setup.exe"});
     EXPECT_TRUE(Contains(all.out, "5 entries, ")) << all;
     EXPECT_EQ(RunVexmira(dir, {"--csv", "--json", "setup.exe"}).status, 64);
 }

@@ -154,7 +154,9 @@ TEST(FieldTable, JsonAndCsvWriteTheTablesFieldsInItsOrderWithTheSameValues) {
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         std::string fromJson;
-        for (const auto& row : kHeadFields) fromJson += cell(listing[std::string(row.JsonKey)]) + ",";
+        for (const auto& row : kHeadFields) {
+            if (!row.CsvColumn.empty()) fromJson += cell(listing[std::string(row.JsonKey)]) + ",";
+        }
         for (const auto& row : kEntryFields) fromJson += cell(listing["entries"][i][std::string(row.JsonKey)]) + ",";
         fromJson.pop_back();
         EXPECT_EQ(rows[i], fromJson) << "row " << i;

@@ -358,3 +358,90 @@ TEST(SignatureScan, OneReadFindsCandidatesAndPassedOverPositionsInOrderWhateverT
 
 }  // namespace
 }  // namespace vexmira::locator
+
+namespace vexmira::locator {
+namespace {
+
+// What a witness is told: each rejected signature's position, and the count
+// of the winning block's candidates before its winner.
+struct Told {
+    std::vector<std::int64_t> Others;
+    std::uint64_t Replaced = 0;
+    std::int64_t Found = -1;
+};
+
+Told Witnessed(const Bytes& file, std::size_t skip, std::size_t readSize) {
+    support::MemoryStream stream(file);
+    stream.Seek(static_cast<std::int64_t>(skip), support::SeekOrigin::Beginning);
+    Told told;
+    ScanWitness witness;
+    witness.OnOther = [&](std::int64_t at, std::span<const std::uint8_t> window) {
+        EXPECT_EQ(window.size(), std::min<std::size_t>(kWindowSize, file.size() - static_cast<std::size_t>(at))) << at;
+        told.Others.push_back(at);
+    };
+    told.Found = FindArchive(stream, stream.Size(), readSize, &witness);
+    told.Replaced = witness.ReplacedCandidates;
+    return told;
+}
+
+// The model: the blocks from `skip` up to the first that holds a candidate
+// (all of them when none does); every rejected signature they hold, once.
+Told Expected(const Bytes& file, std::size_t skip) {
+    constexpr std::size_t kStride = kBlockSize - kBlockOverlap;
+    const auto windowAt = [&](std::size_t p) {
+        return std::span<const std::uint8_t>(file.data() + p, std::min(kWindowSize, file.size() - p));
+    };
+    std::size_t scannedEnd = file.size();
+    Told told;
+    for (std::size_t start = skip; start < file.size(); start += kStride) {
+        const std::size_t end = std::min(start + kBlockSize, file.size());
+        std::vector<std::size_t> inBlock;
+        for (std::size_t p = start; p < end; ++p) {
+            if (IsCandidate(windowAt(p))) inBlock.push_back(p);
+        }
+        if (!inBlock.empty()) {
+            scannedEnd = end;
+            told.Found = static_cast<std::int64_t>(inBlock.back());
+            told.Replaced = inBlock.size() - 1;
+            break;
+        }
+        if (end == file.size()) break;
+    }
+    for (std::size_t p = skip; p + kSignature.size() <= file.size() && p < scannedEnd; ++p) {
+        const auto window = windowAt(p);
+        if (std::equal(kSignature.begin(), kSignature.end(), window.begin()) && !IsCandidate(window)) {
+            told.Others.push_back(static_cast<std::int64_t>(p));
+        }
+    }
+    return told;
+}
+
+// The witness hears of every signature the scan's blocks hold that the tests
+// reject, once, though blocks overlap and reads cut them, and of nothing past
+// the winning block, which the scan never reads; and of the candidates the
+// winner replaced in its block.
+TEST(BlockScan, TheWitnessIsToldWhatTheBlocksReadHoldWhateverTheReadSize) {
+    std::mt19937 random(29);
+    const std::uint8_t letters[] = {'S', 'P', 'I', 0x1A, 'L', 'C', 'G', '.'};
+    for (int round = 0; round < 150; ++round) {
+        Bytes file(random() % 30000);
+        for (auto& byte : file) byte = letters[random() % 8];
+        for (int k = static_cast<int>(random() % 6); k > 0 && !file.empty(); --k) {
+            Bytes planted = CandidateBytes(random() % 2 ? "CUS" : "LZH");
+            if (random() % 3 == 0) planted[56] = 'G';
+            Plant(file, random() % file.size(), planted);
+        }
+        const std::size_t skip = file.empty() || random() % 2 ? 0 : random() % file.size();
+        const Told expected = Expected(file, skip);
+        for (const std::size_t readSize : {std::size_t{1}, std::size_t{4096}, std::size_t{4153},
+                                           std::size_t{1} + random() % 9000, kScanReadSize}) {
+            const Told told = Witnessed(file, skip, readSize);
+            ASSERT_EQ(told.Found, expected.Found) << "round " << round << ", read size " << readSize;
+            ASSERT_EQ(told.Others, expected.Others) << "round " << round << ", read size " << readSize;
+            ASSERT_EQ(told.Replaced, expected.Replaced) << "round " << round << ", read size " << readSize;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vexmira::locator
