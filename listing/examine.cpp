@@ -344,8 +344,9 @@ public:
         }
         ListingEnd end;
         end.PlausibleEnd = plausible.End(walk);
-        if (options_.Carve && (head.Located || options_.Offset) && head.Offset >= 0) {
-            Carve(stream, walk, entries, end, shared);
+        if ((head.Located || options_.Offset) && head.Offset >= 0) {
+            end.Plan = PlanCarve(head.Offset, walk, end.PlausibleEnd, entries, options_.CarveToWalkEnd);
+            if (options_.Carve) Carve(stream, *end.Plan, end, shared);
         }
         if (joinedAt) {
             // What follows is the joined walk's: its figures are not this listing's.
@@ -381,15 +382,13 @@ private:
     // Carves [Offset, the walk's plausible end, or its end) unless an earlier
     // candidate's carve holds Offset; with `shared`, later candidates that
     // this carve holds are not carved.
-    void Carve(support::Stream& stream, const archive::WalkSummary& walk, std::uint64_t entries, ListingEnd& end,
-               SharedWalks* shared) {
+    void Carve(support::Stream& stream, const CarvePlan& plan, ListingEnd& end, SharedWalks* shared) {
         if (shared != nullptr && shared->LastCarved && head.Offset >= shared->LastCarved->Start &&
             head.Offset < shared->LastCarved->End) {
             end.CarvedIn = shared->LastCarved->Path;
             return;
         }
         try {
-            const CarvePlan plan = PlanCarve(head.Offset, walk, end.PlausibleEnd, entries, options_.CarveToWalkEnd);
             const std::int64_t carveEnd = plan.End;
             CarvedFile carved;
             carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, Outputs(options_), options_.Force);

@@ -16,6 +16,7 @@
 #include "archive/compress.hpp"
 #include "archive/plausibility.hpp"
 #include "listing/encoding.hpp"
+#include "listing/plan.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 
@@ -116,6 +117,11 @@ struct ListingEnd {
     // Those entries were left out of what the sink was handed (a view that
     // folds them into one line).
     bool TrailingFolded = false;
+    // What --carve writes for this listing, or why it writes nothing: set
+    // for a located archive or one at a given offset whose walk ran to its
+    // end (joined walks too), carved or not, so that a front end that only
+    // offers the carve reads the same range as the tool writes.
+    std::optional<CarvePlan> Plan;
     std::optional<CarvedFile> Carved;
     // With --all: the entry header offset where this candidate's walk
     // reached a header an earlier candidate's walk had listed, and stopped.

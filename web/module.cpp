@@ -40,48 +40,38 @@ std::string_view RouteName(Route route) {
 // Hands every listing on to the report, and to the page one object per
 // listing, in the same order: {"carve":{"offset":O,"end":E,"suffix":".HEX.ARC"}}
 // with the range --carve writes, {"refusal":"..."} when it would write
-// nothing, or {"carve":null} when the listing is not one --carve takes.
+// nothing, or {"carve":null} when the listing is not one --carve takes. The
+// plan is the core's (ListingEnd::Plan), as the tool's carve reads it.
 class CarvePlanSink final : public vexmira::listing::ListingSink {
 public:
-    CarvePlanSink(vexmira::listing::ListingSink& report, Route route) : report_(report), route_(route) {}
+    explicit CarvePlanSink(vexmira::listing::ListingSink& report) : report_(report) {}
 
-    void Begin(const vexmira::listing::ListingHead& head) override {
-        entries_ = 0;
-        report_.Begin(head);
-    }
+    void Begin(const vexmira::listing::ListingHead& head) override { report_.Begin(head); }
     void Entry(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override {
-        ++entries_;
         report_.Entry(name, info, suspect);
     }
     void EntryRun(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
                   std::optional<std::string_view> suspect, const vexmira::listing::ShiftedCopies& more) override {
-        entries_ += 1 + more.Count;
         report_.EntryRun(name, info, suspect, more);
     }
     void End(const vexmira::listing::ListingHead& head, const vexmira::listing::ListingEnd& end) override {
         report_.End(head, end);
         std::string plan;
-        if (!vexmira::listing::Carvable(route_) || head.Offset < 0 || !end.Walk || end.Error) {
+        if (!end.Plan || end.Error) {
             plan = R"({"carve":null})";
+        } else if (end.Plan->Refusal) {
+            // The refusal's words are the core's own: digits and ASCII.
+            plan = R"({"refusal":")" + *end.Plan->Refusal + R"("})";
         } else {
-            const vexmira::listing::CarvePlan carve =
-                vexmira::listing::PlanCarve(head.Offset, *end.Walk, end.PlausibleEnd, entries_, false);
-            if (carve.Refusal) {
-                // The refusal's words are the core's own: digits and ASCII.
-                plan = R"({"refusal":")" + *carve.Refusal + R"("})";
-            } else {
-                plan = R"({"carve":{"offset":)" + std::to_string(carve.Offset) + R"(,"end":)" +
-                       std::to_string(carve.End) + R"(,"suffix":")" + carve.Suffix + R"("}})";
-            }
+            plan = R"({"carve":{"offset":)" + std::to_string(end.Plan->Offset) + R"(,"end":)" +
+                   std::to_string(end.Plan->End) + R"(,"suffix":")" + end.Plan->Suffix + R"("}})";
         }
         HandPlanToPage(plan.data(), plan.size());
     }
 
 private:
     vexmira::listing::ListingSink& report_;
-    Route route_;
-    std::uint64_t entries_ = 0;
 };
 
 class PageOutput final : public vexmira::report::LineOutput {
@@ -105,7 +95,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all)
     options.FoldRepeats = true;  // as the tool's --json folds runs of repeated candidates
     vexmira::report::JsonReport report(out);
     const Route route = vexmira::listing::RouteOf(path, false, options.All);
-    CarvePlanSink planned(report, route);
+    CarvePlanSink planned(report);
     try {
         const std::string head = R"({"route":")" + std::string(RouteName(route)) + R"("})";
         HandPlanToPage(head.data(), head.size());

@@ -13,7 +13,7 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { openBrowser, serveSite, waitIdle } from './harness.mjs';
+import { downloaded as downloadedBy, openBrowser, serveSite, waitIdle } from './harness.mjs';
 
 const [site, vexmira, sampleTool, workdir] = process.argv.slice(2, 6).map((arg) => arg && path.resolve(arg));
 const rest = process.argv.slice(6);
@@ -121,21 +121,8 @@ async function examine(name) {
   return page.evaluate(() => document.body.dataset.state);
 }
 
-// Headless chromium now and then starts no download for a click on a button
-// that is there and enabled (about one click in fifty here, whatever the
-// page): such a click is made once more, and what downloads is checked alike.
 async function downloaded(selector) {
-  let download = null;
-  for (const wait of [10_000, 30_000]) {
-    try {
-      [download] = await Promise.all([page.waitForEvent('download', { timeout: wait }), page.click(selector)]);
-      break;
-    } catch (error) {
-      if (wait === 30_000 || error.name !== 'TimeoutError') throw error;
-      console.log(`     ${selector}: no download in ${wait / 1000} s, clicked again`);
-    }
-  }
-  return { name: download.suggestedFilename(), bytes: fs.readFileSync(await download.path()) };
+  return downloadedBy(page, selector);
 }
 
 // Peak resident memory of the renderer processes of this browser.

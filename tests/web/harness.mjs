@@ -51,3 +51,23 @@ export async function waitIdle(page, timeout = 300_000) {
   await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.state), null,
                              { timeout, polling: 200 });
 }
+
+// What a click downloads: its suggested name and its bytes. Headless chromium
+// now and then starts no download for a click on a button that is there and
+// enabled (about one click in fifty here, whatever the page): such a click is
+// made once more, and what downloads is checked alike. `target` is a selector
+// or a playwright locator.
+export async function downloaded(page, target) {
+  const click = () => (typeof target === 'string' ? page.click(target) : target.click());
+  let download = null;
+  for (const wait of [10_000, 30_000]) {
+    try {
+      [download] = await Promise.all([page.waitForEvent('download', { timeout: wait }), click()]);
+      break;
+    } catch (error) {
+      if (wait === 30_000 || error.name !== 'TimeoutError') throw error;
+      console.log(`     ${target}: no download in ${wait / 1000} s, clicked again`);
+    }
+  }
+  return { name: download.suggestedFilename(), bytes: fs.readFileSync(await download.path()) };
+}
