@@ -19,6 +19,7 @@ const state = {
   items: [],          // every file chosen: { file, row, status, summary }
   current: null,      // the item the worker lists
   moduleScript: null,
+  showTrailing: false,  // the toggle: list the entries past the plausible end
 };
 
 // ---------------------------------------------------------------------------
@@ -97,7 +98,8 @@ function runText(entry) {
 // it: the route its name took, and its carve plan.
 function parseListing(message) {
   return message.json.split('\n').filter((line) => line.length > 0).map((line, index) =>
-    Object.assign(JSON.parse(line), { route: message.route, carvePlan: message.carves[index] ?? null }));
+    Object.assign(JSON.parse(line), { route: message.route, carvePlan: message.carves[index] ?? null,
+                                      view: message.carves[index]?.view ?? null }));
 }
 
 // ---------------------------------------------------------------------------
@@ -159,10 +161,21 @@ function showSummary(object) {
   carve.title = object.carvePlan?.refusal ?? '';
 }
 
+// The entries the table lists: up to the plausible end unless the toggle
+// shows the rest (where that end lies is the module's word, `fold_from`).
+function shownEntries(object) {
+  const entries = object.entries ?? [];
+  const foldFrom = object.view?.fold_from ?? null;
+  return state.showTrailing || foldFrom === null ? entries : entries.slice(0, foldFrom);
+}
+
 function showEntries(object) {
   state.shown = object;
-  const entries = object.entries ?? [];
-  const suspects = entries.filter((entry) => entry.suspect != null);
+  const all = object.entries ?? [];
+  const entries = shownEntries(object);
+  // What the module shows in place of a name or a method: a cut name, a method byte as its number.
+  const cells = new Map((object.view?.cells ?? []).map(([index, name, method]) => [index, { name, method }]));
+  const suspects = all.filter((entry) => entry.suspect != null);
   $('entries-caption').textContent = object === state.located ? 'Entries' :
     `Entries of the candidate at ${hex(archiveOffset(object) ?? 0)}`;
 
@@ -180,13 +193,15 @@ function showEntries(object) {
     firstNumbers.push(number + 1);
     number += entryCount(entry);
     const percent = percentCompressed(entry);
-    const cells = [
-      [firstNumbers[index], 'num'], [entry.name, 'name'], [bytes(entry.full_size), 'num'], [bytes(entry.compressed_size), 'num'],
+    const shown = cells.get(index) ?? {};
+    const rowCells = [
+      [firstNumbers[index], 'num'], [shown.name ?? entry.name, 'name'], [bytes(entry.full_size), 'num'], [bytes(entry.compressed_size), 'num'],
       [percent == null ? '(empty)' : `${percent}%`, 'num'], [entry.locked ? 'locked' : '', ''],
-      [`${entry.method_name ?? entry.method} (${entry.method})`, ''], [bytes(entry.header_offset), 'num'],
+      [shown.method ?? `${entry.method_name ?? entry.method} (${entry.method})`, ''], [bytes(entry.header_offset), 'num'],
       [entry.suspect ?? '', 'why'],
     ];
-    for (const [text, className] of cells) row.append(element('td', text, className));
+    for (const [text, className] of rowCells) row.append(element('td', text, className));
+    if (shown.name != null) row.cells[1].title = entry.name;  // the whole name on hover, and in the details
     if (entry.suspect != null) {
       row.classList.add('suspect');
       row.title = `Suspect: ${entry.suspect}`;
@@ -200,13 +215,25 @@ function showEntries(object) {
       rows.push(run);
     }
   });
+  const folded = entries.length < all.length;
+  if (folded) {
+    const line = element('tr', null, 'folded');
+    const cell = element('td', object.view.folded_line);
+    cell.colSpan = 9;
+    line.append(cell);
+    rows.push(line);
+  }
   body.replaceChildren(...rows);
+  const toggle = $('show-trailing');
+  toggle.checked = state.showTrailing;
+  toggle.parentElement.hidden = (object.view?.fold_from ?? null) === null;
 
   const totals = entries.reduce((sum, entry) => ({
     full: sum.full + entryCount(entry) * entry.full_size, stored: sum.stored + entryCount(entry) * entry.compressed_size,
     locked: sum.locked + (entry.locked ? entryCount(entry) : 0),
   }), { full: 0, stored: 0, locked: 0 });
-  const count = listingEntryCount(object);
+  // Totals of the entries listed: up to the plausible end while the rest is folded.
+  const count = listingEntryCount({ entries });
   const foot = element('tr');
   foot.append(element('th', `${bytes(count)} ${count === 1 ? 'entry' : 'entries'}`), element('td', ''),
               element('td', bytes(totals.full), 'num'), element('td', bytes(totals.stored), 'num'),
@@ -218,10 +245,11 @@ function showEntries(object) {
   const note = $('suspect-note');
   note.hidden = suspects.length === 0;
   if (suspects.length > 0) {
-    const first = entries.findIndex((entry) => entry.suspect != null);
-    const after = count - firstNumbers[first] + 1;
-    note.textContent = `Suspect rows are marked: they cannot be real entries (the first, row ${firstNumbers[first]}: ` +
-      `${entries[first].suspect}), so ${bytes(after)} ${after === 1 ? 'entry looks' : 'entries look'} ` +
+    const first = all.findIndex((entry) => entry.suspect != null);
+    const firstNumber = listingEntryCount({ entries: all.slice(0, first) }) + 1;
+    const after = listingEntryCount(object) - firstNumber + 1;
+    note.textContent = `Suspect rows are marked: they cannot be real entries (the first, row ${firstNumber}: ` +
+      `${all[first].suspect}), so ${bytes(after)} ${after === 1 ? 'entry looks' : 'entries look'} ` +
       `like trailing data. The archive plausibly ends at ${bytes(object.plausible_end)}.`;
   }
   selectEntry(entries.length > 0 ? 0 : -1, false);
@@ -579,7 +607,7 @@ function stop(all) {
 function onEntryKey(event) {
   const row = event.target.closest('tr');
   if (!row || row.parentElement !== $('entries').tBodies[0]) return;
-  const count = state.shown?.entries?.length ?? 0;
+  const count = state.shown ? shownEntries(state.shown).length : 0;
   const index = Number(row.dataset.index);
   const moves = { ArrowDown: index + 1, ArrowUp: index - 1, Home: 0, End: count - 1, PageDown: index + 10, PageUp: index - 10 };
   if (event.key in moves) {
@@ -609,6 +637,10 @@ document.addEventListener('DOMContentLoaded', () => {
     if (row && row.dataset.index !== undefined) selectEntry(Number(row.dataset.index), true);
   });
   body.addEventListener('keydown', onEntryKey);
+  $('show-trailing').addEventListener('change', (event) => {
+    state.showTrailing = event.target.checked;
+    if (state.shown) showEntries(state.shown);
+  });
   // Dropping anywhere: the browser would otherwise open the file itself.
   document.addEventListener('dragover', (event) => {
     event.preventDefault();

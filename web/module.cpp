@@ -3,7 +3,8 @@
 // tool's own examine and report. The lines go to the worker as they are
 // written, so the module's memory does not grow with the listing. Beside
 // them go the core's decisions the page shows and must not make itself: the
-// route the name took, and for each listing what --carve would write.
+// route the name took, and for each listing what --carve would write and
+// what the views for people show of it.
 
 #include <emscripten.h>
 
@@ -13,10 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "archive/entry_text.hpp"
 #include "listing/examine.hpp"
 #include "listing/plan.hpp"
 #include "report/json.hpp"
 #include "report/output.hpp"
+#include "report/text.hpp"
+#include "report/views.hpp"
 
 namespace {
 
@@ -38,40 +42,94 @@ std::string_view RouteName(Route route) {
 }
 
 // Hands every listing on to the report, and to the page one object per
-// listing, in the same order: {"carve":{"offset":O,"end":E,"suffix":".HEX.ARC"}}
-// with the range --carve writes, {"refusal":"..."} when it would write
-// nothing, or {"carve":null} when the listing is not one --carve takes. The
-// plan is the core's (ListingEnd::Plan), as the tool's carve reads it.
-class CarvePlanSink final : public vexmira::listing::ListingSink {
+// listing, in the same order, with what the core decides for it:
+//   "carve": {"offset":O,"end":E,"suffix":".HEX.ARC"}, the range --carve
+//     writes (ListingEnd::Plan), or null when --carve takes no such listing;
+//     "refusal": "..." instead when it would write nothing;
+//   "view": what the page's table shows as the tool's views for people do
+//     (report/views.hpp): "fold_from", the index of the first entry past the
+//     plausible end (null when none), the line that stands for those
+//     entries, and "cells", [index, name, method] for each entry whose name
+//     is cut or whose method byte shows as its number (null where not).
+class PlanSink final : public vexmira::listing::ListingSink {
 public:
-    explicit CarvePlanSink(vexmira::listing::ListingSink& report) : report_(report) {}
+    explicit PlanSink(vexmira::listing::ListingSink& report) : report_(report) {}
 
-    void Begin(const vexmira::listing::ListingHead& head) override { report_.Begin(head); }
+    void Begin(const vexmira::listing::ListingHead& head) override {
+        index_ = 0;
+        foldFrom_.reset();
+        cells_.clear();
+        report_.Begin(head);
+    }
     void Entry(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override {
+        Note(name, info, suspect);
         report_.Entry(name, info, suspect);
     }
     void EntryRun(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
                   std::optional<std::string_view> suspect, const vexmira::listing::ShiftedCopies& more) override {
+        Note(name, info, suspect);
         report_.EntryRun(name, info, suspect, more);
     }
     void End(const vexmira::listing::ListingHead& head, const vexmira::listing::ListingEnd& end) override {
         report_.End(head, end);
-        std::string plan;
+        std::string plan = "{";
         if (!end.Plan || end.Error) {
-            plan = R"({"carve":null})";
+            plan += R"("carve":null)";
         } else if (end.Plan->Refusal) {
             // The refusal's words are the core's own: digits and ASCII.
-            plan = R"({"refusal":")" + *end.Plan->Refusal + R"("})";
+            plan += R"("carve":null,"refusal":")" + *end.Plan->Refusal + '"';
         } else {
-            plan = R"({"carve":{"offset":)" + std::to_string(end.Plan->Offset) + R"(,"end":)" +
-                   std::to_string(end.Plan->End) + R"(,"suffix":")" + end.Plan->Suffix + R"("}})";
+            plan += R"("carve":{"offset":)" + std::to_string(end.Plan->Offset) + R"(,"end":)" +
+                    std::to_string(end.Plan->End) + R"(,"suffix":")" + end.Plan->Suffix + R"("})";
         }
+        plan += R"(,"view":{"fold_from":)";
+        if (foldFrom_ && end.TrailingEntries > 0) {
+            plan += std::to_string(*foldFrom_) + R"(,"folded_line":)";
+            vexmira::report::AppendJsonString(
+                plan, vexmira::report::FoldedEntriesLine(end.TrailingEntries, "\u201cShow trailing entries\u201d lists them"),
+                vexmira::listing::Encoding::Utf8);
+        } else {
+            plan += R"(null,"folded_line":null)";
+        }
+        plan += R"(,"cells":[)" + cells_ + "]}}";
         HandPlanToPage(plan.data(), plan.size());
     }
 
 private:
+    void Note(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
+              std::optional<std::string_view> suspect) {
+        const std::uint64_t index = index_++;
+        if (suspect && !foldFrom_) foldFrom_ = index;
+        // A name's bytes read as Latin-1, as the JSON gives it: one character each.
+        const bool cut = name.size() > vexmira::report::kNameWidth;
+        const std::string_view method = vexmira::report::MethodCell(info.Method);
+        const bool number = method != vexmira::archive::MethodName(info.Method);
+        if (!cut && !number) return;
+        if (!cells_.empty()) cells_ += ',';
+        cells_ += '[' + std::to_string(index) + ',';
+        if (cut) {
+            vexmira::report::AppendJsonString(
+                cells_, vexmira::report::CutName(vexmira::report::ToUtf8(name, vexmira::listing::Encoding::Latin1)),
+                vexmira::listing::Encoding::Utf8);
+        } else {
+            cells_ += "null";
+        }
+        cells_ += ',';
+        if (number) {
+            cells_ += '"';
+            cells_ += method;
+            cells_ += '"';
+        } else {
+            cells_ += "null";
+        }
+        cells_ += ']';
+    }
+
     vexmira::listing::ListingSink& report_;
+    std::uint64_t index_ = 0;
+    std::optional<std::uint64_t> foldFrom_;
+    std::string cells_;
 };
 
 class PageOutput final : public vexmira::report::LineOutput {
@@ -95,7 +153,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all)
     options.FoldRepeats = true;  // as the tool's --json folds runs of repeated candidates
     vexmira::report::JsonReport report(out);
     const Route route = vexmira::listing::RouteOf(path, false, options.All);
-    CarvePlanSink planned(report);
+    PlanSink planned(report);
     try {
         const std::string head = R"({"route":")" + std::string(RouteName(route)) + R"("})";
         HandPlanToPage(head.data(), head.size());

@@ -84,7 +84,17 @@ if (screenshot) {
   header.writeInt32LE(0, 8);                   // size value
   header.writeUInt8(1, 12);                    // archive type: multi
   fs.writeFileSync(path.join(workdir, 'empty.exe'), Buffer.concat([Buffer.from('MZ'), Buffer.alloc(39998), header]));
-  files.push('setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe');
+  // One entry whose name is longer than a table's column, then one whose method byte is past the table.
+  const entry = (name, method) => {
+    const fields = Buffer.alloc(25);
+    fields.writeInt16LE(name.length, 0);
+    fields.writeUInt8(method, 16);
+    return Buffer.concat([fields, Buffer.from(name, 'latin1')]);
+  };
+  fs.writeFileSync(path.join(workdir, 'long.exe'), Buffer.concat([Buffer.from('MZ'), Buffer.alloc(39998), header,
+    entry(`A_NAME_OF_SIXTY_CHARACTERS_${'X'.repeat(29)}.TXT`, 4), entry('ODD.BIN', 176)]));
+  files.push('setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe',
+             'long.exe');
   // For Stop: a file whose scan takes a while (the archive at 2.5 GiB of 3).
   sample('sparse', 'slow.exe', String(3 * GiB), String(2.5 * GiB));
 }
@@ -187,8 +197,27 @@ try {
     const candidates = await downloaded('#download-all-json');
     check(candidates.bytes.toString('utf8') === all.stdout, `${name}: every candidate = vexmira --json --in-place --all`);
 
-    // What the page shows of it.
+    // What the page shows of it: first with the entries past the plausible
+    // end folded into the line the tool's plain output gives for them.
     const object = JSON.parse(located.stdout.split('\n')[0]);
+    const firstSuspect = object.entries.findIndex((entry) => entry.suspect != null);
+    const toggled = await page.isVisible('#show-trailing');
+    check(toggled === (firstSuspect >= 0), `${name}: the toggle for trailing entries ${toggled ? 'offered' : 'not offered'}`);
+    if (toggled) {
+      await page.setChecked('#show-trailing', false);
+      const folded = await page.evaluate(() => ({
+        rows: document.querySelectorAll('#entries tbody tr[data-index]').length,
+        line: document.querySelector('#entries tbody tr.folded')?.textContent ?? null,
+        total: document.querySelector('#entries tfoot th').textContent,
+      }));
+      const plainLine = /^(.* like trailing data): --show-suspect lists them$/m.exec(native(name).stdout)?.[1];
+      check(folded.rows === firstSuspect, `${name}: ${folded.rows} rows up to the plausible end, of ${firstSuspect}`);
+      check(plainLine !== undefined && folded.line === `${plainLine}: \u201cShow trailing entries\u201d lists them`,
+            `${name}: the folded line "${folded.line}", as the tool's "${plainLine}"`);
+      check(folded.total === `${firstSuspect} ${firstSuspect === 1 ? 'entry' : 'entries'}`,
+            `${name}: totals up to the plausible end ("${folded.total}")`);
+      await page.setChecked('#show-trailing', true);
+    }
     const shown = await page.evaluate(() => ({
       rows: document.querySelectorAll('#entries tbody tr').length,
       suspectRows: document.querySelectorAll('#entries tbody tr.suspect').length,
@@ -289,6 +318,23 @@ try {
     });
     check(suspectColumn.right <= suspectColumn.wrapRight && suspectColumn.right <= suspectColumn.viewport,
           `${name}: the Suspect column ends at ${suspectColumn.right.toFixed(0)} px, in view (${suspectColumn.wrapRight.toFixed(0)} px)`);
+
+    if (name === 'long.exe' || name === 'hostile.exe') {
+      // Names cut as the plain output cuts them (the whole on hover), a method byte past the table as its number.
+      const cells = await page.evaluate(() => [...document.querySelectorAll('#entries tbody tr[data-index]')]
+        .map((row) => ({ name: row.cells[1].textContent, title: row.cells[1].title, method: row.cells[6].textContent })));
+      const plain = native('--show-suspect', name).stdout;
+      object.entries.forEach((entry, index) => {
+        const cell = cells[index] ?? {};
+        if (entry.name.length > 40) {
+          check(cell.name.length === 40 && cell.name.endsWith('\u2026') && plain.includes(cell.name) && cell.title === entry.name,
+                `${name}: entry ${index}'s name cut to "${cell.name}", as the tool's plain output, whole on hover`);
+        }
+        if (entry.method > 4) {
+          check(cell.method === String(entry.method), `${name}: entry ${index}'s method ${entry.method} shown as "${cell.method}"`);
+        }
+      });
+    }
 
     if (name === 'setup.exe') {
       // The keyboard: into the table, two rows down, and the details follow.
