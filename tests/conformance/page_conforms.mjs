@@ -11,19 +11,14 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { downloaded, openBrowser, serveSite, waitIdle } from '../web/harness.mjs';
+import { downloaded, openBrowser, requireNativeTools, serveSite, waitIdle } from '../web/harness.mjs';
 
 const [site, vexmira, sampleTool, workdir] = process.argv.slice(2, 6).map((arg) => arg && path.resolve(arg));
 if (!workdir) {
   console.error('usage: node page_conforms.mjs SITE VEXMIRA VEXMIRA_SAMPLE WORKDIR');
   process.exit(64);
 }
-for (const tool of [vexmira, sampleTool]) {
-  if (!fs.existsSync(tool)) {
-    console.log(`no native tool at ${tool}: build the native preset first`);
-    process.exit(77);  // skipped
-  }
-}
+requireNativeTools(vexmira, sampleTool);
 const deadline = setTimeout(() => {
   console.error('FAIL: the page did not finish the corpus in 600 s');
   process.exit(1);

@@ -13,7 +13,7 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { downloaded as downloadedBy, openBrowser, serveSite, waitIdle } from './harness.mjs';
+import { downloaded as downloadedBy, openBrowser, requireNativeTools, serveSite, waitIdle } from './harness.mjs';
 
 const [site, vexmira, sampleTool, workdir] = process.argv.slice(2, 6).map((arg) => arg && path.resolve(arg));
 const rest = process.argv.slice(6);
@@ -23,12 +23,7 @@ if (!workdir) {
   console.error('usage: node browser_test.mjs SITE VEXMIRA VEXMIRA_SAMPLE WORKDIR [--huge | --screenshot PNG]');
   process.exit(64);
 }
-for (const tool of [vexmira, sampleTool]) {
-  if (!fs.existsSync(tool)) {
-    console.log(`no native tool at ${tool}: build the native preset first`);
-    process.exit(77);  // skipped
-  }
-}
+requireNativeTools(vexmira, sampleTool);
 
 const GiB = 1024 ** 3;
 // The worker's bounds while it lists the 3 GiB file: its WebAssembly memory,

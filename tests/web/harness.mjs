@@ -11,6 +11,17 @@ import playwright from 'playwright-core';
 const kTypes = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.css': 'text/css',
                  '.wasm': 'application/wasm', '.png': 'image/png' };
 
+// The native tool and sample maker a page test compares with: without them
+// the test is skipped (ctest's SKIP_RETURN_CODE 77).
+export function requireNativeTools(...tools) {
+  for (const tool of tools) {
+    if (!fs.existsSync(tool)) {
+      console.log(`no native tool at ${tool}: build the native preset first`);
+      process.exit(77);
+    }
+  }
+}
+
 export async function serveSite(site) {
   const served = new Set(fs.readdirSync(site));
   const log = [];
