@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "listing/examine.hpp"
 #include "listing/plan.hpp"
@@ -113,6 +114,69 @@ TEST(ErrorKind, AListingEndsWithTheKindOfWhatFailedAndOnlyAnIdentifierReadsAsArc
     const std::optional<Text> past = ErrorListing("p.bin", noise, 1000);
     ASSERT_TRUE(past);
     EXPECT_EQ(past->Kind, support::ErrorKind::Other);
+}
+
+// How each listing of a run ended: where it starts, where it joined, its plan.
+class PlanSink final : public ListingSink {
+public:
+    struct Ended {
+        std::int64_t Offset;
+        std::optional<std::int64_t> Joins;
+        std::optional<CarvePlan> Plan;
+    };
+    void Begin(const ListingHead&) override {}
+    void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {}
+    void End(const ListingHead& head, const ListingEnd& end) override { Listings.push_back({head.Offset, end.Joins, end.Plan}); }
+    std::vector<Ended> Listings;
+};
+
+// A's second entry is past A's plausible end (its method byte is out of
+// range), and its data ends in B's header, so that B's first entry is A's
+// third; B's walk reaches A's fourth and joins it. B lies past A's carve,
+// and --all --carve carves it: its plan must come with its listing, carved
+// or not, for a front end that only offers the carve.
+TEST(CarvePlan, EveryCarvableListingEndsWithItsPlanAJoinedWalkToo) {
+    const testing::Bytes bHeader = testing::ArchiveBuilder().Build();
+    const std::int64_t oddData = 300 + static_cast<std::int64_t>(bHeader.size());
+    testing::Bytes file = testing::Carrier(
+        1000, testing::ArchiveBuilder()
+                  .Add("FIRST.TXT", 500, 200)
+                  .Add(testing::EntrySpec{.name = "ODD.BIN", .full_size = oddData, .compressed_size = oddData, .method = 9,
+                                          .data_bytes = 300})
+                  .Build());
+    file.insert(file.end(), bHeader.begin(), bHeader.end());
+    const testing::Bytes rest = testing::ArchiveBuilder().Add("SECOND.TXT", 900, 400, 2).Add("THIRD.TXT", 70, 70, 0).Build();
+    file.insert(file.end(), rest.begin() + static_cast<std::ptrdiff_t>(bHeader.size()), rest.end());
+    const std::int64_t b = static_cast<std::int64_t>(file.size() - rest.size());
+    const std::int64_t secondEnd = b + 21 + 25 + 10 + 400;
+
+    support::MemoryStream input(file);
+    Options options;
+    options.Input = &input;
+    options.All = true;
+    PlanSink sink;
+    Examine("joined.exe", options, sink);
+    ASSERT_EQ(sink.Listings.size(), 2u);
+    const PlanSink::Ended& first = sink.Listings[0];
+    EXPECT_EQ(first.Offset, 1000);
+    ASSERT_TRUE(first.Plan);
+    EXPECT_EQ(first.Plan->End, 1000 + 21 + 25 + 9 + 200);  // A's plausible end: after FIRST.TXT
+    const PlanSink::Ended& joined = sink.Listings[1];
+    EXPECT_EQ(joined.Offset, b);
+    ASSERT_TRUE(joined.Joins);
+    ASSERT_TRUE(joined.Plan) << "a joined walk's listing carries no carve plan";
+    EXPECT_EQ(joined.Plan->Offset, b);
+    EXPECT_EQ(joined.Plan->End, secondEnd);
+    EXPECT_FALSE(joined.Plan->Refusal);
+
+    // An .ARC listed directly is no carve's.
+    support::MemoryStream arc(testing::ArchiveBuilder().Add("A.TXT", 1, 1).Build());
+    options = Options{};
+    options.Input = &arc;
+    PlanSink direct;
+    Examine("X.ARC", options, direct);
+    ASSERT_EQ(direct.Listings.size(), 1u);
+    EXPECT_FALSE(direct.Listings[0].Plan);
 }
 
 }  // namespace
