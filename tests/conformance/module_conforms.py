@@ -1,5 +1,5 @@
 """The module against the tool on the one corpus (corpus.py): json_lines, list,
-iteration of open() and carve give the tool's JSON bytes, carve bytes
+iteration of open(), iter_entries, json_part and carve give the tool's JSON bytes, carve bytes
 and refusals. Every difference is printed, naming the file, the call and the
 first key that differs; the exit status is 1 when there is any.
 
@@ -132,6 +132,21 @@ def conform(name):
                 check(name, "iteration of open() refusal", lines[0].get("error"), entries)
             else:
                 check(name, "iteration of open()", lines[0]["entries"], without_name_bytes(entries))
+
+    outcome, entries = module_call(lambda: [entry for entry in vexmira.iter_entries(name)])
+    if outcome == "refused":
+        check(name, "iter_entries() refusal", lines[0].get("error"), entries)
+    else:
+        check(name, "iter_entries()", lines[0]["entries"], without_name_bytes(entries))
+
+    # In small pieces, each resumed from the last one's token.
+    pieces, token = [], None
+    while True:
+        piece, token = vexmira.json_part(name, token, limit=256)
+        pieces.append(piece)
+        if token is None:
+            break
+    check_bytes(name, f"json_part() in {len(pieces)} pieces", listing, b"".join(pieces))
 
     every = tool("--json", "--in-place", "--all", name)
 
