@@ -217,12 +217,13 @@ template <class Visit, std::size_t... Index>
 void VisitEntryFields(const EntryView& entry, Visit& visit, std::index_sequence<Index...>) {
     // Unrolled, so that each row's value is decided at compile time: this
     // runs for every entry of every listing.
-    (visit(kEntryFields[Index], EntryFieldValueOf<kEntryFields[Index].Field>(entry)), ...);
+    (visit(std::integral_constant<std::size_t, Index>{}, EntryFieldValueOf<kEntryFields[Index].Field>(entry)), ...);
 }
 }  // namespace detail
 
-// visit(row, value) for each entry field, in the table's order, the value
-// as EntryFieldValueOf gives it.
+// visit(index, value) for each entry field, in the table's order: its row's
+// index in kEntryFields as a compile-time constant (std::integral_constant),
+// and the value as EntryFieldValueOf gives it.
 template <class Visit>
 void ForEachEntryField(const EntryView& entry, Visit&& visit) {
     detail::VisitEntryFields(entry, visit, std::make_index_sequence<kEntryFields.size()>());

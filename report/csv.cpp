@@ -88,8 +88,8 @@ void CsvReport::Entry(std::string_view name, const archive::TCompressedFileInfo&
     std::string& out = out_.Buffer();
     out += prefix_;
     bool first = true;
-    listing::ForEachEntryField({name, info, suspect}, [&](const auto& row, const auto& value) {
-        if (row.CsvColumn.empty()) return;
+    listing::ForEachEntryField({name, info, suspect}, [&](auto index, const auto& value) {
+        if constexpr (listing::kEntryFields[index].CsvColumn.empty()) return;
         if (!first) out += ',';
         first = false;
         AppendCsvValue(out, value, scratch_);
