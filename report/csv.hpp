@@ -19,7 +19,7 @@ void AppendCsvField(std::string& out, std::string_view utf8);
 // The first line of a run's CSV, written once before anything else,
 // whatever the filters leave out.
 inline constexpr std::string_view kCsvHeader =
-    "file,path_encoding,listed,offset,located,passed_over,name,full_size,compressed_size,method,method_name,locked,"
+    "file,path_encoding,listed,offset,located,passed_over,name,full_size,compressed_size,method,method_id,method_name,locked,"
     "header_offset,header_size,data_offset,long2,word6,long17,percentage,percent_compressed,size,suspect\r\n";
 
 // One record per entry, fields as in JSON, lines ending in CRLF. Texts from

@@ -15,7 +15,7 @@ namespace vexmira::report {
 // The version of the JSON contract, "MAJOR.MINOR": a new key raises MINOR, a
 // changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
 // describes it.
-inline constexpr std::string_view kSchemaVersion = "2.4";
+inline constexpr std::string_view kSchemaVersion = "2.5";
 
 // One JSON object per listing on one line, written as the listing goes:
 // what is only known at the end (error, archive_end, truncated,
