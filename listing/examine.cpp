@@ -344,7 +344,7 @@ public:
         }
         ListingEnd end;
         end.PlausibleEnd = plausible.End(walk);
-        if ((head.Located || options_.Offset) && head.Offset >= 0) {
+        if ((options_.Carve || options_.PlanCarves) && (head.Located || options_.Offset) && head.Offset >= 0) {
             end.Plan = PlanCarve(head.Offset, walk, end.PlausibleEnd, entries, options_.CarveToWalkEnd);
             if (options_.Carve) Carve(stream, *end.Plan, end, shared);
         }

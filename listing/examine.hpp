@@ -117,10 +117,10 @@ struct ListingEnd {
     // Those entries were left out of what the sink was handed (a view that
     // folds them into one line).
     bool TrailingFolded = false;
-    // What --carve writes for this listing, or why it writes nothing: set
-    // for a located archive or one at a given offset whose walk ran to its
-    // end (joined walks too), carved or not, so that a front end that only
-    // offers the carve reads the same range as the tool writes.
+    // What --carve writes for this listing, or why it writes nothing: set,
+    // with Carve or PlanCarves, for a located archive or one at a given
+    // offset whose walk ran to its end (joined walks too), so that a front
+    // end that only offers the carve reads the same range as the tool writes.
     std::optional<CarvePlan> Plan;
     std::optional<CarvedFile> Carved;
     // With --all: the entry header offset where this candidate's walk
@@ -234,6 +234,9 @@ struct Options {
     bool Carve = false;
     // Carve to the walk's end (archive_end) instead of the plausible end.
     bool CarveToWalkEnd = false;
+    // Set ListingEnd::Plan without carving, for a front end that offers the
+    // carve (with --all a plan per candidate costs a string each).
+    bool PlanCarves = false;
     // Replace a carved file an earlier run left; otherwise that is an error.
     bool Force = false;
     // Side files and carves go below this folder instead of next to their input.

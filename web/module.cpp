@@ -151,6 +151,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all)
     // Listed in place (the default): the page writes nothing.
     options.All = all != 0;
     options.FoldRepeats = true;  // as the tool's --json folds runs of repeated candidates
+    options.PlanCarves = true;   // what --carve would write, offered as a download
     vexmira::report::JsonReport report(out);
     const Route route = vexmira::listing::RouteOf(path, false, options.All);
     PlanSink planned(report);

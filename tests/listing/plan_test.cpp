@@ -154,6 +154,7 @@ TEST(CarvePlan, EveryCarvableListingEndsWithItsPlanAJoinedWalkToo) {
     Options options;
     options.Input = &input;
     options.All = true;
+    options.PlanCarves = true;
     PlanSink sink;
     Examine("joined.exe", options, sink);
     ASSERT_EQ(sink.Listings.size(), 2u);
@@ -173,6 +174,7 @@ TEST(CarvePlan, EveryCarvableListingEndsWithItsPlanAJoinedWalkToo) {
     support::MemoryStream arc(testing::ArchiveBuilder().Add("A.TXT", 1, 1).Build());
     options = Options{};
     options.Input = &arc;
+    options.PlanCarves = true;
     PlanSink direct;
     Examine("X.ARC", options, direct);
     ASSERT_EQ(direct.Listings.size(), 1u);
