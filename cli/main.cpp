@@ -146,6 +146,9 @@ int Run(int argc, char** argv) {
                    "one, or \"walk\", the end of the last whole entry")
         ->check(CLI::IsMember({"plausible", "walk"}))
         ->type_name("END");
+    app.add_flag("--hash", run.Examine.Hashes,
+                 "Read each entry's stored bytes for their SHA-256 and entropy (bits per byte), and FILE's for "
+                 "its SHA-256 (without it only headers are read)");
     app.add_flag("--force", run.Examine.Force, "Let --carve replace a carved file that already exists");
     app.add_flag("-r,--recursive", sources.Recursive,
                  "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\", carved "

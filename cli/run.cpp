@@ -128,7 +128,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 report::PlainReport plain(*slot, index == 0, options.Quiet);
                 report::JsonReport json(*slot);
                 if (index == 0 && (options.Csv || (options.Summary && !options.Json))) {
-                    slot->Buffer() += options.Csv ? report::kCsvHeader : report::kSummaryHeader;
+                    slot->Buffer() += options.Csv ? report::CsvHeader(options.Examine.Hashes) : std::string(report::kSummaryHeader);
                     slot->Commit();
                 }
                 report::CsvReport csv(*slot, options.Quiet);

@@ -45,10 +45,16 @@ struct FieldText {
     std::optional<Encoding> From;
 };
 
-// A field's value; monostate is JSON's null, an empty CSV cell, Python's None.
-using FieldValue = std::variant<std::monostate, bool, std::int64_t, FieldText>;
+// A number with two decimal places, held as hundredths: JSON's and CSV's
+// number 7.99, Python's float.
+struct Hundredths {
+    std::int64_t Value = 0;
+};
 
-enum class HeadField { File, PathEncoding, Listed, Offset, Located, PassedOver };
+// A field's value; monostate is JSON's null, an empty CSV cell, Python's None.
+using FieldValue = std::variant<std::monostate, bool, std::int64_t, FieldText, Hundredths>;
+
+enum class HeadField { File, PathEncoding, Listed, Offset, Located, PassedOver, InputSha256 };
 enum class EntryField {
     Name,
     FullSize,
@@ -66,10 +72,14 @@ enum class EntryField {
     PercentCompressed,
     Size,
     Suspect,
+    Sha256,
+    Entropy,
+    DataError,
 };
 
 // One row: the field, what it is, its key in JSON and in the Python objects,
-// and its CSV column (empty: not in CSV).
+// its CSV column (empty: not in CSV), and whether it is there only when the
+// listing reads stored data (--hash).
 template <class Id>
 struct FieldRow {
     Id Field;
@@ -77,18 +87,20 @@ struct FieldRow {
     std::string_view JsonKey;
     std::string_view CsvColumn;
     std::string_view PythonKey;
+    bool WithHashes = false;
 };
 
-inline constexpr std::array<FieldRow<HeadField>, 6> kHeadFields = {{
+inline constexpr std::array<FieldRow<HeadField>, 7> kHeadFields = {{
     {HeadField::File, "the FILE as given", "file", "file", "file"},
     {HeadField::PathEncoding, "how the path's bytes are read", "path_encoding", "path_encoding", "path_encoding"},
     {HeadField::Listed, "the path whose entries are read", "listed", "listed", "listed"},
     {HeadField::Offset, "where the archive starts in FILE", "offset", "offset", "offset"},
     {HeadField::Located, "whether the locator chose the offset", "located", "located", "located"},
     {HeadField::PassedOver, "why the locator passes the header over", "passed_over", "passed_over", "passed_over"},
+    {HeadField::InputSha256, "the SHA-256 of FILE's bytes", "input_sha256", "input_sha256", "input_sha256", true},
 }};
 
-inline constexpr std::array<FieldRow<EntryField>, 16> kEntryFields = {{
+inline constexpr std::array<FieldRow<EntryField>, 19> kEntryFields = {{
     {EntryField::Name, "the entry's name, 8-bit", "name", "name", "name"},
     {EntryField::FullSize, "the size once expanded", "full_size", "full_size", "full_size"},
     {EntryField::CompressedSize, "the size stored", "compressed_size", "compressed_size", "compressed_size"},
@@ -106,6 +118,9 @@ inline constexpr std::array<FieldRow<EntryField>, 16> kEntryFields = {{
      "percent_compressed"},
     {EntryField::Size, "the dialog's size text", "size", "size", "size"},
     {EntryField::Suspect, "why the entry cannot be a real one", "suspect", "suspect", "suspect"},
+    {EntryField::Sha256, "the SHA-256 of the stored bytes", "sha256", "sha256", "sha256", true},
+    {EntryField::Entropy, "the stored bytes' entropy, bits per byte", "entropy", "entropy", "entropy", true},
+    {EntryField::DataError, "why the stored bytes were not read", "data_error", "data_error", "data_error", true},
 }};
 
 // What a head field holds for this listing.
@@ -128,15 +143,19 @@ inline FieldValue HeadFieldValue(HeadField field, const ListingHead& head) noexc
         case HeadField::PassedOver:
             if (!head.PassedOver) return std::monostate{};
             return FieldText{*head.PassedOver, Encoding::Latin1};
+        case HeadField::InputSha256:
+            if (!head.InputSha256) return std::monostate{};
+            return FieldText{*head.InputSha256, std::nullopt};
     }
     return std::monostate{};
 }
 
-// One entry as a sink is handed it.
+// One entry as a sink is handed it; Data with --hash.
 struct EntryView {
     std::string_view Name;
     const archive::TCompressedFileInfo& Info;
     std::optional<std::string_view> Suspect;
+    const StoredData* Data = nullptr;
 };
 
 // What an entry field holds. A text the listing composes (the percentage,
@@ -181,6 +200,15 @@ inline FieldValue EntryFieldValue(EntryField field, const EntryView& entry, std:
         case EntryField::Suspect:
             if (!entry.Suspect) return std::monostate{};
             return FieldText{*entry.Suspect, std::nullopt};
+        case EntryField::Sha256:
+            if (entry.Data == nullptr || entry.Data->Missing) return std::monostate{};
+            return FieldText{entry.Data->Sha256, std::nullopt};
+        case EntryField::Entropy:
+            if (entry.Data == nullptr || entry.Data->Missing) return std::monostate{};
+            return Hundredths{entry.Data->EntropyHundredths};
+        case EntryField::DataError:
+            if (entry.Data == nullptr || !entry.Data->Missing) return std::monostate{};
+            return FieldText{*entry.Data->Missing, std::nullopt};
     }
     return std::monostate{};
 }
@@ -190,20 +218,31 @@ template <class Visit, std::size_t... Index>
 void VisitEntryFields(const EntryView& entry, std::string& scratch, Visit& visit, std::index_sequence<Index...>) {
     // Unrolled, so that each row's value is decided at compile time: this
     // runs for every entry of every listing.
-    (visit(kEntryFields[Index], EntryFieldValue(kEntryFields[Index].Field, entry, scratch)), ...);
+    const auto row = [&]<std::size_t At>(std::integral_constant<std::size_t, At>) {
+        if constexpr (kEntryFields[At].WithHashes) {
+            if (entry.Data == nullptr) return;
+        }
+        visit(kEntryFields[At], EntryFieldValue(kEntryFields[At].Field, entry, scratch));
+    };
+    (row(std::integral_constant<std::size_t, Index>{}), ...);
 }
 }  // namespace detail
 
-// visit(row, value) for each entry field, in the table's order.
+// visit(row, value) for each entry field, in the table's order; the rows
+// WithHashes only when the entry comes with its Data. `row` is the table's
+// own element, so &row - kEntryFields.data() is its index.
 template <class Visit>
 void ForEachEntryField(const EntryView& entry, std::string& scratch, Visit&& visit) {
     detail::VisitEntryFields(entry, scratch, visit, std::make_index_sequence<kEntryFields.size()>());
 }
 
-// visit(row, value) for each head field, in the table's order.
+// visit(row, value) for each head field, in the table's order; the rows
+// WithHashes only when the listing reads stored data.
 template <class Visit>
 void ForEachHeadField(const ListingHead& head, Visit&& visit) {
-    for (const FieldRow<HeadField>& row : kHeadFields) visit(row, HeadFieldValue(row.Field, head));
+    for (const FieldRow<HeadField>& row : kHeadFields) {
+        if (!row.WithHashes || head.Hashes) visit(row, HeadFieldValue(row.Field, head));
+    }
 }
 
 }  // namespace vexmira::listing

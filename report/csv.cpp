@@ -1,5 +1,6 @@
 #include "report/csv.hpp"
 
+#include <array>
 #include <variant>
 
 #include "listing/fields.hpp"
@@ -63,8 +64,30 @@ void AppendCsvValue(std::string& out, const listing::FieldValue& value, std::str
         }
     } else if (const auto* flag = std::get_if<bool>(&value)) {
         out += *flag ? "true" : "false";
+    } else if (const auto* decimal = std::get_if<listing::Hundredths>(&value)) {
+        out += listing::HundredthsText(decimal->Value);
     }
 }
+
+template <class Row, std::size_t Size>
+void AppendColumns(std::string& out, const std::array<Row, Size>& rows, bool hashes) {
+    for (const Row& row : rows) {
+        if (row.CsvColumn.empty() || (row.WithHashes && !hashes)) continue;
+        if (!out.empty()) out += ',';
+        out += row.CsvColumn;
+    }
+}
+
+}  // namespace
+
+std::string CsvHeader(bool hashes) {
+    std::string header;
+    AppendColumns(header, listing::kHeadFields, hashes);
+    AppendColumns(header, listing::kEntryFields, hashes);
+    return header + "\r\n";
+}
+
+namespace {
 
 }  // namespace
 
@@ -79,10 +102,19 @@ void CsvReport::Begin(const ListingHead& head) {
 
 void CsvReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                       std::optional<std::string_view> suspect) {
+    AddEntry({name, info, suspect});
+}
+
+void CsvReport::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                              std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    AddEntry({name, info, suspect, &data});
+}
+
+void CsvReport::AddEntry(const listing::EntryView& entry) {
     std::string& out = out_.Buffer();
     out += prefix_;
     bool first = true;
-    listing::ForEachEntryField({name, info, suspect}, composed_, [&](const auto& row, const listing::FieldValue& value) {
+    listing::ForEachEntryField(entry, composed_, [&](const auto& row, const listing::FieldValue& value) {
         if (row.CsvColumn.empty()) return;
         if (!first) out += ',';
         first = false;

@@ -34,6 +34,11 @@ void FilterSink::Entry(std::string_view name, const archive::TCompressedFileInfo
     if (Shows(suspect)) inner_.Entry(name, info, suspect);
 }
 
+void FilterSink::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                               std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    if (Shows(suspect)) inner_.EntryWithData(name, info, suspect, data);
+}
+
 void FilterSink::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
     if (Shows(suspect)) inner_.EntryRun(name, info, suspect, more);

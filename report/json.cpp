@@ -31,6 +31,8 @@ void AppendJsonValue(std::string& out, const listing::FieldValue& value) {
         }
     } else if (const auto* flag = std::get_if<bool>(&value)) {
         out += *flag ? "true" : "false";
+    } else if (const auto* decimal = std::get_if<listing::Hundredths>(&value)) {
+        out += listing::HundredthsText(decimal->Value);
     } else {
         out += "null";
     }
@@ -73,9 +75,8 @@ void JsonReport::Begin(const ListingHead& head) {
     out += kSchemaVersion;
     out += '"';
     const auto& keys = HeadKeys();
-    std::size_t index = 0;
-    listing::ForEachHeadField(head, [&](const auto&, const listing::FieldValue& value) {
-        out += keys[index++];
+    listing::ForEachHeadField(head, [&](const auto& row, const listing::FieldValue& value) {
+        out += keys[static_cast<std::size_t>(&row - listing::kHeadFields.data())];
         AppendJsonValue(out, value);
     });
     out += ",\"messages\":[";
@@ -93,20 +94,25 @@ void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo
     AddEntry(name, info, suspect, {});
 }
 
+void JsonReport::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                               std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    AddEntry(name, info, suspect, {}, &data);
+}
+
 void JsonReport::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
     AddEntry(name, info, suspect, more);
 }
 
 void JsonReport::AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
-                          std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+                          std::optional<std::string_view> suspect, const ShiftedCopies& more,
+                          const listing::StoredData* data) {
     std::string& out = out_.Buffer();
     out += first_entry_ ? "{" : ",{";
     first_entry_ = false;
     const auto& keys = EntryKeys();
-    std::size_t index = 0;
-    listing::ForEachEntryField({name, info, suspect}, scratch_, [&](const auto&, const listing::FieldValue& value) {
-        out += keys[index++];
+    listing::ForEachEntryField({name, info, suspect, data}, scratch_, [&](const auto& row, const listing::FieldValue& value) {
+        out += keys[static_cast<std::size_t>(&row - listing::kEntryFields.data())];
         AppendJsonValue(out, value);
     });
     if (more.Count > 0) AppendAlsoAt(out, more);

@@ -15,7 +15,7 @@ namespace vexmira::report {
 // The version of the JSON contract, "MAJOR.MINOR": a new key raises MINOR, a
 // changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
 // describes it.
-inline constexpr std::string_view kSchemaVersion = "2.4";
+inline constexpr std::string_view kSchemaVersion = "2.5";
 
 // One JSON object per listing on one line, written as the listing goes:
 // what is only known at the end (error, archive_end, truncated,
@@ -28,6 +28,9 @@ public:
     void Resume(const listing::ListingHead&, std::uint64_t entries) override { first_entry_ = entries == 0; }
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
+    // With sha256, entropy and data_error.
+    void EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect, const listing::StoredData& data) override;
     // The entry's object with "also_at".
     void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                   std::optional<std::string_view> suspect, const listing::ShiftedCopies& more) override;
@@ -35,7 +38,8 @@ public:
 
 private:
     void AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
-                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more);
+                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more,
+                  const listing::StoredData* data = nullptr);
 
     LineOutput& out_;
     bool first_entry_ = true;

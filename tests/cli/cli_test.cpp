@@ -264,7 +264,7 @@ TEST(CliJson, NullsAndMessagesWhenNothingIsListed) {
     ASSERT_EQ(objects.size(), 4u) << "one line per FILE\n" << run;
     for (const Json& object : objects) EXPECT_EQ(Keys(object), kObjectKeys) << object.dump();
 
-    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.4","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
+    EXPECT_EQ(objects[0].dump(), R"({"schema_version":"2.5","file":"plain.exe","path_encoding":"utf-8","listed":null,"offset":null,"located":false,)"
                                      R"("passed_over":null,"messages":[")" +
                                      std::string(kNotFound) +
                                      R"("],"entries":[],"error":null,"archive_end":null,"truncated":null,"trailing_bytes":null,)"

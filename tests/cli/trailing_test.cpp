@@ -198,7 +198,7 @@ TEST(CliTriage, SummaryOnlyFoundAndHideSuspect) {
     const ProcessResult json = RunVexmira(dir, {"--summary", "--json", "--only-found", "setup.exe", "plain.exe"});
     EXPECT_EQ(json.status, 0) << json;
     ASSERT_EQ(json.Objects().size(), 1u) << "--only-found leaves plain.exe out\n" << json;
-    EXPECT_EQ(json.Objects()[0].dump(), R"({"schema_version":"2.4","file":"setup.exe","path_encoding":"utf-8","offset":40000,)"
+    EXPECT_EQ(json.Objects()[0].dump(), R"({"schema_version":"2.5","file":"setup.exe","path_encoding":"utf-8","offset":40000,)"
                                         R"("entry_count":5,"suspect_count":2,"plausible_end":)" +
                                             std::to_string(end) + R"(,"error":null})");
 
