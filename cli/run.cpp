@@ -94,10 +94,22 @@ int RunCollection(FileSource& source, const RunOptions& options) {
             return static_cast<int>(listing::Outcome::Failed);
         }
     }
+    // The extraction folder too, made by the caller.
+    std::optional<outputs::Folder> extractRoot;
+    if (options.Extract) {
+        try {
+            extractRoot = outputs::Folder::Open(options.Extract->Folder, options.Extract->Folder);
+        } catch (const support::Exception& error) {
+            const std::string message = error.FullMessage();
+            WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
+            return static_cast<int>(listing::Outcome::Failed);
+        }
+    }
     listing::Options examine = options.Examine;
     // Row by row and count by count, the other reports show every candidate;
-    // of a listing without an entry CSV shows only its message.
-    examine.FoldRepeats = !options.Csv && !options.Summary;
+    // of a listing without an entry CSV shows only its message. Every
+    // candidate is extracted, so none is folded away then.
+    examine.FoldRepeats = !options.Csv && !options.Summary && !options.Extract;
     examine.FoldEntryless = options.Csv && !options.Summary;
 
     const auto work = [&] {
@@ -138,10 +150,14 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                                       : options.Json  ? static_cast<listing::ListingSink&>(json)
                                                       : plain;
                 report::FilterSink filter(shown, options.OnlyFound, options.HideSuspect);
-                listing::ListingSink& sink = options.OnlyFound || options.HideSuspect ? static_cast<listing::ListingSink&>(filter) : shown;
+                listing::ListingSink& filtered = options.OnlyFound || options.HideSuspect ? static_cast<listing::ListingSink&>(filter) : shown;
+                std::optional<ExtractingSink> extracting;
+                if (options.Extract) extracting.emplace(filtered, *extractRoot, *options.Extract, *slot);
+                listing::ListingSink& sink = extracting ? static_cast<listing::ListingSink&>(*extracting) : filtered;
                 const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)
                                                     : listing::Examine(item->Path, mine, sink);
                 status.Add(outcome);
+                if (extracting && extracting->Failed()) status.Add(listing::Outcome::Failed);
             } catch (const OutputError&) {
                 return;  // recorded by the output; the run reports it
             }

@@ -2,8 +2,10 @@
 // A run over many files: examined in parallel, printed in input order.
 
 #include <atomic>
+#include <optional>
 #include <string>
 
+#include "cli/extract.hpp"
 #include "cli/sources.hpp"
 #include "listing/examine.hpp"
 
@@ -20,6 +22,7 @@ struct RunOptions {
     double ProgressAfter = 1;   // seconds of work before it appears
     bool Quiet = false;         // "no archive found" is not said
     listing::Options Examine;
+    std::optional<ExtractOptions> Extract;  // --extract DIR
 };
 
 // The exit status of a run over many files, as grep has it: Failed when

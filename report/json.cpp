@@ -69,6 +69,14 @@ void AppendAlsoAt(std::string& out, const ShiftedCopies& more) {
 
 }  // namespace
 
+void AppendJsonEntryFields(std::string& out, const listing::EntryView& entry, std::string& scratch) {
+    const auto& keys = EntryKeys();
+    listing::ForEachEntryField(entry, scratch, [&](const auto& row, const listing::FieldValue& value) {
+        out += keys[static_cast<std::size_t>(&row - listing::kEntryFields.data())];
+        AppendJsonValue(out, value);
+    });
+}
+
 void JsonReport::Begin(const ListingHead& head) {
     std::string& out = out_.Buffer();
     out += "{\"schema_version\":\"";
@@ -110,11 +118,7 @@ void JsonReport::AddEntry(std::string_view name, const archive::TCompressedFileI
     std::string& out = out_.Buffer();
     out += first_entry_ ? "{" : ",{";
     first_entry_ = false;
-    const auto& keys = EntryKeys();
-    listing::ForEachEntryField({name, info, suspect, data}, scratch_, [&](const auto& row, const listing::FieldValue& value) {
-        out += keys[static_cast<std::size_t>(&row - listing::kEntryFields.data())];
-        AppendJsonValue(out, value);
-    });
+    AppendJsonEntryFields(out, {name, info, suspect, data}, scratch_);
     if (more.Count > 0) AppendAlsoAt(out, more);
     out += '}';
     out_.Commit();

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "listing/examine.hpp"
+#include "listing/fields.hpp"
 #include "report/output.hpp"
 
 namespace vexmira::report {
@@ -16,6 +17,10 @@ namespace vexmira::report {
 // changed or removed key raises MAJOR. share/vexmira/vexmira.schema.json
 // describes it.
 inline constexpr std::string_view kSchemaVersion = "2.5";
+
+// An entry's fields as its JSON object has them, without the braces, so
+// that another object (--extract's manifest) can hold them too.
+void AppendJsonEntryFields(std::string& out, const listing::EntryView& entry, std::string& scratch);
 
 // One JSON object per listing on one line, written as the listing goes:
 // what is only known at the end (error, archive_end, truncated,
