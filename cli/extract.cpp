@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 #ifdef __linux__
 #include <unistd.h>
@@ -21,6 +22,24 @@ namespace {
 
 // The copy's step: memory stays at this whatever an entry's size.
 constexpr std::size_t kCopyStep = std::size_t{1} << 20;
+#ifdef __linux__
+// Below this a thread costs more than it saves.
+constexpr std::int64_t kThreadedHash = std::int64_t{4} << 20;
+
+// Joins a thread however the scope is left, so none outlives what it reads.
+class JoinOnExit {
+public:
+    explicit JoinOnExit(std::thread& thread) noexcept : thread_(thread) {}
+    ~JoinOnExit() {
+        if (thread_.joinable()) thread_.join();
+    }
+    JoinOnExit(const JoinOnExit&) = delete;
+    JoinOnExit& operator=(const JoinOnExit&) = delete;
+
+private:
+    std::thread& thread_;
+};
+#endif
 
 std::string LowerHex(std::string_view bytes) {
     std::string hex;
@@ -128,24 +147,45 @@ std::string ExtractingSink::Write(const listing::EntryExtraction& plan, const st
                               options_.Force ? outputs::Existing::ReplaceStale : outputs::Existing::Keep,
                               std::string(kCarveExistsReason));
     support::FileStream& to = file.Stream();
-    buffer_.resize(kCopyStep);
     listing::Sha256 digest;
     bool copied = false;
 #ifdef __linux__
-    copied = KernelCopy(from, plan.Start, plan.Size, to, head_->File, path);
-#endif
-    if (copied) {
-        if (data == nullptr || data->Missing) {
-            // The digest of what was written, read back (from the page cache).
+    auto* input = dynamic_cast<support::FileStream*>(&from);
+    if (input != nullptr) {
+        // The digest is taken on a second core while the kernel copies: both
+        // read the same range of the same open file. Without --hash it is
+        // what bounds the time, not the copy.
+        const bool known = data != nullptr && !data->Missing;
+        std::vector<std::uint8_t> hashBuffer;
+        bool readFailed = false;
+        const auto hash = [&] {
+            hashBuffer.resize(static_cast<std::size_t>(std::min<std::int64_t>(plan.Size, kCopyStep)));
             for (std::int64_t at = 0; at < plan.Size;) {
                 const auto want = static_cast<std::size_t>(std::min<std::int64_t>(plan.Size - at, kCopyStep));
-                const std::size_t got = to.Native().ReadAt(at, buffer_.data(), want);
-                if (got == 0) throw support::EFOpenError(support::OpenErrorMessage(path, "Read failed"));
-                digest.Add(buffer_.data(), got);
+                const std::size_t got = input->Native().ReadAt(plan.Start + at, hashBuffer.data(), want);
+                if (got == 0) {
+                    readFailed = true;
+                    return;
+                }
+                digest.Add(hashBuffer.data(), got);
                 at += static_cast<std::int64_t>(got);
             }
+        };
+        std::thread hashing;
+        if (!known && plan.Size >= kThreadedHash) hashing = std::thread(hash);
+        const JoinOnExit joined(hashing);
+        copied = KernelCopy(from, plan.Start, plan.Size, to, head_->File, path);
+        if (hashing.joinable()) {
+            hashing.join();
+        } else if (copied && !known) {
+            hash();
         }
-    } else {
+        if (readFailed) throw support::EFOpenError(support::OpenErrorMessage(head_->File, "Read failed"));
+        if (!copied) digest = listing::Sha256();
+    }
+#endif
+    if (!copied) {
+        buffer_.resize(kCopyStep);
         if (from.Seek(plan.Start, support::SeekOrigin::Beginning) != plan.Start) {
             throw support::EFOpenError(support::OpenErrorMessage(head_->File, "Seek failed"));
         }
