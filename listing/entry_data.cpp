@@ -22,8 +22,35 @@ StoredRange StoredRangeOf(const archive::TCompressedFileInfo& info, std::size_t 
 }
 
 void ByteCounts::Add(const std::uint8_t* data, std::size_t size) noexcept {
-    for (std::size_t i = 0; i < size; ++i) ++counts_[data[i]];
     total_ += size;
+    if (size < 4096) {  // setting up the tables would cost more
+        for (std::size_t i = 0; i < size; ++i) ++counts_[data[i]];
+        return;
+    }
+    // Four tables, so that a run of one byte value does not wait on its own
+    // last increment at every byte.
+    std::array<std::array<std::uint32_t, 256>, 4> counts{};
+    std::size_t i = 0;
+    const auto flush = [&] {
+        for (std::size_t value = 0; value < 256; ++value) {
+            counts_[value] += std::uint64_t{counts[0][value]} + counts[1][value] + counts[2][value] + counts[3][value];
+        }
+        counts = {};
+    };
+    // 2^30 bytes per table at most before the 32-bit counts are added up.
+    constexpr std::size_t kFlushEvery = std::size_t{1} << 30;
+    for (std::size_t since = 0; size - i >= 4; i += 4, since += 4) {
+        if (since == kFlushEvery) {
+            flush();
+            since = 0;
+        }
+        ++counts[0][data[i]];
+        ++counts[1][data[i + 1]];
+        ++counts[2][data[i + 2]];
+        ++counts[3][data[i + 3]];
+    }
+    for (; i < size; ++i) ++counts[0][data[i]];
+    flush();
 }
 
 std::int64_t ByteCounts::EntropyHundredths() const noexcept {

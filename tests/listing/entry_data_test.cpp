@@ -112,6 +112,14 @@ TEST(StoredData, EntropyCountsBitsPerByte) {
     EXPECT_EQ(entropy({'a', 'b', 'a', 'b'}), 100);
     EXPECT_EQ(entropy({'a', 'b', 'c', 'a'}), 150);  // -(1/2 log 1/2 + 2 * 1/4 log 1/4)
     EXPECT_EQ(entropy({}), 0);
+    // Past the small-input path, with a tail that is not a multiple of four.
+    std::vector<std::uint8_t> halves(10003, 'a');
+    std::fill(halves.begin() + 5000, halves.begin() + 10000, 'b');
+    ByteCounts split;
+    split.Add(halves.data(), 10000);
+    split.Add(halves.data() + 10000, 3);
+    EXPECT_EQ(entropy(std::vector<std::uint8_t>(halves.begin(), halves.begin() + 10000)), 100);
+    EXPECT_EQ(split.EntropyHundredths(), entropy(halves));
     EXPECT_EQ(HundredthsText(799), "7.99");
     EXPECT_EQ(HundredthsText(5), "0.05");
     EXPECT_EQ(HundredthsText(800), "8.00");
