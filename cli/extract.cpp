@@ -90,12 +90,17 @@ ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folde
 
 ExtractingSink::~ExtractingSink() = default;
 
-void ExtractingSink::Open(const listing::ListingHead& head) {
+void ExtractingSink::Start(const listing::ListingHead& head) {
     head_ = &head;
     folder_.reset();
     manifest_.reset();
     failure_.reset();
+    opened_ = false;
     planner_.BeginListing();
+}
+
+void ExtractingSink::Open(const listing::ListingHead& head) {
+    opened_ = true;
     if (head.ListedBytes == nullptr || head.Offset < 0) return;  // nothing is listed
     std::vector<std::string> parts = outputs::OutputParts(head.File, std::string(listing::kExtractedSuffix));
     parts.push_back(listing::ExtractionFolderName(head.Offset));
@@ -118,12 +123,12 @@ void ExtractingSink::Open(const listing::ListingHead& head) {
 }
 
 void ExtractingSink::Begin(const listing::ListingHead& head) {
-    Open(head);
+    Start(head);
     inner_.Begin(head);
 }
 
 void ExtractingSink::Resume(const listing::ListingHead& head, std::uint64_t entries) {
-    Open(head);
+    Start(head);
     inner_.Resume(head, entries);
 }
 
@@ -206,6 +211,8 @@ std::string ExtractingSink::Write(const listing::EntryExtraction& plan, const st
 
 void ExtractingSink::Extract(std::string_view name, const archive::TCompressedFileInfo& info,
                              std::optional<std::string_view> suspect, const listing::StoredData* data) {
+    // The folder is made at the first entry: a listing without one leaves nothing.
+    if (!opened_) Open(*head_);
     if (!folder_ || !manifest_ || failure_) return;
     archive::TCompressedFileInfo inStream = info;
     inStream.HeaderOffset -= head_->ListedOrigin;

@@ -47,6 +47,8 @@ public:
     bool Failed() const noexcept { return failed_; }
 
 private:
+    void Start(const listing::ListingHead& head);
+    // Makes the listing's folder and starts its manifest.
     void Open(const listing::ListingHead& head);
     void Extract(std::string_view name, const archive::TCompressedFileInfo& info,
                  std::optional<std::string_view> suspect, const listing::StoredData* data);
@@ -63,6 +65,7 @@ private:
     std::string folder_path_;                // for messages
     std::unique_ptr<outputs::PendingFile> manifest_;
     std::optional<listing::Text> failure_;  // the first write that failed in this listing
+    bool opened_ = false;  // Open ran for this listing
     bool failed_ = false;
     std::vector<std::uint8_t> buffer_;
     std::string line_;
