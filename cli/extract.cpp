@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 #ifdef __linux__
 #include <unistd.h>
@@ -86,7 +87,23 @@ bool KernelCopy(support::Stream& from, std::int64_t start, std::int64_t size, su
 
 ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, const ExtractOptions& options,
                                report::LineOutput& errors)
-    : inner_(inner), root_(root), options_(options), errors_(errors), planner_(options.IncludeSuspect) {}
+    : inner_(inner),
+      root_(root),
+      root_path_(options.Folder),
+      options_(options),
+      errors_(errors),
+      planner_(options.IncludeSuspect) {}
+
+ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, std::string rootPath,
+                               std::string stem, const ExtractOptions& options, report::LineOutput& errors, int level)
+    : inner_(inner),
+      root_(root),
+      root_path_(std::move(rootPath)),
+      stem_(std::move(stem)),
+      level_(level),
+      options_(options),
+      errors_(errors),
+      planner_(options.IncludeSuspect) {}
 
 ExtractingSink::~ExtractingSink() = default;
 
@@ -102,9 +119,10 @@ void ExtractingSink::Start(const listing::ListingHead& head) {
 void ExtractingSink::Open(const listing::ListingHead& head) {
     opened_ = true;
     if (head.ListedBytes == nullptr || head.Offset < 0) return;  // nothing is listed
-    std::vector<std::string> parts = outputs::OutputParts(head.File, std::string(listing::kExtractedSuffix));
+    std::vector<std::string> parts = stem_ ? std::vector<std::string>{*stem_ + std::string(listing::kExtractedSuffix)}
+                                           : outputs::OutputParts(head.File, std::string(listing::kExtractedSuffix));
     parts.push_back(listing::ExtractionFolderName(head.Offset));
-    folder_path_ = options_.Folder;
+    folder_path_ = root_path_;
     for (const std::string& part : parts) folder_path_ = outputs::Joined(folder_path_, part);
     const std::string manifestPath = outputs::Joined(folder_path_, std::string(listing::kManifestName));
     try {
@@ -206,7 +224,34 @@ std::string ExtractingSink::Write(const listing::EntryExtraction& plan, const st
     }
     file.Commit();
     // With --hash the listing read the same bytes already.
-    return copied && data != nullptr && !data->Missing ? data->Sha256 : digest.Hex();
+    std::string sha256 = copied && data != nullptr && !data->Missing ? data->Sha256 : digest.Hex();
+    if (!plan.Raw && level_ < options_.NestedDepth) ExtractNested(to, *plan.Name, path);
+    return sha256;
+}
+
+namespace {
+
+// What a nested listing shows: nothing; only its files are wanted.
+class NoReport final : public listing::ListingSink {
+public:
+    void Begin(const listing::ListingHead&) override {}
+    void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {}
+    void End(const listing::ListingHead&, const listing::ListingEnd&) override {}
+};
+
+}  // namespace
+
+void ExtractingSink::ExtractNested(support::FileStream& written, const std::string& name, const std::string& path) {
+    // Read through the descriptor that wrote it, so what is examined is what
+    // was written, whatever its name leads to by now. Each level's input is
+    // a stored entry of the one above, so strictly smaller: no cycle, and at
+    // most depth times the input is written in all.
+    listing::Options nested;
+    nested.Input = &written;
+    NoReport none;
+    ExtractingSink below(none, *folder_, folder_path_, name, options_, errors_, level_ + 1);
+    listing::Examine(path, nested, below);
+    if (below.Failed()) failed_ = true;
 }
 
 void ExtractingSink::Extract(std::string_view name, const archive::TCompressedFileInfo& info,

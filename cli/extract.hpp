@@ -22,7 +22,13 @@ struct ExtractOptions {
     std::string Folder;           // DIR, made when missing
     bool IncludeSuspect = false;  // write suspect entries too
     bool Force = false;           // replace what an earlier extraction left
+    // --nested: how many levels below a listed archive an archive that a
+    // written stored entry holds is extracted too (0: none).
+    int NestedDepth = 0;
 };
+
+inline constexpr int kDefaultNestedDepth = 4;
+inline constexpr int kDeepestNesting = 8;
 
 // Passes one FILE's listings on to `inner`, and writes each listing's entries
 // to DIR/<FILE's path, mapped as --output-dir maps it>.extracted/<OFFSET>/.
@@ -34,6 +40,10 @@ class ExtractingSink final : public listing::ListingSink {
 public:
     ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, const ExtractOptions& options,
                    report::LineOutput& errors);
+    // For an archive inside a written entry, `level` levels down: its folders
+    // go to ROOT/<stem>.extracted/OFFSET/, ROOT being rootPath.
+    ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, std::string rootPath, std::string stem,
+                   const ExtractOptions& options, report::LineOutput& errors, int level);
     ~ExtractingSink() override;
 
     void Begin(const listing::ListingHead& head) override;
@@ -54,9 +64,14 @@ private:
                  std::optional<std::string_view> suspect, const listing::StoredData* data);
     // Writes the plan's bytes to its file; returns their SHA-256.
     std::string Write(const listing::EntryExtraction& plan, const std::string& path, const listing::StoredData* data);
+    // Extracts what the file just written as `name` holds, one level down.
+    void ExtractNested(support::FileStream& written, const std::string& name, const std::string& path);
 
     listing::ListingSink& inner_;
     const outputs::Folder& root_;
+    std::string root_path_;
+    std::optional<std::string> stem_;  // nested: the written entry's name
+    int level_ = 0;                    // how deep below a listed archive
     const ExtractOptions& options_;
     report::LineOutput& errors_;
     listing::ExtractionPlanner planner_;

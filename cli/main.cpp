@@ -155,6 +155,15 @@ int Run(int argc, char** argv) {
                    "entries as themselves, others as their stored stream NAME.METHOD.raw, none decoded; with "
                    "manifest.jsonl")
         ->type_name("DIR");
+    bool nested = false;
+    app.add_flag("--nested", nested,
+                 "With --extract, an archive that a written stored entry holds is extracted below it, NAME.extracted/"
+                 "OFFSET/, level by level");
+    int nestedDepth = vexmira::cli::kDefaultNestedDepth;
+    const CLI::Option* depthOption =
+        app.add_option("--nested-depth", nestedDepth, "How many levels --nested goes down (default 4)")
+            ->check(CLI::Range(1, vexmira::cli::kDeepestNesting))
+            ->type_name("N");
     bool includeSuspect = false;
     app.add_flag("--include-suspect", includeSuspect, "Let --extract write suspect entries too");
     app.add_flag("--force", run.Examine.Force,
@@ -218,6 +227,8 @@ int Run(int argc, char** argv) {
         return Usage("--side-file lists the located archive; --all, --carve and --offset list in place");
     }
     if (includeSuspect && extractDir.empty()) return Usage("--include-suspect is for --extract");
+    if (nested && extractDir.empty()) return Usage("--nested is for --extract");
+    if (depthOption->count() > 0 && !nested) return Usage("--nested-depth is for --nested");
     if (!extractDir.empty()) {
         try {
             vexmira::outputs::MakeOutputFolder(extractDir);
@@ -225,7 +236,7 @@ int Run(int argc, char** argv) {
             vexmira::cli::WriteErrorLine("vexmira: " + Shown(extractDir + ": cannot create the extraction folder: " + error.Message()));
             return static_cast<int>(Outcome::Failed);
         }
-        run.Extract = vexmira::cli::ExtractOptions{extractDir, includeSuspect, run.Examine.Force};
+        run.Extract = vexmira::cli::ExtractOptions{extractDir, includeSuspect, run.Examine.Force, nested ? nestedDepth : 0};
     }
     if (const char* path = std::getenv(kFailAllocationVariable)) run.Examine.FailAllocationFor = path;
     if (const char* seconds = std::getenv(kProgressAfterVariable)) run.ProgressAfter = std::atof(seconds);

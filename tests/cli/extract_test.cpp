@@ -204,5 +204,39 @@ TEST(Extract, OverlappingEntriesAreWrittenOnce) {
     EXPECT_TRUE(Contains(run.err, "overlap")) << run;
 }
 
+// An archive of one stored entry NAME holding `payload`.
+Bytes Holding(const std::string& name, const Bytes& payload) {
+    ArchiveBuilder archive;
+    archive.Add(name, static_cast<std::int64_t>(payload.size()), static_cast<std::int64_t>(payload.size()), 0);
+    Bytes bytes = archive.Build();
+    std::copy(payload.begin(), payload.end(), bytes.end() - static_cast<std::ptrdiff_t>(payload.size()));
+    return bytes;
+}
+
+TEST(Extract, NestedArchivesGoBelowTheEntryThatHoldsThemToTheDepthAsked) {
+    TempDir dir;
+    ArchiveBuilder deepest;
+    deepest.Add("DEEP.TXT", 700, 700, 0);
+    const Bytes level2 = Carrier(40000, deepest.Build());  // located in its carrier
+    const Bytes level1 = Holding("INNER.EXE", level2);      // listed directly: named .ARC above
+    // The top one listed directly too: in a carrier, the locator would take
+    // the archive inside for the one to list.
+    WriteFile(dir / "n.ARC", Holding("L1.ARC", level1));
+    const ProcessResult run = RunVexmira(dir, {"--extract", "out", "--nested", "n.ARC"});
+    ASSERT_EQ(run.status, 0) << run;
+    const fs::path top = dir / "out" / "n.ARC.extracted" / "00000000";
+    const fs::path one = top / "L1.ARC.extracted" / "00000000";
+    const fs::path two = one / "INNER.EXE.extracted" / "00009C40";
+    EXPECT_EQ(ReadFile(top / "L1.ARC"), level1);
+    EXPECT_EQ(ReadFile(one / "INNER.EXE"), level2);
+    EXPECT_EQ(ReadFile(two / "DEEP.TXT"), StoredBytes(level2, 40000, deepest, 0, 8, 700));
+
+    const ProcessResult shallow = RunVexmira(dir, {"--extract", "shallow", "--nested", "--nested-depth", "1", "n.ARC"});
+    ASSERT_EQ(shallow.status, 0) << shallow;
+    const fs::path shallowOne = dir / "shallow" / "n.ARC.extracted" / "00000000" / "L1.ARC.extracted" / "00000000";
+    EXPECT_TRUE(fs::exists(shallowOne / "INNER.EXE"));
+    EXPECT_FALSE(fs::exists(shallowOne / "INNER.EXE.extracted"));
+}
+
 }  // namespace
 }  // namespace vexmira::testing
