@@ -469,7 +469,8 @@ void Extract() {
     }
     const Bytes manifest = ReadFile(folder / "manifest.jsonl");
     const Lines lines = Run::Split(std::string(manifest.begin(), manifest.end()));
-    ok(lines.size() == names.size(), "%zu manifest lines for %zu entries\n", lines.size(), names.size());
+    ok(lines.size() == names.size(), "%d manifest lines for %d entries\n", static_cast<int>(lines.size()),
+       static_cast<int>(names.size()));
     Bytes stored;  // what the builder writes as each entry's 10 bytes
     for (std::uint64_t i = 0; i < 10; ++i) stored.push_back(static_cast<std::uint8_t>(i * 7 + 3));
     for (const std::string& text : lines) {
@@ -481,7 +482,8 @@ void Extract() {
     }
     std::size_t files = 0;
     for (const auto& item : fs::recursive_directory_iterator(work / "ex")) files += item.is_regular_file() ? 1 : 0;
-    ok(files == names.size() + 1, "%zu files below ex\\ for %zu entries and the manifest\n", files, names.size());
+    ok(files == names.size() + 1, "%d files below ex\\ for %d entries and the manifest\n", static_cast<int>(files),
+       static_cast<int>(names.size()));
 }
 
 }  // namespace
