@@ -16,6 +16,7 @@
 #include "archive/compress.hpp"
 #include "archive/plausibility.hpp"
 #include "listing/encoding.hpp"
+#include "listing/entry_data.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
 
@@ -77,6 +78,16 @@ struct ListingHead {
     std::optional<archive::ArchiveHeader> Header;
     std::int64_t HeaderSize = 0;
     std::vector<Text> Messages;         // information messages, in the order shown
+    // With Options::Hashes: entries come with their StoredData, and this is
+    // the SHA-256 (hex) of FILE's bytes, when the listing reads FILE itself
+    // (none for a side file, or when nothing was listed).
+    bool Hashes = false;
+    std::optional<std::string> InputSha256;
+    // The bytes listed (FILE, or the side file), for a sink that reads
+    // entries' data; valid from Begin until End, none when nothing is
+    // listed. Offsets in it are those handed over less ListedOrigin. A
+    // reader puts the position back where it found it.
+    support::Stream* ListedBytes = nullptr;
 };
 
 // A file --carve wrote: its path, its size and its bytes' SHA-256 (hex).
@@ -149,6 +160,13 @@ public:
     // cannot be a real one, if it cannot.
     virtual void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                        std::optional<std::string_view> suspect) = 0;
+    // With Options::Hashes, instead of Entry: the entry and what was read of
+    // its stored bytes. A sink that does not show them gets Entry.
+    virtual void EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                               std::optional<std::string_view> suspect, const StoredData& data) {
+        static_cast<void>(data);
+        Entry(name, info, suspect);
+    }
     // A run of entries: this one, then `more.Count` more, each the one
     // before it with its header (and so its data) `more.Every` bytes further
     // on. A sink that does not show runs gets them here one by one.
@@ -245,6 +263,10 @@ struct Options {
     // entry only (a report that shows a row per entry and only a message
     // for a listing without one).
     bool FoldEntryless = false;
+    // Read every entry's stored bytes for its SHA-256 and entropy, and
+    // FILE's for its SHA-256 (see ListingHead::Hashes). Runs of entries and
+    // of candidates are then not folded: each copy holds other bytes.
+    bool Hashes = false;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;

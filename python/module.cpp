@@ -577,6 +577,7 @@ PYBIND11_MODULE(_core, module) {
                                "Whether the last entry's data runs past the end of the source.");
 
     for (const listing::FieldRow<listing::HeadField>& row : listing::kHeadFields) {
+        if (row.WithHashes) continue;  // the module reads no stored data
         const listing::HeadField field = row.Field;
         archiveClass.def_property_readonly(
             std::string(row.PythonKey).c_str(), [field](const Archive& self) { return self.HeadField(field); },
