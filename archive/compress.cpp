@@ -204,8 +204,14 @@ int TCompress::ReadEntryHeader(Stream& stream, EntryHeader& header) {
     return static_cast<int>(count);
 }
 
-int TCompress::EntryHeaderSize(const EntryHeader& header) noexcept {
-    return header.FullSize > kLargestShortSize ? kExtendedEntryHeaderSize : kEntryHeaderSize;
+int TCompress::EntryHeaderSize(const EntryHeader& header) noexcept { return EntryHeaderSizeFor(header.FullSize); }
+
+std::optional<std::int64_t> EntryDataStart(const TCompressedFileInfo& info, std::size_t nameLength) noexcept {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t header = EntryHeaderSizeFor(info.FullSize);
+    const auto name = static_cast<std::int64_t>(nameLength);
+    if (info.HeaderOffset > kMax - header - name) return std::nullopt;
+    return info.HeaderOffset + header + name;
 }
 
 bool TCompress::ReadEntry(Stream& stream, EntryHeader& header, std::string& name) {

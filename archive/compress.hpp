@@ -20,18 +20,18 @@ namespace vexmira::archive {
 
 class EInvalidHeader : public support::Exception {
 public:
-    EInvalidHeader() : Exception("Can't recognize compressed file header") {}
+    EInvalidHeader() : Exception(support::ErrorKind::InvalidHeader, "Can't recognize compressed file header") {}
 };
 
 class EInvalidHeaderArchiveType : public support::Exception {
 public:
-    EInvalidHeaderArchiveType() : Exception("Archive type must be caMulti") {}
+    EInvalidHeaderArchiveType() : Exception(support::ErrorKind::ArchiveType, "Archive type must be caMulti") {}
 };
 
 class EUnrecognizedCompressionMethod : public support::Exception {
 public:
     explicit EUnrecognizedCompressionMethod(std::string_view compressId)
-        : Exception("Unrecognized compression method: \"" + std::string(compressId) + "\" in header") {}
+        : Exception(support::ErrorKind::CompressionMethod, "Unrecognized compression method: \"" + std::string(compressId) + "\" in header") {}
 };
 
 // One per listed entry.
@@ -46,6 +46,10 @@ struct TCompressedFileInfo {
     std::int32_t HeaderSize = 25;   // 25, or 33 with the size extension; the name follows
     bool Locked = false;            // entry Flags & 0x7F non-zero
 };
+
+// Where an entry's stored bytes start: after its header and its name of
+// `nameLength` bytes. None when that lies past 64 bits.
+std::optional<std::int64_t> EntryDataStart(const TCompressedFileInfo& info, std::size_t nameLength) noexcept;
 
 // Entry names in archive order, each with the record it owns. Duplicate names
 // all appear. Names are kept back to back in one buffer, so listing a million

@@ -56,6 +56,12 @@ inline constexpr std::uint32_t kLockMask = 0x7F;
 // not carry them.
 inline constexpr std::int64_t kLargestShortSize = 0x7FFFFFFF;
 
+// An entry header's size, decided by the full size alone: the extension words
+// are there exactly when it needs them.
+constexpr int EntryHeaderSizeFor(std::int64_t fullSize) noexcept {
+    return fullSize > kLargestShortSize ? kExtendedEntryHeaderSize : kEntryHeaderSize;
+}
+
 // A 64-bit size from its sign-extended low word and extension word; the
 // extension word counts in units of 2^31, not 2^32. Cannot overflow: the
 // result lies within +/-(2^62 + 2^31).

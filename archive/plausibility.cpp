@@ -20,13 +20,10 @@ bool IsControl(char c) noexcept {
 
 std::optional<std::int64_t> EntryEnd(std::size_t nameLength, const TCompressedFileInfo& info) noexcept {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    const std::int64_t headerSize = info.FullSize > kLargestShortSize ? kExtendedEntryHeaderSize : kEntryHeaderSize;
     if (info.HeaderOffset < 0 || info.CompressedSize < 0) return std::nullopt;
-    const auto name = static_cast<std::int64_t>(nameLength);
-    if (info.HeaderOffset > kMax - headerSize - name) return std::nullopt;
-    const std::int64_t dataStart = info.HeaderOffset + headerSize + name;
-    if (info.CompressedSize > kMax - dataStart) return std::nullopt;
-    return dataStart + info.CompressedSize;
+    const std::optional<std::int64_t> dataStart = EntryDataStart(info, nameLength);
+    if (!dataStart || info.CompressedSize > kMax - *dataStart) return std::nullopt;
+    return *dataStart + info.CompressedSize;
 }
 
 std::optional<std::string_view> SuspectReason(std::string_view name, const TCompressedFileInfo& info,

@@ -236,7 +236,7 @@ int Run(int argc, char** argv) {
             return Usage("standard input has no name to write --side-file or --carve output next to; give --output-dir");
         }
         try {
-            vexmira::support::OpenStandardInput();
+            vexmira::cli::platform::OpenStandardInput();
         } catch (const vexmira::support::Exception& error) {
             vexmira::cli::WriteErrorLine("vexmira: -: " + Shown(error.Message()));
             return static_cast<int>(Outcome::Failed);

@@ -109,7 +109,12 @@ void OrderedOutput::WipeProgress() {
 
 void OrderedOutput::ShowProgress(std::string_view text) {
     std::lock_guard lock(mutex_);
-    const std::string line = "\r" + std::string(text) + "\x1B[K";
+    // Appended, not added: g++ 12 at -O3 takes `"\r" + std::string` for an overlapping copy.
+    std::string line;
+    line.reserve(text.size() + 4);
+    line += '\r';
+    line += text;
+    line += "\x1B[K";
     WriteBestEffort(err_fd_, line);
     progress_shown_ = true;
 }

@@ -47,6 +47,14 @@ private:
     [[maybe_unused]] unsigned saved_code_page_ = 0;  // 0: the console's code page was left alone
 };
 
+// From now on, the FILE "-" (support::kStandardInputName) reads standard
+// input: standard input itself when it is a regular file (read whole, from its
+// start), else what it holds, copied in bounded steps to an unnamed temporary
+// file in $TMPDIR (or /tmp; on Windows the user's temporary folder) that
+// vanishes with the process. Raises EFOpenError naming standard input with the
+// reason.
+void OpenStandardInput();
+
 // True when `fd` is a pipe or socket: writes up to AtomicPipeWrite() bytes
 // into it never tear.
 bool IsPipe(int fd) noexcept;

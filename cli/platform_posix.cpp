@@ -7,10 +7,15 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "cli/platform.hpp"
+#include "support/exception.hpp"
 #include "support/file_system.hpp"
 
 namespace vexmira::cli::platform {
@@ -34,16 +39,104 @@ private:
     int fd_;
 };
 
+// The signals that end the process after removing what it was still writing.
+constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+extern "C" void RemoveRememberedAndDie(int signal) {
+    support::RemoveRememberedFiles();
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+// Installs RemoveRememberedAndDie for kCleanedSignals.
+void RemoveRememberedFilesOnSignals() noexcept {
+    for (const int signal : kCleanedSignals) {
+        struct sigaction action {};
+        struct sigaction previous {};
+        sigaction(signal, nullptr, &previous);
+        // What the parent ignored stays ignored, but a closed pipe always ends the tool.
+        if (previous.sa_handler == SIG_IGN && signal != SIGPIPE) continue;
+        action.sa_handler = RemoveRememberedAndDie;
+        sigemptyset(&action.sa_mask);
+        for (const int other : kCleanedSignals) sigaddset(&action.sa_mask, other);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+
+const char* TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
+// A new file in `folder` that no name leads to.
+support::NativeFile UnnamedTemporaryFile(const std::string& folder) {
+#ifdef O_TMPFILE
+    const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) return support::NativeFile::Adopt(fd);
+    // Filesystems without it say so in several ways; the named way still works there.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        throw support::EFOpenError(support::StandardInputErrorMessage("spill", "The temporary folder \"" + folder + "\": " + support::SystemErrorText(errno)));
+    }
+#endif
+    std::string name = folder + "/vexmira-stdin-XXXXXX";
+    const int named = mkostemp(name.data(), O_CLOEXEC);
+    if (named < 0) {
+        throw support::EFOpenError(support::StandardInputErrorMessage("spill", "The temporary folder \"" + folder + "\": " + support::SystemErrorText(errno)));
+    }
+    support::NativeFile file = support::NativeFile::Adopt(named);
+    unlink(name.c_str());
+    return file;
+}
+
 }  // namespace
 
 Process::Process() {
     // A closed pipe ends the process quietly, as it does other tools, even
     // when the parent left SIGPIPE ignored; that and SIGINT, SIGTERM and
     // SIGHUP first remove any output still being written.
-    support::RemoveRememberedFilesOnSignals();
+    RemoveRememberedFilesOnSignals();
 }
 
 Process::~Process() = default;
+
+void OpenStandardInput() {
+    struct stat info {};
+    if (fstat(STDIN_FILENO, &info) != 0) {
+        throw support::EFOpenError(support::StandardInputErrorMessage("read", support::SystemErrorText(errno)));
+    }
+    if (S_ISREG(info.st_mode)) {
+        const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) throw support::EFOpenError(support::StandardInputErrorMessage("read", support::SystemErrorText(errno)));
+        support::ReadStandardInputFrom(support::NativeFile::Adopt(fd));
+        return;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        throw support::EFOpenError(support::StandardInputErrorMessage("read", support::SystemErrorText(EISDIR)));
+    }
+    const std::string folder = TemporaryFolder();
+    support::NativeFile spill = UnnamedTemporaryFile(folder);
+    // Bounded steps: what the pipe holds may be larger than memory, never than the disk.
+    constexpr std::size_t kStep = std::size_t{1} << 20;
+    const std::unique_ptr<char[]> buffer(new char[kStep]);
+    std::int64_t written = 0;
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, buffer.get(), kStep);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw support::EFOpenError(support::StandardInputErrorMessage("read", support::SystemErrorText(errno)));
+        if (n == 0) break;
+        const auto count = static_cast<std::size_t>(n);
+        errno = 0;
+        if (spill.WriteAt(written, buffer.get(), count) != count) {
+            const int code = errno != 0 ? errno : ENOSPC;
+            throw support::EFOpenError(support::StandardInputErrorMessage(
+                "spill", "Writing to the temporary folder \"" + folder + "\": " + support::SystemErrorText(code)));
+        }
+        written += n;
+    }
+    support::ReadStandardInputFrom(std::move(spill));
+}
 
 bool IsPipe(int fd) noexcept {
     struct stat info {};

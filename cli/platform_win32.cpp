@@ -6,9 +6,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/platform.hpp"
+#include "support/exception.hpp"
 #include "support/file_system.hpp"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
@@ -44,6 +47,22 @@ Handle OpenForQuery(const std::string& path, bool follow) {
     return Handle(handle);
 }
 
+// A new file in `folder`, removed by the system when its last handle closes,
+// however the process ends.
+HANDLE TemporaryFileRemovedOnClose(const std::wstring& folder, const std::string& shown) {
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = folder + L"vexmira-stdin-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt) + L".tmp";
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        if (const DWORD code = GetLastError(); code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+            throw support::EFOpenError(support::StandardInputErrorMessage("spill", "The temporary folder \"" + shown + "\": " + support::SystemErrorText(code)));
+        }
+    }
+    throw support::EFOpenError(support::StandardInputErrorMessage("spill", "The temporary folder \"" + shown + "\": no free name"));
+}
+
 }  // namespace
 
 Process::Process() {
@@ -66,6 +85,53 @@ Process::Process() {
 }
 
 Process::~Process() { RestoreConsole(); }
+
+void OpenStandardInput() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE) {
+        throw support::EFOpenError(support::StandardInputErrorMessage("read", "There is no standard input"));
+    }
+    if (GetFileType(input) == FILE_TYPE_DISK) {
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            throw support::EFOpenError(support::StandardInputErrorMessage("read", support::SystemErrorText(GetLastError())));
+        }
+        support::ReadStandardInputFrom(support::NativeFile::Adopt(copy));
+        return;
+    }
+    wchar_t folder[MAX_PATH + 2] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH + 1) {
+        throw support::EFOpenError(support::StandardInputErrorMessage("spill", "No temporary folder: " + support::SystemErrorText(GetLastError())));
+    }
+    const std::wstring folderName(folder, length);
+    const std::string shown = support::Utf8FromWide(folderName);
+    // Kept open for the rest of the process (readers get copies); the system removes it at the end.
+    Handle owned(TemporaryFileRemovedOnClose(folderName, shown));
+    HANDLE spill = owned.get();
+    // Bounded steps: what the pipe holds may be larger than memory, never than the disk.
+    constexpr DWORD kStep = DWORD{1} << 20;
+    const std::unique_ptr<char[]> buffer(new char[kStep]);
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(input, buffer.get(), kStep, &n, nullptr)) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_BROKEN_PIPE) break;  // the writer closed its end: the end of the input
+            throw support::EFOpenError(support::StandardInputErrorMessage("read", support::SystemErrorText(code)));
+        }
+        if (n == 0) break;
+        for (DWORD done = 0; done < n;) {
+            DWORD wrote = 0;
+            if (!WriteFile(spill, buffer.get() + done, n - done, &wrote, nullptr) || wrote == 0) {
+                throw support::EFOpenError(support::StandardInputErrorMessage(
+                    "spill", "Writing to the temporary folder \"" + shown + "\": " + support::SystemErrorText(GetLastError())));
+            }
+            done += wrote;
+        }
+    }
+    support::ReadStandardInputFrom(support::NativeFile::Adopt(owned.release()));
+}
+
 
 bool IsPipe(int fd) noexcept { return GetFileType(StreamHandle(fd)) == FILE_TYPE_PIPE; }
 

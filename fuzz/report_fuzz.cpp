@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     head.Messages.push_back({"Except: Cannot open file \"" + head.File + "\". Reason"});
     const std::uint8_t* archiveBytes = data + 1 + pathLength;
     const std::size_t archiveSize = size - 1 - pathLength;
-    head.Messages.push_back({std::string(reinterpret_cast<const char*>(archiveBytes), std::min<std::size_t>(archiveSize, 8)), true});
+    head.Messages.push_back({std::string(reinterpret_cast<const char*>(archiveBytes), std::min<std::size_t>(archiveSize, 8)),
+                             support::ErrorKind::CompressionMethod});  // read as the archive's bytes
 
     MemoryFile jsonFile;
     MemoryFile foldedFile;
@@ -117,10 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             },
             &walk);
         end.Walk = walk;
-    } catch (const archive::EUnrecognizedCompressionMethod& error) {
-        end.Error = listing::Text{error.FullMessage(), true};
     } catch (const support::Exception& error) {
-        end.Error = listing::Text{error.FullMessage()};
+        end.Error = listing::Text::Of(error);
     }
     end.Result = end.Error ? listing::Outcome::Failed : listing::Outcome::Listed;
     json.End(head, end);
@@ -156,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(suspect ? entry.at("suspect") == std::string(*suspect) : entry.at("suspect").is_null());
     }
     if (end.Error) {
-        Check(Encode(object.at("error"), end.Error->FromArchive ? listing::Encoding::Latin1 : encoding) == end.Error->Bytes);
+        Check(Encode(object.at("error"), end.Error->FromArchive() ? listing::Encoding::Latin1 : encoding) == end.Error->Bytes);
         Check(object.at("archive_end").is_null());
     } else {
         Check(object.at("error").is_null() && object.at("archive_end") == walk.ArchiveEnd);

@@ -9,6 +9,7 @@
 #include "archive/plausibility.hpp"
 #include "listing/digest.hpp"
 #include "listing/listed_bytes.hpp"
+#include "listing/plan.hpp"
 #include "listing/passed_over.hpp"
 #include "listing/repeated_listings.hpp"
 #include "locator/locator.hpp"
@@ -52,14 +53,6 @@ private:
     int shift_ = -1;  // unknown until the file is open
 };
 
-Text ErrorText(const support::Exception& error) {
-    // Only a header's identifier comes from inside an archive.
-    const bool fromArchive = dynamic_cast<const archive::EUnrecognizedCompressionMethod*>(&error) != nullptr;
-    const bool header = fromArchive || dynamic_cast<const archive::EInvalidHeader*>(&error) != nullptr ||
-                        dynamic_cast<const archive::EInvalidHeaderArchiveType*>(&error) != nullptr;
-    return {error.FullMessage(), fromArchive, header};
-}
-
 // A refused header's error, as a listing ends with it.
 struct Refused {
     Text Error;
@@ -68,7 +61,7 @@ struct Refused {
 
 template <class Error>
 Refused RefusedWith(const Error& error) {
-    return {ErrorText(error), std::make_exception_ptr(error)};
+    return {Text::Of(error), std::make_exception_ptr(error)};
 }
 
 // What the walks over one file with --all share: the entries listed so far,
@@ -308,7 +301,7 @@ public:
                 }
             }
         } catch (const support::Exception& error) {
-            return End(ErrorText(error), std::current_exception());
+            return End(Text::Of(error), std::current_exception());
         }
         archive::WalkSummary walk = at.Walk;
         if (joinedAt || stopped) {
@@ -352,7 +345,7 @@ public:
         try {
             stream = &OpenInput(path, options_, opened);
         } catch (const support::Exception& error) {
-            return End(ErrorText(error), std::current_exception());
+            return End(Text::Of(error), std::current_exception());
         }
         return Walk(*stream, path, origin);
     }
@@ -369,10 +362,8 @@ private:
             return;
         }
         try {
-            // An archive without a single entry has nothing worth carving.
-            const std::int64_t carveEnd = entries == 0               ? head.Offset
-                                          : options_.CarveToWalkEnd ? std::max(walk.ArchiveEnd, end.PlausibleEnd)
-                                                                    : end.PlausibleEnd;
+            const CarvePlan plan = PlanCarve(head.Offset, walk, end.PlausibleEnd, entries, options_.CarveToWalkEnd);
+            const std::int64_t carveEnd = plan.End;
             CarvedFile carved;
             carved.Path = CarveArchive(stream, head.File, head.Offset, carveEnd, Outputs(options_), options_.Force);
             carved.Size = carveEnd - head.Offset;
@@ -380,7 +371,7 @@ private:
             if (shared != nullptr) shared->LastCarved = SharedWalks::CarvedRange{head.Offset, carveEnd, carved.Path};
             end.Carved = std::move(carved);
         } catch (const support::Exception& error) {
-            end.Error = ErrorText(error);
+            end.Error = Text::Of(error);
             end.Failure = std::current_exception();
         }
     }
@@ -434,20 +425,16 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
                 outOfMemory = candidate.RanOutOfMemory;
                 worst = std::max(worst, outcome);
             };
-            PassedOverScan passedOver(input);
-            const auto listPassedOver = [&](std::optional<std::int64_t> before) {
-                while (!outOfMemory) {
-                    std::optional<PassedOverHeader> header = passedOver.Next(before);
-                    if (!header) return;
-                    list(header->Offset, std::move(header->Reason));
-                }
-            };
-            locator::ForEachCandidate(input, [&](std::int64_t offset) {
-                if (options.Progress != nullptr) options.Progress->At(offset);
-                listPassedOver(offset);
-                if (!outOfMemory) list(offset, std::nullopt);
-            });
-            listPassedOver(std::nullopt);
+            locator::ForEachSignature(
+                input,
+                [&](std::int64_t offset) {
+                    if (options.Progress != nullptr) options.Progress->At(offset);
+                    if (!outOfMemory) list(offset, std::nullopt);
+                },
+                [&](std::int64_t offset, std::span<const std::uint8_t> window) {
+                    if (outOfMemory) return;
+                    if (std::optional<std::string> reason = PassedOverReason(window)) list(offset, std::move(reason));
+                });
             folded.Finish();
             if (any) return worst;
             summary.head.Messages.push_back({std::string(locator::kNotFoundMessage)});
@@ -455,7 +442,7 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             return summary.End(std::nullopt);
         } catch (const support::Exception& error) {
             summary.head.Messages.push_back({std::string(locator::kExceptPrefix) + error.Message()});
-            return std::max(worst, summary.End(ErrorText(error), std::current_exception()));
+            return std::max(worst, summary.End(Text::Of(error), std::current_exception()));
         }
     });
 }
@@ -476,7 +463,7 @@ Outcome ExamineAt(const std::string& file, std::int64_t offset, const Options& o
             input.Seek(offset, support::SeekOrigin::Beginning);
             return listing.Walk(input, file);
         } catch (const support::Exception& error) {
-            return listing.End(ErrorText(error), std::current_exception());
+            return listing.End(Text::Of(error), std::current_exception());
         }
     });
 }
@@ -484,12 +471,13 @@ Outcome ExamineAt(const std::string& file, std::int64_t offset, const Options& o
 }  // namespace
 
 Outcome Examine(const std::string& file, const Options& options, ListingSink& sink) {
-    if (options.Offset) return ExamineAt(file, *options.Offset, options, sink);
-    if (!support::IsArcPath(file) && options.All) return ExamineAll(file, options, sink);
+    const Route route = RouteOf(file, options.Offset.has_value(), options.All);
+    if (route == Route::AtOffset) return ExamineAt(file, *options.Offset, options, sink);
+    if (route == Route::Candidates) return ExamineAll(file, options, sink);
 
     Listing listing(sink, file, options);
     return GuardMemory(listing, [&] {
-        if (support::IsArcPath(file)) {
+        if (route == Route::Direct) {
             listing.head.Offset = 0;
             return listing.WalkFile(file);
         }
@@ -507,7 +495,7 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
                 return listing.Walk(input, file);
             } catch (const support::Exception& error) {
                 display.ShowMessage(std::string(locator::kExceptPrefix) + error.Message());
-                return listing.End(ErrorText(error), std::current_exception());
+                return listing.End(Text::Of(error), std::current_exception());
             }
         }
         std::unique_ptr<PendingOutput> side;
@@ -528,7 +516,7 @@ Outcome Examine(const std::string& file, const Options& options, ListingSink& si
             // Said as the locator says a side file it could not create.
             side.reset();
             display.ShowMessage(std::string(locator::kExceptPrefix) + error.Message());
-            return listing.End(ErrorText(error), std::current_exception());
+            return listing.End(Text::Of(error), std::current_exception());
         }
         // The file listed is the one written, through the same descriptor.
         side->Stream().Seek(0, support::SeekOrigin::Beginning);
@@ -549,11 +537,9 @@ Outcome ResumeListing(support::Stream& input, const std::string& file, const Lis
 
 std::string CarveArchive(support::Stream& input, const std::string& file, std::int64_t offset, std::int64_t end,
                          OutputFiles& outputs, bool replace) {
-    const std::string suffix = "." + locator::OffsetHex(offset) + ".ARC";
-    if (end <= offset) {
-        throw support::EFCreateError(support::CreateErrorMessage(
-            outputs.PathOf(file, suffix),
-            "Nothing to carve: no archive entry at offset " + std::to_string(offset) + " of the file"));
+    const std::string suffix = CarveSuffix(offset);
+    if (const std::optional<std::string> refusal = CarveRefusal(offset, end)) {
+        throw support::EFCreateError(support::CreateErrorMessage(outputs.PathOf(file, suffix), *refusal));
     }
     const std::unique_ptr<PendingOutput> out = outputs.Start(file, suffix, replace);
     if (input.Seek(offset, support::SeekOrigin::Beginning) != offset) {

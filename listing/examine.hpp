@@ -16,6 +16,7 @@
 #include "archive/compress.hpp"
 #include "archive/plausibility.hpp"
 #include "listing/encoding.hpp"
+#include "support/exception.hpp"
 #include "support/file_stream.hpp"
 
 namespace vexmira::listing {
@@ -27,14 +28,23 @@ enum class Outcome {
     Failed = 2,    // open, create, write or header error, out of memory
 };
 
-// A message or error, and where its bytes come from: the file system (paths,
-// the system's reasons), read like the listing's path, or an archive's own
-// bytes (a header's identifier), read as Latin-1.
+// A message or error, and what it is about: an error raised as an
+// exception keeps that exception's kind. Its bytes come from the file system
+// (paths, the system's reasons), read like the listing's path, or, for an
+// unknown compression method, from an archive's own bytes (the header's
+// identifier), read as Latin-1.
 struct Text {
     std::string Bytes;
-    bool FromArchive = false;
+    support::ErrorKind Kind = support::ErrorKind::Other;
+
+    bool FromArchive() const noexcept { return Kind == support::ErrorKind::CompressionMethod; }
     // A header the reader refuses: what was listed is not an archive.
-    bool NotAnArchive = false;
+    bool NotAnArchive() const noexcept {
+        return Kind == support::ErrorKind::InvalidHeader || Kind == support::ErrorKind::ArchiveType ||
+               Kind == support::ErrorKind::CompressionMethod;
+    }
+    // The text of an error raised as an exception.
+    static Text Of(const support::Exception& error) { return {error.FullMessage(), error.Kind()}; }
 };
 
 // Known before the first entry.

@@ -9,7 +9,7 @@ ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk) {
 }
 
 std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept {
-    return SaturatingAdd(info.HeaderOffset, info.HeaderSize + static_cast<std::int64_t>(name.size()));
+    return archive::EntryDataStart(info, name.size()).value_or(std::numeric_limits<std::int64_t>::max());
 }
 
 std::int64_t SaturatingTimes(std::int64_t value, std::uint64_t count) noexcept {
@@ -30,4 +30,21 @@ std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept {
 }
 
 
+namespace {
+
+template <std::size_t... Index>
+FieldValue EntryFieldValueAt(EntryField field, const EntryView& entry, std::string& scratch, std::index_sequence<Index...>) {
+    FieldValue value;
+    static_cast<void>(((field == kEntryFields[Index].Field
+                            ? (value = AsFieldValue(EntryFieldValueOf<kEntryFields[Index].Field>(entry), scratch), true)
+                            : false) ||
+                       ...));
+    return value;
+}
+
+}  // namespace
+
+FieldValue EntryFieldValue(EntryField field, const EntryView& entry, std::string& scratch) {
+    return EntryFieldValueAt(field, entry, scratch, std::make_index_sequence<kEntryFields.size()>());
+}
 }  // namespace vexmira::listing

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -43,6 +44,15 @@ std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::stri
 struct FieldText {
     std::string_view Bytes;
     std::optional<Encoding> From;
+};
+
+// The typed path's own words (ForEachEntryField): a view, or a text the
+// value holds itself.
+struct OwnText {
+    std::string_view Bytes;
+};
+struct OwnString {
+    std::string Bytes;
 };
 
 // A field's value; monostate is JSON's null, an empty CSV cell, Python's None.
@@ -139,65 +149,84 @@ struct EntryView {
     std::optional<std::string_view> Suspect;
 };
 
-// What an entry field holds. A text the listing composes (the percentage,
-// the size) is written into `scratch`, which the value views: use it before
-// asking for the next one.
-inline FieldValue EntryFieldValue(EntryField field, const EntryView& entry, std::string& scratch) {
+// What entry field F holds, as its own type: a text, the tool's own words,
+// a number, a flag, or an optional one of those (none: null).
+template <EntryField F>
+auto EntryFieldValueOf(const EntryView& entry) {
     const archive::TCompressedFileInfo& info = entry.Info;
-    switch (field) {
-        case EntryField::Name:
-            return FieldText{entry.Name, Encoding::Latin1};
-        case EntryField::FullSize:
-            return info.FullSize;
-        case EntryField::CompressedSize:
-            return info.CompressedSize;
-        case EntryField::Method:
-            return std::int64_t{info.Method};
-        case EntryField::MethodName:
-            return FieldText{archive::MethodName(info.Method), std::nullopt};
-        case EntryField::Locked:
-            return info.Locked;
-        case EntryField::HeaderOffset:
-            return info.HeaderOffset;
-        case EntryField::HeaderSize:
-            return std::int64_t{info.HeaderSize};
-        case EntryField::DataOffset:
-            return EntryDataOffset(info, entry.Name);
-        case EntryField::Long2:
-            return std::int64_t{info.Long2};
-        case EntryField::Word6:
-            return std::int64_t{info.Word6};
-        case EntryField::Long17:
-            return std::int64_t{info.Long17};
-        case EntryField::Percentage:
-            scratch = archive::PercentageText(info);
-            return FieldText{scratch, std::nullopt};
-        case EntryField::PercentCompressed:
-            if (const std::optional<std::int32_t> percent = archive::PercentCompressed(info)) return std::int64_t{*percent};
-            return std::monostate{};
-        case EntryField::Size:
-            scratch = archive::SizeText(info.FullSize);
-            return FieldText{scratch, std::nullopt};
-        case EntryField::Suspect:
-            if (!entry.Suspect) return std::monostate{};
-            return FieldText{*entry.Suspect, std::nullopt};
+    if constexpr (F == EntryField::Name) {
+        return FieldText{entry.Name, Encoding::Latin1};
+    } else if constexpr (F == EntryField::FullSize) {
+        return info.FullSize;
+    } else if constexpr (F == EntryField::CompressedSize) {
+        return info.CompressedSize;
+    } else if constexpr (F == EntryField::Method) {
+        return std::int64_t{info.Method};
+    } else if constexpr (F == EntryField::MethodName) {
+        return OwnText{archive::MethodName(info.Method)};
+    } else if constexpr (F == EntryField::Locked) {
+        return info.Locked;
+    } else if constexpr (F == EntryField::HeaderOffset) {
+        return info.HeaderOffset;
+    } else if constexpr (F == EntryField::HeaderSize) {
+        return std::int64_t{info.HeaderSize};
+    } else if constexpr (F == EntryField::DataOffset) {
+        return EntryDataOffset(info, entry.Name);
+    } else if constexpr (F == EntryField::Long2) {
+        return std::int64_t{info.Long2};
+    } else if constexpr (F == EntryField::Word6) {
+        return std::int64_t{info.Word6};
+    } else if constexpr (F == EntryField::Long17) {
+        return std::int64_t{info.Long17};
+    } else if constexpr (F == EntryField::Percentage) {
+        return OwnString{archive::PercentageText(info)};
+    } else if constexpr (F == EntryField::PercentCompressed) {
+        const std::optional<std::int32_t> percent = archive::PercentCompressed(info);
+        return percent ? std::optional<std::int64_t>(*percent) : std::nullopt;
+    } else if constexpr (F == EntryField::Size) {
+        return OwnString{archive::SizeText(info.FullSize)};
+    } else {
+        static_assert(F == EntryField::Suspect);
+        return entry.Suspect ? std::optional<OwnText>(OwnText{*entry.Suspect}) : std::nullopt;
     }
-    return std::monostate{};
 }
+
+// Any of those as a FieldValue; an OwnString's text is moved into `scratch`,
+// which the value then views.
+template <class Value>
+FieldValue AsFieldValue(Value value, std::string& scratch) {
+    if constexpr (std::is_same_v<Value, OwnText>) {
+        return FieldText{value.Bytes, std::nullopt};
+    } else if constexpr (std::is_same_v<Value, OwnString>) {
+        scratch = std::move(value.Bytes);
+        return FieldText{scratch, std::nullopt};
+    } else if constexpr (std::is_same_v<Value, std::optional<std::int64_t>> || std::is_same_v<Value, std::optional<OwnText>>) {
+        if (!value) return std::monostate{};
+        return AsFieldValue(*value, scratch);
+    } else {
+        return value;
+    }
+}
+
+// The value of a field known only as it runs (a binding's loop over the
+// rows); a composed text is kept in `scratch`, which the value views.
+FieldValue EntryFieldValue(EntryField field, const EntryView& entry, std::string& scratch);
 
 namespace detail {
 template <class Visit, std::size_t... Index>
-void VisitEntryFields(const EntryView& entry, std::string& scratch, Visit& visit, std::index_sequence<Index...>) {
+void VisitEntryFields(const EntryView& entry, Visit& visit, std::index_sequence<Index...>) {
     // Unrolled, so that each row's value is decided at compile time: this
     // runs for every entry of every listing.
-    (visit(kEntryFields[Index], EntryFieldValue(kEntryFields[Index].Field, entry, scratch)), ...);
+    (visit(std::integral_constant<std::size_t, Index>{}, EntryFieldValueOf<kEntryFields[Index].Field>(entry)), ...);
 }
 }  // namespace detail
 
-// visit(row, value) for each entry field, in the table's order.
+// visit(index, value) for each entry field, in the table's order: its row's
+// index in kEntryFields as a compile-time constant (std::integral_constant),
+// and the value as EntryFieldValueOf gives it.
 template <class Visit>
-void ForEachEntryField(const EntryView& entry, std::string& scratch, Visit&& visit) {
-    detail::VisitEntryFields(entry, scratch, visit, std::make_index_sequence<kEntryFields.size()>());
+void ForEachEntryField(const EntryView& entry, Visit&& visit) {
+    detail::VisitEntryFields(entry, visit, std::make_index_sequence<kEntryFields.size()>());
 }
 
 // visit(row, value) for each head field, in the table's order.

@@ -36,7 +36,7 @@ namespace {
 
 bool SameText(const std::optional<Text>& a, const std::optional<Text>& b) {
     if (!a || !b) return !a && !b;
-    return a->Bytes == b->Bytes && a->FromArchive == b->FromArchive && a->NotAnArchive == b->NotAnArchive;
+    return a->Bytes == b->Bytes && a->Kind == b->Kind;
 }
 
 // Whether `b` says what `a` says, read `shift` bytes further on: every

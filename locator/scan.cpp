@@ -23,14 +23,8 @@ namespace vexmira::locator {
 
 namespace {
 
-// Offsets of the bytes the third test looks at: the 11th and 12th letters of
-// the first entry's name, in an archive whose header and first entry header
-// both come without extension words.
-constexpr std::size_t kNotGAt = 56;
-constexpr std::size_t kNotPAt = 57;
 constexpr std::size_t kFirstNameAt = archive::kArchiveHeaderSize + archive::kEntryHeaderSize;
 static_assert(kNotGAt == kFirstNameAt + 10 && kNotPAt == kFirstNameAt + 11);
-static_assert(kWindowSize == kNotPAt + 1);
 static_assert(kSignature == archive::ArchiveSignature, "the locator's copy must equal the reader's");
 // Bytes the first two tests need: the signature and the first identifier letter.
 constexpr std::size_t kRequiredBytes = kSignature.size() + 1;
@@ -40,8 +34,6 @@ constexpr std::size_t kRequiredBytes = kSignature.size() + 1;
 // decides how much is read at a time, not what is found.
 constexpr std::size_t kSearchChunk = std::size_t{1} << 20;
 static_assert(kScanReadSize >= support::FileStream::kMaxReadAhead, "reads of this size skip the stream's buffer");
-
-bool IsIdentifierStart(std::uint8_t byte) noexcept { return byte == 'L' || byte == 'N' || byte == 'R'; }
 
 // Reads what follows the stream's position and puts the position back, so the
 // block scan goes on exactly where it would have.
@@ -61,7 +53,7 @@ namespace portable {
 constexpr std::size_t kWidth = 32;
 
 bool PrefixMatches(const std::uint8_t* p) noexcept {
-    return std::equal(kSignature.begin(), kSignature.end(), p) && IsIdentifierStart(p[kSignature.size()]);
+    return std::equal(kSignature.begin(), kSignature.end(), p) && IsIdentifierStart(p[kIdentifierAt]);
 }
 
 std::size_t WholeWindowSteps(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found) {
@@ -184,12 +176,24 @@ SearchKernel KernelFor(SearchPath path) noexcept {
 
 }  // namespace
 
+std::optional<std::string> RuleRejection(std::span<const std::uint8_t> window) {
+    if (window.size() > kIdentifierAt && !IsIdentifierStart(window[kIdentifierAt])) {
+        const std::size_t length = std::min<std::size_t>(3, window.size() - kIdentifierAt);
+        std::string reason(reinterpret_cast<const char*>(window.data() + kIdentifierAt), length);
+        reason += " identifier";
+        return reason;
+    }
+    if (window.size() > kNotGAt && window[kNotGAt] == 'G') return std::string("G at byte 56");
+    if (window.size() > kNotPAt && window[kNotPAt] == 'P') return std::string("P at byte 57");
+    return std::nullopt;
+}
+
 bool MatchesSoFar(std::span<const std::uint8_t> bytes) noexcept {
     const std::size_t size = bytes.size();
     for (std::size_t k = 0; k < kSignature.size() && k < size; ++k) {
         if (bytes[k] != kSignature[k]) return false;
     }
-    if (size > kSignature.size() && !IsIdentifierStart(bytes[kSignature.size()])) return false;
+    if (size > kIdentifierAt && !IsIdentifierStart(bytes[kIdentifierAt])) return false;
     if (size > kNotGAt && bytes[kNotGAt] == 'G') return false;
     if (size > kNotPAt && bytes[kNotPAt] == 'P') return false;
     return true;
@@ -394,6 +398,17 @@ void ForEachCandidate(support::Stream& input, const std::function<void(std::int6
 
 void ForEachCandidate(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate,
                       std::size_t chunkSize) {
+    ForEachSignature(input, onCandidate, nullptr, chunkSize);
+}
+
+void ForEachSignature(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate,
+                      const std::function<void(std::int64_t, std::span<const std::uint8_t>)>& onOther) {
+    ForEachSignature(input, onCandidate, onOther, kSearchChunk);
+}
+
+void ForEachSignature(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate,
+                      const std::function<void(std::int64_t, std::span<const std::uint8_t>)>& onOther,
+                      std::size_t chunkSize) {
     chunkSize = std::max<std::size_t>(chunkSize, 1);
     const std::size_t capacity = chunkSize + kLookahead;
     const support::AlignedBuffer storage = support::AllocateAligned(capacity);
@@ -403,10 +418,31 @@ void ForEachCandidate(support::Stream& input, const std::function<void(std::int6
         const std::int64_t start = input.Position();
         const std::size_t n = input.Read(buffer.data(), chunkSize);
         if (n == 0) return;
-        const std::vector<std::size_t> found = BlockCandidates(buffer, n, fetch);
-        if (found.empty()) continue;
+        std::optional<std::size_t> fetched;  // the look-ahead, once read
+        const LookaheadFetch fetchOnce = [&](std::span<std::uint8_t> out) {
+            if (!fetched) fetched = fetch(out);
+            return *fetched;
+        };
+        const std::vector<std::size_t> found = BlockCandidates(buffer, n, fetchOnce);
+        if (found.empty() && !onOther) continue;
         const std::int64_t next = start + static_cast<std::int64_t>(n);
-        for (const std::size_t i : found) onCandidate(start + static_cast<std::int64_t>(i));
+        if (!onOther) {
+            for (const std::size_t i : found) onCandidate(start + static_cast<std::int64_t>(i));
+        } else {
+            // Every signature in the chunk, the candidates among them in turn.
+            const std::size_t held = n + fetchOnce(buffer.subspan(n, kLookahead));
+            auto candidate = found.begin();
+            for (std::size_t i = NextSignature(buffer.data(), held, 0); i < n; i = NextSignature(buffer.data(), held, i + 1)) {
+                for (; candidate != found.end() && *candidate < i; ++candidate) onCandidate(start + static_cast<std::int64_t>(*candidate));
+                if (candidate != found.end() && *candidate == i) {
+                    onCandidate(start + static_cast<std::int64_t>(i));
+                    ++candidate;
+                } else {
+                    onOther(start + static_cast<std::int64_t>(i), buffer.subspan(i, std::min(kWindowSize, held - i)));
+                }
+            }
+            for (; candidate != found.end(); ++candidate) onCandidate(start + static_cast<std::int64_t>(*candidate));
+        }
         if (input.Seek(next, support::SeekOrigin::Beginning) != next) return;
     }
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,6 +26,25 @@ inline constexpr std::size_t kBlockOverlap = 64;
 inline constexpr std::size_t kWindowSize = 58;
 // The most bytes past a block's end that its last positions need.
 inline constexpr std::size_t kLookahead = kWindowSize - 1;
+
+// The bytes the tests look at, besides the signature: the identifier's first
+// letter right after it, and the 11th and 12th letters of the first entry's
+// name in an archive whose header and first entry header both come without
+// extension words.
+inline constexpr std::size_t kIdentifierAt = kSignature.size();
+inline constexpr std::size_t kNotGAt = 56;
+inline constexpr std::size_t kNotPAt = 57;
+static_assert(kWindowSize == kNotPAt + 1);
+
+// The identifier letters the second test lets through.
+constexpr bool IsIdentifierStart(std::uint8_t byte) noexcept { return byte == 'L' || byte == 'N' || byte == 'R'; }
+
+// Which of the tests after the signature's rejects the position whose bytes
+// `window` holds (kWindowSize, fewer at the end of the file), in the words
+// --all shows: "XYZ identifier", "G at byte 56" or "P at byte 57"; none when
+// they all pass (or lack the bytes to reject it). The signature itself is the
+// caller's to have checked.
+std::optional<std::string> RuleRejection(std::span<const std::uint8_t> window);
 
 // True when the bytes seen so far from a position do not rule it out: those of
 // the signature match, byte 5 is 'L', 'N' or 'R', byte 56 is not 'G' and byte
@@ -88,6 +108,16 @@ void ForEachCandidate(support::Stream& input, const std::function<void(std::int6
 // The same reading `chunkSize` bytes at a time (what is found never depends on it).
 void ForEachCandidate(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate,
                       std::size_t chunkSize);
+
+// The same, and also onOther with every other position where the whole
+// signature starts, and the bytes from there the tests look at (kWindowSize,
+// fewer at the end of the file; valid during the call only): one read of the
+// file for both, every position in increasing order, each once.
+void ForEachSignature(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate,
+                      const std::function<void(std::int64_t, std::span<const std::uint8_t>)>& onOther,
+                      std::size_t chunkSize);
+void ForEachSignature(support::Stream& input, const std::function<void(std::int64_t)>& onCandidate,
+                      const std::function<void(std::int64_t, std::span<const std::uint8_t>)>& onOther);
 
 // At least eight upper-case hex digits: 1023 is "000003FF".
 std::string OffsetHex(std::int64_t offset);

@@ -473,7 +473,7 @@ py::dict ListBytes(const py::object& data, std::int64_t offset) {
             end.PlausibleEnd = plausible.End(walk);
             end.TrailingEntries = plausible.TrailingEntries();
         } catch (const support::Exception& error) {
-            end.Error = listing::Text{error.FullMessage()};
+            end.Error = listing::Text::Of(error);
             end.Failure = std::current_exception();
             end.Result = listing::Outcome::Failed;
         }

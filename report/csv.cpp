@@ -51,19 +51,25 @@ void AppendCsvField(std::string& out, std::string_view utf8) {
 
 namespace {
 
-// A field's value as a cell: nothing for null.
-void AppendCsvValue(std::string& out, const listing::FieldValue& value, std::string& scratch) {
-    if (const auto* number = std::get_if<std::int64_t>(&value)) {
-        AppendNumber(out, *number);
-    } else if (const auto* text = std::get_if<listing::FieldText>(&value)) {
-        if (text->From) {
-            AppendCsvText(out, text->Bytes, *text->From, scratch);
-        } else {
-            out += text->Bytes;
-        }
-    } else if (const auto* flag = std::get_if<bool>(&value)) {
-        out += *flag ? "true" : "false";
+// A field's value as a cell, by its type: nothing for null.
+void AppendCsvValue(std::string& out, std::int64_t number, std::string&) { AppendNumber(out, number); }
+void AppendCsvValue(std::string& out, bool flag, std::string&) { out += flag ? "true" : "false"; }
+void AppendCsvValue(std::string&, std::monostate, std::string&) {}
+void AppendCsvValue(std::string& out, const listing::FieldText& text, std::string& scratch) {
+    if (text.From) {
+        AppendCsvText(out, text.Bytes, *text.From, scratch);
+    } else {
+        out += text.Bytes;
     }
+}
+void AppendCsvValue(std::string& out, const listing::OwnText& text, std::string&) { out += text.Bytes; }
+void AppendCsvValue(std::string& out, const listing::OwnString& text, std::string&) { out += text.Bytes; }
+template <class Value>
+void AppendCsvValue(std::string& out, const std::optional<Value>& value, std::string& scratch) {
+    if (value) AppendCsvValue(out, *value, scratch);
+}
+void AppendCsvValue(std::string& out, const listing::FieldValue& value, std::string& scratch) {
+    std::visit([&](const auto& held) { AppendCsvValue(out, held, scratch); }, value);
 }
 
 }  // namespace
@@ -82,8 +88,8 @@ void CsvReport::Entry(std::string_view name, const archive::TCompressedFileInfo&
     std::string& out = out_.Buffer();
     out += prefix_;
     bool first = true;
-    listing::ForEachEntryField({name, info, suspect}, composed_, [&](const auto& row, const listing::FieldValue& value) {
-        if (row.CsvColumn.empty()) return;
+    listing::ForEachEntryField({name, info, suspect}, [&](auto index, const auto& value) {
+        if constexpr (listing::kEntryFields[index].CsvColumn.empty()) return;
         if (!first) out += ',';
         first = false;
         AppendCsvValue(out, value, scratch_);

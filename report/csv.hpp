@@ -41,7 +41,6 @@ private:
     bool quiet_;
     std::string prefix_;   // the listing's fields, the same on every row
     std::string scratch_;   // a text on its way into a cell, reused
-    std::string composed_;  // a field's text the listing composes, reused
 };
 
 }  // namespace vexmira::report

@@ -1,7 +1,10 @@
 #include "report/json.hpp"
 
 #include <array>
+#include <charconv>
+#include <cstring>
 #include <string>
+#include <type_traits>
 #include <variant>
 
 #include "listing/fields.hpp"
@@ -17,23 +20,34 @@ using listing::WalkStop;
 
 namespace {
 
-// A field's value as JSON.
-void AppendJsonValue(std::string& out, const listing::FieldValue& value) {
-    if (const auto* number = std::get_if<std::int64_t>(&value)) {
-        AppendNumber(out, *number);
-    } else if (const auto* text = std::get_if<listing::FieldText>(&value)) {
-        if (text->From) {
-            AppendJsonString(out, text->Bytes, *text->From);
-        } else {
-            out += '"';
-            out += text->Bytes;
-            out += '"';
-        }
-    } else if (const auto* flag = std::get_if<bool>(&value)) {
-        out += *flag ? "true" : "false";
+// A field's value as JSON, by its type.
+void AppendJsonValue(std::string& out, std::int64_t number) { AppendNumber(out, number); }
+void AppendJsonValue(std::string& out, bool flag) { out += flag ? "true" : "false"; }
+void AppendJsonValue(std::string& out, std::monostate) { out += "null"; }
+void AppendJsonValue(std::string& out, const listing::FieldText& text) {
+    if (text.From) {
+        AppendJsonString(out, text.Bytes, *text.From);
+    } else {
+        out += '"';
+        out += text.Bytes;
+        out += '"';
+    }
+}
+void AppendJsonValue(std::string& out, const listing::OwnText& text) {
+    out += '"';
+    out += text.Bytes;
+    out += '"';
+}
+template <class Value>
+void AppendJsonValue(std::string& out, const std::optional<Value>& value) {
+    if (value) {
+        AppendJsonValue(out, *value);
     } else {
         out += "null";
     }
+}
+void AppendJsonValue(std::string& out, const listing::FieldValue& value) {
+    std::visit([&](const auto& held) { AppendJsonValue(out, held); }, value);
 }
 
 // `"key":` for each field, with the comma before it but for an object's first.
@@ -51,9 +65,112 @@ const std::array<std::string, listing::kHeadFields.size()>& HeadKeys() {
     return keys;
 }
 
-const std::array<std::string, listing::kEntryFields.size()>& EntryKeys() {
-    static const auto keys = KeyPrefixes(listing::kEntryFields, true);
-    return keys;
+// `,"key":` of entry field Index (without the comma for the first), made at
+// compile time so that each is copied as a constant.
+template <std::size_t Index>
+struct EntryKey {
+    static constexpr std::string_view Key = listing::kEntryFields[Index].JsonKey;
+    static constexpr std::size_t Size = Key.size() + (Index == 0 ? 3 : 4);
+    static constexpr std::array<char, Size> Text = [] {
+        std::array<char, Size> text{};
+        std::size_t at = 0;
+        if (Index != 0) text[at++] = ',';
+        text[at++] = '"';
+        for (const char c : Key) text[at++] = c;
+        text[at++] = '"';
+        text[at] = ':';
+        return text;
+    }();
+};
+
+// An entry's row, laid out in a buffer on the stack and appended to the
+// output in few pieces: this runs for every entry, and an append per key
+// and value costs more than the rest.
+class RowWriter {
+public:
+    explicit RowWriter(std::string& out) noexcept : out_(out) {}
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+    ~RowWriter() { Flush(); }
+
+    template <std::size_t Size>
+    void Put(const std::array<char, Size>& text) {
+        static_assert(Size <= kBytes);
+        Room(Size);
+        std::memcpy(at_, text.data(), Size);
+        at_ += Size;
+    }
+    void Put(char c) {
+        Room(1);
+        *at_++ = c;
+    }
+    void Put(std::string_view text) {
+        if (text.size() > kBytes / 2) {
+            Flush();
+            out_.append(text);
+            return;
+        }
+        Room(text.size());
+        for (const char c : text) *at_++ = c;  // short: a loop beats a call
+    }
+    void Number(std::int64_t value) {
+        Room(20);
+        at_ = std::to_chars(at_, at_ + 20, value).ptr;
+    }
+    // The output itself, for what goes there directly.
+    std::string& Out() {
+        Flush();
+        return out_;
+    }
+
+private:
+    static constexpr std::size_t kBytes = 512;
+    void Room(std::size_t size) {
+        if (size > static_cast<std::size_t>(buffer_ + kBytes - at_)) Flush();
+    }
+    void Flush() {
+        out_.append(buffer_, static_cast<std::size_t>(at_ - buffer_));
+        at_ = buffer_;
+    }
+
+    std::string& out_;
+    char buffer_[kBytes];
+    char* at_ = buffer_;
+};
+
+void PutJsonValue(RowWriter& row, std::int64_t number) { row.Number(number); }
+void PutJsonValue(RowWriter& row, bool flag) {
+    static constexpr std::array<char, 4> kTrue = {'t', 'r', 'u', 'e'};
+    static constexpr std::array<char, 5> kFalse = {'f', 'a', 'l', 's', 'e'};
+    if (flag) {
+        row.Put(kTrue);
+    } else {
+        row.Put(kFalse);
+    }
+}
+void PutJsonValue(RowWriter& row, const listing::FieldText& text) {
+    std::string& out = row.Out();
+    if (text.From) {
+        AppendJsonString(out, text.Bytes, *text.From);
+    } else {
+        AppendJsonValue(out, listing::OwnText{text.Bytes});
+    }
+}
+void PutJsonValue(RowWriter& row, std::string_view ownWords) {
+    row.Put('"');
+    row.Put(ownWords);
+    row.Put('"');
+}
+void PutJsonValue(RowWriter& row, const listing::OwnText& text) { PutJsonValue(row, text.Bytes); }
+void PutJsonValue(RowWriter& row, const listing::OwnString& text) { PutJsonValue(row, std::string_view(text.Bytes)); }
+template <class Value>
+void PutJsonValue(RowWriter& row, const std::optional<Value>& value) {
+    static constexpr std::array<char, 4> kNull = {'n', 'u', 'l', 'l'};
+    if (value) {
+        PutJsonValue(row, *value);
+    } else {
+        row.Put(kNull);
+    }
 }
 
 // An entry's "also_at" is written as a listing's is.
@@ -100,17 +217,18 @@ void JsonReport::EntryRun(std::string_view name, const archive::TCompressedFileI
 
 void JsonReport::AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
-    std::string& out = out_.Buffer();
-    out += first_entry_ ? "{" : ",{";
-    first_entry_ = false;
-    const auto& keys = EntryKeys();
-    std::size_t index = 0;
-    listing::ForEachEntryField({name, info, suspect}, scratch_, [&](const auto&, const listing::FieldValue& value) {
-        out += keys[index++];
-        AppendJsonValue(out, value);
-    });
-    if (more.Count > 0) AppendAlsoAt(out, more);
-    out += '}';
+    {
+        RowWriter row(out_.Buffer());
+        if (!first_entry_) row.Put(',');
+        row.Put('{');
+        first_entry_ = false;
+        listing::ForEachEntryField({name, info, suspect}, [&](auto index, const auto& value) {
+            row.Put(EntryKey<index>::Text);
+            PutJsonValue(row, value);
+        });
+        if (more.Count > 0) AppendAlsoAt(row.Out(), more);
+        row.Put('}');
+    }
     out_.Commit();
 }
 

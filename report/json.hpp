@@ -39,7 +39,6 @@ private:
 
     LineOutput& out_;
     bool first_entry_ = true;
-    std::string scratch_;  // a composed field's text, reused
 };
 
 }  // namespace vexmira::report

@@ -50,7 +50,7 @@ void SummaryReport::End(const ListingHead& head, const ListingEnd& end) {
         }
         out += ",\"error\":";
         if (end.Error) {
-            AppendJsonString(out, end.Error->Bytes, end.Error->FromArchive ? Encoding::Latin1 : head.PathEncoding);
+            AppendJsonString(out, end.Error->Bytes, end.Error->FromArchive() ? Encoding::Latin1 : head.PathEncoding);
         } else {
             out += "null";
         }
@@ -67,8 +67,8 @@ void SummaryReport::End(const ListingHead& head, const ListingEnd& end) {
     AppendTerminalText(out, head.File, head.PathEncoding);
     if (end.Error) {
         out += "  (";
-        if (end.Error->NotAnArchive) out += "not an archive: ";
-        AppendTerminalText(out, end.Error->Bytes, end.Error->FromArchive ? Encoding::Latin1 : head.PathEncoding);
+        if (end.Error->NotAnArchive()) out += "not an archive: ";
+        AppendTerminalText(out, end.Error->Bytes, end.Error->FromArchive() ? Encoding::Latin1 : head.PathEncoding);
         out += ')';
     } else if (end.Result == Outcome::NotFound) {
         out += "  (no archive found)";

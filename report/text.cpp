@@ -107,12 +107,6 @@ void AppendTerminalLine(std::string& out, std::string_view text) {
     }
 }
 
-void AppendNumber(std::string& out, std::int64_t value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-}
-
 std::string NumberText(std::int64_t value) {
     std::string text;
     AppendNumber(text, value);

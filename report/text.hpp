@@ -4,6 +4,7 @@
 // \xNN. JSON is the lossless form: valid UTF-8 that gives the original bytes
 // back once the decoding named beside it is reversed.
 
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,8 +37,12 @@ std::string TerminalText(std::string_view bytes, Encoding encoding);
 // first, so that its own "\x" is marked too.
 void AppendTerminalLine(std::string& out, std::string_view text);
 
-// The decimal digits of `value`.
-void AppendNumber(std::string& out, std::int64_t value);
+// The decimal digits of `value` (inline: JSON and CSV write a dozen a row).
+inline void AppendNumber(std::string& out, std::int64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
 std::string NumberText(std::int64_t value);
 
 // A JSON string, quotes included.

@@ -17,14 +17,14 @@ std::string RunSpan(std::int64_t first, const ShiftedCopies& more) {
 }
 
 Encoding TextEncoding(const Text& text, const ListingHead& head) noexcept {
-    return text.FromArchive ? Encoding::Latin1 : head.PathEncoding;
+    return text.FromArchive() ? Encoding::Latin1 : head.PathEncoding;
 }
 
 std::string ErrorLineText(const ListingHead& head, const Text& error) {
     std::string line = "vexmira: ";
     AppendTerminalText(line, head.File, head.PathEncoding);
     line += ": ";
-    if (error.NotAnArchive) line += "not an archive: ";
+    if (error.NotAnArchive()) line += "not an archive: ";
     AppendTerminalText(line, error.Bytes, TextEncoding(error, head));
     return line;
 }

@@ -90,11 +90,11 @@ void CheckReplaceable(void* handle, const std::string& path);
 std::string SystemErrorText(unsigned long code);
 #endif
 
-// From now on, the process removes the names remembered with
-// RememberForSignals when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends it (those
-// the parent left ignored stay ignored, except SIGPIPE, which then ends the
-// process quietly as a closed pipe does other tools). Nothing on Windows.
-void RemoveRememberedFilesOnSignals() noexcept;
+#ifndef _WIN32
+// Removes every name remembered with RememberForSignals; safe in a signal
+// handler (the tool's, which ends the process after it).
+void RemoveRememberedFiles() noexcept;
+#endif
 
 // From now on, paths given to this layer and the paths and system texts in its
 // messages are UTF-8 (on Windows converted to and from UTF-16 at each system
@@ -114,13 +114,10 @@ bool Utf8Paths() noexcept;
 // The FILE that stands for standard input.
 inline constexpr std::string_view kStandardInputName = "-";
 
-// From now on, opening kStandardInputName for reading opens standard input:
-// standard input itself when it is a regular file (read whole, from its
-// start), else what it holds, copied in bounded steps to an unlinked
-// temporary file in $TMPDIR (or /tmp; on Windows the user's temporary
-// folder) that vanishes with the process. Raises EFOpenError naming standard
-// input with the reason.
-void OpenStandardInput();
+// From now on, opening kStandardInputName for reading opens a copy of `file`,
+// which holds what standard input held (the tool makes it so: see
+// cli/platform.hpp), kept open for the rest of the process.
+void ReadStandardInputFrom(NativeFile file);
 
 // The path made absolute the way the system would (no link resolution; the
 // file need not exist).

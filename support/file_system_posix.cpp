@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -60,7 +59,7 @@ void LockExclusive(int fd, MessageBuilder describe, const std::string& path) {
     Lock<Error>(fd, LOCK_EX, describe, path);
 }
 
-// Standard input as a file, once OpenStandardInput has made it one.
+// Standard input as a file, once ReadStandardInputFrom was given one.
 int standard_input_file = -1;
 
 NativeFile OpenForReading(const std::string& path) {
@@ -147,69 +146,11 @@ void NativeFile::Close() noexcept {
     }
 }
 
-namespace {
-
-const char* TemporaryFolder() {
-    const char* folder = std::getenv("TMPDIR");
-    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
-}
-
-// A new file in `folder` that no name leads to.
-NativeFile UnnamedTemporaryFile(const std::string& folder) {
-#ifdef O_TMPFILE
-    const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) return NativeFile::Adopt(fd);
-    // Filesystems without it say so in several ways; the named way still works there.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        throw EFOpenError(StandardInputErrorMessage("spill", "The temporary folder \"" + folder + "\": " + ErrorText(errno)));
-    }
-#endif
-    std::string name = folder + "/vexmira-stdin-XXXXXX";
-    const int named = mkostemp(name.data(), O_CLOEXEC);
-    if (named < 0) {
-        throw EFOpenError(StandardInputErrorMessage("spill", "The temporary folder \"" + folder + "\": " + ErrorText(errno)));
-    }
-    NativeFile file = NativeFile::Adopt(named);
-    unlink(name.c_str());
-    return file;
-}
-
-}  // namespace
-
-void OpenStandardInput() {
-    struct stat info {};
-    if (fstat(STDIN_FILENO, &info) != 0) throw EFOpenError(StandardInputErrorMessage("read", ErrorText(errno)));
-    if (S_ISREG(info.st_mode)) {
-        const int fd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0) throw EFOpenError(StandardInputErrorMessage("read", ErrorText(errno)));
-        standard_input_file = fd;
-        return;
-    }
-    if (S_ISDIR(info.st_mode)) throw EFOpenError(StandardInputErrorMessage("read", ErrorText(EISDIR)));
-    const std::string folder = TemporaryFolder();
-    NativeFile spill = UnnamedTemporaryFile(folder);
-    // Bounded steps: what the pipe holds may be larger than memory, never than the disk.
-    constexpr std::size_t kStep = std::size_t{1} << 20;
-    const std::unique_ptr<char[]> buffer(new char[kStep]);
-    std::int64_t written = 0;
-    for (;;) {
-        const ssize_t n = read(STDIN_FILENO, buffer.get(), kStep);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw EFOpenError(StandardInputErrorMessage("read", ErrorText(errno)));
-        if (n == 0) break;
-        const auto count = static_cast<std::size_t>(n);
-        errno = 0;
-        if (spill.WriteAt(written, buffer.get(), count) != count) {
-            const int code = errno != 0 ? errno : ENOSPC;
-            throw EFOpenError(
-                StandardInputErrorMessage("spill", "Writing to the temporary folder \"" + folder + "\": " + ErrorText(code)));
-        }
-        written += n;
-    }
-    standard_input_file = spill.Descriptor();
-    // Kept open for the rest of the process; OpenForReading hands out copies.
+void ReadStandardInputFrom(NativeFile file) {
+    standard_input_file = file.Descriptor();
+    // OpenForReading hands out copies of it.
     static NativeFile held;
-    held = std::move(spill);
+    held = std::move(file);
 }
 
 NativeFile NativeFile::OpenReadExclusive(const std::string& path) { return OpenForReading(path); }
@@ -290,16 +231,6 @@ struct SignalSlot {
 constexpr std::size_t kSignalSlots = 1100;  // above the most jobs a run may have, each with one file at a time
 SignalSlot signal_slots[kSignalSlots];
 
-constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-
-extern "C" void RemoveRememberedAndDie(int signal) {
-    for (SignalSlot& slot : signal_slots) {
-        if (slot.State.load() == kReady) unlinkat(slot.Folder, slot.Name, 0);
-    }
-    std::signal(signal, SIG_DFL);
-    raise(signal);
-}
-
 }  // namespace
 
 int RememberForSignals(int folder, const std::string& name) noexcept {
@@ -319,18 +250,9 @@ void ForgetForSignals(int slot) noexcept {
     if (slot >= 0 && static_cast<std::size_t>(slot) < kSignalSlots) signal_slots[slot].State.store(kFree);
 }
 
-void RemoveRememberedFilesOnSignals() noexcept {
-    for (const int signal : kCleanedSignals) {
-        struct sigaction action {};
-        struct sigaction previous {};
-        sigaction(signal, nullptr, &previous);
-        // What the parent ignored stays ignored, but a closed pipe always ends the tool.
-        if (previous.sa_handler == SIG_IGN && signal != SIGPIPE) continue;
-        action.sa_handler = RemoveRememberedAndDie;
-        sigemptyset(&action.sa_mask);
-        for (const int other : kCleanedSignals) sigaddset(&action.sa_mask, other);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(signal, &action, nullptr);
+void RemoveRememberedFiles() noexcept {
+    for (SignalSlot& slot : signal_slots) {
+        if (slot.State.load() == kReady) unlinkat(slot.Folder, slot.Name, 0);
     }
 }
 

@@ -79,7 +79,7 @@ void NativeFile::Close() noexcept {
     }
 }
 
-// Standard input as a file, once OpenStandardInput has made it one.
+// Standard input as a file, once ReadStandardInputFrom was given one.
 HANDLE standard_input_file = nullptr;
 
 NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
@@ -198,8 +198,6 @@ std::optional<FileId> IdOfHandle(void* handle) noexcept {
 
 std::optional<FileId> NativeFile::Id() const noexcept { return IdOfHandle(handle_); }
 
-void RemoveRememberedFilesOnSignals() noexcept {}
-
 // Only a regular file with no other name is ours to empty or replace; a
 // link's reparse point is refused, any other (cloud sync, deduplication,
 // compression) is an ordinary file to its filter.
@@ -220,70 +218,11 @@ std::string SystemErrorText(unsigned long code) { return ErrorText(code); }
 
 void UseUtf8Paths() noexcept { utf8_paths = true; }
 
-namespace {
-
-// A new file in `folder`, removed by the system when its last handle closes,
-// however the process ends.
-HANDLE TemporaryFileRemovedOnClose(const std::wstring& folder, const std::string& shown) {
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring name = folder + L"vexmira-stdin-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt) + L".tmp";
-        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return file;
-        if (const DWORD code = GetLastError(); code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
-            throw EFOpenError(StandardInputErrorMessage("spill", "The temporary folder \"" + shown + "\": " + ErrorText(code)));
-        }
-    }
-    throw EFOpenError(StandardInputErrorMessage("spill", "The temporary folder \"" + shown + "\": no free name"));
-}
-
-}  // namespace
-
-void OpenStandardInput() {
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (input == nullptr || input == INVALID_HANDLE_VALUE) {
-        throw EFOpenError(StandardInputErrorMessage("read", "There is no standard input"));
-    }
-    if (GetFileType(input) == FILE_TYPE_DISK) {
-        HANDLE copy = nullptr;
-        if (!DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-            throw EFOpenError(StandardInputErrorMessage("read", ErrorText(GetLastError())));
-        }
-        standard_input_file = copy;  // kept for the rest of the process
-        return;
-    }
-    wchar_t folder[MAX_PATH + 2] = {};
-    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH + 1) {
-        throw EFOpenError(StandardInputErrorMessage("spill", "No temporary folder: " + ErrorText(GetLastError())));
-    }
-    const std::wstring folderName(folder, length);
-    const std::string shown = Utf8FromWide(folderName);
-    // Kept open for the rest of the process (readers get copies); the system removes it at the end.
-    std::unique_ptr<void, decltype(&CloseHandle)> owned(TemporaryFileRemovedOnClose(folderName, shown), CloseHandle);
-    HANDLE spill = owned.get();
-    // Bounded steps: what the pipe holds may be larger than memory, never than the disk.
-    constexpr DWORD kStep = DWORD{1} << 20;
-    const std::unique_ptr<char[]> buffer(new char[kStep]);
-    for (;;) {
-        DWORD n = 0;
-        if (!ReadFile(input, buffer.get(), kStep, &n, nullptr)) {
-            const DWORD code = GetLastError();
-            if (code == ERROR_BROKEN_PIPE) break;  // the writer closed its end: the end of the input
-            throw EFOpenError(StandardInputErrorMessage("read", ErrorText(code)));
-        }
-        if (n == 0) break;
-        for (DWORD done = 0; done < n;) {
-            DWORD wrote = 0;
-            if (!WriteFile(spill, buffer.get() + done, n - done, &wrote, nullptr) || wrote == 0) {
-                throw EFOpenError(StandardInputErrorMessage(
-                    "spill", "Writing to the temporary folder \"" + shown + "\": " + ErrorText(GetLastError())));
-            }
-            done += wrote;
-        }
-    }
-    standard_input_file = owned.release();
+void ReadStandardInputFrom(NativeFile file) {
+    // Kept for the rest of the process; readers get copies.
+    standard_input_file = file.Handle();
+    static NativeFile held;
+    held = std::move(file);
 }
 
 bool Utf8Paths() noexcept { return utf8_paths; }

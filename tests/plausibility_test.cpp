@@ -48,6 +48,23 @@ TEST(SuspectReason, EachRuleOfTheLayout) {
     }
 }
 
+TEST(EntryDataStart, TheHeaderSizeFollowsTheFullSizeAndTheSumStopsShortOfWrapping) {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    TCompressedFileInfo info;
+    info.HeaderOffset = 100;
+    info.FullSize = kLargestShortSize;
+    EXPECT_EQ(EntryDataStart(info, 7), 100 + 25 + 7);
+    info.FullSize = kLargestShortSize + 1;  // the extension words follow
+    EXPECT_EQ(EntryDataStart(info, 7), 100 + 33 + 7);
+
+    info.HeaderOffset = kMax - 33 - 7;  // ends exactly at the limit
+    EXPECT_EQ(EntryDataStart(info, 7), kMax);
+    info.HeaderOffset += 1;
+    EXPECT_EQ(EntryDataStart(info, 7), std::nullopt);
+    info.HeaderOffset = kMax;
+    EXPECT_EQ(EntryDataStart(info, 0xFFFF), std::nullopt);
+}
+
 TEST(PlausibleEnd, EndsBeforeTheFirstSuspectEntry) {
     using testing::ArchiveBuilder;
     const auto walk = [](const testing::Bytes& bytes, std::uint64_t* trailing) {

@@ -109,6 +109,32 @@ TEST(FieldTable, JsonAndCsvWriteTheTablesFieldsInItsOrderWithTheSameValues) {
     ASSERT_EQ(listing["entries"].size(), 2U);
     for (const Json& entry : listing["entries"]) EXPECT_EQ(KeysOf(entry), JsonKeys(kEntryFields));
 
+    // A binding's loop over the rows at run time gives the same values.
+    support::MemoryStream again(Sample());
+    class Rows final : public ListingSink {
+    public:
+        void Begin(const ListingHead&) override {}
+        void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
+                   std::optional<std::string_view> suspect) override {
+            Json& object = Entries.emplace_back(Json::object());
+            std::string scratch;
+            for (const auto& row : kEntryFields) {
+                const FieldValue value = EntryFieldValue(row.Field, {name, info, suspect}, scratch);
+                Json& cell = object[std::string(row.JsonKey)];
+                if (const auto* number = std::get_if<std::int64_t>(&value)) cell = *number;
+                if (const auto* flag = std::get_if<bool>(&value)) cell = *flag;
+                if (const auto* text = std::get_if<FieldText>(&value)) cell = std::string(text->Bytes);  // ASCII here
+            }
+        }
+        void End(const ListingHead&, const ListingEnd&) override {}
+        std::vector<Json> Entries;
+    } byRow;
+    options.Input = &again;
+    Examine("sample.exe", options, byRow);
+    ASSERT_EQ(byRow.Entries.size(), 2U);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(byRow.Entries[i], listing["entries"][i]) << "entry " << i;
+    options.Input = &input;
+
     StringOutput csvOut;
     report::CsvReport csv(csvOut, false);
     input.Seek(0, support::SeekOrigin::Beginning);

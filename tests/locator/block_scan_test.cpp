@@ -304,5 +304,57 @@ TEST(SignatureSearch, EveryPathFindsEachWholeSignature) {
     }
 }
 
+// Every signature position, each once and in order, as the file's bytes say:
+// "c@N" for a candidate, "o@N:reason" for another with the rule's reason.
+std::vector<std::string> ModelSignatures(const Bytes& file) {
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i + kSignature.size() <= file.size(); ++i) {
+        if (!std::equal(kSignature.begin(), kSignature.end(), file.begin() + static_cast<std::ptrdiff_t>(i))) continue;
+        const std::span<const std::uint8_t> window(file.data() + i, std::min(kWindowSize, file.size() - i));
+        seen.push_back(IsCandidate(window) ? "c@" + std::to_string(i)
+                                           : "o@" + std::to_string(i) + ":" + RuleRejection(window).value_or("-"));
+    }
+    return seen;
+}
+
+TEST(SignatureScan, OneReadFindsCandidatesAndPassedOverPositionsInOrderWhateverTheChunk) {
+    Bytes file(350, '.');
+    Plant(file, 0, CandidateBytes("LZH"));
+    Plant(file, 70, CandidateBytes("CUS"));  // another identifier
+    Bytes g = CandidateBytes("LZH");
+    g[56] = 'G';
+    Plant(file, 140, g);
+    Bytes p = CandidateBytes("NZH");
+    p[57] = 'P';
+    Plant(file, 200, p);
+    // Near the end: bytes 56 and 57 missing reject nothing, an identifier cut short does.
+    Bytes shortened = CandidateBytes("RZH");
+    shortened.resize(43);
+    Plant(file, 350, shortened);
+    Plant(file, 393, Bytes{'S', 'P', 'I', 'S', 0x1A, 'X', 'Y'});
+    ASSERT_EQ(file.size(), 400U);
+    const std::vector<std::string> expected = {"c@0", "o@70:CUS identifier", "o@140:G at byte 56",
+                                               "o@200:P at byte 57", "c@350", "o@393:XY identifier"};
+    ASSERT_EQ(ModelSignatures(file), expected);
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{5}, std::size_t{57}, std::size_t{64}, std::size_t{399},
+                                    std::size_t{4096}}) {
+        support::MemoryStream stream(file);
+        std::vector<std::string> seen;
+        ForEachSignature(
+            stream,
+            [&](std::int64_t offset) {
+                seen.push_back("c@" + std::to_string(offset));
+                stream.Seek(0, support::SeekOrigin::Beginning);  // a walk moves the stream
+            },
+            [&](std::int64_t offset, std::span<const std::uint8_t> window) {
+                ASSERT_TRUE(std::equal(window.begin(), window.end(), file.begin() + offset)) << "chunk " << chunk;
+                seen.push_back("o@" + std::to_string(offset) + ":" + RuleRejection(window).value_or("-"));
+                stream.Seek(0, support::SeekOrigin::Beginning);
+            },
+            chunk);
+        EXPECT_EQ(seen, expected) << "chunk " << chunk;
+    }
+}
+
 }  // namespace
 }  // namespace vexmira::locator
