@@ -87,6 +87,7 @@ enum class EntryField {
     FullSize,
     CompressedSize,
     Method,
+    MethodId,
     MethodName,
     Locked,
     HeaderOffset,
@@ -138,11 +139,13 @@ inline constexpr std::array<FieldRow<HeadField>, 14> kHeadFields = {{
     {HeadField::InputSha256, "the SHA-256 of FILE's bytes", "input_sha256", "input_sha256", "input_sha256", true},
 }};
 
-inline constexpr std::array<FieldRow<EntryField>, 19> kEntryFields = {{
+inline constexpr std::array<FieldRow<EntryField>, 20> kEntryFields = {{
     {EntryField::Name, "the entry's name, 8-bit", "name", "name", "name"},
     {EntryField::FullSize, "the size once expanded", "full_size", "full_size", "full_size"},
     {EntryField::CompressedSize, "the size stored", "compressed_size", "compressed_size", "compressed_size"},
     {EntryField::Method, "the method byte", "method", "method", "method"},
+    {EntryField::MethodId, "the method's identifier (NON, RLE, LZH, CUS, LH5); null beyond the table", "method_id",
+     "method_id", "method_id"},
     {EntryField::MethodName, "the method's name", "method_name", "method_name", "method_name"},
     {EntryField::Locked, "whether the entry is locked", "locked", "locked", "locked"},
     {EntryField::HeaderOffset, "where the entry header starts in FILE", "header_offset", "header_offset", "header_offset"},
@@ -237,6 +240,10 @@ auto EntryFieldValueOf(const EntryView& entry) {
         return info.CompressedSize;
     } else if constexpr (F == EntryField::Method) {
         return std::int64_t{info.Method};
+    } else if constexpr (F == EntryField::MethodId) {
+        // The identifier the header's method byte indexes; a byte past the table has none.
+        return info.Method < archive::CompressIDTable.size() ? std::optional<OwnText>(OwnText{archive::CompressIDTable[info.Method]})
+                                                              : std::nullopt;
     } else if constexpr (F == EntryField::MethodName) {
         return OwnText{archive::MethodName(info.Method)};
     } else if constexpr (F == EntryField::Locked) {

@@ -57,11 +57,6 @@ bool ListingWalk::Next(std::vector<EntryValue>& batch) {
     return !batch.empty();
 }
 
-std::optional<std::string_view> MethodId(std::uint8_t method) noexcept {
-    if (method >= archive::CompressIDTable.size()) return std::nullopt;
-    return archive::CompressIDTable[method];
-}
-
 namespace {
 
 py::object Int(std::int64_t value) { return py::reinterpret_steal<py::object>(PyLong_FromLongLong(value)); }
@@ -251,7 +246,7 @@ py::object IterateEntries(std::shared_ptr<SharedSource> source, std::optional<st
 void BindEntries(py::module_& module) {
     py::class_<EntryValue> entry(module, "Entry",
                                  "One entry of a listing, immutable: the fields of the tool's JSON entry as attributes "
-                                 "(the listing's field table), name_bytes and method_id.");
+                                 "(the listing's field table) and name_bytes.");
     for (const listing::FieldRow<listing::EntryField>& row : listing::kEntryFields) {
         if (row.WithHashes) continue;  // the module reads no stored data
         const listing::EntryField field = row.Field;
@@ -265,12 +260,10 @@ void BindEntries(py::module_& module) {
     }
     entry.def_property_readonly("name_bytes", [](const EntryValue& e) { return py::bytes(e.Name); },
                                 "The name's bytes as the archive holds them (name reads them as Latin-1).")
-        .def_property_readonly("method_id", [](const EntryValue& e) { return TextOrNone(MethodId(e.Info.Method)); },
-                               "\"NON\", \"RLE\", \"LZH\", \"CUS\" or \"LH5\" by the method byte; None beyond them.")
         .def("to_dict", MemoryGuarded(+[](const EntryValue& e) { return EntryDict(e); }), "The tool's JSON entry as a dict, plus name_bytes.")
         .def("__repr__", [](const EntryValue& e) {
             std::string text = "<Entry name=" + Quoted(Latin1(e.Name)) + " method_id=" +
-                               Quoted(TextOrNone(MethodId(e.Info.Method))) + " full_size=" + std::to_string(e.Info.FullSize) +
+                               Quoted(TypedObject(listing::EntryFieldValueOf<listing::EntryField::MethodId>({e.Name, e.Info, e.Suspect}))) + " full_size=" + std::to_string(e.Info.FullSize) +
                                " compressed_size=" + std::to_string(e.Info.CompressedSize);
             if (e.Info.Locked) text += " locked";
             if (e.Suspect) text += " suspect=" + Quoted(TextOrNone(e.Suspect));

@@ -87,9 +87,6 @@ py::object FieldObject(const listing::FieldValue& value);
 // The JSON entry's keys and values as a dict, plus name_bytes.
 py::dict EntryDict(const EntryValue& entry);
 
-// The method's identifier ("NON", "RLE", "LZH", "CUS", "LH5"), or none beyond the table.
-std::optional<std::string_view> MethodId(std::uint8_t method) noexcept;
-
 // The Entry and EntryIterator classes.
 void BindEntries(py::module_& module);
 

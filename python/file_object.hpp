@@ -31,6 +31,22 @@ inline std::string TypeName(const py::handle& object) {
     return py::str(py::type::handle_of(object).attr("__name__")).cast<std::string>();
 }
 
+// A read-only stream that keeps its own position: seeking only moves it,
+// reads start there. Writing delivers nothing.
+class PositionedStream : public support::Stream {
+public:
+    std::int64_t Seek(std::int64_t offset, support::SeekOrigin origin) noexcept override {
+        const std::int64_t target = support::SeekTarget(position_, offset, origin);
+        if (target >= 0) position_ = target;
+        return target;
+    }
+    std::int64_t Position() const noexcept override { return position_; }
+
+protected:
+    std::size_t Write(const void*, std::size_t) noexcept override { return 0; }
+    std::int64_t position_ = 0;
+};
+
 // A stream over a binary, seekable Python file object, through its seek and
 // its readinto (read where it has none), each call under the GIL. Reads go
 // through a read-ahead window that follows the file stream's rule (small
@@ -38,7 +54,7 @@ inline std::string TypeName(const py::handle& object) {
 // makes few calls and skipping stored data reads none of it. The size is taken once, at the
 // start: data the object grows by later is never read. The first failure is
 // kept and every read after it delivers nothing; RaiseFailure then raises it.
-class PythonFileStream final : public support::Stream {
+class PythonFileStream final : public PositionedStream {
 public:
     // Under the GIL. Raises TypeError for a text-mode object, OpenError for
     // one that cannot seek.
@@ -79,13 +95,7 @@ public:
         }
         return done;
     }
-    std::int64_t Seek(std::int64_t offset, support::SeekOrigin origin) noexcept override {
-        const std::int64_t target = support::SeekTarget(position_, offset, origin);
-        if (target >= 0) position_ = target;
-        return target;
-    }
     std::int64_t Size() noexcept override { return size_; }
-    std::int64_t Position() const noexcept override { return position_; }
 
     bool Failed() const noexcept { return broken_ || !failure_.empty(); }
     // Under the GIL: the kept failure as OpenError, the Python exception as its cause.
@@ -103,9 +113,6 @@ public:
     }
     // Bytes the object delivered so far.
     std::uint64_t BytesRead() const noexcept { return bytes_read_; }
-
-protected:
-    std::size_t Write(const void*, std::size_t) noexcept override { return 0; }
 
 private:
     static std::string ErrorText(const py::error_already_set& error) {
@@ -222,7 +229,6 @@ private:
     std::string name_;
     bool has_readinto_ = false;
     std::int64_t size_ = 0;
-    std::int64_t position_ = 0;
     std::int64_t object_position_ = -1;  // where the object stands; -1: unknown
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
@@ -252,7 +258,7 @@ private:
 
 // A stream over a held buffer, read in place: an mmap of a large file is
 // never copied.
-class BufferStream final : public support::Stream {
+class BufferStream final : public PositionedStream {
 public:
     explicit BufferStream(const HeldBuffer& held) noexcept : data_(held.Data()), size_(held.Size()) {}
     std::size_t Read(void* buffer, std::size_t count) noexcept override {
@@ -262,21 +268,11 @@ public:
         position_ += static_cast<std::int64_t>(take);
         return take;
     }
-    std::int64_t Seek(std::int64_t offset, support::SeekOrigin origin) noexcept override {
-        const std::int64_t target = support::SeekTarget(position_, offset, origin);
-        if (target >= 0) position_ = target;
-        return target;
-    }
     std::int64_t Size() noexcept override { return static_cast<std::int64_t>(size_); }
-    std::int64_t Position() const noexcept override { return position_; }
-
-protected:
-    std::size_t Write(const void*, std::size_t) noexcept override { return 0; }
 
 private:
     const std::uint8_t* data_;
     std::size_t size_;
-    std::int64_t position_ = 0;
 };
 
 // What a listing reads: a file by its path, a Python file object or bytes

@@ -539,6 +539,11 @@ PYBIND11_MODULE(_core, module) {
 
     module.attr("schema_version") = std::string(report::kSchemaVersion);
     module.attr("__version__") = std::string(VEXMIRA_VERSION);
+    {
+        py::tuple ids(archive::CompressIDTable.size());
+        for (std::size_t i = 0; i < archive::CompressIDTable.size(); ++i) ids[i] = py::str(std::string(archive::CompressIDTable[i]));
+        module.attr("method_ids") = ids;  // method_id's values, by method byte
+    }
     python::BindEntries(module);
 
     py::class_<Archive> archiveClass(module, "Archive",

@@ -21,7 +21,7 @@ void AppendCsvField(std::string& out, std::string_view utf8);
 // whatever the filters leave out.
 inline constexpr std::string_view kCsvHeader =
     "file,path_encoding,listed,offset,located,passed_over,compress_id,size_value,long13,flags,archive_header_size,"
-    "name,full_size,compressed_size,method,method_name,locked,header_offset,header_size,data_offset,long2,word6,"
+    "name,full_size,compressed_size,method,method_id,method_name,locked,header_offset,header_size,data_offset,long2,word6,"
     "long17,percentage,percent_compressed,size,suspect\r\n";
 
 // The header for a run with or without --hash: kCsvHeader, or with the

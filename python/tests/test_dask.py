@@ -71,7 +71,7 @@ def tool_entries(lines):
     rows = [{"file": listing["file"], "offset": listing["offset"],
              **{key: entry[key] for key in vexmira.dask.ENTRY_COLUMNS if key not in ("file", "offset")}}
             for listing in map(json.loads, lines.splitlines()) for entry in listing["entries"]]
-    return pandas.DataFrame(rows, columns=list(vexmira.dask.ENTRY_COLUMNS)).astype(vexmira.dask.ENTRY_COLUMNS)
+    return pandas.DataFrame(rows, columns=list(vexmira.dask.ENTRY_COLUMNS)).astype(vexmira.dask.entry_dtypes())
 
 
 def test_the_frame_and_the_bag_equal_the_tool(collection, cluster, monkeypatch):
@@ -88,6 +88,7 @@ def test_the_frame_and_the_bag_equal_the_tool(collection, cluster, monkeypatch):
     # A missing reason is pandas' own missing value, not None in an object column.
     assert got["suspect"].isna().any() and got["suspect"][got["suspect"].isna()].iloc[0] is pandas.NA
 
+    assert list(got["method_id"].cat.categories) == list(vexmira.method_ids)
     counts = frame.groupby("method_name").size().compute().to_dict()
     assert counts == want["method_name"].value_counts().to_dict() and len(counts) == 4
 

@@ -42,6 +42,7 @@ from ._core import (
     list,
     list_bytes,
     locate,
+    method_ids,
     open,
     scan,
     schema_version,
@@ -55,5 +56,6 @@ del _error
 __all__ = [
     "Archive", "ArchiveTypeError", "CompressionMethodError", "CreateError", "Entry", "EntryIterator", "Error",
     "InvalidHeaderError", "OpenError", "OutOfMemoryError", "WriteError", "__version__", "candidates", "carve",
-    "iter_entries", "json_lines", "json_part", "list", "list_bytes", "locate", "open", "scan", "schema_version",
+    "iter_entries", "json_lines", "json_part", "list", "list_bytes", "locate", "method_ids", "open", "scan",
+    "schema_version",
 ]

@@ -14,6 +14,8 @@ __version__: str
 """The tool's version, as `vexmira --version` says it."""
 schema_version: str
 """The JSON contract's version, "MAJOR.MINOR", of every listing."""
+method_ids: tuple[str, ...]
+"""Every value an entry's method_id takes but None, indexed by the method byte."""
 
 class Error(Exception):
     """Every error of the module; str() is the tool's message."""

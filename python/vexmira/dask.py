@@ -36,6 +36,7 @@ ENTRY_COLUMNS = {
     "full_size": "int64",
     "compressed_size": "int64",
     "method": "int64",
+    "method_id": "category",  # over vexmira.method_ids, in their order, whatever a partition holds
     "method_name": "object",
     "locked": "bool",
     "suspect": "string",  # None is pd.NA, not an object that pandas shows like a missing value
@@ -43,6 +44,15 @@ ENTRY_COLUMNS = {
     "data_offset": "int64",
 }
 _ENTRY_KEYS = [column for column in ENTRY_COLUMNS if column not in ("file", "offset")]
+
+
+def entry_dtypes() -> dict[str, Any]:
+    """ENTRY_COLUMNS' dtypes as pandas takes them: method_id's categories are the same in every
+    partition (vexmira.method_ids), so partitions concatenate without turning it to objects."""
+    import pandas
+
+    return {column: pandas.CategoricalDtype(vexmira.method_ids) if dtype == "category" else dtype
+            for column, dtype in ENTRY_COLUMNS.items()}
 
 
 def is_url(source: Any) -> bool:
@@ -212,8 +222,8 @@ def entry_rows(pairs: Iterable[Pair]) -> Any:
             columns["offset"].append(listing["offset"])
             for key in _ENTRY_KEYS:
                 columns[key].append(entry[key])
-    return pandas.DataFrame({column: pandas.Series(values, dtype=ENTRY_COLUMNS[column])
-                             for column, values in columns.items()})
+    dtypes = entry_dtypes()
+    return pandas.DataFrame({column: pandas.Series(values, dtype=dtypes[column]) for column, values in columns.items()})
 
 
 def _chunks(items: List[Pair], size: int) -> List[List[Pair]]:

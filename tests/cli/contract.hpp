@@ -36,7 +36,7 @@ inline std::vector<std::string> SmallArchiveListing() {
 
 // Its first entry in JSON, keys in the order printed.
 constexpr std::string_view kSmallArchiveFirstEntry =
-    R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_name":"LZH5",)"
+    R"({"name":"README.TXT","full_size":5120,"compressed_size":2210,"method":4,"method_id":"LH5","method_name":"LZH5",)"
     R"("locked":false,"header_offset":21,"header_size":25,"data_offset":56,"long2":0,"word6":0,"long17":0,)"
     R"("percentage":"57%","percent_compressed":57,"size":"5 Kb",)"
     R"("suspect":null})";
@@ -51,7 +51,7 @@ inline const std::vector<std::string> kObjectKeys = {
     "trailing_bytes",    "truncated"};
 inline const std::vector<std::string> kEntryKeys = {
     "compressed_size", "data_offset", "full_size", "header_offset", "header_size", "locked",
-    "long17",          "long2",       "method",    "method_name",   "name",        "percent_compressed",
-    "percentage",      "size",        "suspect",   "word6"};
+    "long17",          "long2",       "method",    "method_id",     "method_name", "name",
+    "percent_compressed", "percentage", "size",    "suspect",       "word6"};
 
 }  // namespace vexmira::testing
