@@ -9,7 +9,8 @@
 #include <unistd.h>
 #endif
 
-#include "cli/writer.hpp"
+#include "listing/plan.hpp"
+#include "outputs/output_files.hpp"
 #include "listing/digest.hpp"
 #include "outputs/places.hpp"
 #include "report/json.hpp"
@@ -129,11 +130,11 @@ void ExtractingSink::Open(const listing::ListingHead& head) {
         folder_ = root_.Below(parts, manifestPath);
         // Refused before anything is written: an earlier extraction is there.
         if (!options_.Force && folder_->IdOf(std::string(listing::kManifestName))) {
-            throw support::EFCreateError(support::CreateErrorMessage(manifestPath, kCarveExistsReason));
+            throw support::EFCreateError(support::CreateErrorMessage(manifestPath, listing::kExistsReason));
         }
         manifest_ = std::make_unique<outputs::PendingFile>(
             folder_->Below({}, manifestPath), std::string(listing::kManifestName), manifestPath,
-            options_.Force ? outputs::Existing::ReplaceStale : outputs::Existing::Keep, std::string(kCarveExistsReason));
+            options_.Force ? outputs::Existing::ReplaceStale : outputs::Existing::Keep, std::string(listing::kExistsReason));
     } catch (const support::Exception& error) {
         failure_ = listing::Text::Of(error);
         folder_.reset();
@@ -168,7 +169,7 @@ std::string ExtractingSink::Write(const listing::EntryExtraction& plan, const st
     const std::int64_t kept = from.Position();
     outputs::PendingFile file(folder_->Below({}, path), *plan.Name, path,
                               options_.Force ? outputs::Existing::ReplaceStale : outputs::Existing::Keep,
-                              std::string(kCarveExistsReason));
+                              std::string(listing::kExistsReason));
     support::FileStream& to = file.Stream();
     listing::Sha256 digest;
     bool copied = false;

@@ -12,7 +12,8 @@
 #include "cli/ordered_output.hpp"
 #include "cli/output.hpp"
 #include "cli/platform.hpp"
-#include "cli/writer.hpp"
+#include "listing/plan.hpp"
+#include "outputs/output_files.hpp"
 #include "report/csv.hpp"
 #include "report/filter.hpp"
 #include "report/json.hpp"
@@ -192,7 +193,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     const bool writes = options.Examine.SideFile || options.Examine.Carve;
     if (writes) {
         try {
-            writer.emplace(options.Examine.OutputDir, std::string(kCarveExistsReason));
+            writer.emplace(options.Examine.OutputDir, std::string(listing::kExistsReason));
         } catch (const support::Exception& error) {
             const std::string message = error.FullMessage();
             WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
@@ -235,7 +236,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 if (writer) writer->Take(index, item->Path);
             }
             const FinishOnExit finished(writer ? &*writer : nullptr, index, item->Path);
-            std::optional<WriterOutputs> itemOutputs;
+            std::optional<outputs::WriterOutputs> itemOutputs;
             if (writer) {
                 itemOutputs.emplace(*writer, index);
                 mine.Outputs = &*itemOutputs;

@@ -450,7 +450,7 @@ Outcome GuardMemory(Listing& listing, Work work) {
     } catch (const std::bad_alloc&) {
         if (listing.Ended()) throw;
         listing.RanOutOfMemory = true;
-        return listing.End(Text{std::string(support::kOutOfMemoryMessage)}, std::make_exception_ptr(support::EOutOfMemory()));
+        return listing.End(Text{std::string(support::kOutOfMemoryMessage), support::ErrorKind::OutOfMemory}, std::make_exception_ptr(support::EOutOfMemory()));
     }
 }
 

@@ -19,6 +19,7 @@
 #include "listing/entry_data.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
+#include "support/output_files.hpp"
 
 namespace vexmira::listing {
 
@@ -175,31 +176,10 @@ public:
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
-// A file a listing writes (a side file, a carve): written under a temporary
-// name and put in place whole by Commit, or removed when dropped.
-class PendingOutput {
-public:
-    virtual ~PendingOutput() = default;
-    virtual support::Stream& Stream() noexcept = 0;
-    virtual const std::string& Path() const noexcept = 0;
-    // Raises support::EFCreateError naming the file, once its temporary file is gone.
-    virtual void Commit() = 0;
-};
-
-// Where a listing's files go: the tool's and the module's one writer
-// (outputs::Writer). The page has none, and writes nothing.
-class OutputFiles {
-public:
-    virtual ~OutputFiles() = default;
-    // Where `input`'s output `suffix` goes, for messages.
-    virtual std::string PathOf(const std::string& input, const std::string& suffix) const = 0;
-    // Starts it. `replaceStale`: a name found taken when it is put in place
-    // is replaced when it holds a regular file with no other name that may
-    // be written; otherwise anything there is kept and the commit refused.
-    // Raises support::EFCreateError.
-    virtual std::unique_ptr<PendingOutput> Start(const std::string& input, const std::string& suffix,
-                                                 bool replaceStale) = 0;
-};
+// A listing writes its files (a side file, a carve) through the writer's
+// interface, which the tool and the module implement and the page does not.
+using support::OutputFiles;
+using support::PendingOutput;
 
 // How far into the file being examined the work is, for the progress line:
 // what it adds to a counter shared by the workers is taken back at Finish.
