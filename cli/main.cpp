@@ -151,7 +151,28 @@ int Run(int argc, char** argv) {
                    "one, or \"walk\", the end of the last whole entry")
         ->check(CLI::IsMember({"plausible", "walk"}))
         ->type_name("END");
-    app.add_flag("--force", run.Examine.Force, "Let --carve replace a carved file that already exists");
+    app.add_flag("--hash", run.Examine.Hashes,
+                 "Read each entry's stored bytes for their SHA-256 and entropy (bits per byte), and FILE's for "
+                 "its SHA-256 (without it only headers are read)");
+    std::string extractDir;
+    app.add_option("--extract", extractDir,
+                   "Write each listed archive's entries to DIR/FILE.extracted/OFFSET/ (FILE's path as given): stored "
+                   "entries as themselves, others as their stored stream NAME.METHOD.raw, none decoded; with "
+                   "manifest.jsonl")
+        ->type_name("DIR");
+    bool nested = false;
+    app.add_flag("--nested", nested,
+                 "With --extract, an archive that a written stored entry holds is extracted below it, NAME.extracted/"
+                 "OFFSET/, level by level");
+    int nestedDepth = vexmira::cli::kDefaultNestedDepth;
+    const CLI::Option* depthOption =
+        app.add_option("--nested-depth", nestedDepth, "How many levels --nested goes down (default 4)")
+            ->check(CLI::Range(1, vexmira::cli::kDeepestNesting))
+            ->type_name("N");
+    bool includeSuspect = false;
+    app.add_flag("--include-suspect", includeSuspect, "Let --extract write suspect entries too");
+    app.add_flag("--force", run.Examine.Force,
+                 "Let --carve and --extract replace files an earlier run wrote");
     app.add_flag("-r,--recursive", sources.Recursive,
                  "Examine the files below each folder FILE, in byte order of their names (side files \"*$$$\", carved "
                  "files \"*.OFFSET.ARC\" and the output folder are skipped, and the count said)");
@@ -215,6 +236,18 @@ int Run(int argc, char** argv) {
     }
     if (run.Examine.SideFile && (run.Examine.All || run.Examine.Carve || run.Examine.Offset)) {
         return Usage("--side-file lists the located archive; --all, --carve and --offset list in place");
+    }
+    if (includeSuspect && extractDir.empty()) return Usage("--include-suspect is for --extract");
+    if (nested && extractDir.empty()) return Usage("--nested is for --extract");
+    if (depthOption->count() > 0 && !nested) return Usage("--nested-depth is for --nested");
+    if (!extractDir.empty()) {
+        try {
+            vexmira::outputs::MakeOutputFolder(extractDir);
+        } catch (const vexmira::support::Exception& error) {
+            vexmira::cli::WriteErrorLine("vexmira: " + Shown(extractDir + ": cannot create the extraction folder: " + error.Message()));
+            return static_cast<int>(Outcome::Failed);
+        }
+        run.Extract = vexmira::cli::ExtractOptions{extractDir, includeSuspect, run.Examine.Force, nested ? nestedDepth : 0};
     }
     if (const char* path = std::getenv(kFailAllocationVariable)) run.Examine.FailAllocationFor = path;
     if (const char* seconds = std::getenv(kProgressAfterVariable)) run.ProgressAfter = std::atof(seconds);

@@ -12,7 +12,8 @@
 #include "cli/ordered_output.hpp"
 #include "cli/output.hpp"
 #include "cli/platform.hpp"
-#include "cli/writer.hpp"
+#include "listing/plan.hpp"
+#include "outputs/output_files.hpp"
 #include "report/csv.hpp"
 #include "report/filter.hpp"
 #include "report/json.hpp"
@@ -74,6 +75,11 @@ public:
                std::optional<std::string_view> suspect) override {
         ++in_listing_;
         inner_.Entry(name, info, suspect);
+    }
+    void EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect, const listing::StoredData& data) override {
+        ++in_listing_;
+        inner_.EntryWithData(name, info, suspect, data);
     }
     void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                   std::optional<std::string_view> suspect, const listing::ShiftedCopies& more) override {
@@ -187,7 +193,18 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     const bool writes = options.Examine.SideFile || options.Examine.Carve;
     if (writes) {
         try {
-            writer.emplace(options.Examine.OutputDir, std::string(kCarveExistsReason));
+            writer.emplace(options.Examine.OutputDir, std::string(listing::kExistsReason));
+        } catch (const support::Exception& error) {
+            const std::string message = error.FullMessage();
+            WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
+            return static_cast<int>(listing::Outcome::Failed);
+        }
+    }
+    // The extraction folder too, made by the caller.
+    std::optional<outputs::Folder> extractRoot;
+    if (options.Extract) {
+        try {
+            extractRoot = outputs::Folder::Open(options.Extract->Folder, options.Extract->Folder);
         } catch (const support::Exception& error) {
             const std::string message = error.FullMessage();
             WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
@@ -196,8 +213,9 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     }
     listing::Options examine = options.Examine;
     // Row by row and count by count, the other reports show every candidate;
-    // of a listing without an entry CSV shows only its message.
-    examine.FoldRepeats = !options.Csv && !options.Summary;
+    // of a listing without an entry CSV shows only its message. Every
+    // candidate is extracted, so none is folded away then.
+    examine.FoldRepeats = !options.Csv && !options.Summary && !options.Extract;
     examine.FoldEntryless = options.Csv && !options.Summary;
 
     const auto work = [&] {
@@ -218,7 +236,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 if (writer) writer->Take(index, item->Path);
             }
             const FinishOnExit finished(writer ? &*writer : nullptr, index, item->Path);
-            std::optional<WriterOutputs> itemOutputs;
+            std::optional<outputs::WriterOutputs> itemOutputs;
             if (writer) {
                 itemOutputs.emplace(*writer, index);
                 mine.Outputs = &*itemOutputs;
@@ -228,7 +246,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 report::PlainReport plain(*slot, index == 0, options.Quiet);
                 report::JsonReport json(*slot);
                 if (index == 0 && (options.Csv || (options.Summary && !options.Json))) {
-                    slot->Buffer() += options.Csv ? report::kCsvHeader : report::kSummaryHeader;
+                    slot->Buffer() += options.Csv ? report::CsvHeader(options.Examine.Hashes) : std::string(report::kSummaryHeader);
                     slot->Commit();
                 }
                 report::CsvReport csv(*slot, options.Quiet);
@@ -241,8 +259,12 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 const bool hideSuspect =
                     report::FoldsSuspect(!options.Csv && !options.Json, options.HideSuspect, options.ShowSuspect);
                 report::FilterSink filter(tally, options.OnlyFound, hideSuspect);
-                listing::ListingSink& sink =
+                listing::ListingSink& filtered =
                     options.OnlyFound || hideSuspect ? static_cast<listing::ListingSink&>(filter) : tally;
+                // Extraction sees every entry, and decides on suspect ones itself.
+                std::optional<ExtractingSink> extracting;
+                if (options.Extract) extracting.emplace(filtered, *extractRoot, *options.Extract, *slot);
+                listing::ListingSink& sink = extracting ? static_cast<listing::ListingSink&>(*extracting) : filtered;
                 const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)
                                                              : listing::Examine(item->Path, mine, sink);
                 status.Add(outcome);
@@ -251,6 +273,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                                                          : failed) += 1;
                 entries += tally.Entries();
                 passedOver += tally.PassedOver();
+                if (extracting && extracting->Failed()) status.Add(listing::Outcome::Failed);
             } catch (const OutputError&) {
                 return;  // recorded by the output; the run reports it
             }

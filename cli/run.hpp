@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "cli/extract.hpp"
 #include "cli/sources.hpp"
 #include "listing/examine.hpp"
 
@@ -25,6 +27,7 @@ struct RunOptions {
     // (and with Json, as a last object on standard output too).
     bool Stats = false;
     listing::Options Examine;
+    std::optional<ExtractOptions> Extract;  // --extract DIR
 };
 
 // The exit status of a run over many files, as grep has it: Failed when

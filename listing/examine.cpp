@@ -105,7 +105,23 @@ struct SharedWalks {
         Refused Made;
     };
     std::optional<Refusal> LastRefusal;
+    // FILE's digest, read once for all its candidates.
+    std::optional<std::string> InputDigest;
+    const std::string& InputSha256(support::Stream& stream, const std::string& file);
 };
+
+// The digest of the whole stream; its position is kept.
+std::string InputSha256(support::Stream& stream, const std::string& file) {
+    const std::int64_t kept = stream.Position();
+    std::string digest = Sha256OfRange(stream, 0, stream.Size(), file);
+    stream.Seek(kept, support::SeekOrigin::Beginning);
+    return digest;
+}
+
+const std::string& SharedWalks::InputSha256(support::Stream& stream, const std::string& file) {
+    if (!InputDigest) InputDigest = listing::InputSha256(stream, file);
+    return *InputDigest;
+}
 
 std::string_view SignatureText() {
     return {reinterpret_cast<const char*>(locator::kSignature.data()), locator::kSignature.size()};
@@ -213,6 +229,7 @@ public:
         : sink_(sink), options_(options) {
         head.File = file;
         head.PathEncoding = pathEncoding;
+        head.Hashes = options.Hashes;
     }
 
     ListingHead head;
@@ -243,6 +260,7 @@ public:
                                                        : Outcome::Listed;
         ended_ = true;
         sink_.End(head, end);
+        head.ListedBytes = nullptr;
         return end.Result;
     }
 
@@ -261,6 +279,15 @@ public:
                  SharedWalks* shared = nullptr, const ListingCheckpoint* from = nullptr) {
         head.Listed = listed;
         head.ListedOrigin = origin;
+        head.ListedBytes = &stream;
+        if (options_.Hashes && listed == head.File && from == nullptr) {
+            try {
+                head.InputSha256 = shared != nullptr ? shared->InputSha256(stream, head.File) : InputSha256(stream, head.File);
+            } catch (const support::Exception& error) {
+                head.ListedBytes = nullptr;
+                return End(Text::Of(error), std::current_exception());
+            }
+        }
         std::optional<archive::TCompress> own;
         archive::TCompress& reader = shared != nullptr ? shared->Reader : own.emplace();
         archive::PlausibleEnd plausible(stream.Size(), from != nullptr ? from->Plausible : archive::PlausibleEnd::State{});
@@ -302,9 +329,15 @@ public:
                 }
                 ++entries;
                 const std::optional<std::string_view> suspect = plausible.Add(name, info);
-                info.HeaderOffset += origin;
+                if (options_.Hashes) {
+                    const StoredData data = ReadStoredData(stream, info, name.size(), head.File);
+                    info.HeaderOffset += origin;
+                    sink_.EntryWithData(name, info, suspect, data);
+                } else {
+                    info.HeaderOffset += origin;
+                    sink_.Entry(name, info, suspect);
+                }
                 if (options_.Progress != nullptr && (entries & 0xFFF) == 0) options_.Progress->At(info.HeaderOffset);
-                sink_.Entry(name, info, suspect);
                 // With --all, each next header is checked before its name is read.
                 return shared == nullptr && (!options_.PauseAfterEntry || !options_.PauseAfterEntry());
             };
@@ -416,7 +449,7 @@ Outcome GuardMemory(Listing& listing, Work work) {
     } catch (const std::bad_alloc&) {
         if (listing.Ended()) throw;
         listing.RanOutOfMemory = true;
-        return listing.End(Text{std::string(support::kOutOfMemoryMessage)}, std::make_exception_ptr(support::EOutOfMemory()));
+        return listing.End(Text{std::string(support::kOutOfMemoryMessage), support::ErrorKind::OutOfMemory}, std::make_exception_ptr(support::EOutOfMemory()));
     }
 }
 
@@ -431,9 +464,10 @@ Outcome ExamineAll(const std::string& file, const Options& options, ListingSink&
             support::Stream& input = OpenInput(file, options, opened);
             bool outOfMemory = false;
             SharedWalks shared;
-            RepeatedListings folded(sink, options.FoldRepeats);
+            const bool foldRepeats = options.FoldRepeats && !options.Hashes;
+            RepeatedListings folded(sink, foldRepeats);
             RepeatedEntries foldedEntries(folded);
-            ListingSink& listings = options.FoldRepeats     ? static_cast<ListingSink&>(foldedEntries)
+            ListingSink& listings = foldRepeats             ? static_cast<ListingSink&>(foldedEntries)
                                     : options.FoldEntryless ? static_cast<ListingSink&>(folded)
                                                             : sink;
             const auto list = [&](std::int64_t offset, std::optional<std::string> passedOver) {

@@ -16,9 +16,11 @@
 #include "archive/compress.hpp"
 #include "archive/plausibility.hpp"
 #include "listing/encoding.hpp"
+#include "listing/entry_data.hpp"
 #include "listing/plan.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
+#include "support/output_files.hpp"
 
 namespace vexmira::listing {
 
@@ -78,6 +80,16 @@ struct ListingHead {
     std::optional<archive::ArchiveHeader> Header;
     std::int64_t HeaderSize = 0;
     std::vector<Text> Messages;         // information messages, in the order shown
+    // With Options::Hashes: entries come with their StoredData, and this is
+    // the SHA-256 (hex) of FILE's bytes, when the listing reads FILE itself
+    // (none for a side file, or when nothing was listed).
+    bool Hashes = false;
+    std::optional<std::string> InputSha256;
+    // The bytes listed (FILE, or the side file), for a sink that reads
+    // entries' data; valid from Begin until End, none when nothing is
+    // listed. Offsets in it are those handed over less ListedOrigin. A
+    // reader puts the position back where it found it.
+    support::Stream* ListedBytes = nullptr;
 };
 
 // A file --carve wrote: its path, its size and its bytes' SHA-256 (hex).
@@ -155,6 +167,13 @@ public:
     // cannot be a real one, if it cannot.
     virtual void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                        std::optional<std::string_view> suspect) = 0;
+    // With Options::Hashes, instead of Entry: the entry and what was read of
+    // its stored bytes. A sink that does not show them gets Entry.
+    virtual void EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                               std::optional<std::string_view> suspect, const StoredData& data) {
+        static_cast<void>(data);
+        Entry(name, info, suspect);
+    }
     // A run of entries: this one, then `more.Count` more, each the one
     // before it with its header (and so its data) `more.Every` bytes further
     // on. A sink that does not show runs gets them here one by one.
@@ -163,31 +182,10 @@ public:
     virtual void End(const ListingHead& head, const ListingEnd& end) = 0;
 };
 
-// A file a listing writes (a side file, a carve): written under a temporary
-// name and put in place whole by Commit, or removed when dropped.
-class PendingOutput {
-public:
-    virtual ~PendingOutput() = default;
-    virtual support::Stream& Stream() noexcept = 0;
-    virtual const std::string& Path() const noexcept = 0;
-    // Raises support::EFCreateError naming the file, once its temporary file is gone.
-    virtual void Commit() = 0;
-};
-
-// Where a listing's files go: the tool's and the module's one writer
-// (outputs::Writer). The page has none, and writes nothing.
-class OutputFiles {
-public:
-    virtual ~OutputFiles() = default;
-    // Where `input`'s output `suffix` goes, for messages.
-    virtual std::string PathOf(const std::string& input, const std::string& suffix) const = 0;
-    // Starts it. `replaceStale`: a name found taken when it is put in place
-    // is replaced when it holds a regular file with no other name that may
-    // be written; otherwise anything there is kept and the commit refused.
-    // Raises support::EFCreateError.
-    virtual std::unique_ptr<PendingOutput> Start(const std::string& input, const std::string& suffix,
-                                                 bool replaceStale) = 0;
-};
+// A listing writes its files (a side file, a carve) through the writer's
+// interface, which the tool and the module implement and the page does not.
+using support::OutputFiles;
+using support::PendingOutput;
 
 // How far into the file being examined the work is, for the progress line:
 // what it adds to a counter shared by the workers is taken back at Finish.
@@ -254,6 +252,10 @@ struct Options {
     // entry only (a report that shows a row per entry and only a message
     // for a listing without one).
     bool FoldEntryless = false;
+    // Read every entry's stored bytes for its SHA-256 and entropy, and
+    // FILE's for its SHA-256 (see ListingHead::Hashes). Runs of entries and
+    // of candidates are then not folded: each copy holds other bytes.
+    bool Hashes = false;
     // For tests only: examining this exact path runs out of memory as its
     // walk begins.
     std::optional<std::string> FailAllocationFor;

@@ -57,8 +57,14 @@ struct OwnString {
     std::string Bytes;
 };
 
+// A number with two decimal places, held as hundredths: JSON's and CSV's
+// number 7.99, Python's float.
+struct Hundredths {
+    std::int64_t Value = 0;
+};
+
 // A field's value; monostate is JSON's null, an empty CSV cell, Python's None.
-using FieldValue = std::variant<std::monostate, bool, std::int64_t, FieldText>;
+using FieldValue = std::variant<std::monostate, bool, std::int64_t, FieldText, Hundredths>;
 
 enum class HeadField {
     File,
@@ -74,6 +80,7 @@ enum class HeadField {
     Long13,
     Flags,
     ArchiveHeaderSize,
+    InputSha256,
 };
 enum class EntryField {
     Name,
@@ -93,10 +100,14 @@ enum class EntryField {
     PercentCompressed,
     Size,
     Suspect,
+    Sha256,
+    Entropy,
+    DataError,
 };
 
 // One row: the field, what it is, its key in JSON and in the Python objects,
-// and its CSV column (empty: not in CSV).
+// its CSV column (empty: not in CSV), and whether it is there only when the
+// listing reads stored data (--hash).
 template <class Id>
 struct FieldRow {
     Id Field;
@@ -104,9 +115,10 @@ struct FieldRow {
     std::string_view JsonKey;
     std::string_view CsvColumn;
     std::string_view PythonKey;
+    bool WithHashes = false;
 };
 
-inline constexpr std::array<FieldRow<HeadField>, 13> kHeadFields = {{
+inline constexpr std::array<FieldRow<HeadField>, 14> kHeadFields = {{
     {HeadField::File, "the FILE as given", "file", "file", "file"},
     {HeadField::PathEncoding, "how the path's bytes are read", "path_encoding", "path_encoding", "path_encoding"},
     {HeadField::Listed, "the path whose entries are read", "listed", "listed", "listed"},
@@ -124,9 +136,10 @@ inline constexpr std::array<FieldRow<HeadField>, 13> kHeadFields = {{
     {HeadField::Flags, "the archive header's flags", "flags", "flags", "flags"},
     {HeadField::ArchiveHeaderSize, "the archive header's size", "archive_header_size", "archive_header_size",
      "archive_header_size"},
+    {HeadField::InputSha256, "the SHA-256 of FILE's bytes", "input_sha256", "input_sha256", "input_sha256", true},
 }};
 
-inline constexpr std::array<FieldRow<EntryField>, 17> kEntryFields = {{
+inline constexpr std::array<FieldRow<EntryField>, 20> kEntryFields = {{
     {EntryField::Name, "the entry's name, 8-bit", "name", "name", "name"},
     {EntryField::FullSize, "the size once expanded", "full_size", "full_size", "full_size"},
     {EntryField::CompressedSize, "the size stored", "compressed_size", "compressed_size", "compressed_size"},
@@ -146,6 +159,9 @@ inline constexpr std::array<FieldRow<EntryField>, 17> kEntryFields = {{
      "percent_compressed"},
     {EntryField::Size, "the dialog's size text", "size", "size", "size"},
     {EntryField::Suspect, "why the entry cannot be a real one", "suspect", "suspect", "suspect"},
+    {EntryField::Sha256, "the SHA-256 of the stored bytes", "sha256", "sha256", "sha256", true},
+    {EntryField::Entropy, "the stored bytes' entropy, bits per byte", "entropy", "entropy", "entropy", true},
+    {EntryField::DataError, "why the stored bytes were not read", "data_error", "data_error", "data_error", true},
 }};
 
 inline FieldValue CountValue(const std::optional<std::uint64_t>& count) noexcept {
@@ -173,6 +189,9 @@ inline FieldValue HeadFieldValue(HeadField field, const ListingHead& head) noexc
         case HeadField::PassedOver:
             if (!head.PassedOver) return std::monostate{};
             return FieldText{*head.PassedOver, Encoding::Latin1};
+        case HeadField::InputSha256:
+            if (!head.InputSha256) return std::monostate{};
+            return FieldText{*head.InputSha256, std::nullopt};
         case HeadField::PassedOverCount:
             return CountValue(head.PassedOverCount);
         case HeadField::ReplacedCandidates:
@@ -200,11 +219,12 @@ inline FieldValue HeadFieldValue(HeadField field, const ListingHead& head) noexc
     return std::monostate{};
 }
 
-// One entry as a sink is handed it.
+// One entry as a sink is handed it; Data with --hash.
 struct EntryView {
     std::string_view Name;
     const archive::TCompressedFileInfo& Info;
     std::optional<std::string_view> Suspect;
+    const StoredData* Data = nullptr;
 };
 
 // What entry field F holds, as its own type: a text, the tool's own words,
@@ -247,9 +267,18 @@ auto EntryFieldValueOf(const EntryView& entry) {
         return percent ? std::optional<std::int64_t>(*percent) : std::nullopt;
     } else if constexpr (F == EntryField::Size) {
         return OwnString{archive::SizeText(info.FullSize)};
-    } else {
-        static_assert(F == EntryField::Suspect);
+    } else if constexpr (F == EntryField::Suspect) {
         return entry.Suspect ? std::optional<OwnText>(OwnText{*entry.Suspect}) : std::nullopt;
+    } else if constexpr (F == EntryField::Sha256) {
+        if (entry.Data == nullptr || entry.Data->Missing) return std::optional<OwnText>();
+        return std::optional<OwnText>(OwnText{entry.Data->Sha256});
+    } else if constexpr (F == EntryField::Entropy) {
+        if (entry.Data == nullptr || entry.Data->Missing) return std::optional<Hundredths>();
+        return std::optional<Hundredths>(Hundredths{entry.Data->EntropyHundredths});
+    } else {
+        static_assert(F == EntryField::DataError);
+        return entry.Data != nullptr && entry.Data->Missing ? std::optional<OwnText>(OwnText{*entry.Data->Missing})
+                                                            : std::nullopt;
     }
 }
 
@@ -262,7 +291,8 @@ FieldValue AsFieldValue(Value value, std::string& scratch) {
     } else if constexpr (std::is_same_v<Value, OwnString>) {
         scratch = std::move(value.Bytes);
         return FieldText{scratch, std::nullopt};
-    } else if constexpr (std::is_same_v<Value, std::optional<std::int64_t>> || std::is_same_v<Value, std::optional<OwnText>>) {
+    } else if constexpr (std::is_same_v<Value, std::optional<std::int64_t>> || std::is_same_v<Value, std::optional<OwnText>> ||
+                         std::is_same_v<Value, std::optional<Hundredths>>) {
         if (!value) return std::monostate{};
         return AsFieldValue(*value, scratch);
     } else {
@@ -278,23 +308,34 @@ namespace detail {
 template <class Visit, std::size_t... Index>
 void VisitEntryFields(const EntryView& entry, Visit& visit, std::index_sequence<Index...>) {
     // Unrolled, so that each row's value is decided at compile time: this
-    // runs for every entry of every listing.
-    (visit(std::integral_constant<std::size_t, Index>{}, EntryFieldValueOf<kEntryFields[Index].Field>(entry)), ...);
+    // runs for every entry of every listing. The rows WithHashes are there
+    // only when the entry comes with its Data.
+    const auto row = [&]<std::size_t At>(std::integral_constant<std::size_t, At> index) {
+        if constexpr (kEntryFields[At].WithHashes) {
+            if (entry.Data == nullptr) return;
+        }
+        visit(index, EntryFieldValueOf<kEntryFields[At].Field>(entry));
+    };
+    (row(std::integral_constant<std::size_t, Index>{}), ...);
 }
 }  // namespace detail
 
 // visit(index, value) for each entry field, in the table's order: its row's
 // index in kEntryFields as a compile-time constant (std::integral_constant),
-// and the value as EntryFieldValueOf gives it.
+// and the value as EntryFieldValueOf gives it. The rows WithHashes only when
+// the entry comes with its Data (--hash).
 template <class Visit>
 void ForEachEntryField(const EntryView& entry, Visit&& visit) {
     detail::VisitEntryFields(entry, visit, std::make_index_sequence<kEntryFields.size()>());
 }
 
-// visit(row, value) for each head field, in the table's order.
+// visit(row, value) for each head field, in the table's order; the rows
+// WithHashes only when the listing reads stored data.
 template <class Visit>
 void ForEachHeadField(const ListingHead& head, Visit&& visit) {
-    for (const FieldRow<HeadField>& row : kHeadFields) visit(row, HeadFieldValue(row.Field, head));
+    for (const FieldRow<HeadField>& row : kHeadFields) {
+        if (!row.WithHashes || head.Hashes) visit(row, HeadFieldValue(row.Field, head));
+    }
 }
 
 }  // namespace vexmira::listing

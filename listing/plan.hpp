@@ -47,6 +47,10 @@ CarvePlan PlanCarve(std::int64_t offset, const archive::WalkSummary& walk, std::
 // The refusal for a range [offset, end) with nothing in it; none otherwise.
 std::optional<std::string> CarveRefusal(std::int64_t offset, std::int64_t end);
 
+// Why a file is not written where one is already (a carve, an extraction):
+// the writer's refusal, in the tool's and the module's words alike.
+inline constexpr std::string_view kExistsReason = "The file exists; --force replaces it";
+
 // ".OFFSET.ARC" for the carve of the archive at `offset`.
 std::string CarveSuffix(std::int64_t offset);
 

@@ -56,14 +56,21 @@ bool PrefixMatches(const std::uint8_t* p) noexcept {
     return std::equal(kSignature.begin(), kSignature.end(), p) && IsIdentifierStart(p[kIdentifierAt]);
 }
 
-std::size_t WholeWindowSteps(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found) {
+std::size_t WholeWindowSteps(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found,
+                             std::vector<std::size_t>* others) {
     constexpr std::size_t kAt = kSignature.size() - 1;  // where 0x1A lies in the window
     std::size_t i = 0;
     while (i < whole) {
         const void* hit = std::memchr(data + i + kAt, kSignature[kAt], whole - i);
         if (hit == nullptr) break;
         i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data) - kAt;
-        if (PrefixMatches(data + i) && data[i + kNotGAt] != 'G' && data[i + kNotPAt] != 'P') found.push_back(i);
+        if (std::equal(kSignature.begin(), kSignature.end(), data + i)) {
+            if (IsIdentifierStart(data[i + kIdentifierAt]) && data[i + kNotGAt] != 'G' && data[i + kNotPAt] != 'P') {
+                found.push_back(i);
+            } else if (others != nullptr) {
+                others->push_back(i);
+            }
+        }
         ++i;
     }
     return whole;
@@ -154,7 +161,8 @@ bool HasAvx2() noexcept {
 // One way of running the search steps.
 struct SearchKernel {
     std::size_t Width;  // positions per PrefixBits
-    std::size_t (*WholeWindowSteps)(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found);
+    std::size_t (*WholeWindowSteps)(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found,
+                                    std::vector<std::size_t>* others);
     std::uint32_t (*PrefixBits)(const std::uint8_t* p);
     std::uint32_t (*SignatureBits)(const std::uint8_t* p);  // as many positions
 };
@@ -280,7 +288,7 @@ std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::si
     const SearchKernel kernel = KernelFor(path);
     const std::uint8_t* data = buffer.data();
     const std::size_t whole = length >= kWindowSize ? length - kLookahead : 0;
-    std::size_t i = kernel.WholeWindowSteps(data, whole, found);
+    std::size_t i = kernel.WholeWindowSteps(data, whole, found, nullptr);
 
     // Then those whose signature and letter lie in the block, a step at a
     // time (the last one moved back to end with them); the few that pass are
@@ -301,38 +309,6 @@ std::vector<std::size_t> BlockCandidates(std::span<std::uint8_t> buffer, std::si
     }
     return found;
 }
-
-namespace {
-
-// NextSignature's answer, found by the signature's first and last bytes
-// together (a pair random bytes hold once in 64 KiB) and inlined, so that a
-// witness's second look at the bytes the scan read costs little beside it.
-std::size_t SignatureByFirstByte(const std::uint8_t* data, std::size_t length, std::size_t from) noexcept {
-    constexpr std::size_t kSize = kSignature.size();
-    if (length < kSize) return length;
-    const std::size_t last = length - kSize;  // the last position that can hold it
-#if defined(__SSE2__)
-    constexpr std::size_t kWidth = 16;
-    const __m128i first = _mm_set1_epi8(static_cast<char>(kSignature.front()));
-    const __m128i closing = _mm_set1_epi8(static_cast<char>(kSignature.back()));
-    for (; last + 1 >= kWidth && from <= last + 1 - kWidth; from += kWidth) {
-        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
-        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from + kSize - 1));
-        auto bits = static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, closing))));
-        for (; bits != 0; bits &= bits - 1) {
-            const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(bits));
-            if (std::equal(kSignature.begin(), kSignature.end(), data + at)) return at;
-        }
-    }
-#endif
-    for (; from <= last; ++from) {
-        if (std::equal(kSignature.begin(), kSignature.end(), data + from)) return from;
-    }
-    return length;
-}
-
-}  // namespace
 
 std::int64_t FindArchive(support::Stream& input, std::int64_t size) {
     return FindArchive(input, size, kScanReadSize);
@@ -383,6 +359,7 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
     std::size_t step = std::min(readSize, kBlockSize);
     const SearchKernel kernel = KernelFor(FastestPath());
     std::vector<std::size_t> found;
+    std::vector<std::size_t> others;  // with a witness: the signatures the tests reject
     // With a witness: the file offset below which every signature has been told.
     std::int64_t toldBelow = pendingStart;
     for (;;) {
@@ -398,22 +375,32 @@ std::int64_t FindArchive(support::Stream& input, std::int64_t size, std::size_t 
         // position it left, when there is none) are passed over at once, by
         // the end rule below, and the rest go block by block.
         const std::size_t whole = available > kLookahead ? available - kLookahead : 0;
-        // Tells the witness of the signatures at positions [toldBelow, `below`)
-        // of this read; their windows lie in memory, or reach the file's end.
+        found.clear();
+        others.clear();
+        const std::size_t examined =
+            kernel.WholeWindowSteps(begin, whole, found, witness != nullptr && witness->OnOther ? &others : nullptr);
+        // Tells the witness of the signatures the tests reject at positions
+        // [toldBelow, `below`) of this read: the search below found those
+        // whose whole window the read holds; the few after them are looked
+        // for one by one (their windows reach the file's end).
         const auto tell = [&](std::size_t below) {
             if (witness == nullptr || !witness->OnOther) return;
             const std::int64_t told = toldBelow - pendingStart;
-            std::size_t i = told > 0 ? static_cast<std::size_t>(told) : 0;
+            const std::size_t from = told > 0 ? static_cast<std::size_t>(told) : 0;
             below = std::min(below, available);
-            for (i = SignatureByFirstByte(begin, available, i); i < below;
-                 i = SignatureByFirstByte(begin, available, i + 1)) {
+            const auto other = [&](std::size_t i) {
                 const std::span<const std::uint8_t> window(begin + i, std::min(kWindowSize, available - i));
                 if (!IsCandidate(window)) witness->OnOther(pendingStart + static_cast<std::int64_t>(i), window);
+            };
+            for (const std::size_t i : others) {
+                if (i >= from && i < below) other(i);
+            }
+            for (std::size_t i = NextSignature(begin, available, std::max(from, examined)); i < below;
+                 i = NextSignature(begin, available, i + 1)) {
+                other(i);
             }
             toldBelow = std::max(toldBelow, pendingStart + static_cast<std::int64_t>(below));
         };
-        found.clear();
-        const std::size_t examined = kernel.WholeWindowSteps(begin, whole, found);
         const std::size_t clearBelow = found.empty() ? examined : found.front();
         for (; at + kBlockSize <= clearBelow; at += kStride) {
             const std::int64_t blockEnd = pendingStart + static_cast<std::int64_t>(at + kBlockSize);

@@ -85,6 +85,8 @@ py::object FieldObject(const listing::FieldValue& value) {
                 return py::bool_(held);
             } else if constexpr (std::is_same_v<Held, std::int64_t>) {
                 return Int(held);
+            } else if constexpr (std::is_same_v<Held, listing::Hundredths>) {
+                return py::float_(static_cast<double>(held.Value) / 100);
             } else if (!held.From || *held.From == listing::Encoding::Latin1) {
                 return Latin1(held.Bytes);  // the tool's own words are ASCII
             } else {
@@ -116,6 +118,7 @@ py::object TypedObject(listing::OwnText text) { return ToolWords(text.Bytes); }
 py::object TypedObject(const listing::OwnString& text) { return ToolWords(text.Bytes); }
 py::object TypedObject(std::int64_t number) { return Int(number); }
 py::object TypedObject(bool flag) { return py::bool_(flag); }
+py::object TypedObject(listing::Hundredths decimal) { return FieldObject(decimal); }
 template <class Value>
 py::object TypedObject(const std::optional<Value>& value) {
     return value ? TypedObject(*value) : py::object(py::none());
@@ -136,10 +139,9 @@ py::dict EntryDict(const EntryValue& entry) {
         return made;
     }();
     py::dict out;
-    std::size_t at = 0;
-    listing::ForEachEntryField({entry.Name, entry.Info, entry.Suspect}, [&](const auto&, auto value) {
+    listing::ForEachEntryField({entry.Name, entry.Info, entry.Suspect}, [&](auto index, auto value) {
         const py::object made = TypedObject(std::move(value));
-        if (!made || PyDict_SetItem(out.ptr(), keys[at++], made.ptr()) != 0) throw py::error_already_set();
+        if (!made || PyDict_SetItem(out.ptr(), keys[index], made.ptr()) != 0) throw py::error_already_set();
     });
     const py::bytes name(entry.Name);
     if (PyDict_SetItem(out.ptr(), keys.back(), name.ptr()) != 0) throw py::error_already_set();
@@ -246,6 +248,7 @@ void BindEntries(py::module_& module) {
                                  "One entry of a listing, immutable: the fields of the tool's JSON entry as attributes "
                                  "(the listing's field table) and name_bytes.");
     for (const listing::FieldRow<listing::EntryField>& row : listing::kEntryFields) {
+        if (row.WithHashes) continue;  // the module reads no stored data
         const listing::EntryField field = row.Field;
         entry.def_property_readonly(
             std::string(row.PythonKey).c_str(),

@@ -21,9 +21,10 @@
 #include "report/json.hpp"
 #include "report/output.hpp"
 #include "report/text.hpp"
-#include "cli/writer.hpp"
+#include "listing/plan.hpp"
 #include "locator/locator.hpp"
 #include "locator/scan.hpp"
+#include "outputs/output_files.hpp"
 #include "outputs/places.hpp"
 #include "outputs/writer.hpp"
 #include "python/entries.hpp"
@@ -298,8 +299,8 @@ py::object CarveFrom(SharedSource& source, std::optional<std::int64_t> offset, c
         py::gil_scoped_release unlocked;
         std::lock_guard lock(source.Walking);
         outputs::MakeOutputFolder(dir);
-        outputs::Writer writer(dir, std::string(cli::kCarveExistsReason));
-        cli::WriterOutputs outputs(writer);
+        outputs::Writer writer(dir, std::string(listing::kExistsReason));
+        outputs::WriterOutputs outputs(writer);
         listing::Options options;
         options.Offset = offset;
         options.Carve = true;
@@ -582,6 +583,7 @@ PYBIND11_MODULE(_core, module) {
                                "Whether the last entry's data runs past the end of the source.");
 
     for (const listing::FieldRow<listing::HeadField>& row : listing::kHeadFields) {
+        if (row.WithHashes) continue;  // the module reads no stored data
         const listing::HeadField field = row.Field;
         archiveClass.def_property_readonly(
             std::string(row.PythonKey).c_str(), [field](const Archive& self) { return self.HeadField(field); },

@@ -1,5 +1,6 @@
 #include "report/csv.hpp"
 
+#include <array>
 #include <variant>
 
 #include "listing/fields.hpp"
@@ -64,6 +65,9 @@ void AppendCsvValue(std::string& out, const listing::FieldText& text, std::strin
 }
 void AppendCsvValue(std::string& out, const listing::OwnText& text, std::string&) { out += text.Bytes; }
 void AppendCsvValue(std::string& out, const listing::OwnString& text, std::string&) { out += text.Bytes; }
+void AppendCsvValue(std::string& out, listing::Hundredths decimal, std::string&) {
+    out += listing::HundredthsText(decimal.Value);
+}
 template <class Value>
 void AppendCsvValue(std::string& out, const std::optional<Value>& value, std::string& scratch) {
     if (value) AppendCsvValue(out, *value, scratch);
@@ -72,7 +76,23 @@ void AppendCsvValue(std::string& out, const listing::FieldValue& value, std::str
     std::visit([&](const auto& held) { AppendCsvValue(out, held, scratch); }, value);
 }
 
+template <class Row, std::size_t Size>
+void AppendColumns(std::string& out, const std::array<Row, Size>& rows, bool hashes) {
+    for (const Row& row : rows) {
+        if (row.CsvColumn.empty() || (row.WithHashes && !hashes)) continue;
+        if (!out.empty()) out += ',';
+        out += row.CsvColumn;
+    }
+}
+
 }  // namespace
+
+std::string CsvHeader(bool hashes) {
+    std::string header;
+    AppendColumns(header, listing::kHeadFields, hashes);
+    AppendColumns(header, listing::kEntryFields, hashes);
+    return header + "\r\n";
+}
 
 void CsvReport::Begin(const ListingHead& head) {
     prefix_.clear();
@@ -85,10 +105,19 @@ void CsvReport::Begin(const ListingHead& head) {
 
 void CsvReport::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                       std::optional<std::string_view> suspect) {
+    AddEntry({name, info, suspect});
+}
+
+void CsvReport::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                              std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    AddEntry({name, info, suspect, &data});
+}
+
+void CsvReport::AddEntry(const listing::EntryView& entry) {
     std::string& out = out_.Buffer();
     out += prefix_;
     bool first = true;
-    listing::ForEachEntryField({name, info, suspect}, [&](auto index, const auto& value) {
+    listing::ForEachEntryField(entry, [&](auto index, const auto& value) {
         if constexpr (listing::kEntryFields[index].CsvColumn.empty()) return;
         if (!first) out += ',';
         first = false;

@@ -39,6 +39,15 @@ void FilterSink::Entry(std::string_view name, const archive::TCompressedFileInfo
     }
 }
 
+void FilterSink::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                               std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    if (Shows(suspect)) {
+        inner_.EntryWithData(name, info, suspect, data);
+    } else {
+        ++hidden_;
+    }
+}
+
 void FilterSink::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
     if (Shows(suspect)) {

@@ -21,6 +21,8 @@ public:
     void Begin(const listing::ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
+    void EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect, const listing::StoredData& data) override;
     // Every entry of a run is as suspect as its first: shown or hidden whole.
     void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                   std::optional<std::string_view> suspect, const listing::ShiftedCopies& more) override;

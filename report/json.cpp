@@ -38,6 +38,7 @@ void AppendJsonValue(std::string& out, const listing::OwnText& text) {
     out += text.Bytes;
     out += '"';
 }
+void AppendJsonValue(std::string& out, listing::Hundredths decimal) { out += listing::HundredthsText(decimal.Value); }
 template <class Value>
 void AppendJsonValue(std::string& out, const std::optional<Value>& value) {
     if (value) {
@@ -163,6 +164,8 @@ void PutJsonValue(RowWriter& row, std::string_view ownWords) {
 }
 void PutJsonValue(RowWriter& row, const listing::OwnText& text) { PutJsonValue(row, text.Bytes); }
 void PutJsonValue(RowWriter& row, const listing::OwnString& text) { PutJsonValue(row, std::string_view(text.Bytes)); }
+// Only with --hash, where the entry's data was read: a string costs nothing.
+void PutJsonValue(RowWriter& row, listing::Hundredths decimal) { row.Put(listing::HundredthsText(decimal.Value)); }
 template <class Value>
 void PutJsonValue(RowWriter& row, const std::optional<Value>& value) {
     static constexpr std::array<char, 4> kNull = {'n', 'u', 'l', 'l'};
@@ -171,6 +174,14 @@ void PutJsonValue(RowWriter& row, const std::optional<Value>& value) {
     } else {
         row.Put(kNull);
     }
+}
+
+// An entry's fields, keys and values, as its object holds them.
+void PutEntryFields(RowWriter& row, const listing::EntryView& entry) {
+    listing::ForEachEntryField(entry, [&](auto index, const auto& value) {
+        row.Put(EntryKey<index>::Text);
+        PutJsonValue(row, value);
+    });
 }
 
 // An entry's "also_at" is written as a listing's is.
@@ -184,15 +195,19 @@ void AppendAlsoAt(std::string& out, const ShiftedCopies& more) {
 
 }  // namespace
 
+void AppendJsonEntryFields(std::string& out, const listing::EntryView& entry) {
+    RowWriter row(out);
+    PutEntryFields(row, entry);
+}
+
 void JsonReport::Begin(const ListingHead& head) {
     std::string& out = out_.Buffer();
     out += "{\"schema_version\":\"";
     out += kSchemaVersion;
     out += '"';
     const auto& keys = HeadKeys();
-    std::size_t index = 0;
-    listing::ForEachHeadField(head, [&](const auto&, const listing::FieldValue& value) {
-        out += keys[index++];
+    listing::ForEachHeadField(head, [&](const auto& row, const listing::FieldValue& value) {
+        out += keys[static_cast<std::size_t>(&row - listing::kHeadFields.data())];
         AppendJsonValue(out, value);
     });
     out += ",\"messages\":[";
@@ -210,22 +225,25 @@ void JsonReport::Entry(std::string_view name, const archive::TCompressedFileInfo
     AddEntry(name, info, suspect, {});
 }
 
+void JsonReport::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                               std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    AddEntry(name, info, suspect, {}, &data);
+}
+
 void JsonReport::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
     AddEntry(name, info, suspect, more);
 }
 
 void JsonReport::AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
-                          std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+                          std::optional<std::string_view> suspect, const ShiftedCopies& more,
+                          const listing::StoredData* data) {
     {
         RowWriter row(out_.Buffer());
         if (!first_entry_) row.Put(',');
         row.Put('{');
         first_entry_ = false;
-        listing::ForEachEntryField({name, info, suspect}, [&](auto index, const auto& value) {
-            row.Put(EntryKey<index>::Text);
-            PutJsonValue(row, value);
-        });
+        PutEntryFields(row, {name, info, suspect, data});
         if (more.Count > 0) AppendAlsoAt(row.Out(), more);
         row.Put('}');
     }

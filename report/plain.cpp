@@ -57,6 +57,7 @@ void PlainReport::Begin(const ListingHead& head) {
         if (head.PassedOver) out += " (passed over by the locator: " + TerminalText(*head.PassedOver, Encoding::Latin1) + ")";
         out += '\n';
     }
+    if (head.InputSha256) out += "SHA-256: " + *head.InputSha256 + '\n';
     listed_.clear();
     if (head.Listed) {
         listed_ = "Listed: ";
@@ -139,6 +140,28 @@ std::string SuspectMarker(std::optional<std::string_view> suspect) {
 
 namespace {
 
+// With --hash, after the row: the digest's first 16 digits (enough to tell
+// entries apart by eye; JSON and CSV have it whole) and the entropy.
+constexpr std::size_t kShortDigest = 16;
+
+std::string RowMarker(std::optional<std::string_view> suspect, const listing::StoredData* data) {
+    std::string marker;
+    if (data != nullptr) {
+        if (data->Missing) {
+            marker = "(" + std::string(*data->Missing) + ")";
+        } else {
+            marker = "sha256 " + data->Sha256.substr(0, kShortDigest) + " entropy " +
+                     listing::HundredthsText(data->EntropyHundredths);
+        }
+    }
+    if (suspect) marker += (marker.empty() ? "" : "  ") + SuspectMarker(suspect);
+    return marker;
+}
+
+}  // namespace
+
+namespace {
+
 // The line after an entry or a listing that stands for a run of them, the
 // first of which lies at `first`: "entry"/"entries" or "candidate"/"candidates".
 std::string RunLine(std::int64_t first, const ShiftedCopies& more, std::string_view one, std::string_view many) {
@@ -165,13 +188,19 @@ void PlainReport::Entry(std::string_view name, const archive::TCompressedFileInf
     AddEntry(name, info, suspect, {});
 }
 
+void PlainReport::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                                std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    AddEntry(name, info, suspect, {}, &data);
+}
+
 void PlainReport::EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                            std::optional<std::string_view> suspect, const ShiftedCopies& more) {
     AddEntry(name, info, suspect, more);
 }
 
 void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
-                           std::optional<std::string_view> suspect, const ShiftedCopies& more) {
+                           std::optional<std::string_view> suspect, const ShiftedCopies& more,
+                           const listing::StoredData* data) {
     if (count_ == 0) ShowListed();
     const std::uint64_t entries = more.Count + 1;
     count_ += entries;
@@ -188,7 +217,7 @@ void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFile
         cells[4] = archive::SizeText(info.FullSize);
         cells[5] = std::string(MethodCell(info.Method));
         cells[6] = NumberText(info.HeaderOffset);
-        row.Marker = SuspectMarker(suspect);
+        row.Marker = RowMarker(suspect, data);
         if (more.Count > 0) row.After = EntryRunLine(info, more);
         if (pending_.size() == kScreenful) FixWidths(nullptr);
         return;
@@ -205,7 +234,7 @@ void PlainReport::AddEntry(std::string_view name, const archive::TCompressedFile
     const std::string size = archive::SizeText(info.FullSize);
     AppendRow({name_, DigitsIn(full, info.FullSize), DigitsIn(stored, info.CompressedSize), percentage, size,
                MethodCell(info.Method), DigitsIn(offset, info.HeaderOffset)},
-              suspect ? std::string_view(SuspectMarker(suspect)) : std::string_view());
+              suspect || data != nullptr ? std::string_view(RowMarker(suspect, data)) : std::string_view());
     if (more.Count > 0) {
         out_.Buffer() += EntryRunLine(info, more);
         out_.Commit();

@@ -38,6 +38,9 @@ public:
     void Begin(const listing::ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
+    // The row with a short digest and the entropy after it.
+    void EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                       std::optional<std::string_view> suspect, const listing::StoredData& data) override;
     // The entry's row, then a line saying where the rest of the run lies.
     void EntryRun(std::string_view name, const archive::TCompressedFileInfo& info,
                   std::optional<std::string_view> suspect, const listing::ShiftedCopies& more) override;
@@ -52,7 +55,8 @@ private:
     };
 
     void AddEntry(std::string_view name, const archive::TCompressedFileInfo& info,
-                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more);
+                  std::optional<std::string_view> suspect, const listing::ShiftedCopies& more,
+                  const listing::StoredData* data = nullptr);
 
     // `suspect`: a marker after the last column.
     void AppendRow(const std::array<std::string_view, 7>& cells, std::string_view marker = {});

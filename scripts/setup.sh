@@ -18,6 +18,7 @@ packages=(
   python3-venv python3-pip python3-build python3-setuptools python3-wheel  # pip install . and the wheel, tested
   python3-fsspec python3-aiohttp python3-pandas util-linux  # file objects over HTTP, dataframes, workers in their own mount namespace
   mypy  # the stubs, the errors and the example checked with --strict
+  bc time  # scripts/bench-extract.sh: its figures and each command's peak memory
   mount  # the output tests: a small full disk (tmpfs) in a mount namespace of their own; setpriv is util-linux's
 )
 # Node.js and npm drive the browser tests (playwright-core, from the npm

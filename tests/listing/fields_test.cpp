@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <string>
@@ -32,10 +33,13 @@ std::vector<std::string> KeysOf(const Json& properties) {
     return keys;
 }
 
+// The keys a listing has, with or without --hash.
 template <class Rows>
-std::vector<std::string> JsonKeys(const Rows& rows) {
+std::vector<std::string> JsonKeys(const Rows& rows, bool hashes = true) {
     std::vector<std::string> keys;
-    for (const auto& row : rows) keys.emplace_back(row.JsonKey);
+    for (const auto& row : rows) {
+        if (hashes || !row.WithHashes) keys.emplace_back(row.JsonKey);
+    }
     return keys;
 }
 
@@ -72,28 +76,40 @@ TEST(FieldTable, EveryHeadKeyIsTheSchemasListingProperty) {
     for (const auto& row : kHeadFields) {
         const std::string key(row.JsonKey);
         EXPECT_TRUE(listing["properties"].contains(key)) << key << " is not in the schema";
-        EXPECT_NE(std::find(listing["required"].begin(), listing["required"].end(), key), listing["required"].end())
-            << key << " is not required by the schema";
+        // Those --hash adds are not there without it.
+        EXPECT_EQ(std::find(listing["required"].begin(), listing["required"].end(), key) != listing["required"].end(),
+                  !row.WithHashes)
+            << key << ": required by the schema exactly when it is always written";
     }
 }
 
 TEST(FieldTable, CsvColumnsAreTheCsvHeader) {
-    std::string header;
-    for (const auto& row : kHeadFields) {
-        if (!row.CsvColumn.empty()) header += std::string(row.CsvColumn) + ",";
+    for (const bool hashes : {false, true}) {
+        std::string header;
+        for (const auto& row : kHeadFields) {
+            if (!row.CsvColumn.empty() && (hashes || !row.WithHashes)) header += std::string(row.CsvColumn) + ",";
+        }
+        for (const auto& row : kEntryFields) {
+            if (!row.CsvColumn.empty() && (hashes || !row.WithHashes)) header += std::string(row.CsvColumn) + ",";
+        }
+        header.back() = '\r';
+        header += '\n';
+        EXPECT_EQ(header, report::CsvHeader(hashes)) << "hashes " << hashes;
+        if (!hashes) {
+            EXPECT_EQ(header, report::kCsvHeader);
+        }
     }
-    for (const auto& row : kEntryFields) {
-        if (!row.CsvColumn.empty()) header += std::string(row.CsvColumn) + ",";
-    }
-    header.back() = '\r';
-    header += '\n';
-    EXPECT_EQ(header, report::kCsvHeader);
 }
 
-TEST(FieldTable, JsonAndCsvWriteTheTablesFieldsInItsOrderWithTheSameValues) {
+class JsonAndCsv : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutHashes, JsonAndCsv, ::testing::Bool());
+
+TEST_P(JsonAndCsv, WriteTheTablesFieldsInItsOrderWithTheSameValues) {
+    const bool hashes = GetParam();
     support::MemoryStream input(Sample());
     Options options;
     options.Input = &input;
+    options.Hashes = hashes;
     StringOutput jsonOut;
     report::JsonReport json(jsonOut);
     ASSERT_EQ(Examine("sample.exe", options, json), Outcome::Listed) << jsonOut.Errors;
@@ -102,12 +118,12 @@ TEST(FieldTable, JsonAndCsvWriteTheTablesFieldsInItsOrderWithTheSameValues) {
 
     // The head's keys: the version, the table's, then what only JSON says.
     std::vector<std::string> head = KeysOf(listing);
-    head.resize(1 + kHeadFields.size());
     std::vector<std::string> expected = {"schema_version"};
-    for (const std::string& key : JsonKeys(kHeadFields)) expected.push_back(key);
+    for (const std::string& key : JsonKeys(kHeadFields, hashes)) expected.push_back(key);
+    head.resize(expected.size());
     EXPECT_EQ(head, expected);
     ASSERT_EQ(listing["entries"].size(), 2U);
-    for (const Json& entry : listing["entries"]) EXPECT_EQ(KeysOf(entry), JsonKeys(kEntryFields));
+    for (const Json& entry : listing["entries"]) EXPECT_EQ(KeysOf(entry), JsonKeys(kEntryFields, hashes));
 
     // A binding's loop over the rows at run time gives the same values.
     support::MemoryStream again(Sample());
@@ -116,14 +132,23 @@ TEST(FieldTable, JsonAndCsvWriteTheTablesFieldsInItsOrderWithTheSameValues) {
         void Begin(const ListingHead&) override {}
         void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                    std::optional<std::string_view> suspect) override {
+            Add({name, info, suspect});
+        }
+        void EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                           std::optional<std::string_view> suspect, const StoredData& data) override {
+            Add({name, info, suspect, &data});
+        }
+        void Add(const EntryView& entry) {
             Json& object = Entries.emplace_back(Json::object());
             std::string scratch;
             for (const auto& row : kEntryFields) {
-                const FieldValue value = EntryFieldValue(row.Field, {name, info, suspect}, scratch);
+                if (row.WithHashes && entry.Data == nullptr) continue;
+                const FieldValue value = EntryFieldValue(row.Field, entry, scratch);
                 Json& cell = object[std::string(row.JsonKey)];
                 if (const auto* number = std::get_if<std::int64_t>(&value)) cell = *number;
                 if (const auto* flag = std::get_if<bool>(&value)) cell = *flag;
                 if (const auto* text = std::get_if<FieldText>(&value)) cell = std::string(text->Bytes);  // ASCII here
+                if (const auto* decimal = std::get_if<Hundredths>(&value)) cell = static_cast<double>(decimal->Value) / 100;
             }
         }
         void End(const ListingHead&, const ListingEnd&) override {}
@@ -150,14 +175,19 @@ TEST(FieldTable, JsonAndCsvWriteTheTablesFieldsInItsOrderWithTheSameValues) {
     }
     ASSERT_EQ(rows.size(), 2U);
     const auto cell = [](const Json& value) {
+        if (value.is_number_float()) {  // entropy, written with two places
+            char text[32];
+            std::snprintf(text, sizeof text, "%.2f", value.get<double>());
+            return std::string(text);
+        }
         return value.is_null() ? std::string() : value.is_string() ? value.get<std::string>() : value.dump();
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         std::string fromJson;
         for (const auto& row : kHeadFields) {
-            if (!row.CsvColumn.empty()) fromJson += cell(listing[std::string(row.JsonKey)]) + ",";
+            if (!row.CsvColumn.empty() && (hashes || !row.WithHashes)) fromJson += cell(listing[std::string(row.JsonKey)]) + ",";
         }
-        for (const auto& row : kEntryFields) fromJson += cell(listing["entries"][i][std::string(row.JsonKey)]) + ",";
+        for (const std::string& key : JsonKeys(kEntryFields, hashes)) fromJson += cell(listing["entries"][i][key]) + ",";
         fromJson.pop_back();
         EXPECT_EQ(rows[i], fromJson) << "row " << i;
     }

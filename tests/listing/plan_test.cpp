@@ -114,6 +114,17 @@ TEST(ErrorKind, AListingEndsWithTheKindOfWhatFailedAndOnlyAnIdentifierReadsAsArc
     const std::optional<Text> past = ErrorListing("p.bin", noise, 1000);
     ASSERT_TRUE(past);
     EXPECT_EQ(past->Kind, support::ErrorKind::Other);
+
+    // Running out of memory says so by its kind too: a caller that stops a
+    // scan on it must not take it for one more failed listing.
+    support::MemoryStream archive(testing::ArchiveBuilder().Add("a", 1, 1).Build());
+    Options starved;
+    starved.Input = &archive;
+    starved.FailAllocationFor = "s.ARC";
+    EndSink outOfMemory;
+    EXPECT_EQ(Examine("s.ARC", starved, outOfMemory), Outcome::Failed);
+    ASSERT_TRUE(outOfMemory.Error);
+    EXPECT_EQ(outOfMemory.Error->Kind, support::ErrorKind::OutOfMemory);
 }
 
 // How each listing of a run ended: where it starts, where it joined, its plan.

@@ -64,6 +64,8 @@ def main():
         first = archive([(b"A1", 2, 165, 0)])[:48]
         write("overlap.bin", first + b"\xee" * (200 - len(first)) + archive([(b"", 0, 0, 4)]))
 
+        write("cut.ARC", archive([(b"WHOLE", 10, 10, 0), (b"CUT", 100, 100, 0)])[:-50])
+
         runs = [
             ["a.ARC", "setup.exe", "plain.exe", "bad.ARC", "id.ARC", "missing.ARC", "folder", "blocked.exe",
              "caf\xe9.ARC".encode("latin-1").decode("utf-8", "surrogateescape")],
@@ -74,6 +76,7 @@ def main():
             ["--all", "minimal.bin", "overlap.bin"],
             ["--all", "--carve", "--output-dir", "carves", "chain.exe"],
             ["oom.ARC"],
+            ["--hash", "a.ARC", "padded.exe", "cut.ARC", "plain.exe", "--all", "multi.exe"],
             ["--summary", "a.ARC", "padded.exe", "plain.exe", "bad.ARC", "--all", "multi.exe"],
             ["--stats", "--all", "a.ARC", "plain.exe", "bad.ARC", "multi.exe"],
             ["--stats", "--summary", "-r", "folder"],
@@ -117,6 +120,10 @@ def main():
                     seen.add("listed")
                 if any(e["suspect"] for e in obj["entries"]):
                     seen.add("suspect")
+                if obj.get("input_sha256"):
+                    seen.add("hashed")
+                if any(e.get("data_error") for e in obj["entries"]):
+                    seen.add("data past the end")
                 if obj["carved"]:
                     seen.add("carved")
                 if "also_at" in obj:
@@ -132,7 +139,8 @@ def main():
                 if obj["error"] == "Out of memory":
                     seen.add("out of memory")
         wanted = {"stats", "error", "not found", "listed", "suspect", "carved", "latin-1", "out of memory", "summary", "folded",
-                  "folded entries", "stopped by a signature", "stopped by an overlap", "carved in"}
+                  "folded entries", "stopped by a signature", "stopped by an overlap", "carved in", "hashed",
+                  "data past the end"}
         if seen != wanted:
             sys.exit(f"kinds of output not seen: {sorted(wanted - seen)}")
         print(f"{objects} objects of {len(wanted)} kinds match the schema")

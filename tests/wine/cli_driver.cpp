@@ -449,6 +449,43 @@ void StandardInput() {
     ok(!left, "no spill of standard input is left in %s\n", Utf8FromWide(temporary).c_str());
 }
 
+// --extract on Windows: hostile entry names, device names and case twins
+// among them, become files inside the listing's one folder, each holding
+// its entry's stored bytes.
+void Extract() {
+    const Context context("extract");
+    const std::vector<std::string> names = {"..\\..\\up.txt", "C:\\x.dll", "CON",    "aux.txt", "nul.tar.gz",
+                                            "COM1",           "dots..",       "blank ", "A.TXT",   "a.txt",
+                                            "a:b",            std::string(300, 'L')};
+    vexmira::testing::ArchiveBuilder archive;
+    for (const std::string& name : names) archive.Add(name, 10, 10, 0);
+    WriteFile(work / "hostile.ARC", archive.Build());
+    const Run run = RunTool({L"--extract", L"ex", L"hostile.ARC"});
+    ok(run.status == 0, "got %s\n", Show(run).c_str());
+    const fs::path folder = work / "ex" / "hostile.ARC.extracted" / "00000000";
+    if (!fs::exists(folder / "manifest.jsonl")) {
+        ok(false, "no manifest: %s\n", Show(run).c_str());
+        return;
+    }
+    const Bytes manifest = ReadFile(folder / "manifest.jsonl");
+    const Lines lines = Run::Split(std::string(manifest.begin(), manifest.end()));
+    ok(lines.size() == names.size(), "%d manifest lines for %d entries\n", static_cast<int>(lines.size()),
+       static_cast<int>(names.size()));
+    Bytes stored;  // what the builder writes as each entry's 10 bytes
+    for (std::uint64_t i = 0; i < 10; ++i) stored.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+    for (const std::string& text : lines) {
+        const Json line = Json::parse(text);
+        const std::string path = line.value("path", "");
+        const bool there = !path.empty() && fs::is_regular_file(folder / path);
+        ok(there && ReadFile(folder / path) == stored, "%s: not written as %s\n", line["entry"]["name"].dump().c_str(),
+           path.c_str());
+    }
+    std::size_t files = 0;
+    for (const auto& item : fs::recursive_directory_iterator(work / "ex")) files += item.is_regular_file() ? 1 : 0;
+    ok(files == names.size() + 1, "%d files below ex\\ for %d entries and the manifest\n", static_cast<int>(files),
+       static_cast<int>(names.size()));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -473,6 +510,7 @@ int wmain(int argc, wchar_t** argv) {
     RootedPathsAndClosedPipes();
     PathsOutsideAscii();
     StandardInput();
+    Extract();
 
     std::printf("cli: %ld tests executed (%ld failures)\n", vexmira::wine_test::Checks(), vexmira::wine_test::Failures());
     return vexmira::wine_test::Failures() == 0 ? 0 : 1;
