@@ -191,7 +191,7 @@ int Run(int argc, char** argv) {
                  "many files");
     app.add_flag("--stats", run.Stats,
                  "The account of the run (files found, not found and failed, entries, bytes, seconds) on standard "
-                 "error whatever the number of files; with --json also as a last object of kind \"stats\"");
+                 "error whatever the number of files; with --json as a last object of kind \"stats\" instead");
     app.add_option("FILE", files, "Archive, file carrying one, or (with -r) folder")->type_name("");
     app.set_version_flag("-V,--version", std::string("vexmira ") + VEXMIRA_VERSION);
     app.get_formatter()->column_width(kOptionColumn);

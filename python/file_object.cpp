@@ -31,7 +31,6 @@ bool IsFileObject(const py::object& source) {
     return py::hasattr(source, "read") && py::hasattr(source, "seek");
 }
 
-
 bool IsPath(const py::object& source) {
     return py::isinstance<py::str>(source) || py::isinstance<py::bytes>(source) ||
            py::isinstance(source, py::module_::import("os").attr("PathLike"));
@@ -52,7 +51,9 @@ Source SourceOf(const py::object& source, const py::object& name, bool bytesLike
     if (!name.is_none() && !py::isinstance<py::str>(name) && !py::isinstance<py::bytes>(name)) {
         throw py::type_error("name must be str or bytes, not " + TypeName(name));
     }
-    if (bytesLike && !IsPath(source) && !IsFileObject(source)) {
+    // Bytes in memory are read in place, also those that can be read as a
+    // file too (an mmap, whose seek() returns None before Python 3.13).
+    if (bytesLike && !IsPath(source) && (PyObject_CheckBuffer(source.ptr()) != 0 || !IsFileObject(source))) {
         return DataSource(source, name.is_none() ? std::string("<bytes>") : PathBytes(name));
     }
     if (!IsFileObject(source)) {

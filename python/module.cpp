@@ -398,11 +398,17 @@ public:
     }
 
     void Close() {
-        py::gil_scoped_release unlocked;
-        std::lock_guard lock(source_->Walking);
-        closed_ = true;
-        source_->Closed = true;
-        source_->Held.Release();
+        {
+            py::gil_scoped_release unlocked;
+            std::lock_guard lock(source_->Walking);
+            closed_ = true;
+            source_->Closed = true;
+            source_->Held.Release();
+        }
+        // Bytes in memory are let go too (an mmap can then be closed); no walk
+        // starts on a closed source, and none is under way once the lock was had.
+        source_->Held.Memory.reset();
+        source_->Held.Buffer.reset();
     }
 
 private:

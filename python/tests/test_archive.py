@@ -4,6 +4,7 @@ are built here byte by byte from the layout."""
 import errno
 import io
 import json
+import mmap
 import os
 import subprocess
 import sys
@@ -65,10 +66,15 @@ def test_an_archive_is_the_tools_object_with_entry_objects(files):
 def test_open_reads_paths_file_objects_and_data_in_memory(files):
     data = (files / "setup.exe").read_bytes()
     by_path = [e.to_dict() for e in vexmira.open(str(files / "setup.exe"))]
-    for source in [io.BytesIO(data), bytearray(data), memoryview(data)]:
-        opened = vexmira.open(source)
-        assert (opened.offset, opened.located) == (40000, True)
-        assert [e.to_dict() for e in opened] == by_path
+    with open(files / "setup.exe", "rb") as mapped_file:
+        mapped = mmap.mmap(mapped_file.fileno(), 0, access=mmap.ACCESS_READ)
+        # An mmap has read() and seek() too, but its seek() returns None.
+        for source in [io.BytesIO(data), bytearray(data), memoryview(data), mapped]:
+            opened = vexmira.open(source)
+            assert (opened.offset, opened.located) == (40000, True)
+            assert [e.to_dict() for e in opened] == by_path
+            opened.close()
+        mapped.close()
     at = vexmira.open(bytearray(data), offset=40000)
     assert (at.offset, at.located) == (40000, None)
     entries = iter(at)
