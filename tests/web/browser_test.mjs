@@ -88,8 +88,13 @@ if (screenshot) {
   };
   fs.writeFileSync(path.join(workdir, 'long.exe'), Buffer.concat([Buffer.from('MZ'), Buffer.alloc(39998), header,
     entry(`A_NAME_OF_SIXTY_CHARACTERS_${'X'.repeat(29)}.TXT`, 4), entry('ODD.BIN', 176)]));
+  // The analyst's worst carrier: an archive and then 80 KiB of a program's
+  // bytes, which a walk reads on as entries (names of thousands of bytes,
+  // methods past the table, sizes that make no sense).
+  fs.writeFileSync(path.join(workdir, 'program-tail.exe'), Buffer.concat([
+    fs.readFileSync(path.join(workdir, 'setup.exe')), fs.readFileSync(process.execPath).subarray(0, 80 * 1024)]));
   files.push('setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe',
-             'long.exe');
+             'long.exe', 'program-tail.exe');
   // For Stop: a file whose scan takes a while (the archive at 2.5 GiB of 3).
   sample('sparse', 'slow.exe', String(3 * GiB), String(2.5 * GiB));
 }
@@ -363,6 +368,18 @@ try {
   }
 
   if (!screenshot && !huge) {
+    // The worst carrier alone, as an analyst opens it: with the trailing
+    // entries folded, its 80 KiB of program bytes make the page hardly taller
+    // than the same archive without them (a note, a toggle and a line).
+    const heightAlone = async (name) => {
+      await page.goto(`${origin}/index.html`);
+      check(await examine(name) === 'done', `${name}: listed alone`);
+      return page.evaluate(() => document.documentElement.scrollHeight);
+    };
+    const clean = await heightAlone('setup.exe');
+    const trailing = await heightAlone('program-tail.exe');
+    check(trailing - clean <= 150, `program-tail.exe: the page is ${trailing} px tall, setup.exe's ${clean} px`);
+
     // Several files at once: one line each, in order, each as the tool lists it.
     await page.goto(`${origin}/index.html`);
     const several = ['setup.exe', 'noise.bin', 'tail.exe', 'SAMPLE.ARC', 'repeated.bin'];
