@@ -154,15 +154,20 @@ namespace {
 class EntryIterator {
 public:
     EntryIterator(std::shared_ptr<SharedSource> source, std::optional<std::int64_t> offset, bool objects,
-                  bool stopAtSuspect)
+                  bool stopAtSuspect, std::optional<std::uint64_t> limit)
         : source_(std::move(source)), walk_(std::make_unique<ListingWalk>(*source_, offset)), objects_(objects),
-          stop_at_suspect_(stopAtSuspect) {}
+          stop_at_suspect_(stopAtSuspect), limit_(limit) {}
     ~EntryIterator() { Drop(); }
     EntryIterator(const EntryIterator&) = delete;
     EntryIterator& operator=(const EntryIterator&) = delete;
 
     py::object Next() {
         if (!walk_) throw py::stop_iteration();
+        if (limit_ && given_ == *limit_) {
+            // The listing ended here; what the walk reads beyond is not its.
+            Drop();
+            throw py::stop_iteration();
+        }
         if (at_ == batch_.size()) {
             at_ = 0;
             bool more = false;
@@ -194,6 +199,7 @@ public:
             Drop();
             throw py::stop_iteration();
         }
+        ++given_;
         if (!objects_) return EntryDict(entry);
         return py::cast(std::move(entry), py::return_value_policy::move);
     }
@@ -233,14 +239,16 @@ private:
     std::size_t at_ = 0;
     bool objects_;
     bool stop_at_suspect_;
+    std::optional<std::uint64_t> limit_;
+    std::uint64_t given_ = 0;
     py::object summary_ = py::none();
 };
 
 }  // namespace
 
 py::object IterateEntries(std::shared_ptr<SharedSource> source, std::optional<std::int64_t> offset, bool objects,
-                          bool stopAtSuspect) {
-    return py::cast(std::make_unique<EntryIterator>(std::move(source), offset, objects, stopAtSuspect));
+                          bool stopAtSuspect, std::optional<std::uint64_t> limit) {
+    return py::cast(std::make_unique<EntryIterator>(std::move(source), offset, objects, stopAtSuspect, limit));
 }
 
 void BindEntries(py::module_& module) {

@@ -91,8 +91,10 @@ py::dict EntryDict(const EntryValue& entry);
 void BindEntries(py::module_& module);
 
 // Iteration over a shared source, as Entry objects (`objects`) or dicts;
-// with `stopAtSuspect`, it ends before the first suspect entry.
+// with `stopAtSuspect`, it ends before the first suspect entry; with
+// `limit`, after that many entries (a listing --all made, whose walk stopped
+// or joined another where a walk from its offset alone goes on).
 py::object IterateEntries(std::shared_ptr<SharedSource> source, std::optional<std::int64_t> offset, bool objects,
-                          bool stopAtSuspect);
+                          bool stopAtSuspect, std::optional<std::uint64_t> limit = std::nullopt);
 
 }  // namespace vexmira::python

@@ -30,6 +30,7 @@
 #include "python/entries.hpp"
 #include "python/file_object.hpp"
 #include "python/guard.hpp"
+#include "listing/repeated_listings.hpp"
 #include "listing/resume_token.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
@@ -332,16 +333,22 @@ public:
     Archive(std::shared_ptr<SharedSource> source, std::optional<std::int64_t> offset, bool bytesPath)
         : source_(std::move(source)), offset_(offset), bytes_path_(bytesPath) {}
 
+    // A listing --all made, whole: its head and end as the scan had them,
+    // and how many entries it listed (a run counted out).
+    Archive(std::shared_ptr<SharedSource> source, const listing::ListingHead& head, const listing::ListingEnd& end,
+            std::uint64_t entries, bool bytesPath)
+        : source_(std::move(source)), offset_(head.Offset), bytes_path_(bytesPath), head_(head), end_(end),
+          scanned_entries_(entries), ended_(true) {
+        end_.Failure = nullptr;  // told by error; a refused candidate does not raise
+    }
+
     // Reads the head (and the end, when the first batch reaches it); a
     // header the core refuses raises here.
     void Open() { Walk(false); }
 
-    // A listing --all made: its head says it was located or passed over.
-    void MarkCandidate(const Candidate& candidate) { candidate_ = candidate; }
-
     py::object Iterate(bool stopAtSuspect) {
         CheckOpen();
-        return python::IterateEntries(source_, offset_, true, stopAtSuspect);
+        return python::IterateEntries(source_, offset_, true, stopAtSuspect, scanned_entries_);
     }
 
     // One key of the tool's object; the end's keys walk the listing to its end once.
@@ -385,11 +392,27 @@ public:
             std::lock_guard lock(source_->Walking);
             python::ListingWalk walk(*source_, offset_);
             std::vector<python::EntryValue> batch;
-            json.Begin(head_);
-            while (walk.Next(batch)) {
-                for (const python::EntryValue& entry : batch) json.Entry(entry.Name, entry.Info, entry.Suspect);
+            if (scanned_entries_) {
+                // The scan's head and end around the entries walked again from
+                // its offset, as many as it listed, folded as the tool folds them.
+                listing::RepeatedEntries folded(json);
+                folded.Begin(head_);
+                std::uint64_t left = *scanned_entries_;
+                while (left > 0 && walk.Next(batch)) {
+                    for (const python::EntryValue& entry : batch) {
+                        if (left == 0) break;
+                        folded.Entry(entry.Name, entry.Info, entry.Suspect);
+                        --left;
+                    }
+                }
+                folded.End(head_, end_);
+            } else {
+                json.Begin(head_);
+                while (walk.Next(batch)) {
+                    for (const python::EntryValue& entry : batch) json.Entry(entry.Name, entry.Info, entry.Suspect);
+                }
+                json.End(head_, walk.End());
             }
-            json.End(head_, walk.End());
             out.Flush();
         }
         source_->Held.Check();
@@ -427,10 +450,6 @@ private:
         // A listing refused without an error class of its own (an offset past the end).
         if (walk.Ended() && walk.End().Error) throw py::value_error(Utf8(walk.End().Error->Bytes));
         head_ = walk.Head();
-        if (candidate_) {
-            head_.Located = true;
-            head_.PassedOver = candidate_->PassedOver;
-        }
         if (walk.Ended()) {
             end_ = walk.End();
             ended_ = true;
@@ -447,7 +466,7 @@ private:
     bool bytes_path_;
     listing::ListingHead head_;
     listing::ListingEnd end_;
-    std::optional<Candidate> candidate_;  // a listing of scan()
+    std::optional<std::uint64_t> scanned_entries_;  // a listing of scan(): its entries
     bool ended_ = false;
     std::optional<py::dict> object_;
     bool closed_ = false;
@@ -461,15 +480,59 @@ std::unique_ptr<Archive> Open(const py::object& source, const std::optional<std:
     return archive;
 }
 
-// Every listing --all makes of the source, as an Archive.
+// The listings of one --all run as the tool's --json shows them (repeats
+// folded), each kept as its head, its end and its count of entries.
+class ScanSink final : public listing::ListingSink {
+public:
+    struct Listing {
+        listing::ListingHead Head;
+        listing::ListingEnd End;
+        std::uint64_t Entries = 0;
+    };
+    void Begin(const listing::ListingHead&) override { entries_ = 0; }
+    void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {
+        ++entries_;
+    }
+    void EntryRun(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>,
+                  const listing::ShiftedCopies& more) override {
+        entries_ += 1 + more.Count;
+    }
+    void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
+        // Running out of memory or a failed read ends the scan; a refused header is only that candidate's.
+        if (end.Failure && IsFatal(end.Failure)) {
+            if (!Failure) Failure = end.Failure;
+            return;
+        }
+        if (head.Offset < 0) return;  // no archive found: no listing to give
+        Found.push_back({head, end, entries_});
+    }
+    std::vector<Listing> Found;
+    std::exception_ptr Failure;
+
+private:
+    std::uint64_t entries_ = 0;
+};
+
+// Every listing `vexmira --json --all` prints for the source, as an Archive;
+// none when there is no archive.
 py::list Scan(const py::object& from) {
     const auto source = Shared(SourceOf(from, py::none(), true));
+    ScanSink sink;
+    {
+        py::gil_scoped_release unlocked;
+        std::lock_guard lock(source->Walking);
+        listing::Options options;
+        options.All = true;
+        options.FoldRepeats = true;  // as the tool's --json
+        options.Input = &source->Held.Hold();
+        listing::Examine(source->Held.File, options, sink);
+    }
+    source->Held.Check();
+    if (sink.Failure) std::rethrow_exception(sink.Failure);
     py::list out;
-    for (const Candidate& candidate : CandidatesOf(*source)) {
-        auto archive = std::make_unique<Archive>(source, candidate.Offset, py::isinstance<py::bytes>(from));
-        archive->MarkCandidate(candidate);
-        archive->Open();
-        out.append(py::cast(std::move(archive)));
+    for (const ScanSink::Listing& listing : sink.Found) {
+        out.append(py::cast(std::make_unique<Archive>(source, listing.Head, listing.End, listing.Entries,
+                                                      py::isinstance<py::bytes>(from))));
     }
     return out;
 }
@@ -602,7 +665,10 @@ PYBIND11_MODULE(_core, module) {
                "directly, anything else goes through the locator; with offset, the archive there. A header that is "
                "no archive's raises.");
     module.def("scan", MemoryGuarded(&Scan), py::arg("source"),
-               "An Archive for every listing --all makes of SOURCE: located ones and headers the locator passes over.");
+               "An Archive for every line `vexmira --json --in-place --all` prints for SOURCE, from one scan: located "
+               "candidates and headers the locator passes over, repeats folded (also_at), each to_json() the tool's "
+               "line. A refused header's Archive carries its error instead of raising; iteration stops where that "
+               "listing's walk stopped or joined another. [] when there is no archive.");
     module.def("list", MemoryGuarded(&List), py::arg("path"),
                "The listing of one file as `vexmira --json --in-place` gives it, plus name_bytes per entry.");
     module.def("json_lines", MemoryGuarded(&JsonLines), py::arg("path"),

@@ -7,8 +7,8 @@
 
 open() gives an Archive: the tool's JSON object as attributes (offset,
 located, messages, plausible_end, ...), its Entry objects by iteration in
-bounded memory, carve() and to_json(). scan() gives one for every listing
---all makes. The functional layer (list, list_bytes, json_lines, json_part,
+bounded memory, carve() and to_json(). scan() gives one for every line
+--json --all prints. The functional layer (list, list_bytes, json_lines, json_part,
 locate, candidates, carve, iter_entries) gives the same listings as dicts and
 bytes. Every listing is in place: only carve() writes, through the tool's
 writer.

@@ -217,7 +217,10 @@ def open(source: Union[Source, bytearray, memoryview, mmap.mmap], *, offset: Opt
     located), with offset the archive there. bytes is a path; other bytes-like data is read in memory."""
 
 def scan(source: Union[Source, bytearray, memoryview, mmap.mmap]) -> builtins.list[Archive]:
-    """An Archive for every listing --all makes of SOURCE."""
+    """An Archive for every line `vexmira --json --in-place --all` prints for SOURCE, from one scan: repeats
+    folded (also_at), each to_json() the tool's line, a refused header's Archive carrying its error rather than
+    raising, iteration stopping where that listing's walk stopped or joined another. [] when there is no
+    archive."""
 
 class EntryIterator(Iterator[EntryDict]):
     """The entries of one listing, one by one, in bounded memory; a context manager that closes it."""
