@@ -340,6 +340,7 @@ public:
         : source_(std::move(source)), offset_(head.Offset), bytes_path_(bytesPath), head_(head), end_(end),
           scanned_entries_(entries), ended_(true) {
         end_.Failure = nullptr;  // told by error; a refused candidate does not raise
+        head_.ListedBytes = nullptr;  // valid during the scan only
     }
 
     // Reads the head (and the end, when the first batch reaches it); a
