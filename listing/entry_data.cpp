@@ -91,7 +91,10 @@ StoredData ReadStoredData(support::Stream& stream, const archive::TCompressedFil
 
 std::string HundredthsText(std::int64_t hundredths) {
     const std::int64_t magnitude = hundredths < 0 ? -hundredths : hundredths;
-    std::string text = (hundredths < 0 ? "-" : "") + std::to_string(magnitude / 100) + ".";
+    // Appended, not added: g++ 12 at -O3 takes "-" + string for an overlapping copy.
+    std::string text(hundredths < 0 ? "-" : "");
+    text += std::to_string(magnitude / 100);
+    text += '.';
     text += static_cast<char>('0' + magnitude % 100 / 10);
     text += static_cast<char>('0' + magnitude % 10);
     return text;

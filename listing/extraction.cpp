@@ -12,9 +12,11 @@ std::string RawSuffix(std::uint8_t method) {
     if (method < archive::CompressIDTable.size()) {
         for (const char c : archive::CompressIDTable[method]) suffix += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     } else {
-        suffix += "m" + std::to_string(method);
+        suffix += 'm';
+        suffix += std::to_string(method);
     }
-    return suffix + ".raw";
+    suffix += ".raw";
+    return suffix;
 }
 
 void ExtractionPlanner::BeginListing() { names_ = UniqueNames{kManifestName}; }

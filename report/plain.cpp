@@ -147,14 +147,22 @@ constexpr std::size_t kShortDigest = 16;
 std::string RowMarker(std::optional<std::string_view> suspect, const listing::StoredData* data) {
     std::string marker;
     if (data != nullptr) {
+        // Appended, not added: g++ 12 at -O3 takes "(" + string for an overlapping copy.
         if (data->Missing) {
-            marker = "(" + std::string(*data->Missing) + ")";
+            marker += '(';
+            marker += *data->Missing;
+            marker += ')';
         } else {
-            marker = "sha256 " + data->Sha256.substr(0, kShortDigest) + " entropy " +
-                     listing::HundredthsText(data->EntropyHundredths);
+            marker += "sha256 ";
+            marker += std::string_view(data->Sha256).substr(0, kShortDigest);
+            marker += " entropy ";
+            marker += listing::HundredthsText(data->EntropyHundredths);
         }
     }
-    if (suspect) marker += (marker.empty() ? "" : "  ") + SuspectMarker(suspect);
+    if (suspect) {
+        if (!marker.empty()) marker += "  ";
+        marker += SuspectMarker(suspect);
+    }
     return marker;
 }
 
