@@ -46,6 +46,11 @@ struct Text {
         return Kind == support::ErrorKind::InvalidHeader || Kind == support::ErrorKind::ArchiveType ||
                Kind == support::ErrorKind::CompressionMethod;
     }
+    // Not the listing's own: the file could not be read, or memory ran out.
+    // A caller that gathers many listings of one file stops at it.
+    bool EndsTheFile() const noexcept {
+        return Kind == support::ErrorKind::Open || Kind == support::ErrorKind::OutOfMemory;
+    }
     // The text of an error raised as an exception.
     static Text Of(const support::Exception& error) { return {error.FullMessage(), error.Kind()}; }
 };

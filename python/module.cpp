@@ -218,16 +218,10 @@ struct Candidate {
     std::optional<std::string> PassedOver;
 };
 
-// Asked of the error itself: a listing that ran out of memory ends with a
-// text that does not say so.
-bool IsFatal(const std::exception_ptr& failure) noexcept {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const support::Exception& error) {
-        return error.Kind() == support::ErrorKind::OutOfMemory || error.Kind() == support::ErrorKind::Open;
-    } catch (...) {
-        return true;
-    }
+// Running out of memory or a failed read ends a scan; a refused header is
+// only that candidate's.
+bool EndsTheScan(const listing::ListingEnd& end) noexcept {
+    return end.Failure && end.Error && end.Error->EndsTheFile();
 }
 
 class CandidateSink final : public listing::ListingSink {
@@ -237,8 +231,7 @@ public:
     }
     void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {}
     void End(const listing::ListingHead&, const listing::ListingEnd& end) override {
-        // Running out of memory or a failed read ends the scan; a refused header is only that candidate's.
-        if (end.Failure && !Failure && IsFatal(end.Failure)) Failure = end.Failure;
+        if (!Failure && EndsTheScan(end)) Failure = end.Failure;
     }
     std::vector<Candidate> Found;
     std::exception_ptr Failure;
@@ -499,8 +492,7 @@ public:
         entries_ += 1 + more.Count;
     }
     void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
-        // Running out of memory or a failed read ends the scan; a refused header is only that candidate's.
-        if (end.Failure && IsFatal(end.Failure)) {
+        if (EndsTheScan(end)) {
             if (!Failure) Failure = end.Failure;
             return;
         }
