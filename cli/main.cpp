@@ -187,8 +187,8 @@ int Run(int argc, char** argv) {
                    "Write side files below this folder, under each FILE's path as given, instead of next to FILE")
         ->type_name("DIR");
     app.add_flag("-q,--quiet", quiet,
-                 "No progress line on a terminal, no \"no archive found\" and no account at the end of a run over "
-                 "many files");
+                 "No progress line on a terminal, no \"no archive found\", no note of headers passed over and no "
+                 "account at the end of a run over many files");
     app.add_flag("--stats", run.Stats,
                  "The account of the run (files found, not found and failed, entries, bytes, seconds) on standard "
                  "error whatever the number of files; with --json as a last object of kind \"stats\" instead");

@@ -64,8 +64,9 @@ private:
 };
 
 // Counts what the report gets: the entries listed (a folded run and a
-// folded listing each for as many as they stand for) and the listings of
-// headers the locator's rule passes over.
+// folded listing each for as many as they stand for) and the headers the
+// locator's rule passes over: with --all the listings of them, else those
+// its scan saw.
 class TallySink final : public listing::ListingSink {
 public:
     explicit TallySink(listing::ListingSink& inner) noexcept : inner_(inner) {}
@@ -90,7 +91,11 @@ public:
         const std::uint64_t listings = 1 + (end.AlsoAt ? end.AlsoAt->Count : 0);
         entries_ += in_listing_ * listings;
         in_listing_ = 0;
-        if (head.PassedOver) passed_over_ += listings;
+        if (head.PassedOver) {
+            passed_over_ += listings;
+        } else {
+            passed_over_ += head.PassedOverCount.value_or(0);
+        }
         inner_.End(head, end);
     }
     std::uint64_t Entries() const noexcept { return entries_; }
@@ -250,7 +255,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                     slot->Commit();
                 }
                 report::CsvReport csv(*slot, options.Quiet);
-                report::SummaryReport summary(*slot, options.Json);
+                report::SummaryReport summary(*slot, options.Json, options.Quiet);
                 listing::ListingSink& shown = options.Summary ? static_cast<listing::ListingSink&>(summary)
                                       : options.Csv   ? static_cast<listing::ListingSink&>(csv)
                                       : options.Json  ? static_cast<listing::ListingSink&>(json)

@@ -101,6 +101,7 @@ void SummaryReport::End(const ListingHead& head, const ListingEnd& end) {
 }
 
 void SummaryReport::SayPassedOver(const ListingHead& head) {
+    if (quiet_) return;
     if (const std::optional<std::string> note = PassedOverNote(head)) out_.ErrorLine(ErrorLineText(head, listing::Text{*note}));
 }
 

@@ -16,10 +16,11 @@ inline constexpr std::string_view kSummaryHeader = "Offset      Entries  Suspect
 // One line per listing: the path, the offset, the count of entries and of
 // suspect ones (those folded, when they are), the plausible end and the
 // error, or with --all why the locator passes the header over; as a table,
-// or with `json` one object per listing.
+// or with `json` one object per listing. `quiet`: nothing on standard error
+// about what the locator passed over, as after a table.
 class SummaryReport final : public listing::ListingSink {
 public:
-    SummaryReport(LineOutput& out, bool json) : out_(out), json_(json) {}
+    SummaryReport(LineOutput& out, bool json, bool quiet = false) : out_(out), json_(json), quiet_(quiet) {}
     void Begin(const listing::ListingHead& head) override;
     void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override;
@@ -31,6 +32,7 @@ private:
 
     LineOutput& out_;
     bool json_;
+    bool quiet_;
     std::uint64_t entries_ = 0;
     std::uint64_t suspect_ = 0;
 };

@@ -142,6 +142,13 @@ TEST(CliCollection, AnAccountEndsARunOverManyFiles) {
         << one;
     EXPECT_EQ(one.err.back(), '\n');
 
+    // Without --all: the headers the scan saw and passed over are counted too.
+    const ProcessResult seen = RunVexmira(dir, {"--csv", "--stats", "two.exe", "plain.exe"});
+    EXPECT_EQ(WithoutSeconds(seen.ErrLines().back()),
+              "vexmira: 2 files: 1 found, 1 not found, 0 failed, 1 header passed over by the locator's rule; 1 entry, " +
+                  std::to_string(twoKinds.size() + plain.size()) + " bytes")
+        << seen;
+
     // --all: headers passed over by the locator's rule, and their entries too.
     const ProcessResult all = RunVexmira(dir, {"--all", "--csv", "--stats", "two.exe", "plain.exe"});
     EXPECT_EQ(WithoutSeconds(all.ErrLines().back()),

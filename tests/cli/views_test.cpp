@@ -117,6 +117,12 @@ TEST(CliViews, WhatTheLocatorPassedOverIsSaid) {
     EXPECT_EQ(json["replaced_candidates"], 0);
     const ProcessResult summary = RunVexmira(dir, {"--summary", "log.exe"});
     EXPECT_TRUE(Contains(summary.err, "1 archive header passed over by the locator's rule: --all lists them")) << summary;
+    // -q drops the note after a table and a summary alike.
+    for (const char* view : {"--summary", "--hide-suspect", "--show-suspect"}) {
+        const ProcessResult quiet = RunVexmira(dir, {"-q", view, "log.exe"});
+        EXPECT_EQ(quiet.err, "") << view << quiet;
+        EXPECT_EQ(quiet.status, 1) << view << quiet;
+    }
 
     // --all lists it, and the summary says why it was passed over.
     const ProcessResult all = RunVexmira(dir, {"--all", "--summary", "log.exe"});
