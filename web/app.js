@@ -335,7 +335,15 @@ function showCandidates() {
     rows.push(row);
   }
   body.replaceChildren(...rows);
-  $('candidates-section').hidden = state.located != null && listedDirectly(state.located);
+  const section = $('candidates-section');
+  section.hidden = state.located != null && listedDirectly(state.located);
+  // One candidate is the listing above: its line says what became of it, and the table folds away.
+  const listed = state.candidates.filter((object) => archiveOffset(object) !== null);
+  section.open = listed.length !== 1;
+  $('candidates-summary').textContent = listed.length === 1 ?
+    `one, at ${bytes(archiveOffset(listed[0]))} (${hex(archiveOffset(listed[0]))} hex), ` +
+    `${bytes(listingEntryCount(listed[0]))} entries: ${candidateState(listed[0], archiveOffset(listed[0]))}` :
+    listed.length === 0 ? 'none' : `${bytes(listed.length)} candidates`;
 }
 
 // ---------------------------------------------------------------------------
@@ -471,6 +479,7 @@ function examineFiles(chosen) {
   chosen.sort((a, b) => a.label.localeCompare(b.label));
   if (chosen.length === 0) return;
   $('files-section').hidden = false;
+  $('drop-about').open = false;  // the box takes one line once there is a listing to show
   for (const { file, label } of chosen) {
     const item = { file, label, row: null, status: 'waiting', summary: null, message: null, show: true };
     state.items.push(item);
@@ -585,6 +594,7 @@ function showListing(item, object, json) {
   showEntries(object);
   showCandidates();
   $('candidates-note').textContent = 'Looking for every candidate…';
+  $('candidates-summary').textContent = 'looking for every candidate…';
   state.shownItem = item;
   if (previous) updateItemRow(previous);
   updateItemRow(item);

@@ -7,7 +7,7 @@
 //
 // The sample files by default; --huge: the 3 GiB sparse file (archive at
 // 2.5 GiB) alone, and the worker's memory bound; --screenshot: the page with
-// the demo carrier listed, written to PNG, and nothing else.
+// the worst carrier (program-tail.exe) listed, written to PNG, and nothing else.
 
 import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -56,9 +56,16 @@ fs.rmSync(workdir, { recursive: true, force: true });
 fs.mkdirSync(workdir, { recursive: true });
 const sample = (...args) => execFileSync(sampleTool, args, { cwd: workdir });
 const files = [];
+// The analyst's worst carrier: an archive and then 80 KiB of a program's
+// bytes, which a walk reads on as entries (names of thousands of bytes,
+// methods past the table, sizes that make no sense).
+function programTail() {
+  fs.writeFileSync(path.join(workdir, 'program-tail.exe'), Buffer.concat([
+    fs.readFileSync(path.join(workdir, 'setup.exe')), fs.readFileSync(process.execPath).subarray(0, 80 * 1024)]));
+}
 if (screenshot) {
   sample('carrier', 'setup.exe');
-  files.push('setup.exe');
+  programTail();
 } else if (huge) {
   sample('sparse', 'huge.exe', String(3 * GiB), String(2.5 * GiB));
   files.push('huge.exe');
@@ -88,11 +95,7 @@ if (screenshot) {
   };
   fs.writeFileSync(path.join(workdir, 'long.exe'), Buffer.concat([Buffer.from('MZ'), Buffer.alloc(39998), header,
     entry(`A_NAME_OF_SIXTY_CHARACTERS_${'X'.repeat(29)}.TXT`, 4), entry('ODD.BIN', 176)]));
-  // The analyst's worst carrier: an archive and then 80 KiB of a program's
-  // bytes, which a walk reads on as entries (names of thousands of bytes,
-  // methods past the table, sizes that make no sense).
-  fs.writeFileSync(path.join(workdir, 'program-tail.exe'), Buffer.concat([
-    fs.readFileSync(path.join(workdir, 'setup.exe')), fs.readFileSync(process.execPath).subarray(0, 80 * 1024)]));
+  programTail();
   files.push('setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe',
              'long.exe', 'program-tail.exe');
   // For Stop: a file whose scan takes a while (the archive at 2.5 GiB of 3).
@@ -129,6 +132,20 @@ async function examine(name) {
   await choose('#file-input', path.join(workdir, name));
   await waitIdle(page);
   return page.evaluate(() => document.body.dataset.state);
+}
+
+// How tall the page is with NAME listed alone, at 1280 px wide: measured in a
+// window shorter than the page can be, so that the window's own height does
+// not count.
+async function heightAlone(name) {
+  await page.goto(`${origin}/index.html`);
+  const outcome = await examine(name);
+  check(outcome === 'done', `${name}: listed alone`);
+  const viewport = page.viewportSize();
+  await page.setViewportSize({ width: 1280, height: 400 });
+  const height = await page.evaluate(() => document.documentElement.scrollHeight);
+  await page.setViewportSize(viewport);
+  return height;
 }
 
 async function downloaded(selector) {
@@ -168,7 +185,9 @@ function filesTable() {
 try {
   await page.goto(`${origin}/index.html`);
   if (screenshot) {
-    check(await examine('setup.exe') === 'done', 'setup.exe: listed');
+    // The analyst's worst carrier, with its trailing entries folded.
+    const height = await heightAlone('program-tail.exe');
+    check(height <= 1000, `program-tail.exe: the page is ${height} px tall, within 1000`);
     await page.focus('#entries tbody tr');
     await page.keyboard.press('ArrowDown');
     await page.keyboard.press('ArrowDown');
@@ -371,14 +390,22 @@ try {
     // The worst carrier alone, as an analyst opens it: with the trailing
     // entries folded, its 80 KiB of program bytes make the page hardly taller
     // than the same archive without them (a note, a toggle and a line).
-    const heightAlone = async (name) => {
-      await page.goto(`${origin}/index.html`);
-      check(await examine(name) === 'done', `${name}: listed alone`);
-      return page.evaluate(() => document.documentElement.scrollHeight);
-    };
     const clean = await heightAlone('setup.exe');
     const trailing = await heightAlone('program-tail.exe');
     check(trailing - clean <= 150, `program-tail.exe: the page is ${trailing} px tall, setup.exe's ${clean} px`);
+    // And it answers on one screen: 1280 x 1000 px holds the whole page.
+    check(trailing <= 1000, `program-tail.exe: the page is ${trailing} px tall at 1280 px wide, within 1000`);
+    // Nothing is lost in the fold: the one candidate's table is behind its summary line.
+    const candidatesFolded = await page.evaluate(() => ({
+      open: document.getElementById('candidates-section').open,
+      summary: document.getElementById('candidates-summary').textContent,
+      rows: document.querySelectorAll('#candidates tbody tr').length,
+    }));
+    check(!candidatesFolded.open && candidatesFolded.rows === 1 && candidatesFolded.summary.includes('(the located archive)'),
+          `program-tail.exe: the one candidate folded to "${candidatesFolded.summary}"`);
+    await page.click('#candidates-section > summary');
+    check(await page.isVisible('#candidates tbody tr button[aria-label^="Show"]'),
+          'program-tail.exe: the candidate\'s table opens from its summary line');
 
     // Several files at once: one line each, in order, each as the tool lists it.
     await page.goto(`${origin}/index.html`);
