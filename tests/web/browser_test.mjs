@@ -96,7 +96,9 @@ if (screenshot) {
   fs.writeFileSync(path.join(workdir, 'long.exe'), Buffer.concat([Buffer.from('MZ'), Buffer.alloc(39998), header,
     entry(`A_NAME_OF_SIXTY_CHARACTERS_${'X'.repeat(29)}.TXT`, 4), entry('ODD.BIN', 176)]));
   programTail();
-  files.push('setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe',
+  // The carrier cut short inside its last entry's stored data.
+  fs.writeFileSync(path.join(workdir, 'cut.exe'), fs.readFileSync(path.join(workdir, 'setup.exe')).subarray(0, 141_212));
+  files.push('cut.exe', 'setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe',
              'long.exe', 'program-tail.exe');
   // For Stop: a file whose scan takes a while (the archive at 2.5 GiB of 3).
   sample('sparse', 'slow.exe', String(3 * GiB), String(2.5 * GiB));
@@ -150,6 +152,65 @@ async function heightAlone(name) {
 
 async function downloaded(selector) {
   return downloadedBy(page, selector);
+}
+
+// Each entry's "Stored bytes" (the trailing ones shown too): the name and
+// bytes `--extract --include-suspect` writes for it, or its refusal with the
+// manifest's reason.
+async function storedBytesAsExtracted(name, object) {
+  fs.rmSync(path.join(workdir, 'extracted'), { recursive: true, force: true });
+  native('--extract', 'extracted', '--include-suspect', name);
+  const folder = path.join(workdir, 'extracted', `${name}.extracted`, object.offset.toString(16).toUpperCase().padStart(8, '0'));
+  const manifest = fs.readFileSync(path.join(folder, 'manifest.jsonl'), 'utf8').split('\n').filter((line) => line)
+    .map((line) => JSON.parse(line));
+  check(manifest.length === object.entries.length, `${name}: --extract's manifest has ${manifest.length} entries`);
+  const wrong = [];
+  for (const [index, written] of manifest.entries()) {
+    const button = page.locator(`#entries tbody tr[data-index="${index}"] button.stored`);
+    if (written.path !== null) {
+      const got = await downloadedBy(page, button);
+      if (got.name !== written.path || !got.bytes.equals(fs.readFileSync(path.join(folder, written.path)))) {
+        wrong.push(`entry ${index}: ${got.name} (${got.bytes.length} bytes), --extract wrote ${written.path}`);
+      }
+    } else {
+      await button.click();
+      await page.waitForFunction((index) => document.querySelector(
+        `#entries tbody tr[data-index="${index}"] button.stored`).disabled, index, { timeout: 30_000 });
+      const refusal = await button.getAttribute('title');
+      if (refusal !== written.error) wrong.push(`entry ${index}: refused "${refusal}", --extract says "${written.error}"`);
+    }
+  }
+  check(wrong.length === 0, `${name}: every entry's stored bytes as --extract writes them${wrong.length ? `; ${wrong.join(' | ')}` : ''}`);
+  if (name === 'cut.exe') {
+    check(manifest.some((written) => written.error === 'Its stored data runs past the end of the file'),
+          `${name}: an entry's data runs past the end`);
+  }
+}
+
+// "Hashes": each entry's SHA-256 and entropy and the input's SHA-256 as
+// `--hash --json` gives them, and the listing downloaded as it prints it.
+async function hashesAsTool(name) {
+  const hashedText = native('--json', '--hash', '--in-place', name).stdout;
+  const hashed = JSON.parse(hashedText.split('\n')[0]);
+  await page.setChecked('#show-hashes', true);
+  await page.waitForFunction(() => document.body.dataset.hashes === 'read', null, { timeout: 60_000 });
+  const shown = await page.evaluate(() => ({
+    input: document.getElementById('input-sha256').textContent,
+    rows: [...document.querySelectorAll('#entries tbody tr[data-index]')].map((row) => ({
+      sha256: row.cells[8].dataset.sha256, text: row.cells[8].textContent, entropy: row.cells[9].textContent })),
+  }));
+  check(shown.input === hashed.input_sha256, `${name}: the input's SHA-256 ${shown.input}`);
+  const wrong = hashed.entries.map((entry, index) => {
+    const row = shown.rows[index];
+    const wanted = entry.sha256 === null ? { sha256: '', text: entry.data_error, entropy: '' } :
+      { sha256: entry.sha256, text: `${entry.sha256.slice(0, 16)}\u2026`, entropy: entry.entropy.toFixed(2) };
+    return JSON.stringify(row) === JSON.stringify(wanted) ? null : `entry ${index}: ${JSON.stringify(row)}, expected ${JSON.stringify(wanted)}`;
+  }).filter((text) => text !== null);
+  check(shown.rows.length === hashed.entries.length && wrong.length === 0,
+        `${name}: ${shown.rows.length} entries' hashes as --hash${wrong.length ? `; ${wrong.join(' | ')}` : ''}`);
+  const listing = await downloadedBy(page, '#download-json');
+  check(listing.bytes.toString('utf8') === hashedText, `${name}: with Hashes, JSON = vexmira --json --hash --in-place`);
+  await page.setChecked('#show-hashes', false);
 }
 
 // Peak resident memory of the renderer processes of this browser.
@@ -353,6 +414,11 @@ try {
           check(cell.method === String(entry.method), `${name}: entry ${index}'s method ${entry.method} shown as "${cell.method}"`);
         }
       });
+    }
+
+    if (['setup.exe', 'SAMPLE.ARC', 'cut.exe', 'program-tail.exe'].includes(name) && build === 'simd') {
+      await storedBytesAsExtracted(name, object);
+      await hashesAsTool(name, object);
     }
 
     if (name === 'setup.exe') {
