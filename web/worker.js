@@ -161,6 +161,8 @@ async function answer(request) {
     FS.mount(FS.filesystems.WORKERFS, { files: [request.file] }, kMount);
     listing = { lines: [], errors: [], plans: [] };
     try {
+      // Read as a listing reads (the hashes read the whole file).
+      slicedReads(FS, `${kMount}/${request.file.name}`, request.file, { reads: 0, largestRead: 0, report: () => {} });
       FS.chdir(kMount);
       reply.status = kRequests[request.type](vexmira, request);
       Object.assign(reply, { json: listing.lines.join(''), plans: listing.plans, errors: listing.errors });

@@ -368,6 +368,7 @@ try {
     const runs = (firstCandidate.entries ?? []).filter((entry) => entry.also_at);
     if (name === 'repeated.bin') check(runs.length > 0, `${name}: the tool folds the first walk's repeated entries`);
     if (runs.length > 0) {
+      await page.evaluate(() => { document.getElementById('candidates-section').open = true; });
       await page.click(`#candidates tbody tr button[aria-label="Show the entries of the candidate at ${
         firstCandidate.offset.toString(16).toUpperCase().padStart(8, '0')}"]`);
       const table = await page.evaluate(() => ({
