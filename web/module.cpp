@@ -8,6 +8,8 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <exception>
@@ -33,14 +35,16 @@ EM_JS(void, HandPlanToPage, (const char* data, std::size_t size), { Module["onPl
 
 using vexmira::listing::Route;
 
-std::string_view RouteName(Route route) {
+// The page's first object: the route the name took (whole literals, so
+// that handing it over allocates nothing and cannot throw).
+std::string_view RouteObject(Route route) {
     switch (route) {
-        case Route::Direct: return "direct";
-        case Route::Located: return "located";
-        case Route::AtOffset: return "at_offset";
-        case Route::Candidates: return "candidates";
+        case Route::Direct: return R"({"route":"direct"})";
+        case Route::Located: return R"({"route":"located"})";
+        case Route::AtOffset: return R"({"route":"at_offset"})";
+        case Route::Candidates: return R"({"route":"candidates"})";
     }
-    return "located";
+    return R"({"route":"located"})";
 }
 
 // Hands every listing on to the report, and to the page one object per
@@ -143,6 +147,22 @@ protected:
     void SendError(std::string_view line) override { HandErrorToPage(line.data(), line.size()); }
 };
 
+// Examines `path` into `sink` (whose lines `out` holds, if any) and returns
+// the tool's exit status; an error no listing reports goes to the page's
+// error lines.
+int ExamineForPage(const char* path, const vexmira::listing::Options& options, vexmira::listing::ListingSink& sink,
+                   PageOutput* out = nullptr) {
+    try {
+        const vexmira::listing::Outcome outcome = vexmira::listing::Examine(path, options, sink);
+        if (out != nullptr) out->Flush();
+        return static_cast<int>(outcome);
+    } catch (const std::exception& error) {
+        const std::string_view message = error.what();
+        HandErrorToPage(message.data(), message.size());
+        return static_cast<int>(vexmira::listing::Outcome::Failed);
+    }
+}
+
 }  // namespace
 
 // Lists `path` (a name in the current folder); returns the tool's exit status
@@ -157,17 +177,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all)
     vexmira::report::JsonReport report(out);
     const Route route = vexmira::listing::RouteOf(path, false, options.All);
     PlanSink planned(report);
-    try {
-        const std::string head = R"({"route":")" + std::string(RouteName(route)) + R"("})";
-        HandPlanToPage(head.data(), head.size());
-        const vexmira::listing::Outcome outcome = vexmira::listing::Examine(path, options, planned);
-        out.Flush();
-        return static_cast<int>(outcome);
-    } catch (const std::exception& error) {
-        const std::string_view message = error.what();
-        HandErrorToPage(message.data(), message.size());
-        return static_cast<int>(vexmira::listing::Outcome::Failed);
-    }
+    const std::string_view head = RouteObject(route);
+    HandPlanToPage(head.data(), head.size());
+    return ExamineForPage(path, options, planned, &out);
 }
 
 // Entry data for the page: what `--hash` reads and where an entry's stored
@@ -252,13 +264,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_stored_bytes(const char* path, const
     vexmira::listing::Options options;
     options.Offset = archiveOffset;
     StoredBytesSink sink(*headerOffset);
-    try {
-        return static_cast<int>(vexmira::listing::Examine(path, options, sink));
-    } catch (const std::exception& error) {
-        const std::string_view message = error.what();
-        HandErrorToPage(message.data(), message.size());
-        return static_cast<int>(vexmira::listing::Outcome::Failed);
-    }
+    return ExamineForPage(path, options, sink);
 }
 
 // The listing of `path` with every entry's SHA-256 and entropy and the
@@ -267,22 +273,17 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_stored_bytes(const char* path, const
 // there (as `--offset`). Beside it, how many of a digest's digits a table
 // shows: {"short_digest":N}.
 extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_hash_json(const char* path, const char* offset) {
-    std::string view = R"({"short_digest":)";
-    view += std::to_string(vexmira::report::kShortDigest);
-    view += '}';
-    HandPlanToPage(view.data(), view.size());
+    // Written into a fixed buffer: nothing here may throw past the export.
+    constexpr std::string_view kKey = R"({"short_digest":)";
+    std::array<char, 48> view{};
+    std::copy(kKey.begin(), kKey.end(), view.begin());
+    char* end = std::to_chars(view.data() + kKey.size(), view.data() + view.size() - 1, vexmira::report::kShortDigest).ptr;
+    *end++ = '}';
+    HandPlanToPage(view.data(), static_cast<std::size_t>(end - view.data()));
     PageOutput out;
     vexmira::listing::Options options;
     options.Offset = OffsetFromPage(offset);
     options.Hashes = true;
     vexmira::report::JsonReport report(out);
-    try {
-        const vexmira::listing::Outcome outcome = vexmira::listing::Examine(path, options, report);
-        out.Flush();
-        return static_cast<int>(outcome);
-    } catch (const std::exception& error) {
-        const std::string_view message = error.what();
-        HandErrorToPage(message.data(), message.size());
-        return static_cast<int>(vexmira::listing::Outcome::Failed);
-    }
+    return ExamineForPage(path, options, report, &out);
 }
