@@ -278,6 +278,9 @@ function selectEntry(index, focus) {
     const selected = Number(row.dataset.index) === index;
     row.setAttribute('aria-selected', String(selected));
     row.tabIndex = selected ? 0 : -1;
+    // Tab goes from the selected row to its button alone, not through one per entry.
+    const save = row.querySelector('button.stored');
+    if (save) save.tabIndex = selected ? 0 : -1;
     if (selected && focus) row.focus();
   }
   const entry = index >= 0 ? state.shown.entries[index] : null;
