@@ -210,6 +210,17 @@ async function hashesAsTool(name) {
         `${name}: ${shown.rows.length} entries' hashes as --hash${wrong.length ? `; ${wrong.join(' | ')}` : ''}`);
   const listing = await downloadedBy(page, '#download-json');
   check(listing.bytes.toString('utf8') === hashedText, `${name}: with Hashes, JSON = vexmira --json --hash --in-place`);
+  if (name === 'setup.exe') {
+    // A candidate's entries shown: their hashes are those of the archive at its offset.
+    const atOffset = JSON.parse(native('--json', '--hash', '--offset', String(hashed.offset), name).stdout.split('\n')[0]);
+    await page.evaluate(() => { document.getElementById('candidates-section').open = true; });
+    await page.click('#candidates tbody tr button[aria-label^="Show the entries"]');
+    await page.waitForFunction(() => document.body.dataset.hashes === 'read', null, { timeout: 60_000 });
+    const digests = await page.evaluate(() => [...document.querySelectorAll('#entries tbody tr[data-index]')]
+      .map((row) => row.cells[8].dataset.sha256));
+    check(JSON.stringify(digests) === JSON.stringify(atOffset.entries.map((entry) => entry.sha256)),
+          `${name}: the candidate's hashes as --hash --offset ${hashed.offset}`);
+  }
   await page.setChecked('#show-hashes', false);
 }
 
