@@ -140,10 +140,7 @@ std::string SuspectMarker(std::optional<std::string_view> suspect) {
 
 namespace {
 
-// With --hash, after the row: the digest's first 16 digits (enough to tell
-// entries apart by eye; JSON and CSV have it whole) and the entropy.
-constexpr std::size_t kShortDigest = 16;
-
+// With --hash, after the row: the digest's first kShortDigest digits and the entropy.
 std::string RowMarker(std::optional<std::string_view> suspect, const listing::StoredData* data) {
     std::string marker;
     if (data != nullptr) {

@@ -29,6 +29,10 @@ std::string FoldedEntriesLine(std::uint64_t count, std::string_view howToList);
 // may be 32,767 characters long.
 inline constexpr std::size_t kNameWidth = 40;
 
+// Tables show this many of a SHA-256's hex digits: enough to tell entries
+// apart by eye; JSON, CSV and an entry's details have it whole.
+inline constexpr std::size_t kShortDigest = 16;
+
 // `shown` (UTF-8, as shown on a terminal) cut to `width` characters, the
 // last of them "…", when it is longer; whole otherwise.
 std::string CutName(std::string_view shown, std::size_t width = kNameWidth);

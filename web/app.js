@@ -20,6 +20,10 @@ const state = {
   current: null,      // the item the worker lists
   moduleScript: null,
   showTrailing: false,  // the toggle: list the entries past the plausible end
+  hashes: false,        // the toggle: each entry's SHA-256 and entropy, as --hash
+  // What the worker read with --hash for the listings of the file shown, by
+  // hashKey: null while asked; { object, json, byHeader, shortDigest } or { error }.
+  hashed: new Map(),
 };
 
 // ---------------------------------------------------------------------------
@@ -169,6 +173,11 @@ function shownEntries(object) {
   return state.showTrailing || foldFrom === null ? entries : entries.slice(0, foldFrom);
 }
 
+// The entries table's columns: the hashes', the stored bytes' button, and in all.
+const kDigestColumn = 8;
+const kDataColumn = 10;
+const kColumns = 12;
+
 function showEntries(object) {
   state.shown = object;
   const all = object.entries ?? [];
@@ -197,10 +206,15 @@ function showEntries(object) {
     const rowCells = [
       [firstNumbers[index], 'num'], [shown.name ?? entry.name, 'name'], [bytes(entry.full_size), 'num'], [bytes(entry.compressed_size), 'num'],
       [percent == null ? '(empty)' : `${percent}%`, 'num'], [entry.locked ? 'locked' : '', ''],
-      [shown.method ?? `${entry.method_name ?? entry.method} (${entry.method})`, ''], [bytes(entry.header_offset), 'num'],
-      [entry.suspect ?? '', 'why'],
+      [shown.method ?? `${entry.method_name ?? entry.method} (${entry.method})`, 'method'], [bytes(entry.header_offset), 'num'],
+      ['', 'hash-col digest'], ['', 'hash-col num'], ['', ''], [entry.suspect ?? '', 'why'],
     ];
     for (const [text, className] of rowCells) row.append(element('td', text, className));
+    const save = element('button', 'Stored bytes', 'stored');
+    save.type = 'button';
+    save.setAttribute('aria-label', `Download the stored bytes of entry ${firstNumbers[index]}`);
+    save.addEventListener('click', () => downloadStored(object, entry, save));
+    row.cells[kDataColumn].append(save);
     if (shown.name != null) row.cells[1].title = entry.name;  // the whole name on hover, and in the details
     if (entry.suspect != null) {
       row.classList.add('suspect');
@@ -210,7 +224,7 @@ function showEntries(object) {
     if (entry.also_at) {
       const run = element('tr', null, entry.suspect != null ? 'run suspect' : 'run');
       const cell = element('td', runText(entry));
-      cell.colSpan = 9;
+      cell.colSpan = kColumns;
       run.append(cell);
       rows.push(run);
     }
@@ -219,7 +233,7 @@ function showEntries(object) {
   if (folded) {
     const line = element('tr', null, 'folded');
     const cell = element('td', object.view.folded_line);
-    cell.colSpan = 9;
+    cell.colSpan = kColumns;
     line.append(cell);
     rows.push(line);
   }
@@ -235,11 +249,12 @@ function showEntries(object) {
   // Totals of the entries listed: up to the plausible end while the rest is folded.
   const count = listingEntryCount({ entries });
   const foot = element('tr');
-  foot.append(element('th', `${bytes(count)} ${count === 1 ? 'entry' : 'entries'}`), element('td', ''),
+  foot.append(element('th', `${bytes(count)} ${count === 1 ? 'entry' : 'entries'}`),
               element('td', bytes(totals.full), 'num'), element('td', bytes(totals.stored), 'num'),
               element('td', ''), element('td', `${totals.locked} locked`), element('td', ''), element('td', ''),
-              element('td', ''));
+              element('td', '', 'hash-col'), element('td', '', 'hash-col'), element('td', ''), element('td', ''));
   foot.firstChild.setAttribute('scope', 'row');
+  foot.firstChild.colSpan = 2;  // the count under the numbers and the names, which leaves the # column narrow
   $('entries').tFoot.replaceChildren(foot);
 
   const note = $('suspect-note');
@@ -253,6 +268,8 @@ function showEntries(object) {
       `like trailing data. The archive plausibly ends at ${bytes(object.plausible_end)}.`;
   }
   selectEntry(entries.length > 0 ? 0 : -1, false);
+  if (state.hashes) requestHashes(object);
+  fillHashes();
 }
 
 function selectEntry(index, focus) {
@@ -261,6 +278,9 @@ function selectEntry(index, focus) {
     const selected = Number(row.dataset.index) === index;
     row.setAttribute('aria-selected', String(selected));
     row.tabIndex = selected ? 0 : -1;
+    // Tab goes from the selected row to its button alone, not through one per entry.
+    const save = row.querySelector('button.stored');
+    if (save) save.tabIndex = selected ? 0 : -1;
     if (selected && focus) row.focus();
   }
   const entry = index >= 0 ? state.shown.entries[index] : null;
@@ -273,6 +293,10 @@ function selectEntry(index, focus) {
       radio.checked = radio.value === methodChoice(entry.method);
     }
   }
+  state.selected = index;
+  const hashed = entry ? entryHashes(entry) : null;
+  $('details-sha256').textContent = hashed?.sha256 ?? hashed?.data_error ?? '';
+  $('details-entropy').textContent = hashed?.sha256 ? entropyText(hashed.entropy) : '';
 }
 
 // What became of a candidate, in the words of the tool's plain listing: passed
@@ -335,7 +359,15 @@ function showCandidates() {
     rows.push(row);
   }
   body.replaceChildren(...rows);
-  $('candidates-section').hidden = state.located != null && listedDirectly(state.located);
+  const section = $('candidates-section');
+  section.hidden = state.located != null && listedDirectly(state.located);
+  // One candidate is the listing above: its line says what became of it, and the table folds away.
+  const listed = state.candidates.filter((object) => archiveOffset(object) !== null);
+  section.open = listed.length !== 1;
+  $('candidates-summary').textContent = listed.length === 1 ?
+    `one, at ${bytes(archiveOffset(listed[0]))} (${hex(archiveOffset(listed[0]))} hex), ` +
+    `${bytes(listingEntryCount(listed[0]))} entries: ${candidateState(listed[0], archiveOffset(listed[0]))}` :
+    listed.length === 0 ? 'none' : `${bytes(listed.length)} candidates`;
 }
 
 // ---------------------------------------------------------------------------
@@ -355,6 +387,93 @@ function download(blob, name) {
 function downloadCarved(object) {
   const { offset, end } = carvePlan(object);
   download(state.file.slice(offset, end, 'application/octet-stream'), carvedName(object));
+}
+
+// ---------------------------------------------------------------------------
+// Entry data: what the worker reads for them with the core, on request. The
+// stored bytes are a slice of the chosen file, over the range and under the
+// name the core gives them (as --extract --include-suspect writes them).
+
+const requests = new Map();  // id -> { resolve, reject }: requests the worker has not answered
+let lastRequest = 0;
+
+function ask(type, fields) {
+  lastRequest += 1;
+  const id = lastRequest;
+  return new Promise((resolve, reject) => {
+    requests.set(id, { resolve, reject });
+    worker().postMessage({ type, id, file: state.file, module: state.moduleScript, ...fields });
+  });
+}
+
+function downloadStored(object, entry, button) {
+  const file = state.file;
+  ask('stored', { offset: String(archiveOffset(object) ?? 0), header: String(entry.header_offset) }).then((reply) => {
+    const plan = reply.plans?.[0];
+    if (plan?.name == null) {
+      // Refused, with the core's reason: nothing partial is offered.
+      const reason = plan?.refusal ?? reply.failed ?? (reply.errors ?? []).join(' ');
+      button.disabled = true;
+      button.title = reason;
+      setStatus(`${entry.name}: no stored bytes to download: ${reason}`);
+      return;
+    }
+    button.title = plan.raw ? `${plan.name}: ${plan.why_raw}` : plan.name;
+    download(file.slice(plan.offset, plan.offset + plan.size, 'application/octet-stream'), plan.name);
+  }, () => {});
+}
+
+// Hashes are read once per listing of the file shown: the located one ('')
+// or a candidate's, by its offset.
+function hashKey(object) {
+  return object === state.located ? '' : String(archiveOffset(object) ?? 0);
+}
+
+function requestHashes(object) {
+  const key = hashKey(object);
+  if (state.hashed.has(key)) return;
+  const file = state.file;
+  state.hashed.set(key, null);
+  ask('hashes', { offset: key }).then((reply) => {
+    if (state.file !== file) return;
+    if (reply.failed || !reply.json) {
+      state.hashed.set(key, { error: reply.failed ?? (reply.errors ?? []).join(' ') });
+    } else {
+      const hashedObject = JSON.parse(reply.json.split('\n')[0]);
+      state.hashed.set(key, {
+        object: hashedObject, json: reply.json, shortDigest: reply.plans[0].short_digest,
+        byHeader: new Map((hashedObject.entries ?? []).map((entry) => [entry.header_offset, entry])),
+      });
+    }
+    fillHashes();
+  }, () => { if (state.file === file) state.hashed.delete(key); });
+}
+
+function entryHashes(entry) {
+  if (!state.hashes || !state.shown) return null;
+  return state.hashed.get(hashKey(state.shown))?.byHeader?.get(entry.header_offset) ?? null;
+}
+
+const entropyText = (entropy) => (entropy == null ? '' : Number(entropy).toFixed(2));
+
+// The hashes as far as they are read: in the rows, the listing's head and the details.
+function fillHashes() {
+  const object = state.shown;
+  if (!object) return;
+  const known = state.hashes ? state.hashed.get(hashKey(object)) : undefined;
+  for (const row of $('entries').tBodies[0].rows) {
+    if (row.dataset.index === undefined) continue;
+    const hashed = entryHashes(object.entries[Number(row.dataset.index)]);
+    const [digest, entropy] = [row.cells[kDigestColumn], row.cells[kDigestColumn + 1]];
+    digest.textContent = hashed?.sha256 ? `${hashed.sha256.slice(0, known.shortDigest)}…` :
+      hashed?.data_error ?? (known === null ? 'reading…' : known?.error ?? '');
+    digest.title = hashed?.sha256 ?? '';
+    digest.dataset.sha256 = hashed?.sha256 ?? '';
+    entropy.textContent = hashed?.sha256 ? entropyText(hashed.entropy) : '';
+  }
+  $('input-sha256').textContent = known?.object?.input_sha256 ?? (known === null ? 'reading…' : known?.error ?? '');
+  document.body.dataset.hashes = known === null ? 'reading' : known ? 'read' : 'off';
+  if (state.selected >= 0) selectEntry(state.selected, false);
 }
 
 // ---------------------------------------------------------------------------
@@ -397,6 +516,8 @@ function worker() {
 function endWorker() {
   state.worker?.terminate();
   state.worker = null;
+  for (const { reject } of requests.values()) reject(new Error('stopped'));
+  requests.clear();
 }
 
 const kPhaseText = { located: 'Locating the archive', candidates: 'Looking for every candidate' };
@@ -471,6 +592,7 @@ function examineFiles(chosen) {
   chosen.sort((a, b) => a.label.localeCompare(b.label));
   if (chosen.length === 0) return;
   $('files-section').hidden = false;
+  $('drop-about').open = false;  // the box takes one line once there is a listing to show
   for (const { file, label } of chosen) {
     const item = { file, label, row: null, status: 'waiting', summary: null, message: null, show: true };
     state.items.push(item);
@@ -539,6 +661,12 @@ function finishItem(status, message) {
 }
 
 function onWorkerMessage(message) {
+  if (message.id !== undefined && requests.has(message.id)) {
+    const { resolve } = requests.get(message.id);
+    requests.delete(message.id);
+    resolve(message);
+    return;
+  }
   const item = state.current;
   if (!item) return;
   if (message.type === 'progress') {
@@ -580,11 +708,13 @@ function showListing(item, object, json) {
   state.located = object;
   state.candidates = [];
   state.candidatesJson = '';
+  state.hashed = new Map();
   showError(null);
   showSummary(object);
   showEntries(object);
   showCandidates();
   $('candidates-note').textContent = 'Looking for every candidate…';
+  $('candidates-summary').textContent = 'looking for every candidate…';
   state.shownItem = item;
   if (previous) updateItemRow(previous);
   updateItemRow(item);
@@ -626,8 +756,10 @@ document.addEventListener('DOMContentLoaded', () => {
   }
   $('stop').addEventListener('click', () => stop(false));
   $('stop-all').addEventListener('click', () => stop(true));
+  // With Hashes, the listing as `--json --hash` prints it, once read.
   $('download-json').addEventListener('click', () =>
-    download(new Blob([state.locatedJson], { type: 'application/json' }), `${state.file.name}.json`));
+    download(new Blob([(state.hashes && state.hashed.get('')?.json) || state.locatedJson], { type: 'application/json' }),
+             `${state.file.name}.json`));
   $('download-all-json').addEventListener('click', () =>
     download(new Blob([state.candidatesJson], { type: 'application/json' }), `${state.file.name}.all.json`));
   $('download-carved').addEventListener('click', () => downloadCarved(state.shown ?? state.located));
@@ -637,6 +769,12 @@ document.addEventListener('DOMContentLoaded', () => {
     if (row && row.dataset.index !== undefined) selectEntry(Number(row.dataset.index), true);
   });
   body.addEventListener('keydown', onEntryKey);
+  $('show-hashes').addEventListener('change', (event) => {
+    state.hashes = event.target.checked;
+    $('result').classList.toggle('hashes', state.hashes);
+    if (state.hashes && state.shown) requestHashes(state.shown);
+    fillHashes();
+  });
   $('show-trailing').addEventListener('change', (event) => {
     state.showTrailing = event.target.checked;
     if (state.shown) showEntries(state.shown);

@@ -8,6 +8,9 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -16,6 +19,7 @@
 
 #include "archive/entry_text.hpp"
 #include "listing/examine.hpp"
+#include "listing/extraction.hpp"
 #include "listing/plan.hpp"
 #include "report/json.hpp"
 #include "report/output.hpp"
@@ -31,14 +35,16 @@ EM_JS(void, HandPlanToPage, (const char* data, std::size_t size), { Module["onPl
 
 using vexmira::listing::Route;
 
-std::string_view RouteName(Route route) {
+// The page's first object: the route the name took (whole literals, so
+// that handing it over allocates nothing and cannot throw).
+std::string_view RouteObject(Route route) {
     switch (route) {
-        case Route::Direct: return "direct";
-        case Route::Located: return "located";
-        case Route::AtOffset: return "at_offset";
-        case Route::Candidates: return "candidates";
+        case Route::Direct: return R"({"route":"direct"})";
+        case Route::Located: return R"({"route":"located"})";
+        case Route::AtOffset: return R"({"route":"at_offset"})";
+        case Route::Candidates: return R"({"route":"candidates"})";
     }
-    return "located";
+    return R"({"route":"located"})";
 }
 
 // Hands every listing on to the report, and to the page one object per
@@ -141,6 +147,22 @@ protected:
     void SendError(std::string_view line) override { HandErrorToPage(line.data(), line.size()); }
 };
 
+// Examines `path` into `sink` (whose lines `out` holds, if any) and returns
+// the tool's exit status; an error no listing reports goes to the page's
+// error lines.
+int ExamineForPage(const char* path, const vexmira::listing::Options& options, vexmira::listing::ListingSink& sink,
+                   PageOutput* out = nullptr) {
+    try {
+        const vexmira::listing::Outcome outcome = vexmira::listing::Examine(path, options, sink);
+        if (out != nullptr) out->Flush();
+        return static_cast<int>(outcome);
+    } catch (const std::exception& error) {
+        const std::string_view message = error.what();
+        HandErrorToPage(message.data(), message.size());
+        return static_cast<int>(vexmira::listing::Outcome::Failed);
+    }
+}
+
 }  // namespace
 
 // Lists `path` (a name in the current folder); returns the tool's exit status
@@ -155,15 +177,113 @@ extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_list_json(const char* path, int all)
     vexmira::report::JsonReport report(out);
     const Route route = vexmira::listing::RouteOf(path, false, options.All);
     PlanSink planned(report);
-    try {
-        const std::string head = R"({"route":")" + std::string(RouteName(route)) + R"("})";
-        HandPlanToPage(head.data(), head.size());
-        const vexmira::listing::Outcome outcome = vexmira::listing::Examine(path, options, planned);
-        out.Flush();
-        return static_cast<int>(outcome);
-    } catch (const std::exception& error) {
-        const std::string_view message = error.what();
-        HandErrorToPage(message.data(), message.size());
-        return static_cast<int>(vexmira::listing::Outcome::Failed);
+    const std::string_view head = RouteObject(route);
+    HandPlanToPage(head.data(), head.size());
+    return ExamineForPage(path, options, planned, &out);
+}
+
+// Entry data for the page: what `--hash` reads and where an entry's stored
+// bytes lie, named as `--extract` names them. Both read the file; the page
+// asks for them only when told to.
+
+namespace {
+
+// An offset from the page: decimal digits (a JavaScript number cannot hand
+// over all of 64 bits); none for anything else, such as "" or "-1".
+std::optional<std::int64_t> OffsetFromPage(const char* text) {
+    const std::string_view digits = text == nullptr ? std::string_view{} : std::string_view{text};
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size() || value < 0) return std::nullopt;
+    return value;
+}
+
+// Plans every entry of the listing as --extract --include-suspect does (the
+// names of earlier entries and the bytes they claim decide a later one's),
+// and hands the page the plan of the entry whose header lies at `wanted`:
+//   {"name":"README.TXT.lh5.raw","raw":true,"why_raw":"...","offset":O,"size":S}
+// with the range in the file, or {"name":null,"refusal":"..."} with the
+// core's reason (its stored data runs past the end, or overlaps an earlier
+// entry's), or nothing when no entry's header lies there.
+class StoredBytesSink final : public vexmira::listing::ListingSink {
+public:
+    explicit StoredBytesSink(std::int64_t wanted) : wanted_(wanted) {}
+
+    void Begin(const vexmira::listing::ListingHead& head) override {
+        head_ = &head;
+        planner_.BeginListing();
     }
+    void Entry(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
+               std::optional<std::string_view> suspect) override {
+        if (head_ == nullptr || head_->ListedBytes == nullptr) return;
+        vexmira::archive::TCompressedFileInfo inStream = info;
+        inStream.HeaderOffset -= head_->ListedOrigin;
+        const vexmira::listing::EntryExtraction plan =
+            planner_.Plan(name, inStream, suspect, head_->ListedBytes->Size(), head_->ListedOrigin);
+        if (info.HeaderOffset != wanted_ || found_) return;
+        found_ = true;
+        std::string answer = R"({"name":)";
+        if (plan.Name) {
+            // Safe names are printable ASCII.
+            vexmira::report::AppendJsonString(answer, *plan.Name, vexmira::listing::Encoding::Latin1);
+            answer += plan.Raw ? R"(,"raw":true,"why_raw":)" : R"(,"raw":false,"why_raw":)";
+            if (plan.WhyRaw) {
+                vexmira::report::AppendJsonString(answer, *plan.WhyRaw, vexmira::listing::Encoding::Latin1);
+            } else {
+                answer += "null";
+            }
+            answer += R"(,"offset":)";
+            answer += std::to_string(plan.Start + head_->ListedOrigin);
+            answer += R"(,"size":)";
+            answer += std::to_string(plan.Size);
+        } else {
+            answer += R"(null,"refusal":)";
+            vexmira::report::AppendJsonString(answer, plan.NotWritten.value_or(""), vexmira::listing::Encoding::Latin1);
+        }
+        answer += '}';
+        HandPlanToPage(answer.data(), answer.size());
+    }
+    void End(const vexmira::listing::ListingHead&, const vexmira::listing::ListingEnd&) override { head_ = nullptr; }
+
+private:
+    std::int64_t wanted_;
+    bool found_ = false;
+    const vexmira::listing::ListingHead* head_ = nullptr;
+    vexmira::listing::ExtractionPlanner planner_{true};
+};
+
+}  // namespace
+
+// The stored bytes of the entry whose header lies at `header` in the archive
+// at `offset` of `path`: their range and name, or why --extract writes none
+// (see StoredBytesSink). Returns the tool's exit status.
+extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_stored_bytes(const char* path, const char* offset, const char* header) {
+    const std::optional<std::int64_t> archiveOffset = OffsetFromPage(offset);
+    const std::optional<std::int64_t> headerOffset = OffsetFromPage(header);
+    if (!archiveOffset || !headerOffset) return static_cast<int>(vexmira::listing::Outcome::Failed);
+    vexmira::listing::Options options;
+    options.Offset = archiveOffset;
+    StoredBytesSink sink(*headerOffset);
+    return ExamineForPage(path, options, sink);
+}
+
+// The listing of `path` with every entry's SHA-256 and entropy and the
+// input's SHA-256, the JSON object `vexmira --json --hash --in-place` prints:
+// of the located archive when `offset` is not a number, else of the archive
+// there (as `--offset`). Beside it, how many of a digest's digits a table
+// shows: {"short_digest":N}.
+extern "C" EMSCRIPTEN_KEEPALIVE int vexmira_hash_json(const char* path, const char* offset) {
+    // Written into a fixed buffer: nothing here may throw past the export.
+    constexpr std::string_view kKey = R"({"short_digest":)";
+    std::array<char, 48> view{};
+    std::copy(kKey.begin(), kKey.end(), view.begin());
+    char* end = std::to_chars(view.data() + kKey.size(), view.data() + view.size() - 1, vexmira::report::kShortDigest).ptr;
+    *end++ = '}';
+    HandPlanToPage(view.data(), static_cast<std::size_t>(end - view.data()));
+    PageOutput out;
+    vexmira::listing::Options options;
+    options.Offset = OffsetFromPage(offset);
+    options.Hashes = true;
+    vexmira::report::JsonReport report(out);
+    return ExamineForPage(path, options, report, &out);
 }

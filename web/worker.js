@@ -140,3 +140,42 @@ self.onmessage = async (event) => {
     postMessage({ type: 'failed', message: String(error && error.message ? error.message : error) });
   }
 };
+
+// Requests beside the listing, each answered on its own once the work before
+// it is done: a listing with its entries' hashes (`--hash`), and where an
+// entry's stored bytes lie with the name `--extract` gives them. Offsets go
+// to the module as decimal text, since they may pass 2^31.
+const kRequests = {
+  hashes: (vexmira, request) => vexmira.ccall('vexmira_hash_json', 'number', ['string', 'string'],
+                                              [request.file.name, request.offset ?? '']),
+  stored: (vexmira, request) => vexmira.ccall('vexmira_stored_bytes', 'number', ['string', 'string', 'string'],
+                                              [request.file.name, request.offset, request.header]),
+};
+
+async function answer(request) {
+  const reply = { type: request.type, id: request.id };
+  try {
+    const vexmira = await loadRuntime(request.module);
+    const FS = vexmira.FS;
+    if (!FS.analyzePath(kMount).exists) FS.mkdir(kMount);
+    FS.mount(FS.filesystems.WORKERFS, { files: [request.file] }, kMount);
+    listing = { lines: [], errors: [], plans: [] };
+    try {
+      // Read as a listing reads (the hashes read the whole file).
+      slicedReads(FS, `${kMount}/${request.file.name}`, request.file, { reads: 0, largestRead: 0, report: () => {} });
+      FS.chdir(kMount);
+      reply.status = kRequests[request.type](vexmira, request);
+      Object.assign(reply, { json: listing.lines.join(''), plans: listing.plans, errors: listing.errors });
+    } finally {
+      listing = null;
+      FS.chdir('/');
+      FS.unmount(kMount);
+    }
+  } catch (error) {
+    reply.failed = String(error && error.message ? error.message : error);
+  }
+  postMessage(reply);
+}
+
+const listRequest = self.onmessage;
+self.onmessage = (event) => (event.data.type in kRequests ? answer(event.data) : listRequest(event));

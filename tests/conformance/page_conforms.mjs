@@ -129,6 +129,8 @@ try {
     const candidates = tool('--json', '--all', '--carve', '--output-dir', 'carved-all', name).toString('utf8')
       .split('\n').filter((line) => line.length > 0).map((line) => JSON.parse(line))
       .filter((object) => typeof object.offset === 'number' && object.offset >= 0);
+    // The table folds away behind its summary line when it has one row.
+    await page.evaluate(() => { document.getElementById('candidates-section').open = true; });
     const rows = page.locator('#candidates tbody tr');
     const shown = await page.evaluate(() => [...document.querySelectorAll('#candidates tbody tr')].map((row) =>
       row.querySelector('button[aria-label^="Show the entries of the candidate at "]')?.getAttribute('aria-label').split(' ').pop()));

@@ -7,7 +7,7 @@
 //
 // The sample files by default; --huge: the 3 GiB sparse file (archive at
 // 2.5 GiB) alone, and the worker's memory bound; --screenshot: the page with
-// the demo carrier listed, written to PNG, and nothing else.
+// the worst carrier (program-tail.exe) listed, written to PNG, and nothing else.
 
 import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -56,9 +56,16 @@ fs.rmSync(workdir, { recursive: true, force: true });
 fs.mkdirSync(workdir, { recursive: true });
 const sample = (...args) => execFileSync(sampleTool, args, { cwd: workdir });
 const files = [];
+// The analyst's worst carrier: an archive and then 80 KiB of a program's
+// bytes, which a walk reads on as entries (names of thousands of bytes,
+// methods past the table, sizes that make no sense).
+function programTail() {
+  fs.writeFileSync(path.join(workdir, 'program-tail.exe'), Buffer.concat([
+    fs.readFileSync(path.join(workdir, 'setup.exe')), fs.readFileSync(process.execPath).subarray(0, 80 * 1024)]));
+}
 if (screenshot) {
   sample('carrier', 'setup.exe');
-  files.push('setup.exe');
+  programTail();
 } else if (huge) {
   sample('sparse', 'huge.exe', String(3 * GiB), String(2.5 * GiB));
   files.push('huge.exe');
@@ -88,12 +95,10 @@ if (screenshot) {
   };
   fs.writeFileSync(path.join(workdir, 'long.exe'), Buffer.concat([Buffer.from('MZ'), Buffer.alloc(39998), header,
     entry(`A_NAME_OF_SIXTY_CHARACTERS_${'X'.repeat(29)}.TXT`, 4), entry('ODD.BIN', 176)]));
-  // The analyst's worst carrier: an archive and then 80 KiB of a program's
-  // bytes, which a walk reads on as entries (names of thousands of bytes,
-  // methods past the table, sizes that make no sense).
-  fs.writeFileSync(path.join(workdir, 'program-tail.exe'), Buffer.concat([
-    fs.readFileSync(path.join(workdir, 'setup.exe')), fs.readFileSync(process.execPath).subarray(0, 80 * 1024)]));
-  files.push('setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe',
+  programTail();
+  // The carrier cut short inside its last entry's stored data.
+  fs.writeFileSync(path.join(workdir, 'cut.exe'), fs.readFileSync(path.join(workdir, 'setup.exe')).subarray(0, 141_212));
+  files.push('cut.exe', 'setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe',
              'long.exe', 'program-tail.exe');
   // For Stop: a file whose scan takes a while (the archive at 2.5 GiB of 3).
   sample('sparse', 'slow.exe', String(3 * GiB), String(2.5 * GiB));
@@ -131,8 +136,92 @@ async function examine(name) {
   return page.evaluate(() => document.body.dataset.state);
 }
 
+// How tall the page is with NAME listed alone, at 1280 px wide: measured in a
+// window shorter than the page can be, so that the window's own height does
+// not count.
+async function heightAlone(name) {
+  await page.goto(`${origin}/index.html`);
+  const outcome = await examine(name);
+  check(outcome === 'done', `${name}: listed alone`);
+  const viewport = page.viewportSize();
+  await page.setViewportSize({ width: 1280, height: 400 });
+  const height = await page.evaluate(() => document.documentElement.scrollHeight);
+  await page.setViewportSize(viewport);
+  return height;
+}
+
 async function downloaded(selector) {
   return downloadedBy(page, selector);
+}
+
+// Each entry's "Stored bytes" (the trailing ones shown too): the name and
+// bytes `--extract --include-suspect` writes for it, or its refusal with the
+// manifest's reason.
+async function storedBytesAsExtracted(name, object) {
+  fs.rmSync(path.join(workdir, 'extracted'), { recursive: true, force: true });
+  native('--extract', 'extracted', '--include-suspect', name);
+  const folder = path.join(workdir, 'extracted', `${name}.extracted`, object.offset.toString(16).toUpperCase().padStart(8, '0'));
+  const manifest = fs.readFileSync(path.join(folder, 'manifest.jsonl'), 'utf8').split('\n').filter((line) => line)
+    .map((line) => JSON.parse(line));
+  check(manifest.length === object.entries.length, `${name}: --extract's manifest has ${manifest.length} entries`);
+  const wrong = [];
+  for (const [index, written] of manifest.entries()) {
+    const button = page.locator(`#entries tbody tr[data-index="${index}"] button.stored`);
+    if (written.path !== null) {
+      const got = await downloadedBy(page, button);
+      if (got.name !== written.path || !got.bytes.equals(fs.readFileSync(path.join(folder, written.path)))) {
+        wrong.push(`entry ${index}: ${got.name} (${got.bytes.length} bytes), --extract wrote ${written.path}`);
+      }
+    } else {
+      await button.click();
+      await page.waitForFunction((index) => document.querySelector(
+        `#entries tbody tr[data-index="${index}"] button.stored`).disabled, index, { timeout: 30_000 });
+      const refusal = await button.getAttribute('title');
+      if (refusal !== written.error) wrong.push(`entry ${index}: refused "${refusal}", --extract says "${written.error}"`);
+    }
+  }
+  check(wrong.length === 0, `${name}: every entry's stored bytes as --extract writes them${wrong.length ? `; ${wrong.join(' | ')}` : ''}`);
+  if (name === 'cut.exe') {
+    check(manifest.some((written) => written.error === 'Its stored data runs past the end of the file'),
+          `${name}: an entry's data runs past the end`);
+  }
+}
+
+// "Hashes": each entry's SHA-256 and entropy and the input's SHA-256 as
+// `--hash --json` gives them, and the listing downloaded as it prints it.
+async function hashesAsTool(name) {
+  const hashedText = native('--json', '--hash', '--in-place', name).stdout;
+  const hashed = JSON.parse(hashedText.split('\n')[0]);
+  await page.setChecked('#show-hashes', true);
+  await page.waitForFunction(() => document.body.dataset.hashes === 'read', null, { timeout: 60_000 });
+  const shown = await page.evaluate(() => ({
+    input: document.getElementById('input-sha256').textContent,
+    rows: [...document.querySelectorAll('#entries tbody tr[data-index]')].map((row) => ({
+      sha256: row.cells[8].dataset.sha256, text: row.cells[8].textContent, entropy: row.cells[9].textContent })),
+  }));
+  check(shown.input === hashed.input_sha256, `${name}: the input's SHA-256 ${shown.input}`);
+  const wrong = hashed.entries.map((entry, index) => {
+    const row = shown.rows[index];
+    const wanted = entry.sha256 === null ? { sha256: '', text: entry.data_error, entropy: '' } :
+      { sha256: entry.sha256, text: `${entry.sha256.slice(0, 16)}\u2026`, entropy: entry.entropy.toFixed(2) };
+    return JSON.stringify(row) === JSON.stringify(wanted) ? null : `entry ${index}: ${JSON.stringify(row)}, expected ${JSON.stringify(wanted)}`;
+  }).filter((text) => text !== null);
+  check(shown.rows.length === hashed.entries.length && wrong.length === 0,
+        `${name}: ${shown.rows.length} entries' hashes as --hash${wrong.length ? `; ${wrong.join(' | ')}` : ''}`);
+  const listing = await downloadedBy(page, '#download-json');
+  check(listing.bytes.toString('utf8') === hashedText, `${name}: with Hashes, JSON = vexmira --json --hash --in-place`);
+  if (name === 'setup.exe') {
+    // A candidate's entries shown: their hashes are those of the archive at its offset.
+    const atOffset = JSON.parse(native('--json', '--hash', '--offset', String(hashed.offset), name).stdout.split('\n')[0]);
+    await page.evaluate(() => { document.getElementById('candidates-section').open = true; });
+    await page.click('#candidates tbody tr button[aria-label^="Show the entries"]');
+    await page.waitForFunction(() => document.body.dataset.hashes === 'read', null, { timeout: 60_000 });
+    const digests = await page.evaluate(() => [...document.querySelectorAll('#entries tbody tr[data-index]')]
+      .map((row) => row.cells[8].dataset.sha256));
+    check(JSON.stringify(digests) === JSON.stringify(atOffset.entries.map((entry) => entry.sha256)),
+          `${name}: the candidate's hashes as --hash --offset ${hashed.offset}`);
+  }
+  await page.setChecked('#show-hashes', false);
 }
 
 // Peak resident memory of the renderer processes of this browser.
@@ -168,7 +257,9 @@ function filesTable() {
 try {
   await page.goto(`${origin}/index.html`);
   if (screenshot) {
-    check(await examine('setup.exe') === 'done', 'setup.exe: listed');
+    // The analyst's worst carrier, with its trailing entries folded.
+    const height = await heightAlone('program-tail.exe');
+    check(height <= 1000, `program-tail.exe: the page is ${height} px tall, within 1000`);
     await page.focus('#entries tbody tr');
     await page.keyboard.press('ArrowDown');
     await page.keyboard.press('ArrowDown');
@@ -288,6 +379,7 @@ try {
     const runs = (firstCandidate.entries ?? []).filter((entry) => entry.also_at);
     if (name === 'repeated.bin') check(runs.length > 0, `${name}: the tool folds the first walk's repeated entries`);
     if (runs.length > 0) {
+      await page.evaluate(() => { document.getElementById('candidates-section').open = true; });
       await page.click(`#candidates tbody tr button[aria-label="Show the entries of the candidate at ${
         firstCandidate.offset.toString(16).toUpperCase().padStart(8, '0')}"]`);
       const table = await page.evaluate(() => ({
@@ -336,6 +428,11 @@ try {
       });
     }
 
+    if (['setup.exe', 'SAMPLE.ARC', 'cut.exe', 'program-tail.exe'].includes(name) && build === 'simd') {
+      await storedBytesAsExtracted(name, object);
+      await hashesAsTool(name, object);
+    }
+
     if (name === 'setup.exe') {
       // The keyboard: into the table, two rows down, and the details follow.
       await page.focus('#entries tbody tr');
@@ -371,14 +468,22 @@ try {
     // The worst carrier alone, as an analyst opens it: with the trailing
     // entries folded, its 80 KiB of program bytes make the page hardly taller
     // than the same archive without them (a note, a toggle and a line).
-    const heightAlone = async (name) => {
-      await page.goto(`${origin}/index.html`);
-      check(await examine(name) === 'done', `${name}: listed alone`);
-      return page.evaluate(() => document.documentElement.scrollHeight);
-    };
     const clean = await heightAlone('setup.exe');
     const trailing = await heightAlone('program-tail.exe');
     check(trailing - clean <= 150, `program-tail.exe: the page is ${trailing} px tall, setup.exe's ${clean} px`);
+    // And it answers on one screen: 1280 x 1000 px holds the whole page.
+    check(trailing <= 1000, `program-tail.exe: the page is ${trailing} px tall at 1280 px wide, within 1000`);
+    // Nothing is lost in the fold: the one candidate's table is behind its summary line.
+    const candidatesFolded = await page.evaluate(() => ({
+      open: document.getElementById('candidates-section').open,
+      summary: document.getElementById('candidates-summary').textContent,
+      rows: document.querySelectorAll('#candidates tbody tr').length,
+    }));
+    check(!candidatesFolded.open && candidatesFolded.rows === 1 && candidatesFolded.summary.includes('(the located archive)'),
+          `program-tail.exe: the one candidate folded to "${candidatesFolded.summary}"`);
+    await page.click('#candidates-section > summary');
+    check(await page.isVisible('#candidates tbody tr button[aria-label^="Show"]'),
+          'program-tail.exe: the candidate\'s table opens from its summary line');
 
     // Several files at once: one line each, in order, each as the tool lists it.
     await page.goto(`${origin}/index.html`);
@@ -424,7 +529,8 @@ try {
     // Progress and Stop: the slow file stopped part way, the next one listed by a new worker.
     await page.goto(`${origin}/index.html`);
     await choose('#file-input', ['slow.exe', 'tail.exe'].map((name) => path.join(workdir, name)));
-    await page.waitForFunction(() => Number(document.body.dataset.progress ?? 0) > 0, null, { timeout: 120_000, polling: 20 });
+    // Until the bar moves: the first report may come from the scan's first small read, before a thousandth of the file.
+    await page.waitForFunction(() => document.getElementById('progress').value > 0, null, { timeout: 120_000, polling: 20 });
     const during = await page.evaluate(() => ({ bar: document.getElementById('progress').value,
                                                 hidden: document.getElementById('progress').hidden,
                                                 status: document.getElementById('status-text').textContent }));
