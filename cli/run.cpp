@@ -262,7 +262,7 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 listing::ListingSink& filtered =
                     options.OnlyFound || hideSuspect ? static_cast<listing::ListingSink&>(filter) : tally;
                 // Extraction sees every entry, and decides on suspect ones itself.
-                std::optional<ExtractingSink> extracting;
+                std::optional<report::ExtractingSink> extracting;
                 if (options.Extract) extracting.emplace(filtered, *extractRoot, *options.Extract, *slot);
                 listing::ListingSink& sink = extracting ? static_cast<listing::ListingSink&>(*extracting) : filtered;
                 const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)

@@ -1,4 +1,4 @@
-#include "cli/extract.hpp"
+#include "report/extract.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,7 +19,7 @@
 #include "support/file_stream.hpp"
 #include "support/file_system.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::report {
 namespace {
 
 // The copy's step: memory stays at this whatever an entry's size.
@@ -342,4 +342,4 @@ void ExtractingSink::End(const listing::ListingHead& head, const listing::Listin
     inner_.End(head, shown);
 }
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::report

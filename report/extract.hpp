@@ -16,7 +16,7 @@
 #include "outputs/pending_file.hpp"
 #include "report/output.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::report {
 
 struct ExtractOptions {
     std::string Folder;           // DIR, made when missing
@@ -86,4 +86,4 @@ private:
     std::string line_;
 };
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::report
