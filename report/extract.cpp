@@ -86,11 +86,11 @@ bool KernelCopy(support::Stream& from, std::int64_t start, std::int64_t size, su
 
 }  // namespace
 
-ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, const ExtractOptions& options,
-                               report::LineOutput& errors)
+ExtractingSink::ExtractingSink(listing::ListingSink& inner, outputs::Writer& writer, const ExtractOptions& options,
+                               report::LineOutput& errors, std::optional<std::uint64_t> order)
     : inner_(inner),
-      root_(root),
-      root_path_(options.Folder),
+      writer_(&writer),
+      order_(order),
       options_(options),
       errors_(errors),
       planner_(options.IncludeSuspect) {}
@@ -98,7 +98,7 @@ ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folde
 ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, std::string rootPath,
                                std::string stem, const ExtractOptions& options, report::LineOutput& errors, int level)
     : inner_(inner),
-      root_(root),
+      root_(&root),
       root_path_(std::move(rootPath)),
       stem_(std::move(stem)),
       level_(level),
@@ -120,14 +120,17 @@ void ExtractingSink::Start(const listing::ListingHead& head) {
 void ExtractingSink::Open(const listing::ListingHead& head) {
     opened_ = true;
     if (head.ListedBytes == nullptr || head.Offset < 0) return;  // nothing is listed
-    std::vector<std::string> parts = stem_ ? std::vector<std::string>{*stem_ + std::string(listing::kExtractedSuffix)}
-                                           : outputs::OutputParts(head.File, std::string(listing::kExtractedSuffix));
-    parts.push_back(listing::ExtractionFolderName(head.Offset));
-    folder_path_ = root_path_;
-    for (const std::string& part : parts) folder_path_ = outputs::Joined(folder_path_, part);
+    const std::string suffix(listing::kExtractedSuffix);
+    const std::string offsetName = listing::ExtractionFolderName(head.Offset);
+    folder_path_ = outputs::Joined(writer_ != nullptr ? writer_->PathOf(head.File, suffix)
+                                                      : outputs::Joined(root_path_, *stem_ + suffix),
+                                   offsetName);
     const std::string manifestPath = outputs::Joined(folder_path_, std::string(listing::kManifestName));
     try {
-        folder_ = root_.Below(parts, manifestPath);
+        // A nested level is below a folder its listed input claimed already.
+        const outputs::Folder extracted = writer_ != nullptr ? writer_->StartFolder(head.File, suffix, order_)
+                                                             : root_->Below({*stem_ + suffix}, manifestPath);
+        folder_ = extracted.Below({offsetName}, manifestPath);
         // Refused before anything is written: an earlier extraction is there.
         if (!options_.Force && folder_->IdOf(std::string(listing::kManifestName))) {
             throw support::EFCreateError(support::CreateErrorMessage(manifestPath, listing::kExistsReason));

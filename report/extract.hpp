@@ -14,6 +14,7 @@
 #include "listing/extraction.hpp"
 #include "outputs/folder.hpp"
 #include "outputs/pending_file.hpp"
+#include "outputs/writer.hpp"
 #include "report/output.hpp"
 
 namespace vexmira::report {
@@ -31,15 +32,18 @@ inline constexpr int kDefaultNestedDepth = 4;
 inline constexpr int kDeepestNesting = 8;
 
 // Passes one FILE's listings on to `inner`, and writes each listing's entries
-// to DIR/<FILE's path, mapped as --output-dir maps it>.extracted/<OFFSET>/.
+// to DIR/<FILE's path, mapped as --output-dir maps it>.extracted/<OFFSET>/,
+// DIR being the folder `writer` writes below; FILE.extracted is claimed in
+// its ledger for input `order`, so that two inputs mapped to one such
+// folder never write into it both: the second is refused.
 // An entry whose data runs past the end of the file, or overlaps an entry
 // written before, is not written: the manifest says why, a line goes to
 // `errors`, and the outcome stays. A file that cannot be written ends the
 // listing's extraction: its error becomes the listing's, and Failed() says so.
 class ExtractingSink final : public listing::ListingSink {
 public:
-    ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, const ExtractOptions& options,
-                   report::LineOutput& errors);
+    ExtractingSink(listing::ListingSink& inner, outputs::Writer& writer, const ExtractOptions& options,
+                   report::LineOutput& errors, std::optional<std::uint64_t> order = std::nullopt);
     // For an archive inside a written entry, `level` levels down: its folders
     // go to ROOT/<stem>.extracted/OFFSET/, ROOT being rootPath.
     ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, std::string rootPath, std::string stem,
@@ -68,8 +72,10 @@ private:
     void ExtractNested(support::FileStream& written, const std::string& name, const std::string& path);
 
     listing::ListingSink& inner_;
-    const outputs::Folder& root_;
-    std::string root_path_;
+    outputs::Writer* writer_ = nullptr;          // listed inputs
+    std::optional<std::uint64_t> order_;         // with writer_
+    const outputs::Folder* root_ = nullptr;      // nested
+    std::string root_path_;                      // nested: root_'s, for messages
     std::optional<std::string> stem_;  // nested: the written entry's name
     int level_ = 0;                    // how deep below a listed archive
     const ExtractOptions& options_;
