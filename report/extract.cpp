@@ -113,6 +113,7 @@ void ExtractingSink::Start(const listing::ListingHead& head) {
     folder_.reset();
     manifest_.reset();
     failure_.reset();
+    failure_cause_ = nullptr;
     opened_ = false;
     planner_.BeginListing();
 }
@@ -133,15 +134,21 @@ void ExtractingSink::Open(const listing::ListingHead& head) {
         folder_ = extracted.Below({offsetName}, manifestPath);
         // Refused before anything is written: an earlier extraction is there.
         if (!options_.Force && folder_->IdOf(std::string(listing::kManifestName))) {
-            throw support::EFCreateError(support::CreateErrorMessage(manifestPath, listing::kExistsReason));
+            throw support::EFCreateError(support::CreateErrorMessage(manifestPath, listing::kExistsReason),
+                                         support::SystemCause{EEXIST, manifestPath, std::string(listing::kExistsReason)});
         }
         manifest_ = std::make_unique<outputs::PendingFile>(
             folder_->Below({}, manifestPath), std::string(listing::kManifestName), manifestPath,
             options_.Force ? outputs::Existing::ReplaceStale : outputs::Existing::Keep, std::string(listing::kExistsReason));
     } catch (const support::Exception& error) {
-        failure_ = listing::Text::Of(error);
+        Fail(error);
         folder_.reset();
     }
+}
+
+void ExtractingSink::Fail(const support::Exception& error) {
+    failure_ = listing::Text::Of(error);
+    failure_cause_ = std::current_exception();
 }
 
 void ExtractingSink::Begin(const listing::ListingHead& head) {
@@ -273,8 +280,9 @@ void ExtractingSink::Extract(std::string_view name, const archive::TCompressedFi
         const std::string path = outputs::Joined(folder_path_, *plan.Name);
         try {
             sha256 = Write(plan, path, data);
+            if (options_.Written != nullptr) options_.Written->push_back(path);
         } catch (const support::Exception& failure) {
-            failure_ = listing::Text::Of(failure);
+            Fail(failure);
             error = failure.FullMessage();
         }
     } else if (!suspect || options_.IncludeSuspect) {
@@ -317,7 +325,7 @@ void ExtractingSink::Extract(std::string_view name, const archive::TCompressedFi
     try {
         manifest_->Stream().WriteBuffer(line_.data(), line_.size());
     } catch (const support::Exception& failure) {
-        failure_ = listing::Text::Of(failure);
+        Fail(failure);
     }
 }
 
@@ -326,7 +334,7 @@ void ExtractingSink::End(const listing::ListingHead& head, const listing::Listin
         try {
             manifest_->Commit();
         } catch (const support::Exception& failure) {
-            failure_ = listing::Text::Of(failure);
+            Fail(failure);
         }
     }
     manifest_.reset();
@@ -339,6 +347,7 @@ void ExtractingSink::End(const listing::ListingHead& head, const listing::Listin
     listing::ListingEnd shown = end;
     if (!shown.Error) {
         shown.Error = std::move(failure_);
+        shown.Failure = failure_cause_;
         shown.Result = listing::Outcome::Failed;
     }
     failure_.reset();

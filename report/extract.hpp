@@ -5,6 +5,7 @@
 // --force, each file whole or not at all), with a manifest.jsonl per folder.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "outputs/pending_file.hpp"
 #include "outputs/writer.hpp"
 #include "report/output.hpp"
+#include "support/exception.hpp"
 
 namespace vexmira::report {
 
@@ -26,6 +28,9 @@ struct ExtractOptions {
     // --nested: how many levels below a listed archive an archive that a
     // written stored entry holds is extracted too (0: none).
     int NestedDepth = 0;
+    // When set, each file written is added, by its path, in order: for a
+    // caller that hands the list on.
+    std::vector<std::string>* Written = nullptr;
 };
 
 inline constexpr int kDefaultNestedDepth = 4;
@@ -62,6 +67,8 @@ public:
 
 private:
     void Start(const listing::ListingHead& head);
+    // Called in a catch block: the listing's extraction ends with `error`.
+    void Fail(const support::Exception& error);
     // Makes the listing's folder and starts its manifest.
     void Open(const listing::ListingHead& head);
     void Extract(std::string_view name, const archive::TCompressedFileInfo& info,
@@ -86,6 +93,7 @@ private:
     std::string folder_path_;                // for messages
     std::unique_ptr<outputs::PendingFile> manifest_;
     std::optional<listing::Text> failure_;  // the first write that failed in this listing
+    std::exception_ptr failure_cause_;      // with failure_: the error itself
     bool opened_ = false;  // Open ran for this listing
     bool failed_ = false;
     std::vector<std::uint8_t> buffer_;
