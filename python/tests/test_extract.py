@@ -2,6 +2,7 @@
 byte, under the same safe names, and the same refusal of what is there.
 Archives are built here byte by byte from the layout, each entry's stored
 bytes its own."""
+import io
 import json
 import os
 import struct
@@ -104,3 +105,17 @@ def test_what_is_there_is_kept_without_force(setup_exe):
         assert replaced.read() == ENTRIES[0][3]
     with pytest.raises(ValueError):
         opened.extract("again")  # closed
+
+
+def test_data_in_memory_and_a_file_object_are_written_as_the_file_is(setup_exe):
+    # Neither is a file the system can copy from: their bytes go through a buffer.
+    data = (setup_exe / "setup.exe").read_bytes()
+    with vexmira.open("setup.exe") as opened:
+        opened.extract("disk", include_suspect=True)
+    expected = tree(setup_exe / "disk" / "setup.exe.extracted")
+    with vexmira.open(bytearray(data)) as opened:
+        opened.extract("memory", include_suspect=True)
+    assert tree(setup_exe / "memory" / "<bytes>.extracted") == expected
+    with vexmira.open(io.BytesIO(data)) as opened:
+        opened.extract("object", include_suspect=True)
+    assert tree(setup_exe / "object" / "<file object>.extracted") == expected
