@@ -164,10 +164,10 @@ int Run(int argc, char** argv) {
     app.add_flag("--nested", nested,
                  "With --extract, an archive that a written stored entry holds is extracted below it, NAME.extracted/"
                  "OFFSET/, level by level");
-    int nestedDepth = vexmira::cli::kDefaultNestedDepth;
+    int nestedDepth = vexmira::report::kDefaultNestedDepth;
     const CLI::Option* depthOption =
         app.add_option("--nested-depth", nestedDepth, "How many levels --nested goes down (default 4)")
-            ->check(CLI::Range(1, vexmira::cli::kDeepestNesting))
+            ->check(CLI::Range(1, vexmira::report::kDeepestNesting))
             ->type_name("N");
     bool includeSuspect = false;
     app.add_flag("--include-suspect", includeSuspect, "Let --extract write suspect entries too");
@@ -247,7 +247,7 @@ int Run(int argc, char** argv) {
             vexmira::cli::WriteErrorLine("vexmira: " + Shown(extractDir + ": cannot create the extraction folder: " + error.Message()));
             return static_cast<int>(Outcome::Failed);
         }
-        run.Extract = vexmira::cli::ExtractOptions{extractDir, includeSuspect, run.Examine.Force, nested ? nestedDepth : 0};
+        run.Extract = vexmira::report::ExtractOptions{extractDir, includeSuspect, run.Examine.Force, nested ? nestedDepth : 0};
     }
     if (const char* path = std::getenv(kFailAllocationVariable)) run.Examine.FailAllocationFor = path;
     if (const char* seconds = std::getenv(kProgressAfterVariable)) run.ProgressAfter = std::atof(seconds);

@@ -193,28 +193,19 @@ int RunCollection(FileSource& source, const RunOptions& options) {
     std::atomic<std::uint64_t> entries = 0;
     std::atomic<std::uint64_t> passedOver = 0;
     std::optional<std::uint64_t> knownTotal;
-    // The output folder is opened once, here, and held for the whole run.
+    // The output folder is opened once, here, and held for the whole run;
+    // the extraction folder too (made by the caller), with a ledger of its own.
     std::optional<outputs::Writer> writer;
-    const bool writes = options.Examine.SideFile || options.Examine.Carve;
-    if (writes) {
-        try {
+    std::optional<outputs::Writer> extractWriter;
+    try {
+        if (options.Examine.SideFile || options.Examine.Carve) {
             writer.emplace(options.Examine.OutputDir, std::string(listing::kExistsReason));
-        } catch (const support::Exception& error) {
-            const std::string message = error.FullMessage();
-            WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
-            return static_cast<int>(listing::Outcome::Failed);
         }
-    }
-    // The extraction folder too, made by the caller.
-    std::optional<outputs::Folder> extractRoot;
-    if (options.Extract) {
-        try {
-            extractRoot = outputs::Folder::Open(options.Extract->Folder, options.Extract->Folder);
-        } catch (const support::Exception& error) {
-            const std::string message = error.FullMessage();
-            WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
-            return static_cast<int>(listing::Outcome::Failed);
-        }
+        if (options.Extract) extractWriter.emplace(options.Extract->Folder, std::string(listing::kExistsReason));
+    } catch (const support::Exception& error) {
+        const std::string message = error.FullMessage();
+        WriteErrorLine("vexmira: " + report::TerminalText(message, report::PathEncoding(message)));
+        return static_cast<int>(listing::Outcome::Failed);
     }
     listing::Options examine = options.Examine;
     // Row by row and count by count, the other reports show every candidate;
@@ -239,8 +230,10 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 knownTotal = source.KnownTotal();
                 // Taken in input order, so that of two inputs with one output the first named has it.
                 if (writer) writer->Take(index, item->Path);
+                if (extractWriter) extractWriter->Take(index, item->Path);
             }
             const FinishOnExit finished(writer ? &*writer : nullptr, index, item->Path);
+            const FinishOnExit extracted(extractWriter ? &*extractWriter : nullptr, index, item->Path);
             std::optional<outputs::WriterOutputs> itemOutputs;
             if (writer) {
                 itemOutputs.emplace(*writer, index);
@@ -267,8 +260,8 @@ int RunCollection(FileSource& source, const RunOptions& options) {
                 listing::ListingSink& filtered =
                     options.OnlyFound || hideSuspect ? static_cast<listing::ListingSink&>(filter) : tally;
                 // Extraction sees every entry, and decides on suspect ones itself.
-                std::optional<ExtractingSink> extracting;
-                if (options.Extract) extracting.emplace(filtered, *extractRoot, *options.Extract, *slot);
+                std::optional<report::ExtractingSink> extracting;
+                if (options.Extract) extracting.emplace(filtered, *extractWriter, *options.Extract, *slot, index);
                 listing::ListingSink& sink = extracting ? static_cast<listing::ListingSink&>(*extracting) : filtered;
                 const listing::Outcome outcome = item->Error ? listing::ReportUnexaminable(item->Path, *item->Error, sink)
                                                              : listing::Examine(item->Path, mine, sink);

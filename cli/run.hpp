@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "cli/extract.hpp"
 #include "cli/sources.hpp"
 #include "listing/examine.hpp"
+#include "report/extract.hpp"
 
 namespace vexmira::cli {
 
@@ -27,7 +27,7 @@ struct RunOptions {
     // (and with Json, as a last object on standard output too).
     bool Stats = false;
     listing::Options Examine;
-    std::optional<ExtractOptions> Extract;  // --extract DIR
+    std::optional<report::ExtractOptions> Extract;  // --extract DIR
 };
 
 // The exit status of a run over many files, as grep has it: Failed when

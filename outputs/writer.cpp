@@ -40,24 +40,34 @@ void Writer::Finish(std::uint64_t order, const std::string& input) noexcept {
     }
 }
 
-std::unique_ptr<PendingFile> Writer::Start(const std::string& input, const std::string& suffix, Existing existing,
-                                           std::optional<std::uint64_t> order) {
-    Folder folder;
-    std::string name;
-    const std::string path = PathOf(input, suffix);
+Writer::Place Writer::Claimed(const std::string& input, const std::string& suffix, std::optional<std::uint64_t> order) {
+    Place place;
+    place.Path = PathOf(input, suffix);
     if (folder_path_) {
         std::vector<std::string> parts = OutputParts(input, suffix);
-        name = std::move(parts.back());
+        place.Name = std::move(parts.back());
         parts.pop_back();
-        folder = folder_.Below(parts, path);
+        place.Where = folder_.Below(parts, place.Path);
     } else {
         FolderAndName split = SplitPath(input);
-        folder = Folder::Open(split.Folder, path);
-        name = std::move(split.Name) + suffix;
+        place.Where = Folder::Open(split.Folder, place.Path);
+        place.Name = std::move(split.Name) + suffix;
     }
     // Before the file there is opened: a worker may still be listing it.
-    ledger_.Claim(folder, name, path, input, StemOf(input), order);
-    return std::make_unique<PendingFile>(std::move(folder), std::move(name), path, existing, exists_reason_);
+    ledger_.Claim(place.Where, place.Name, place.Path, input, StemOf(input), order);
+    return place;
+}
+
+std::unique_ptr<PendingFile> Writer::Start(const std::string& input, const std::string& suffix, Existing existing,
+                                           std::optional<std::uint64_t> order) {
+    Place place = Claimed(input, suffix, order);
+    return std::make_unique<PendingFile>(std::move(place.Where), std::move(place.Name), std::move(place.Path), existing,
+                                         exists_reason_);
+}
+
+Folder Writer::StartFolder(const std::string& input, const std::string& suffix, std::optional<std::uint64_t> order) {
+    const Place place = Claimed(input, suffix, order);
+    return place.Where.Below({place.Name}, place.Path);
 }
 
 void Writer::Commit(PendingFile& file, const std::string& input) { ledger_.Commit(file, input); }

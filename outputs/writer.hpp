@@ -36,11 +36,24 @@ public:
     // inputs before `order` named alike). Raises support::EFCreateError.
     std::unique_ptr<PendingFile> Start(const std::string& input, const std::string& suffix, Existing existing,
                                        std::optional<std::uint64_t> order = std::nullopt);
+    // The folder `input`'s output `suffix` names, made when missing (the
+    // folders on the way too) and held, its place claimed for `input` as
+    // Start claims a file's. Raises support::EFCreateError.
+    Folder StartFolder(const std::string& input, const std::string& suffix,
+                       std::optional<std::uint64_t> order = std::nullopt);
     // Puts it in place. Raises support::EFCreateError naming the file, once
     // the temporary file is gone.
     void Commit(PendingFile& file, const std::string& input);
 
 private:
+    struct Place {
+        Folder Where;      // the folder that holds it
+        std::string Name;  // its name there
+        std::string Path;  // for messages
+    };
+    // Where `input`'s output `suffix` goes, claimed for it.
+    Place Claimed(const std::string& input, const std::string& suffix, std::optional<std::uint64_t> order);
+
     // What two inputs whose outputs have the same names share.
     std::string StemOf(const std::string& input) const;
 

@@ -28,6 +28,7 @@
 #include "outputs/places.hpp"
 #include "outputs/writer.hpp"
 #include "python/entries.hpp"
+#include "python/extract.hpp"
 #include "python/file_object.hpp"
 #include "python/guard.hpp"
 #include "listing/repeated_listings.hpp"
@@ -375,6 +376,11 @@ public:
         return CarveFrom(*source_, offset_, outDir, force, end, bytes_path_);
     }
 
+    python::ListedArchive Listed() {  // for extract()
+        CheckOpen();
+        return {*source_, offset_, bytes_path_};
+    }
+
     // The tool's JSON object of this listing, one line without its newline,
     // an error as the tool gives it.
     std::string ToJson() {
@@ -643,6 +649,7 @@ PYBIND11_MODULE(_core, module) {
                                "Where the walk over the entries ended.")
         .def_property_readonly("truncated", MemoryGuarded(+[](Archive& self) { return self.Field("truncated", true); }),
                                "Whether the last entry's data runs past the end of the source.");
+    python::BindExtract(archiveClass);
 
     for (const listing::FieldRow<listing::HeadField>& row : listing::kHeadFields) {
         if (row.WithHashes) continue;  // the module reads no stored data

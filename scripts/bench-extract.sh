@@ -45,6 +45,8 @@ cat "$archive" > /dev/null  # into the page cache
 
 seconds() {  # the wall time of "$@" in seconds; its peak memory in kB goes to $dir/rss
     local start end
+    # What the command before left to write back is not this one's time.
+    sync
     start=$(date +%s.%N)
     /usr/bin/time -f %M -o "$dir/rss" "$@" > /dev/null
     end=$(date +%s.%N)

@@ -204,6 +204,12 @@ class Archive:
     def carve(self, out_dir: Path, *, force: bool = False,
               end: Literal["plausible", "walk"] = "plausible") -> Union[str, bytes, None]:
         """Writes the archive as the tool's --carve does and returns its path; None where the tool carves nothing."""
+    def extract(self, dir: Path, *, include_suspect: bool = False,
+                force: bool = False) -> builtins.list[Union[str, bytes]]:
+        """Writes the entries below DIR as the tool's --extract does (DIR/<path>.extracted/<OFFSET>/, with
+        manifest.jsonl) and returns the paths of the files written, in entry order (bytes for a bytes path);
+        entries not written are only in the manifest. Without force, an earlier extraction raises CreateError,
+        also a FileExistsError."""
     def to_json(self) -> str:
         """The tool's JSON object of this listing, one line."""
     def close(self) -> None:

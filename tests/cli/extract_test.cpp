@@ -204,6 +204,27 @@ TEST(Extract, OverlappingEntriesAreWrittenOnce) {
     EXPECT_TRUE(Contains(run.err, "overlap")) << run;
 }
 
+// Two inputs of one run mapped to one FILE.extracted: "lnk/../x.exe" is
+// a/x.exe, yet maps as "x.exe" does. With --force and two workers, the first
+// named has the folder and the second is refused, nothing of it written there.
+TEST(Extract, OfTwoInputsMappedToOneFolderTheSecondIsRefused) {
+    TempDir dir;
+    WriteFile(dir / "x.exe", Carrier(40000, ArchiveBuilder().Add("TOP.TXT", 300, 300, 0).Build()));
+    fs::create_directories(dir / "a/b");
+    WriteFile(dir / "a/x.exe", Carrier(1000, ArchiveBuilder().Add("OTHER.TXT", 200, 200, 0).Build()));
+    fs::create_directory_symlink("a/b", dir / "lnk");
+    const ProcessResult run = RunVexmira(dir, {"--json", "--force", "-j", "2", "--extract", "out", "x.exe", "lnk/../x.exe"});
+    EXPECT_EQ(run.status, 2) << run;
+    const std::vector<Json> objects = run.Objects();
+    ASSERT_EQ(objects.size(), 2U) << run;
+    EXPECT_TRUE(objects[0]["error"].is_null()) << run;
+    const fs::path base = dir / "out" / "x.exe.extracted";
+    EXPECT_EQ(objects[1]["error"], "Cannot create file \"" + base.string() + "\". It holds what this run wrote for \"" +
+                                       (dir / "x.exe").string() + "\", which maps to the same output")
+        << run;
+    EXPECT_EQ(FilesBelow(base), (std::set<std::string>{"00009C40/TOP.TXT", "00009C40/manifest.jsonl"}));
+}
+
 // An archive of one stored entry NAME holding `payload`.
 Bytes Holding(const std::string& name, const Bytes& payload) {
     ArchiveBuilder archive;

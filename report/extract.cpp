@@ -1,4 +1,4 @@
-#include "cli/extract.hpp"
+#include "report/extract.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,7 +19,7 @@
 #include "support/file_stream.hpp"
 #include "support/file_system.hpp"
 
-namespace vexmira::cli {
+namespace vexmira::report {
 namespace {
 
 // The copy's step: memory stays at this whatever an entry's size.
@@ -86,11 +86,11 @@ bool KernelCopy(support::Stream& from, std::int64_t start, std::int64_t size, su
 
 }  // namespace
 
-ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, const ExtractOptions& options,
-                               report::LineOutput& errors)
+ExtractingSink::ExtractingSink(listing::ListingSink& inner, outputs::Writer& writer, const ExtractOptions& options,
+                               report::LineOutput& errors, std::optional<std::uint64_t> order)
     : inner_(inner),
-      root_(root),
-      root_path_(options.Folder),
+      writer_(&writer),
+      order_(order),
       options_(options),
       errors_(errors),
       planner_(options.IncludeSuspect) {}
@@ -98,7 +98,7 @@ ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folde
 ExtractingSink::ExtractingSink(listing::ListingSink& inner, const outputs::Folder& root, std::string rootPath,
                                std::string stem, const ExtractOptions& options, report::LineOutput& errors, int level)
     : inner_(inner),
-      root_(root),
+      root_(&root),
       root_path_(std::move(rootPath)),
       stem_(std::move(stem)),
       level_(level),
@@ -113,6 +113,7 @@ void ExtractingSink::Start(const listing::ListingHead& head) {
     folder_.reset();
     manifest_.reset();
     failure_.reset();
+    failure_cause_ = nullptr;
     opened_ = false;
     planner_.BeginListing();
 }
@@ -120,25 +121,34 @@ void ExtractingSink::Start(const listing::ListingHead& head) {
 void ExtractingSink::Open(const listing::ListingHead& head) {
     opened_ = true;
     if (head.ListedBytes == nullptr || head.Offset < 0) return;  // nothing is listed
-    std::vector<std::string> parts = stem_ ? std::vector<std::string>{*stem_ + std::string(listing::kExtractedSuffix)}
-                                           : outputs::OutputParts(head.File, std::string(listing::kExtractedSuffix));
-    parts.push_back(listing::ExtractionFolderName(head.Offset));
-    folder_path_ = root_path_;
-    for (const std::string& part : parts) folder_path_ = outputs::Joined(folder_path_, part);
+    const std::string suffix(listing::kExtractedSuffix);
+    const std::string offsetName = listing::ExtractionFolderName(head.Offset);
+    folder_path_ = outputs::Joined(writer_ != nullptr ? writer_->PathOf(head.File, suffix)
+                                                      : outputs::Joined(root_path_, *stem_ + suffix),
+                                   offsetName);
     const std::string manifestPath = outputs::Joined(folder_path_, std::string(listing::kManifestName));
     try {
-        folder_ = root_.Below(parts, manifestPath);
+        // A nested level is below a folder its listed input claimed already.
+        const outputs::Folder extracted = writer_ != nullptr ? writer_->StartFolder(head.File, suffix, order_)
+                                                             : root_->Below({*stem_ + suffix}, manifestPath);
+        folder_ = extracted.Below({offsetName}, manifestPath);
         // Refused before anything is written: an earlier extraction is there.
         if (!options_.Force && folder_->IdOf(std::string(listing::kManifestName))) {
-            throw support::EFCreateError(support::CreateErrorMessage(manifestPath, listing::kExistsReason));
+            throw support::EFCreateError(support::CreateErrorMessage(manifestPath, listing::kExistsReason),
+                                         support::SystemCause{EEXIST, manifestPath, std::string(listing::kExistsReason)});
         }
         manifest_ = std::make_unique<outputs::PendingFile>(
             folder_->Below({}, manifestPath), std::string(listing::kManifestName), manifestPath,
             options_.Force ? outputs::Existing::ReplaceStale : outputs::Existing::Keep, std::string(listing::kExistsReason));
     } catch (const support::Exception& error) {
-        failure_ = listing::Text::Of(error);
+        Fail(error);
         folder_.reset();
     }
+}
+
+void ExtractingSink::Fail(const support::Exception& error) {
+    failure_ = listing::Text::Of(error);
+    failure_cause_ = std::current_exception();
 }
 
 void ExtractingSink::Begin(const listing::ListingHead& head) {
@@ -270,8 +280,9 @@ void ExtractingSink::Extract(std::string_view name, const archive::TCompressedFi
         const std::string path = outputs::Joined(folder_path_, *plan.Name);
         try {
             sha256 = Write(plan, path, data);
+            if (options_.Written != nullptr) options_.Written->push_back(path);
         } catch (const support::Exception& failure) {
-            failure_ = listing::Text::Of(failure);
+            Fail(failure);
             error = failure.FullMessage();
         }
     } else if (!suspect || options_.IncludeSuspect) {
@@ -314,7 +325,7 @@ void ExtractingSink::Extract(std::string_view name, const archive::TCompressedFi
     try {
         manifest_->Stream().WriteBuffer(line_.data(), line_.size());
     } catch (const support::Exception& failure) {
-        failure_ = listing::Text::Of(failure);
+        Fail(failure);
     }
 }
 
@@ -323,7 +334,7 @@ void ExtractingSink::End(const listing::ListingHead& head, const listing::Listin
         try {
             manifest_->Commit();
         } catch (const support::Exception& failure) {
-            failure_ = listing::Text::Of(failure);
+            Fail(failure);
         }
     }
     manifest_.reset();
@@ -336,10 +347,11 @@ void ExtractingSink::End(const listing::ListingHead& head, const listing::Listin
     listing::ListingEnd shown = end;
     if (!shown.Error) {
         shown.Error = std::move(failure_);
+        shown.Failure = failure_cause_;
         shown.Result = listing::Outcome::Failed;
     }
     failure_.reset();
     inner_.End(head, shown);
 }
 
-}  // namespace vexmira::cli
+}  // namespace vexmira::report
