@@ -37,6 +37,11 @@ ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk);
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept;
 std::int64_t SaturatingTimes(std::int64_t value, std::uint64_t count) noexcept;
 
+// The most entries a listing of `size` bytes can hand over: each entry's
+// header lies whole in the file, after the archive header and before the
+// next entry's header. A bound known without reading, for splitting work.
+std::uint64_t MostEntriesIn(std::int64_t size) noexcept;
+
 // Where an entry's stored bytes start: after its header and its name.
 std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept;
 

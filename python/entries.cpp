@@ -24,16 +24,24 @@ constexpr std::size_t kBatchNameBytes = std::size_t{1} << 20;
 
 void ListingWalk::Sink::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                               std::optional<std::string_view> suspect) {
-    Batch->push_back({std::string(name), info, suspect});
+    Batch->push_back({std::string(name), info, suspect, std::nullopt});
+    BatchBytes += name.size();
+    ++Count;
+}
+
+void ListingWalk::Sink::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                                      std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    Batch->push_back({std::string(name), info, suspect, data});
     BatchBytes += name.size();
     ++Count;
 }
 
 bool ListingWalk::Sink::Full() const noexcept { return Batch->size() >= kBatchEntries || BatchBytes >= kBatchNameBytes; }
 
-ListingWalk::ListingWalk(SharedSource& source, std::optional<std::int64_t> offset) : source_(source) {
+ListingWalk::ListingWalk(SharedSource& source, std::optional<std::int64_t> offset, bool hashes) : source_(source) {
     options_.Offset = offset;
-    options_.PauseAfterEntry = [this] { return sink_.Full(); };
+    options_.Hashes = hashes;
+    options_.PauseAfterEntry = [this] { return sink_.Full() || (pause_after_ && sink_.Count >= *pause_after_); };
     options_.Paused = &paused_;
 }
 
@@ -124,7 +132,21 @@ py::object TypedObject(const std::optional<Value>& value) {
     return value ? TypedObject(*value) : py::object(py::none());
 }
 
+template <std::size_t... Index>
+py::object EntryFieldObjectAt(listing::EntryField field, const listing::EntryView& view, std::index_sequence<Index...>) {
+    py::object made;
+    static_cast<void>(((field == listing::kEntryFields[Index].Field
+                            ? (made = TypedObject(listing::EntryFieldValueOf<listing::kEntryFields[Index].Field>(view)), true)
+                            : false) ||
+                       ...));
+    return made;
+}
+
 }  // namespace
+
+py::object EntryFieldObject(listing::EntryField field, const EntryValue& entry) {
+    return EntryFieldObjectAt(field, entry.View(), std::make_index_sequence<listing::kEntryFields.size()>());
+}
 
 py::dict EntryDict(const EntryValue& entry) {
     // The keys, made once and interned: a million entries share them.
@@ -139,7 +161,7 @@ py::dict EntryDict(const EntryValue& entry) {
         return made;
     }();
     py::dict out;
-    listing::ForEachEntryField({entry.Name, entry.Info, entry.Suspect}, [&](auto index, auto value) {
+    listing::ForEachEntryField(entry.View(), [&](auto index, auto value) {
         const py::object made = TypedObject(std::move(value));
         if (!made || PyDict_SetItem(out.ptr(), keys[index], made.ptr()) != 0) throw py::error_already_set();
     });

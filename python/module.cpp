@@ -10,6 +10,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -181,6 +182,66 @@ py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_
     source.Check();  // a file object's failed read is the cause of anything else
     if (failure) std::rethrow_exception(failure);
     return py::make_tuple(py::bytes(out.Text), next ? py::object(py::bytes(*next)) : py::object(py::none()));
+}
+
+// The next part of one source's listing for a dataframe: at most `limit`
+// entries, as columns (a list per entry key asked), from the start or from
+// `resume`; and the token that goes on after it (None once the listing
+// ended). The listing's own failure ends it as the tool's JSON ends it: the
+// entries before it count, the error is not raised. A failed read of a
+// file object raises.
+py::tuple EntryPart(const py::object& from, const py::object& resume, std::int64_t limit, const py::object& name,
+                    const std::vector<std::string>& keys, bool hashes) {
+    if (limit < 1) throw py::value_error("limit must be at least 1 entry");
+    std::vector<listing::EntryField> fields;
+    for (const std::string& key : keys) {
+        const auto* row = std::find_if(listing::kEntryFields.begin(), listing::kEntryFields.end(),
+                                       [&](const auto& each) { return each.PythonKey == key; });
+        if (row == listing::kEntryFields.end()) throw py::value_error("no entry field " + key);
+        if (row->WithHashes && !hashes) throw py::value_error(key + " needs hashes=True");
+        fields.push_back(row->Field);
+    }
+    std::optional<std::string> token;
+    if (!resume.is_none()) {
+        if (!py::isinstance<py::bytes>(resume)) throw py::type_error("resume must be bytes or None");
+        token = resume.cast<std::string>();
+    }
+    const auto source = Shared(SourceOf(from, name));
+    python::ListingWalk walk(*source, std::nullopt, hashes);
+    walk.PauseAfter(static_cast<std::uint64_t>(limit));
+    if (token) {
+        py::gil_scoped_release unlocked;
+        walk.ResumeFrom(listing::DecodeResumeToken(*token, source->Held.File, source->Held.Hold()));
+    }
+    std::vector<py::list> columns(fields.size());
+    std::vector<python::EntryValue> batch;
+    std::optional<std::string> next;
+    for (;;) {
+        bool more = false;
+        {
+            py::gil_scoped_release unlocked;
+            more = walk.Next(batch);
+            if (!more || walk.Entries() >= static_cast<std::uint64_t>(limit)) {
+                if (walk.Checkpoint()) next = listing::EncodeResumeToken(*walk.Checkpoint(), source->Held.File, source->Held.Hold());
+                more = false;
+            }
+        }
+        source->Held.Check();
+        for (const python::EntryValue& entry : batch) {
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                const py::object value = python::EntryFieldObject(fields[i], entry);
+                if (PyList_Append(columns[i].ptr(), value.ptr()) != 0) throw py::error_already_set();
+            }
+        }
+        if (!more) break;
+    }
+    source->Held.Release();
+    py::dict named;
+    for (std::size_t i = 0; i < keys.size(); ++i) named[py::str(keys[i])] = columns[i];
+    const listing::ListingHead& head = walk.Head();
+    return py::make_tuple(python::FieldObject(listing::HeadFieldValue(listing::HeadField::File, head)),
+                          python::FieldObject(listing::HeadFieldValue(listing::HeadField::Offset, head)), named,
+                          walk.Entries(), next ? py::object(py::bytes(*next)) : py::object(py::none()));
 }
 
 class NoDisplay final : public locator::Display {
@@ -681,6 +742,13 @@ PYBIND11_MODULE(_core, module) {
                py::arg("limit") = std::int64_t{8} << 20, py::arg("name") = py::none(),
                "The next piece, of about `limit` bytes, of json_lines(source), and the token that resumes it "
                "(None once the listing is whole).");
+    module.def("_entry_part", MemoryGuarded(&EntryPart), py::arg("source"), py::arg("resume") = py::none(),
+               py::kw_only(), py::arg("limit"), py::arg("name") = py::none(),
+               py::arg("columns") = std::vector<std::string>{}, py::arg("hashes") = false,
+               "For vexmira.dask: (file, offset, {key: [values]}, entries, token) of the next at most `limit` "
+               "entries of SOURCE's listing, from the start or from `resume`; token None once it ended.");
+    module.def("_most_entries", &listing::MostEntriesIn, py::arg("size"),
+               "The most entries a listing of a file of SIZE bytes can hold.");
     module.def(
         "iter_entries",
         MemoryGuarded(+[](const py::object& path) {
