@@ -38,9 +38,9 @@ void ListingWalk::Sink::EntryWithData(std::string_view name, const archive::TCom
 
 bool ListingWalk::Sink::Full() const noexcept { return Batch->size() >= kBatchEntries || BatchBytes >= kBatchNameBytes; }
 
-ListingWalk::ListingWalk(SharedSource& source, std::optional<std::int64_t> offset, bool hashes) : source_(source) {
+ListingWalk::ListingWalk(SharedSource& source, std::optional<std::int64_t> offset) : source_(source) {
     options_.Offset = offset;
-    options_.Hashes = hashes;
+    options_.Hashes = source.Hashes;
     options_.PauseAfterEntry = [this] { return sink_.Full() || (pause_after_ && sink_.Count >= *pause_after_); };
     options_.Paused = &paused_;
 }
@@ -278,15 +278,12 @@ void BindEntries(py::module_& module) {
                                  "One entry of a listing, immutable: the fields of the tool's JSON entry as attributes "
                                  "(the listing's field table) and name_bytes.");
     for (const listing::FieldRow<listing::EntryField>& row : listing::kEntryFields) {
-        if (row.WithHashes) continue;  // the module reads no stored data
         const listing::EntryField field = row.Field;
+        std::string meaning(row.Meaning);
+        if (row.WithHashes) meaning += "; None unless the archive was opened with hashes=True";
         entry.def_property_readonly(
-            std::string(row.PythonKey).c_str(),
-            [field](const EntryValue& e) {
-                std::string scratch;
-                return FieldObject(listing::EntryFieldValue(field, {e.Name, e.Info, e.Suspect}, scratch));
-            },
-            std::string(row.Meaning).c_str());
+            std::string(row.PythonKey).c_str(), [field](const EntryValue& e) { return EntryFieldObject(field, e); },
+            meaning.c_str());
     }
     entry.def_property_readonly("name_bytes", [](const EntryValue& e) { return py::bytes(e.Name); },
                                 "The name's bytes as the archive holds them (name reads them as Latin-1).")

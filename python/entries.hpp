@@ -38,15 +38,17 @@ struct SharedSource {
     Source Held;
     std::mutex Walking;
     bool Closed = false;  // under Walking: the archive object that holds it was closed
+    // Its listings read every entry's stored bytes (the tool's --hash).
+    bool Hashes = false;
 };
 
 // The listing of one source: the tool's route, or the archive at `offset`,
 // in place. Without the GIL, under the source's lock.
 class ListingWalk {
 public:
-    // With `hashes`, every entry comes with its stored bytes' digest and
-    // entropy (the tool's --hash).
-    ListingWalk(SharedSource& source, std::optional<std::int64_t> offset, bool hashes = false);
+    // With the source's Hashes, every entry comes with its stored bytes'
+    // digest and entropy.
+    ListingWalk(SharedSource& source, std::optional<std::int64_t> offset);
 
     // Goes on from `from`, a pause of an earlier walk of the same source,
     // instead of starting; before the first Next.

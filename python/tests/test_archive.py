@@ -2,6 +2,7 @@
 entries, carves and refusals, and errors a Python caller expects. Archives
 are built here byte by byte from the layout."""
 import errno
+import hashlib
 import io
 import json
 import mmap
@@ -166,6 +167,7 @@ def test_the_triage_example_runs_on_a_folder_of_carriers(files, tmp_path):
                             check=False, timeout=120)
     assert result.returncode == 0, result.stderr
     assert "setup.exe" in result.stdout and "carved " in result.stdout
+    assert f"  LOGO.BMP {hashlib.sha256(bytes([0xEE]) * 300).hexdigest()}\n" in result.stdout
     carved = [os.path.join(root, name) for root, _, names in os.walk(out) for name in names]
     # Every file holding SAMPLE, whose method-9 entry is suspect; empty.exe has no entry to be suspect.
     assert sorted(os.path.basename(path) for path in carved) == \
