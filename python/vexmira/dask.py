@@ -8,6 +8,7 @@ client: folders in byte order of names, without following symbolic links,
 skipping "*$$$" side files; a file reached twice is listed once. Every
 listing is in place and names its file as given (a URL as written).
 """
+import concurrent.futures
 import contextlib
 import io
 import json
@@ -305,10 +306,14 @@ def _pieces(pairs: List[Pair], per_partition: int, files_per_partition: int) -> 
         raise ValueError(f"entries_per_partition must be at least 1, not {per_partition}")
     if files_per_partition < 1:
         raise ValueError(f"files_per_partition must be at least 1, not {files_per_partition}")
-    bounds = []
-    for _, location in pairs:
-        size = _size(location)
-        bounds.append(None if size is None else _core._most_entries(size))
+    locations = [location for _, location in pairs]
+    if any(is_url(location) for location in locations):
+        # Each a request to the store: many at once.
+        with concurrent.futures.ThreadPoolExecutor(max_workers=16) as pool:
+            sizes = list(pool.map(_size, locations))
+    else:
+        sizes = [_size(location) for location in locations]
+    bounds = [None if size is None else _core._most_entries(size) for size in sizes]
     large = [i for i, bound in enumerate(bounds) if bound is None or bound > per_partition]
     walked = dask.compute(*[dask.delayed(_resume_points)(*pairs[i], per_partition) for i in large]) if large else ()
     found = dict(zip(large, walked))
