@@ -252,24 +252,31 @@ py::tuple EntryPart(const py::object& from, const py::object& resume, std::int64
     source->Hashes = hashes;
     python::ListingWalk walk(*source, std::nullopt);
     walk.PauseAfter(static_cast<std::uint64_t>(limit));
-    if (token) {
-        py::gil_scoped_release unlocked;
-        walk.ResumeFrom(listing::DecodeResumeToken(*token, source->Held.File, source->Held.Hold()));
-    }
     std::vector<py::list> columns(fields.size());
     std::vector<python::EntryValue> batch;
     std::optional<std::string> next;
-    for (;;) {
+    for (bool first = true;; first = false) {
         bool more = false;
+        std::exception_ptr failure;
         {
             py::gil_scoped_release unlocked;
-            more = walk.Next(batch);
-            if (!more || walk.Entries() >= static_cast<std::uint64_t>(limit)) {
-                if (walk.Checkpoint()) next = listing::EncodeResumeToken(*walk.Checkpoint(), source->Held.File, source->Held.Hold());
-                more = false;
+            try {
+                if (first && token) {
+                    walk.ResumeFrom(listing::DecodeResumeToken(*token, source->Held.File, source->Held.Hold()));
+                }
+                more = walk.Next(batch);
+                if (!more || walk.Entries() >= static_cast<std::uint64_t>(limit)) {
+                    if (walk.Checkpoint()) {
+                        next = listing::EncodeResumeToken(*walk.Checkpoint(), source->Held.File, source->Held.Hold());
+                    }
+                    more = false;
+                }
+            } catch (...) {
+                failure = std::current_exception();
             }
         }
-        source->Held.Check();
+        source->Held.Check();  // a file object's failed read is the cause of anything else
+        if (failure) std::rethrow_exception(failure);
         for (const python::EntryValue& entry : batch) {
             for (std::size_t i = 0; i < fields.size(); ++i) {
                 const py::object value = python::EntryFieldObject(fields[i], entry);
@@ -490,14 +497,12 @@ public:
         CheckOpen();
         if (maxSize < 0) throw py::value_error("max_size must not be negative");
         std::optional<listing::StoredRange> range;
-        std::string failure;
-        py::bytes out;
         {
             py::gil_scoped_release unlocked;
             std::lock_guard lock(source_->Walking);
-            support::Stream& input = source_->Held.Hold();
-            range = listing::StoredRangeOf(entry.Info, entry.Name.size(), input.Size());
+            if (!source_->Closed) range = listing::StoredRangeOf(entry.Info, entry.Name.size(), source_->Held.Hold().Size());
         }
+        if (!range) throw py::value_error("I/O operation on a closed archive");
         const std::string named = "entry " + py::repr(python::EntryFieldObject(listing::EntryField::Name, entry)).cast<std::string>();
         if (range->Missing) throw py::value_error(named + ": " + std::string(*range->Missing));
         if (range->Size > maxSize) {
@@ -505,24 +510,27 @@ public:
                                   std::to_string(maxSize) + ")");
         }
         // Sized by a range the source holds, below max_size.
-        out = py::reinterpret_steal<py::bytes>(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(range->Size)));
+        auto out = py::reinterpret_steal<py::bytes>(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(range->Size)));
         if (!out) throw py::error_already_set();
         char* into = PyBytes_AS_STRING(out.ptr());
         bool whole = false;
+        bool closed = false;
         {
             py::gil_scoped_release unlocked;
             std::lock_guard lock(source_->Walking);
-            support::Stream& input = source_->Held.Hold();
-            if (input.Seek(range->Start, support::SeekOrigin::Beginning) == range->Start) {
+            closed = source_->Closed;
+            support::Stream* input = closed ? nullptr : &source_->Held.Hold();
+            if (input != nullptr && input->Seek(range->Start, support::SeekOrigin::Beginning) == range->Start) {
                 std::int64_t done = 0;
                 while (done < range->Size) {
-                    const std::size_t got = input.Read(into + done, static_cast<std::size_t>(range->Size - done));
+                    const std::size_t got = input->Read(into + done, static_cast<std::size_t>(range->Size - done));
                     if (got == 0) break;
                     done += static_cast<std::int64_t>(got);
                 }
                 whole = done == range->Size;
             }
         }
+        if (closed) throw py::value_error("I/O operation on a closed archive");
         source_->Held.Check();
         if (!whole) throw support::EFOpenError(support::OpenErrorMessage(source_->Held.File, "Read failed"));
         return out;
