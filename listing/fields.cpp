@@ -2,10 +2,17 @@
 
 #include <limits>
 
+#include "archive/format.hpp"
+
 namespace vexmira::listing {
 
 ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk) {
     return {.End = walk.ArchiveEnd, .Truncated = walk.Truncated(), .Trailing = walk.TrailingBytes()};
+}
+
+std::uint64_t MostEntriesIn(std::int64_t size) noexcept {
+    if (size <= archive::kArchiveHeaderSize) return 0;
+    return static_cast<std::uint64_t>((size - archive::kArchiveHeaderSize) / archive::kEntryHeaderSize);
 }
 
 std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept {

@@ -37,6 +37,11 @@ ArchiveEnd ReportedArchiveEnd(const archive::WalkSummary& walk);
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) noexcept;
 std::int64_t SaturatingTimes(std::int64_t value, std::uint64_t count) noexcept;
 
+// The most entries a listing of `size` bytes can hand over: each entry's
+// header lies whole in the file, after the archive header and before the
+// next entry's header. A bound known without reading, for splitting work.
+std::uint64_t MostEntriesIn(std::int64_t size) noexcept;
+
 // Where an entry's stored bytes start: after its header and its name.
 std::int64_t EntryDataOffset(const archive::TCompressedFileInfo& info, std::string_view name) noexcept;
 
@@ -214,6 +219,57 @@ inline FieldValue HeadFieldValue(HeadField field, const ListingHead& head) noexc
         case HeadField::ArchiveHeaderSize:
             return head.HeaderSize;
         default:
+            break;
+    }
+    return std::monostate{};
+}
+
+// How a listing's message or error reads: an archive's own bytes (an
+// unknown method's identifier) as Latin-1, the rest as the path.
+inline Encoding TextEncoding(const Text& text, const ListingHead& head) noexcept {
+    return text.FromArchive() ? Encoding::Latin1 : head.PathEncoding;
+}
+
+// What the listing's end says in every listing, after its entries; the
+// keys a listing has only sometimes (joins, stopped, carved_in, also_at,
+// carved) are each front end's to show.
+enum class EndField {
+    Error,
+    ArchiveEnd,
+    Truncated,
+    TrailingBytes,
+    PlausibleEnd,
+};
+
+inline constexpr std::array<FieldRow<EndField>, 5> kEndFields = {{
+    {EndField::Error, "why the listing failed", "error", "", "error"},
+    {EndField::ArchiveEnd, "where the archive ends: past its last entry whose data is whole", "archive_end", "",
+     "archive_end"},
+    {EndField::Truncated, "whether the walk was cut short", "truncated", "", "truncated"},
+    {EndField::TrailingBytes, "how many bytes of FILE follow archive_end", "trailing_bytes", "", "trailing_bytes"},
+    {EndField::PlausibleEnd, "where the archive plausibly ends: before its first suspect entry", "plausible_end", "",
+     "plausible_end"},
+}};
+
+// What an end field holds for this listing: the walk's figures are null
+// where no walk ran to its end.
+inline FieldValue EndFieldValue(EndField field, const ListingHead& head, const ListingEnd& end) noexcept {
+    if (field == EndField::Error) {
+        if (!end.Error) return std::monostate{};
+        return FieldText{end.Error->Bytes, TextEncoding(*end.Error, head)};
+    }
+    if (!end.Walk) return std::monostate{};
+    const ArchiveEnd reported = ReportedArchiveEnd(*end.Walk);
+    switch (field) {
+        case EndField::ArchiveEnd:
+            return reported.End;
+        case EndField::Truncated:
+            return reported.Truncated;
+        case EndField::TrailingBytes:
+            return reported.Trailing;
+        case EndField::PlausibleEnd:
+            return end.PlausibleEnd;
+        case EndField::Error:
             break;
     }
     return std::monostate{};

@@ -24,7 +24,13 @@ HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
     throw support::EFCreateError(support::CreateErrorMessage(path, reason));
 }
 
-[[noreturn]] void FailWithSystemText(const std::string& path, DWORD code) { Fail(path, support::SystemErrorText(code)); }
+// With the system's code as an errno, for callers that hand the error on by its kind (Python's OSError).
+[[noreturn]] void FailWithSystemText(const std::string& path, DWORD code) {
+    std::string reason = support::SystemErrorText(code);
+    std::string message = support::CreateErrorMessage(path, reason);
+    throw support::EFCreateError(std::move(message),
+                                 support::SystemCause{support::ErrnoOfSystemError(code), path, std::move(reason)});
+}
 
 std::string Joined(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder + name;

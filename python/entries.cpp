@@ -24,7 +24,14 @@ constexpr std::size_t kBatchNameBytes = std::size_t{1} << 20;
 
 void ListingWalk::Sink::Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                               std::optional<std::string_view> suspect) {
-    Batch->push_back({std::string(name), info, suspect});
+    Batch->push_back({std::string(name), info, suspect, std::nullopt});
+    BatchBytes += name.size();
+    ++Count;
+}
+
+void ListingWalk::Sink::EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                                      std::optional<std::string_view> suspect, const listing::StoredData& data) {
+    Batch->push_back({std::string(name), info, suspect, data});
     BatchBytes += name.size();
     ++Count;
 }
@@ -33,7 +40,8 @@ bool ListingWalk::Sink::Full() const noexcept { return Batch->size() >= kBatchEn
 
 ListingWalk::ListingWalk(SharedSource& source, std::optional<std::int64_t> offset) : source_(source) {
     options_.Offset = offset;
-    options_.PauseAfterEntry = [this] { return sink_.Full(); };
+    options_.Hashes = source.Hashes;
+    options_.PauseAfterEntry = [this] { return sink_.Full() || (pause_after_ && sink_.Count >= *pause_after_); };
     options_.Paused = &paused_;
 }
 
@@ -124,7 +132,21 @@ py::object TypedObject(const std::optional<Value>& value) {
     return value ? TypedObject(*value) : py::object(py::none());
 }
 
+template <std::size_t... Index>
+py::object EntryFieldObjectAt(listing::EntryField field, const listing::EntryView& view, std::index_sequence<Index...>) {
+    py::object made;
+    static_cast<void>(((field == listing::kEntryFields[Index].Field
+                            ? (made = TypedObject(listing::EntryFieldValueOf<listing::kEntryFields[Index].Field>(view)), true)
+                            : false) ||
+                       ...));
+    return made;
+}
+
 }  // namespace
+
+py::object EntryFieldObject(listing::EntryField field, const EntryValue& entry) {
+    return EntryFieldObjectAt(field, entry.View(), std::make_index_sequence<listing::kEntryFields.size()>());
+}
 
 py::dict EntryDict(const EntryValue& entry) {
     // The keys, made once and interned: a million entries share them.
@@ -139,7 +161,7 @@ py::dict EntryDict(const EntryValue& entry) {
         return made;
     }();
     py::dict out;
-    listing::ForEachEntryField({entry.Name, entry.Info, entry.Suspect}, [&](auto index, auto value) {
+    listing::ForEachEntryField(entry.View(), [&](auto index, auto value) {
         const py::object made = TypedObject(std::move(value));
         if (!made || PyDict_SetItem(out.ptr(), keys[index], made.ptr()) != 0) throw py::error_already_set();
     });
@@ -256,15 +278,12 @@ void BindEntries(py::module_& module) {
                                  "One entry of a listing, immutable: the fields of the tool's JSON entry as attributes "
                                  "(the listing's field table) and name_bytes.");
     for (const listing::FieldRow<listing::EntryField>& row : listing::kEntryFields) {
-        if (row.WithHashes) continue;  // the module reads no stored data
         const listing::EntryField field = row.Field;
+        std::string meaning(row.Meaning);
+        if (row.WithHashes) meaning += "; None unless the archive was opened with hashes=True";
         entry.def_property_readonly(
-            std::string(row.PythonKey).c_str(),
-            [field](const EntryValue& e) {
-                std::string scratch;
-                return FieldObject(listing::EntryFieldValue(field, {e.Name, e.Info, e.Suspect}, scratch));
-            },
-            std::string(row.Meaning).c_str());
+            std::string(row.PythonKey).c_str(), [field](const EntryValue& e) { return EntryFieldObject(field, e); },
+            meaning.c_str());
     }
     entry.def_property_readonly("name_bytes", [](const EntryValue& e) { return py::bytes(e.Name); },
                                 "The name's bytes as the archive holds them (name reads them as Latin-1).")

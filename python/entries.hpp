@@ -27,6 +27,9 @@ struct EntryValue {
     std::string Name;
     archive::TCompressedFileInfo Info;
     std::optional<std::string_view> Suspect;  // one of the core's fixed reasons
+    std::optional<listing::StoredData> Data;  // with hashes: what its stored bytes read as
+
+    listing::EntryView View() const noexcept { return {Name, Info, Suspect, Data ? &*Data : nullptr}; }
 };
 
 // A source shared by an archive object and its iterators: one walk reads it at a time.
@@ -35,13 +38,29 @@ struct SharedSource {
     Source Held;
     std::mutex Walking;
     bool Closed = false;  // under Walking: the archive object that holds it was closed
+    // Its listings read every entry's stored bytes (the tool's --hash).
+    bool Hashes = false;
 };
 
 // The listing of one source: the tool's route, or the archive at `offset`,
 // in place. Without the GIL, under the source's lock.
 class ListingWalk {
 public:
+    // With the source's Hashes, every entry comes with its stored bytes'
+    // digest and entropy.
     ListingWalk(SharedSource& source, std::optional<std::int64_t> offset);
+
+    // Goes on from `from`, a pause of an earlier walk of the same source,
+    // instead of starting; before the first Next.
+    void ResumeFrom(listing::ListingCheckpoint from) {
+        started_ = true;
+        checkpoint_ = std::move(from);
+    }
+    // Pauses once this many entries were handed over (Checkpoint() then
+    // says where), however the batches fall.
+    void PauseAfter(std::uint64_t entries) noexcept { pause_after_ = entries; }
+    // Where the walk paused; none once it ended.
+    const std::optional<listing::ListingCheckpoint>& Checkpoint() const noexcept { return checkpoint_; }
 
     // The next entries, in place of what `batch` held; false (batch empty)
     // once the listing has ended.
@@ -56,11 +75,24 @@ public:
 private:
     class Sink final : public listing::ListingSink {
     public:
-        void Begin(const listing::ListingHead& head) override { Head = head; }
+        // The head as the listing began: a resumed batch's head lacks the
+        // archive header and the messages, and is taken only by a walk that
+        // resumed from the start (ResumeFrom).
+        void Begin(const listing::ListingHead& head) override {
+            Head = head;
+            Begun = true;
+        }
+        void Resume(const listing::ListingHead& head, std::uint64_t) override {
+            if (Begun) return;
+            Head = head;
+            Begun = true;
+        }
         void Entry(std::string_view name, const archive::TCompressedFileInfo& info,
                    std::optional<std::string_view> suspect) override;
+        void EntryWithData(std::string_view name, const archive::TCompressedFileInfo& info,
+                           std::optional<std::string_view> suspect, const listing::StoredData& data) override;
         void End(const listing::ListingHead& head, const listing::ListingEnd& end) override {
-            Head = head;
+            if (!Begun) Head = head;
             Ended = end;
         }
         bool Full() const noexcept;
@@ -70,6 +102,7 @@ private:
         std::vector<EntryValue>* Batch = nullptr;
         std::size_t BatchBytes = 0;
         std::uint64_t Count = 0;
+        bool Begun = false;
     };
 
     SharedSource& source_;
@@ -77,12 +110,16 @@ private:
     Sink sink_;
     std::optional<listing::ListingCheckpoint> paused_;
     std::optional<listing::ListingCheckpoint> checkpoint_;
+    std::optional<std::uint64_t> pause_after_;
     bool started_ = false;
     bool ended_ = false;
 };
 
 // A field table value as Python has it: None, bool, int or str.
 py::object FieldObject(const listing::FieldValue& value);
+
+// One entry field's value as Python has it (the tool's own words shared).
+py::object EntryFieldObject(listing::EntryField field, const EntryValue& entry);
 
 // The JSON entry's keys and values as a dict, plus name_bytes.
 py::dict EntryDict(const EntryValue& entry);

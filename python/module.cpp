@@ -10,12 +10,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
 
 #include "archive/compress.hpp"
+#include "listing/entry_data.hpp"
 #include "listing/examine.hpp"
 #include "listing/fields.hpp"
 #include "report/json.hpp"
@@ -35,6 +37,7 @@
 #include "listing/resume_token.hpp"
 #include "support/exception.hpp"
 #include "support/file_stream.hpp"
+#include "support/file_system.hpp"
 #include "support/path.hpp"
 
 namespace py = pybind11;
@@ -59,15 +62,55 @@ protected:
     void SendError(std::string_view) override {}
 };
 
-// The tool's listing object for `head` and `end` without its entries: the
-// listing's own keys, in the tool's order and words.
+py::object Number(std::int64_t value) { return py::int_(value); }
+
+// A listing's messages, as the JSON's "messages" reads them.
+py::list Messages(const listing::ListingHead& head) {
+    py::list out;
+    for (const listing::Text& message : head.Messages) {
+        out.append(python::FieldObject(listing::FieldText{message.Bytes, listing::TextEncoding(message, head)}));
+    }
+    return out;
+}
+
+// The tool's listing object for `head` and `end`, its entries an empty list:
+// the field tables' rows and the end's plain values, keys in the tool's
+// order (the conformance tests compare it with the tool's JSON).
 py::dict ListingObject(const listing::ListingHead& head, const listing::ListingEnd& end) {
-    StringOutput out;
-    report::JsonReport json(out);
-    json.Begin(head);
-    json.End(head, end);
-    out.Flush();
-    return py::module_::import("json").attr("loads")(py::bytes(out.Text));
+    py::dict out;
+    out["schema_version"] = std::string(report::kSchemaVersion);
+    listing::ForEachHeadField(head, [&](const auto& row, const listing::FieldValue& value) {
+        out[py::str(std::string(row.JsonKey))] = python::FieldObject(value);
+    });
+    out["messages"] = Messages(head);
+    out["entries"] = py::list();
+    for (const auto& row : listing::kEndFields) {
+        out[py::str(std::string(row.JsonKey))] = python::FieldObject(listing::EndFieldValue(row.Field, head, end));
+    }
+    if (end.Joins) out["joins"] = Number(*end.Joins);
+    if (end.Stopped) {
+        py::dict stopped;
+        stopped["header_offset"] = Number(end.Stopped->HeaderOffset);
+        stopped[end.Stopped->Reason == listing::WalkStop::Why::Signature ? "signature" : "overlaps"] = Number(end.Stopped->At);
+        out["stopped"] = stopped;
+    }
+    if (end.CarvedIn) out["carved_in"] = python::FieldObject(listing::FieldText{*end.CarvedIn, head.PathEncoding});
+    if (end.AlsoAt) {
+        py::dict also;
+        also["count"] = py::int_(end.AlsoAt->Count);
+        also["every"] = Number(end.AlsoAt->Every);
+        out["also_at"] = also;
+    }
+    if (end.Carved) {
+        py::dict carved;
+        carved["path"] = python::FieldObject(listing::FieldText{end.Carved->Path, head.PathEncoding});
+        carved["size"] = Number(end.Carved->Size);
+        carved["sha256"] = end.Carved->Sha256;
+        out["carved"] = carved;
+    } else {
+        out["carved"] = py::none();
+    }
+    return out;
 }
 
 // A message as Python text: paths read as UTF-8 when they are, else as
@@ -182,6 +225,74 @@ py::tuple JsonPart(const py::object& from, const py::object& resume, std::int64_
     source.Check();  // a file object's failed read is the cause of anything else
     if (failure) std::rethrow_exception(failure);
     return py::make_tuple(py::bytes(out.Text), next ? py::object(py::bytes(*next)) : py::object(py::none()));
+}
+
+// The next part of one source's listing for a dataframe: at most `limit`
+// entries, as columns (a list per entry key asked), from the start or from
+// `resume`; and the token that goes on after it (None once the listing
+// ended). The listing's own failure ends it as the tool's JSON ends it: the
+// entries before it count, the error is not raised. A failed read of a
+// file object raises.
+py::tuple EntryPart(const py::object& from, const py::object& resume, std::int64_t limit, const py::object& name,
+                    const std::vector<std::string>& keys, bool hashes) {
+    if (limit < 1) throw py::value_error("limit must be at least 1 entry");
+    std::vector<listing::EntryField> fields;
+    for (const std::string& key : keys) {
+        const auto* row = std::find_if(listing::kEntryFields.begin(), listing::kEntryFields.end(),
+                                       [&](const auto& each) { return each.PythonKey == key; });
+        if (row == listing::kEntryFields.end()) throw py::value_error("no entry field " + key);
+        if (row->WithHashes && !hashes) throw py::value_error(key + " needs hashes=True");
+        fields.push_back(row->Field);
+    }
+    std::optional<std::string> token;
+    if (!resume.is_none()) {
+        if (!py::isinstance<py::bytes>(resume)) throw py::type_error("resume must be bytes or None");
+        token = resume.cast<std::string>();
+    }
+    const auto source = Shared(SourceOf(from, name));
+    source->Hashes = hashes;
+    python::ListingWalk walk(*source, std::nullopt);
+    walk.PauseAfter(static_cast<std::uint64_t>(limit));
+    std::vector<py::list> columns(fields.size());
+    std::vector<python::EntryValue> batch;
+    std::optional<std::string> next;
+    for (bool first = true;; first = false) {
+        bool more = false;
+        std::exception_ptr failure;
+        {
+            py::gil_scoped_release unlocked;
+            try {
+                if (first && token) {
+                    walk.ResumeFrom(listing::DecodeResumeToken(*token, source->Held.File, source->Held.Hold()));
+                }
+                more = walk.Next(batch);
+                if (!more || walk.Entries() >= static_cast<std::uint64_t>(limit)) {
+                    if (walk.Checkpoint()) {
+                        next = listing::EncodeResumeToken(*walk.Checkpoint(), source->Held.File, source->Held.Hold());
+                    }
+                    more = false;
+                }
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        source->Held.Check();  // a file object's failed read is the cause of anything else
+        if (failure) std::rethrow_exception(failure);
+        for (const python::EntryValue& entry : batch) {
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                const py::object value = python::EntryFieldObject(fields[i], entry);
+                if (PyList_Append(columns[i].ptr(), value.ptr()) != 0) throw py::error_already_set();
+            }
+        }
+        if (!more) break;
+    }
+    source->Held.Release();
+    py::dict named;
+    for (std::size_t i = 0; i < keys.size(); ++i) named[py::str(keys[i])] = columns[i];
+    const listing::ListingHead& head = walk.Head();
+    return py::make_tuple(python::FieldObject(listing::HeadFieldValue(listing::HeadField::File, head)),
+                          python::FieldObject(listing::HeadFieldValue(listing::HeadField::Offset, head)), named,
+                          walk.Entries(), next ? py::object(py::bytes(*next)) : py::object(py::none()));
 }
 
 class NoDisplay final : public locator::Display {
@@ -320,6 +431,9 @@ py::object Carve(const py::object& path, std::int64_t offset, const py::object& 
     return CarveFrom(*source, offset, outDir, force, end, py::isinstance<py::bytes>(path));
 }
 
+// What read_stored returns at most unless told otherwise.
+constexpr std::int64_t kReadStoredLimit = std::int64_t{64} << 20;
+
 // One listing of a source as an object: what the tool's JSON object says
 // of it, and its entries walked afresh for each iteration.
 class Archive {
@@ -346,17 +460,18 @@ public:
         return python::IterateEntries(source_, offset_, true, stopAtSuspect, scanned_entries_);
     }
 
-    // One key of the tool's object; the end's keys walk the listing to its end once.
     // A row of the head's field table.
     py::object HeadField(listing::HeadField field) const { return python::FieldObject(listing::HeadFieldValue(field, head_)); }
 
-    py::object Field(const char* key, bool ofEnd) {
-        if (ofEnd && !ended_) {
+    py::list MessageList() const { return Messages(head_); }
+
+    // A row of the end's; the first walks the listing to its end, once.
+    py::object EndField(listing::EndField field) {
+        if (!ended_) {
             CheckOpen();
             Walk(true);
         }
-        if (!object_) object_ = ListingObject(head_, end_);
-        return (*object_)[key];
+        return python::FieldObject(listing::EndFieldValue(field, head_, end_));
     }
 
     py::list CandidateList() {
@@ -379,6 +494,52 @@ public:
     python::ListedArchive Listed() {  // for extract()
         CheckOpen();
         return {*source_, offset_, bytes_path_};
+    }
+
+    // The entry's stored bytes as they lie in the source, where the core's
+    // range rule places them; refused past max_size and when they run past
+    // the end of the source (they are incomplete).
+    py::bytes ReadStored(const python::EntryValue& entry, std::int64_t maxSize) {
+        CheckOpen();
+        if (maxSize < 0) throw py::value_error("max_size must not be negative");
+        std::optional<listing::StoredRange> range;
+        {
+            py::gil_scoped_release unlocked;
+            std::lock_guard lock(source_->Walking);
+            if (!source_->Closed) range = listing::StoredRangeOf(entry.Info, entry.Name.size(), source_->Held.Hold().Size());
+        }
+        if (!range) throw py::value_error("I/O operation on a closed archive");
+        const std::string named = "entry " + py::repr(python::EntryFieldObject(listing::EntryField::Name, entry)).cast<std::string>();
+        if (range->Missing) throw py::value_error(named + ": " + std::string(*range->Missing));
+        if (range->Size > maxSize) {
+            throw py::value_error(named + " stores " + std::to_string(range->Size) + " bytes, more than max_size (" +
+                                  std::to_string(maxSize) + ")");
+        }
+        // Sized by a range the source holds, below max_size.
+        auto out = py::reinterpret_steal<py::bytes>(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(range->Size)));
+        if (!out) throw py::error_already_set();
+        char* into = PyBytes_AS_STRING(out.ptr());
+        bool whole = false;
+        bool closed = false;
+        {
+            py::gil_scoped_release unlocked;
+            std::lock_guard lock(source_->Walking);
+            closed = source_->Closed;
+            support::Stream* input = closed ? nullptr : &source_->Held.Hold();
+            if (input != nullptr && input->Seek(range->Start, support::SeekOrigin::Beginning) == range->Start) {
+                std::int64_t done = 0;
+                while (done < range->Size) {
+                    const std::size_t got = input->Read(into + done, static_cast<std::size_t>(range->Size - done));
+                    if (got == 0) break;
+                    done += static_cast<std::int64_t>(got);
+                }
+                whole = done == range->Size;
+            }
+        }
+        if (closed) throw py::value_error("I/O operation on a closed archive");
+        source_->Held.Check();
+        if (!whole) throw support::EFOpenError(support::OpenErrorMessage(source_->Held.File, "Read failed"));
+        return out;
     }
 
     // The tool's JSON object of this listing, one line without its newline,
@@ -409,7 +570,13 @@ public:
             } else {
                 json.Begin(head_);
                 while (walk.Next(batch)) {
-                    for (const python::EntryValue& entry : batch) json.Entry(entry.Name, entry.Info, entry.Suspect);
+                    for (const python::EntryValue& entry : batch) {
+                        if (entry.Data) {
+                            json.EntryWithData(entry.Name, entry.Info, entry.Suspect, *entry.Data);
+                        } else {
+                            json.Entry(entry.Name, entry.Info, entry.Suspect);
+                        }
+                    }
                 }
                 json.End(head_, walk.End());
             }
@@ -454,7 +621,6 @@ private:
             end_ = walk.End();
             ended_ = true;
         }
-        object_.reset();
     }
 
     void CheckOpen() const {
@@ -468,14 +634,14 @@ private:
     listing::ListingEnd end_;
     std::optional<std::uint64_t> scanned_entries_;  // a listing of scan(): its entries
     bool ended_ = false;
-    std::optional<py::dict> object_;
     bool closed_ = false;
 };
 
-std::unique_ptr<Archive> Open(const py::object& source, const std::optional<std::int64_t>& offset) {
+std::unique_ptr<Archive> Open(const py::object& source, const std::optional<std::int64_t>& offset, bool hashes) {
     if (offset && *offset < 0) throw py::value_error("negative offset");
-    auto archive = std::make_unique<Archive>(Shared(SourceOf(source, py::none(), true)), offset,
-                                             py::isinstance<py::bytes>(source));
+    const auto shared = Shared(SourceOf(source, py::none(), true));
+    shared->Hashes = hashes;
+    auto archive = std::make_unique<Archive>(shared, offset, py::isinstance<py::bytes>(source));
     archive->Open();
     return archive;
 }
@@ -636,23 +802,32 @@ PYBIND11_MODULE(_core, module) {
              "and returns its path; None where the tool carves nothing (an archive listed directly, none found). "
              "end=\"walk\" carves to the end of the last whole entry. Raises CreateError for an archive without "
              "an entry (\"Nothing to carve\") and, without force, FileExistsError for a file already there.")
+        .def("read_stored",
+             MemoryGuarded(+[](Archive& self, const python::EntryValue& entry, std::int64_t maxSize) {
+                 return self.ReadStored(entry, maxSize);
+             }),
+             py::arg("entry"), py::kw_only(), py::arg("max_size") = kReadStoredLimit,
+             "The bytes ENTRY (one of this archive's) stores, exactly as they lie in the source: nothing is "
+             "decoded, so only a method 0 entry that is not locked is the file itself. Raises ValueError when "
+             "they run past the end of the source (incomplete) and when they are more than max_size bytes "
+             "(64 MiB unless given).")
         .def("to_json", MemoryGuarded(+[](Archive& self) { return self.ToJson(); }),
              "The tool's JSON object of this listing (`vexmira --json --in-place`), one line.")
         .def("close", MemoryGuarded(+[](Archive& self) { self.Close(); }), "Releases the file; iteration then raises.")
         .def("__enter__", [](Archive& self) -> Archive& { return self; })
         .def("__exit__", MemoryGuarded(+[](Archive& self, const py::args&) { self.Close(); }))
-        .def_property_readonly("messages", MemoryGuarded(+[](Archive& self) { return self.Field("messages", false); }),
-                               "The locator's messages, in order.")
-        .def_property_readonly("plausible_end", MemoryGuarded(+[](Archive& self) { return self.Field("plausible_end", true); }),
-                               "Where the archive plausibly ends: after the last entry before the first suspect one.")
-        .def_property_readonly("archive_end", MemoryGuarded(+[](Archive& self) { return self.Field("archive_end", true); }),
-                               "Where the walk over the entries ended.")
-        .def_property_readonly("truncated", MemoryGuarded(+[](Archive& self) { return self.Field("truncated", true); }),
-                               "Whether the last entry's data runs past the end of the source.");
+        .def_property_readonly("messages", MemoryGuarded(+[](const Archive& self) { return self.MessageList(); }),
+                               "The locator's messages, in order.");
+    static const auto endOf = MemoryGuarded(+[](Archive& self, listing::EndField field) { return self.EndField(field); });
+    for (const listing::FieldRow<listing::EndField>& row : listing::kEndFields) {
+        const listing::EndField field = row.Field;
+        archiveClass.def_property_readonly(
+            std::string(row.PythonKey).c_str(), [field](Archive& self) { return endOf(self, field); },
+            std::string(row.Meaning).c_str());
+    }
     python::BindExtract(archiveClass);
 
     for (const listing::FieldRow<listing::HeadField>& row : listing::kHeadFields) {
-        if (row.WithHashes) continue;  // the module reads no stored data
         const listing::HeadField field = row.Field;
         archiveClass.def_property_readonly(
             std::string(row.PythonKey).c_str(), [field](const Archive& self) { return self.HeadField(field); },
@@ -660,9 +835,12 @@ PYBIND11_MODULE(_core, module) {
     }
 
     module.def("open", MemoryGuarded(&Open), py::arg("source"), py::kw_only(), py::arg("offset") = py::none(),
+               py::arg("hashes") = false,
                "Opens one listing of SOURCE (a path, a binary seekable file object, or bytes-like data other than "
                "bytes, which is a path) as an Archive. Without offset, the tool's route: a \".ARC\" name is listed "
-               "directly, anything else goes through the locator; with offset, the archive there. A header that is "
+               "directly, anything else goes through the locator; with offset, the archive there. With hashes, as "
+               "the tool's --hash: input_sha256, and each entry's sha256 and entropy of its stored bytes (None, "
+               "data_error saying why, where they run past the end), which reads all of them. A header that is "
                "no archive's raises.");
     module.def("scan", MemoryGuarded(&Scan), py::arg("source"),
                "An Archive for every line `vexmira --json --in-place --all` prints for SOURCE, from one scan: located "
@@ -688,6 +866,13 @@ PYBIND11_MODULE(_core, module) {
                py::arg("limit") = std::int64_t{8} << 20, py::arg("name") = py::none(),
                "The next piece, of about `limit` bytes, of json_lines(source), and the token that resumes it "
                "(None once the listing is whole).");
+    module.def("_entry_part", MemoryGuarded(&EntryPart), py::arg("source"), py::arg("resume") = py::none(),
+               py::kw_only(), py::arg("limit"), py::arg("name") = py::none(),
+               py::arg("columns") = std::vector<std::string>{}, py::arg("hashes") = false,
+               "For vexmira.dask: (file, offset, {key: [values]}, entries, token) of the next at most `limit` "
+               "entries of SOURCE's listing, from the start or from `resume`; token None once it ended.");
+    module.def("_most_entries", &listing::MostEntriesIn, py::arg("size"),
+               "The most entries a listing of a file of SIZE bytes can hold.");
     module.def(
         "iter_entries",
         MemoryGuarded(+[](const py::object& path) {

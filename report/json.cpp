@@ -252,23 +252,11 @@ void JsonReport::AddEntry(std::string_view name, const archive::TCompressedFileI
 
 void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
     std::string& out = out_.Buffer();
-    out += "],\"error\":";
-    if (end.Error) {
-        AppendJsonString(out, end.Error->Bytes, TextEncoding(*end.Error, head));
-    } else {
-        out += "null";
-    }
-    if (end.Walk) {
-        const listing::ArchiveEnd report = listing::ReportedArchiveEnd(*end.Walk);
-        out += ",\"archive_end\":";
-        AppendNumber(out, report.End);
-        out += report.Truncated ? ",\"truncated\":true" : ",\"truncated\":false";
-        out += ",\"trailing_bytes\":";
-        AppendNumber(out, report.Trailing);
-        out += ",\"plausible_end\":";
-        AppendNumber(out, end.PlausibleEnd);
-    } else {
-        out += ",\"archive_end\":null,\"truncated\":null,\"trailing_bytes\":null,\"plausible_end\":null";
+    out += ']';
+    static const auto keys = KeyPrefixes(listing::kEndFields, false);
+    for (const auto& row : listing::kEndFields) {
+        out += keys[static_cast<std::size_t>(&row - listing::kEndFields.data())];
+        AppendJsonValue(out, listing::EndFieldValue(row.Field, head, end));
     }
     if (end.Joins) {
         out += ",\"joins\":";

@@ -16,10 +16,6 @@ std::string RunSpan(std::int64_t first, const ShiftedCopies& more) {
            " to " + NumberText(listing::SaturatingAdd(first, listing::SaturatingTimes(more.Every, more.Count)));
 }
 
-Encoding TextEncoding(const Text& text, const ListingHead& head) noexcept {
-    return text.FromArchive() ? Encoding::Latin1 : head.PathEncoding;
-}
-
 std::string ErrorLineText(const ListingHead& head, const Text& error) {
     std::string line = "vexmira: ";
     AppendTerminalText(line, head.File, head.PathEncoding);

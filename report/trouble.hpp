@@ -6,6 +6,7 @@
 #include <string>
 
 #include "listing/examine.hpp"
+#include "listing/fields.hpp"
 #include "report/output.hpp"
 
 namespace vexmira::report {
@@ -21,7 +22,6 @@ void ReportTrouble(LineOutput& out, const listing::ListingHead& head, const list
 // "every S bytes from A to B": where the rest of a run that starts at `first` lies.
 std::string RunSpan(std::int64_t first, const listing::ShiftedCopies& more);
 
-// How a listing's message or error reads.
-listing::Encoding TextEncoding(const listing::Text& text, const listing::ListingHead& head) noexcept;
+using listing::TextEncoding;
 
 }  // namespace vexmira::report

@@ -132,6 +132,12 @@ bool PathExists(const std::string& path);
 // line breaks and full stops.
 std::string LastSystemErrorText();
 
+// The errno a Windows system error code stands for, as the C runtime and
+// Python map them (ERROR_FILE_NOT_FOUND is ENOENT, ERROR_SHARING_VIOLATION
+// EACCES, ...); 0 for a code without one. Portable, so that the table is
+// tested where the tests run.
+int ErrnoOfSystemError(std::uint32_t code) noexcept;
+
 // Removes trailing blanks, line breaks and full stops from a system message.
 std::string TrimSystemMessage(std::string text);
 

@@ -93,7 +93,12 @@ NativeFile NativeFile::OpenReadExclusive(const std::string& path) {
         return NativeFile(copy);
     }
     HANDLE file = OpenFile(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    if (file == INVALID_HANDLE_VALUE) throw EFOpenError(OpenErrorMessage(path, ErrorText(GetLastError())));
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        std::string reason = ErrorText(code);
+        std::string message = OpenErrorMessage(path, reason);
+        throw EFOpenError(std::move(message), SystemCause{ErrnoOfSystemError(code), path, std::move(reason)});
+    }
     return NativeFile(file);
 }
 
@@ -103,7 +108,13 @@ namespace {
     throw EFCreateError(CreateErrorMessage(path, reason));
 }
 
-[[noreturn]] void RefuseWithSystemText(const std::string& path) { RefuseSideFile(path, ErrorText(GetLastError())); }
+// With the system's code as an errno, for callers that hand the error on by its kind (Python's OSError).
+[[noreturn]] void RefuseWithSystemText(const std::string& path) {
+    const DWORD code = GetLastError();
+    std::string reason = ErrorText(code);
+    std::string message = CreateErrorMessage(path, reason);
+    throw EFCreateError(std::move(message), SystemCause{ErrnoOfSystemError(code), path, std::move(reason)});
+}
 
 // The system's words for a name that leads elsewhere, where it has them.
 std::string LinkReason() {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -49,6 +51,30 @@ TEST(PathRules, OnlyTheExactUpperCaseExtensionIsAnArchive) {
 
 // Which reparse points in the side file's place are refused. Wine creates no
 // reparse points, so the tags are checked here as values.
+// The Windows file layer hands these on as the error's errno, from which
+// Python picks FileNotFoundError, PermissionError, FileExistsError, ...
+TEST(SystemErrors, WindowsCodesMapToTheErrnoTheyStandFor) {
+    struct Code {
+        std::uint32_t Value;
+        const char* Name;
+        int Errno;
+    };
+    const Code codes[] = {
+        {2, "ERROR_FILE_NOT_FOUND", ENOENT},   {3, "ERROR_PATH_NOT_FOUND", ENOENT},
+        {123, "ERROR_INVALID_NAME", ENOENT},   {206, "ERROR_FILENAME_EXCED_RANGE", ENOENT},
+        {5, "ERROR_ACCESS_DENIED", EACCES},    {32, "ERROR_SHARING_VIOLATION", EACCES},
+        {33, "ERROR_LOCK_VIOLATION", EACCES},  {80, "ERROR_FILE_EXISTS", EEXIST},
+        {183, "ERROR_ALREADY_EXISTS", EEXIST}, {267, "ERROR_DIRECTORY", ENOTDIR},
+        {112, "ERROR_DISK_FULL", ENOSPC},      {4, "ERROR_TOO_MANY_OPEN_FILES", EMFILE},
+        {8, "ERROR_NOT_ENOUGH_MEMORY", ENOMEM}, {87, "ERROR_INVALID_PARAMETER", EINVAL},
+        {0, "ERROR_SUCCESS", 0},               {1, "ERROR_INVALID_FUNCTION", 0},
+        {681, "ERROR_STOPPED_ON_SYMLINK", 0},  {0xFFFFFFFF, "past every code", 0},
+    };
+    for (const Code& code : codes) {
+        EXPECT_EQ(ErrnoOfSystemError(code.Value), code.Errno) << code.Name << " (" << code.Value << ")";
+    }
+}
+
 TEST(ReparseTags, OnlyLinksAndMountPointsAreRefused) {
     struct Tag {
         std::uint32_t Value;

@@ -1,6 +1,6 @@
 """Triage a folder of carriers, as a notebook would: every archive found, a
 DataFrame of its entries, and the archives holding suspect entries carved
-out for a closer look.
+out for a closer look, with the SHA-256 of each plausible entry's stored bytes.
 
     python3 triage.py FOLDER OUT_DIR
 """
@@ -39,6 +39,9 @@ def main(folder: str, out_dir: str) -> None:
             print(f"{file} at {offset}: {error}", file=sys.stderr)
             continue
         print(f"carved {os.fsdecode(carved)}")
+        with vexmira.open(carved, hashes=True) as archive:  # a .ARC: listed directly
+            for entry in archive.entries():
+                print(f"  {entry.name} {entry.sha256 or entry.data_error}")
 
 
 if __name__ == "__main__":

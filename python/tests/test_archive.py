@@ -2,6 +2,7 @@
 entries, carves and refusals, and errors a Python caller expects. Archives
 are built here byte by byte from the layout."""
 import errno
+import hashlib
 import io
 import json
 import mmap
@@ -166,9 +167,26 @@ def test_the_triage_example_runs_on_a_folder_of_carriers(files, tmp_path):
                             check=False, timeout=120)
     assert result.returncode == 0, result.stderr
     assert "setup.exe" in result.stdout and "carved " in result.stdout
+    assert f"  LOGO.BMP {hashlib.sha256(bytes([0xEE]) * 300).hexdigest()}\n" in result.stdout
     carved = [os.path.join(root, name) for root, _, names in os.walk(out) for name in names]
     # Every file holding SAMPLE, whose method-9 entry is suspect; empty.exe has no entry to be suspect.
     assert sorted(os.path.basename(path) for path in carved) == \
         ["a.ARC.00000000.ARC", "both.exe.0000BF9A.ARC", "setup.exe.00009C40.ARC"]
     with open(next(path for path in carved if "setup" in path), "rb") as f:  # to the plausible end
         assert f.read() == (files / "setup.exe").read_bytes()[40000:40000 + 21 + 35 + 2210 + 33 + 300 + 33 + 530]
+
+
+def test_a_listing_of_many_batches_keeps_its_head(tmp_path):
+    # More entries than one batch of the walk: the head is the one the listing began with, not a
+    # resumed batch's (which has no archive header and no messages).
+    many = archive([(b"F%05d" % k, 10, 3, 0) for k in range(5000)])
+    path = tmp_path / "many.exe"
+    path.write_bytes(STUB + many)
+    expected = tool("--in-place", str(path), cwd=tmp_path)[0]
+    listed = vexmira.list(str(path))
+    assert {key: value for key, value in listed.items() if key != "entries"} == \
+        {key: value for key, value in expected.items() if key != "entries"}
+    with vexmira.open(str(path)) as opened:
+        assert opened.plausible_end == expected["plausible_end"]  # walks to the end first
+        for key in ["compress_id", "archive_header_size", "passed_over_count", "messages", "located"]:
+            assert getattr(opened, key) == expected[key], key

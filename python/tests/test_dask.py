@@ -96,6 +96,34 @@ def test_the_frame_and_the_bag_equal_the_tool(collection, cluster, monkeypatch):
     assert listings == [json.loads(line) for line in expected.splitlines()]
 
 
+def test_a_file_of_more_entries_than_a_partition_spans_several(tmp_path, cluster):
+    import pandas
+
+    many = [(b"M%05d.DAT" % k, 10 + k, k % 4, k % 5) for k in range(2500)]
+    (tmp_path / "many.exe").write_bytes(b"MZ" + bytes(700) + archive(many) + bytes(9))
+    (tmp_path / "exact.ARC").write_bytes(archive(many[:1000]))  # two runs, no empty third
+    # Large enough by its size to hold more than a partition, yet with two entries: walked first, it then
+    # shares a partition with the small files after it.
+    (tmp_path / "roomy.exe").write_bytes(b"MZ" + bytes(40000) + archive(many[:2]))
+    for i in range(3):
+        (tmp_path / f"small{i}.exe").write_bytes(b"MZ" + bytes(300) + archive(many[:3]))
+    _, expected = tool(str(tmp_path), "-r", cwd=tmp_path)
+    want = tool_entries(expected)
+    whole = vexmira.dask.entries_frame([tmp_path])
+    assert whole.npartitions == 1
+    split = vexmira.dask.entries_frame([tmp_path], entries_per_partition=500, files_per_partition=3)
+    # exact.ARC: 2, many.exe: 5, roomy.exe with the first two small ones, the last small one.
+    assert split.npartitions == 9
+    parts = [split.get_partition(i).compute() for i in range(split.npartitions)]
+    assert [len(part) for part in parts] == [500, 500, 500, 500, 500, 500, 500, 8, 3]
+    got = pandas.concat(parts).reset_index(drop=True)
+    assert got.equals(want) and len(got) == 3511
+    assert got.equals(whole.compute().reset_index(drop=True))
+    assert got["method_id"].dtype == vexmira.dask.entry_dtypes()["method_id"]
+    with pytest.raises(ValueError, match="entries_per_partition"):
+        vexmira.dask.entries_frame([tmp_path], entries_per_partition=0)
+
+
 def test_urls_and_prefixes_are_expanded_on_the_client(collection):
     url = collection.as_uri()
     pairs = list(vexmira.dask.expand([url, url + "/d1", str(collection / "d2"), collection / "d2"]))

@@ -158,6 +158,16 @@ class Entry:
     @property
     def suspect(self) -> Optional[str]:
         """Why the entry cannot be a real one; None when it can."""
+    @property
+    def sha256(self) -> Optional[str]:
+        """The SHA-256 (hex) of the stored bytes, as --hash gives it; None unless opened with hashes=True, and
+        where the data runs past the end of the file (data_error says so)."""
+    @property
+    def entropy(self) -> Optional[float]:
+        """The stored bytes' Shannon entropy in bits per byte, two decimals (0.0 to 8.0); None as sha256."""
+    @property
+    def data_error(self) -> Optional[str]:
+        """Why the stored bytes were not read (they run past the end of the file); None otherwise."""
     def to_dict(self) -> EntryDict:
         """The tool's JSON entry as a dict, plus name_bytes."""
 
@@ -184,6 +194,9 @@ class Archive:
     def passed_over(self) -> Optional[str]:
         """For a listing of scan(): why the locator passes this header over."""
     @property
+    def input_sha256(self) -> Optional[str]:
+        """The SHA-256 (hex) of the source's bytes, with hashes=True; None otherwise."""
+    @property
     def messages(self) -> builtins.list[str]:
         """The locator's messages, in order."""
     @property
@@ -194,7 +207,13 @@ class Archive:
         """Where the walk over the entries ended."""
     @property
     def truncated(self) -> Optional[bool]:
-        """Whether the last entry's data runs past the end of the source."""
+        """Whether the walk was cut short: the last entry's data runs past the end of the source."""
+    @property
+    def trailing_bytes(self) -> Optional[int]:
+        """How many bytes of the source follow archive_end."""
+    @property
+    def error(self) -> Optional[str]:
+        """Why the listing failed (a header of scan() the reader refuses); None for one open() gives."""
     def __iter__(self) -> Iterator[Entry]:
         """Every entry as the JSON lists them, suspect ones marked, in bounded memory."""
     def entries(self, *, plausible_only: bool = True) -> Iterator[Entry]:
@@ -210,17 +229,25 @@ class Archive:
         manifest.jsonl) and returns the paths of the files written, in entry order (bytes for a bytes path);
         entries not written are only in the manifest. Without force, an earlier extraction raises CreateError,
         also a FileExistsError."""
+    def read_stored(self, entry: Entry, *, max_size: int = 64 << 20) -> bytes:
+        """The bytes ENTRY (one of this archive's) stores, exactly as they lie in the source, nothing decoded.
+
+        Raises ValueError when they run past the end of the source and when there are more than max_size."""
     def to_json(self) -> str:
-        """The tool's JSON object of this listing, one line."""
+        """The tool's JSON object of this listing, one line (with sha256 and entropy when hashes=True)."""
     def close(self) -> None:
         """Releases the file."""
     def __enter__(self) -> Archive: ...
     def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
                  traceback: Optional[TracebackType]) -> None: ...
 
-def open(source: Union[Source, bytearray, memoryview, mmap.mmap], *, offset: Optional[int] = None) -> Archive:
+def open(source: Union[Source, bytearray, memoryview, mmap.mmap], *, offset: Optional[int] = None,
+         hashes: bool = False) -> Archive:
     """One listing of SOURCE as an Archive: without offset the tool's route (".ARC" listed directly, else
-    located), with offset the archive there. bytes is a path; other bytes-like data is read in memory."""
+    located), with offset the archive there. bytes is a path; other bytes-like data is read in memory.
+
+    With hashes, as the tool's --hash: input_sha256, and every entry's sha256 and entropy, which reads all
+    of the stored data (the listing alone reads headers only)."""
 
 def scan(source: Union[Source, bytearray, memoryview, mmap.mmap]) -> builtins.list[Archive]:
     """An Archive for every line `vexmira --json --in-place --all` prints for SOURCE, from one scan: repeats

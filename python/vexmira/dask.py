@@ -8,15 +8,19 @@ client: folders in byte order of names, without following symbolic links,
 skipping "*$$$" side files; a file reached twice is listed once. Every
 listing is in place and names its file as given (a URL as written).
 """
+import concurrent.futures
 import contextlib
 import io
 import json
 import os
 import re
 import stat
+from importlib import import_module
 from typing import IO, Any, Iterable, Iterator, List, Optional, Set, Tuple, Union
 
 import vexmira
+
+_core: Any = import_module("vexmira._core")  # its private calls, which the stubs leave out
 
 PathName = Union[str, bytes]
 """A name as given: str or bytes, as the source was."""
@@ -43,16 +47,19 @@ ENTRY_COLUMNS = {
     "header_offset": "int64",
     "data_offset": "int64",
 }
-_ENTRY_KEYS = [column for column in ENTRY_COLUMNS if column not in ("file", "offset")]
+HASH_COLUMNS = {"sha256": "string", "entropy": "Float64"}
+"""The columns entries_frame(..., hashes=True) adds: the stored bytes' SHA-256 and entropy (pd.NA where the
+data runs past the end of the file)."""
 
 
-def entry_dtypes() -> dict[str, Any]:
-    """ENTRY_COLUMNS' dtypes as pandas takes them: method_id's categories are the same in every
-    partition (vexmira.method_ids), so partitions concatenate without turning it to objects."""
+def entry_dtypes(hashes: bool = False) -> dict[str, Any]:
+    """ENTRY_COLUMNS' dtypes (with hashes, HASH_COLUMNS' too) as pandas takes them: method_id's categories
+    are the same in every partition (vexmira.method_ids), so partitions concatenate without turning it to
+    objects."""
     import pandas
 
     return {column: pandas.CategoricalDtype(vexmira.method_ids) if dtype == "category" else dtype
-            for column, dtype in ENTRY_COLUMNS.items()}
+            for column, dtype in _columns(hashes).items()}
 
 
 def is_url(source: Any) -> bool:
@@ -211,19 +218,122 @@ def listings(pairs: Iterable[Pair]) -> List[Any]:
     return [json.loads(line) for name, location in pairs for line in json_lines(name, location).splitlines()]
 
 
-def entry_rows(pairs: Iterable[Pair]) -> Any:
-    """One dataframe partition: the entries of some (name, location) pairs."""
+ENTRIES_PER_PARTITION = 1_000_000
+"""At most how many entries one partition of entries_frame holds."""
+
+Piece = Tuple[PathName, PathName, Optional[bytes], int]
+"""(name, location, resume, limit): at most `limit` entries of one listing, from its start or from the
+token `resume`."""
+
+def _columns(hashes: bool) -> dict[str, str]:
+    return {**ENTRY_COLUMNS, **HASH_COLUMNS} if hashes else dict(ENTRY_COLUMNS)
+
+
+Part = Tuple[Any, Any, dict[str, List[Any]], int, Optional[bytes]]
+"""(file, offset, {column: values}, entries, token): one piece listed."""
+
+
+def _part(piece: Piece, keys: List[str], hashes: bool) -> Part:
+    """The module's part for a piece; a source that cannot be opened lists nothing, as its listing does."""
+    name, location, resume, limit = piece
+    try:
+        with opened(location) as source:
+            part: Part = _core._entry_part(source, resume, limit=limit, name=name, columns=keys, hashes=hashes)
+            return part
+    except _Unopened:
+        return None, None, {key: [] for key in keys}, 0, None
+    except vexmira.OpenError:
+        if resume is not None or is_url(location):
+            raise
+        return None, None, {key: [] for key in keys}, 0, None
+
+
+def entry_rows(pieces: Iterable[Union[Pair, Piece]], hashes: bool = False) -> Any:
+    """One dataframe partition: the entries of some pieces ((name, location) pairs are whole listings)."""
     import pandas
 
-    columns: dict[str, List[Any]] = {column: [] for column in ENTRY_COLUMNS}
-    for listing in listings(pairs):
-        for entry in listing["entries"]:
-            columns["file"].append(listing["file"])
-            columns["offset"].append(listing["offset"])
-            for key in _ENTRY_KEYS:
-                columns[key].append(entry[key])
-    dtypes = entry_dtypes()
+    wanted = _columns(hashes)
+    keys = [column for column in wanted if column not in ("file", "offset")]
+    columns: dict[str, List[Any]] = {column: [] for column in wanted}
+    for piece in pieces:
+        whole: Piece = (piece[0], piece[1], None, 1 << 62) if len(piece) == 2 else piece  # type: ignore[assignment]
+        file, offset, values, count, _ = _part(whole, keys, hashes)
+        columns["file"].extend([file] * count)
+        columns["offset"].extend([offset] * count)
+        for key in keys:
+            columns[key].extend(values[key])
+    dtypes = entry_dtypes(hashes)
     return pandas.DataFrame({column: pandas.Series(values, dtype=dtypes[column]) for column, values in columns.items()})
+
+
+def _size(location: PathName) -> Optional[int]:
+    """The file's size in bytes, None when it is not known without reading it."""
+    try:
+        if not is_url(location):
+            return os.stat(location).st_size
+        import fsspec
+
+        filesystem, path = fsspec.core.url_to_fs(os.fsdecode(location))
+        size = filesystem.size(path)
+        return int(size) if size is not None else None
+    except (OSError, ValueError):
+        return 0  # its listing says why it cannot be read: no entries
+
+
+def _resume_points(name: PathName, location: PathName, every: int) -> Tuple[List[Optional[bytes]], int]:
+    """Where each run of `every` entries of the listing starts (None: its start), and how many it has:
+    the headers walked once, nothing kept."""
+    starts: List[Optional[bytes]] = [None]
+    total = 0
+    while True:
+        *_, count, token = _part((name, location, starts[-1], every), [], False)
+        total += count
+        if token is None:
+            break
+        starts.append(token)
+    if len(starts) > 1 and total == every * (len(starts) - 1):
+        starts.pop()  # the last run ended the listing exactly: the part after it is empty
+    return starts, total
+
+
+def _pieces(pairs: List[Pair], per_partition: int, files_per_partition: int) -> List[List[Piece]]:
+    """The partitions: pieces of at most per_partition entries in all and files_per_partition pieces each.
+    A file that may hold more entries than a partition (by its size) is walked first, headers only, on
+    the cluster, for where its runs start; the others are bounded by their size alone."""
+    import dask
+
+    if per_partition < 1:
+        raise ValueError(f"entries_per_partition must be at least 1, not {per_partition}")
+    if files_per_partition < 1:
+        raise ValueError(f"files_per_partition must be at least 1, not {files_per_partition}")
+    locations = [location for _, location in pairs]
+    if any(is_url(location) for location in locations):
+        # Each a request to the store: many at once.
+        with concurrent.futures.ThreadPoolExecutor(max_workers=16) as pool:
+            sizes = list(pool.map(_size, locations))
+    else:
+        sizes = [_size(location) for location in locations]
+    bounds = [None if size is None else _core._most_entries(size) for size in sizes]
+    large = [i for i, bound in enumerate(bounds) if bound is None or bound > per_partition]
+    walked = dask.compute(*[dask.delayed(_resume_points)(*pairs[i], per_partition) for i in large]) if large else ()
+    found = dict(zip(large, walked))
+    counted: List[Tuple[int, Piece]] = []
+    for i, (name, location) in enumerate(pairs):
+        if i in found:
+            starts, total = found[i]
+            for run, start in enumerate(starts):
+                counted.append((min(per_partition, total - run * per_partition), (name, location, start, per_partition)))
+        else:
+            counted.append((bounds[i] or 0, (name, location, None, per_partition)))
+    partitions: List[List[Piece]] = []
+    held = 0
+    for count, piece in counted:
+        if not partitions or held + count > per_partition or len(partitions[-1]) == files_per_partition:
+            partitions.append([])
+            held = 0
+        partitions[-1].append(piece)
+        held += count
+    return partitions
 
 
 def _chunks(items: List[Pair], size: int) -> List[List[Pair]]:
@@ -232,17 +342,22 @@ def _chunks(items: List[Pair], size: int) -> List[List[Pair]]:
     return [items[start:start + size] for start in range(0, len(items), size)]
 
 
-def entries_frame(paths_or_urls: Iterable[Any], *, files_per_partition: int = 16) -> Any:
-    """A dask DataFrame with one row per entry of every listed archive (ENTRY_COLUMNS), one
-    partition per files_per_partition files; folders and URL prefixes are expanded now."""
+def entries_frame(paths_or_urls: Iterable[Any], *, entries_per_partition: int = ENTRIES_PER_PARTITION,
+                  files_per_partition: int = 16, hashes: bool = False) -> Any:
+    """A dask DataFrame with one row per entry of every listed archive (ENTRY_COLUMNS; with hashes, also
+    HASH_COLUMNS, which read every entry's stored bytes). A partition holds at most entries_per_partition
+    entries and files_per_partition files or runs of one: a file of more entries spans several partitions,
+    each resuming its walk where the one before stopped. Folders and URL prefixes are expanded now, and a
+    file large enough to hold more entries than a partition has its headers walked now (on the cluster)."""
     import dask.dataframe
 
     pairs = list(expand(paths_or_urls))
-    meta = entry_rows([])
-    if not pairs:
+    partitions = _pieces(pairs, entries_per_partition, files_per_partition)
+    meta = entry_rows([], hashes)
+    if not partitions:
         return dask.dataframe.from_pandas(meta, npartitions=1)
-    return dask.dataframe.from_map(entry_rows, _chunks(pairs, files_per_partition), meta=meta,
-                                   label="vexmira-entries", enforce_metadata=False)
+    return dask.dataframe.from_map(entry_rows, partitions, args=(hashes,), meta=meta, label="vexmira-entries",
+                                   enforce_metadata=False)
 
 
 def listings_bag(paths_or_urls: Iterable[Any], *, files_per_partition: int = 16) -> Any:

@@ -193,5 +193,45 @@ TEST_P(JsonAndCsv, WriteTheTablesFieldsInItsOrderWithTheSameValues) {
     }
 }
 
+// MostEntriesIn splits work before anything is read: a listing that hands
+// over more entries than it allows would overfill a part.
+TEST(MostEntriesIn, BoundsTheDensestArchiveExactly) {
+    class Counter final : public ListingSink {
+    public:
+        void Begin(const ListingHead&) override {}
+        void Entry(std::string_view, const archive::TCompressedFileInfo&, std::optional<std::string_view>) override {
+            ++Count;
+        }
+        void End(const ListingHead&, const ListingEnd&) override {}
+        std::uint64_t Count = 0;
+    };
+    const auto listed = [](const vexmira::testing::Bytes& bytes) {
+        support::MemoryStream input(bytes);
+        Options options;
+        options.Input = &input;
+        Counter counter;
+        Examine("dense.ARC", options, counter);
+        return counter.Count;
+    };
+    for (const std::size_t entries : {1U, 2U, 7U, 300U}) {
+        vexmira::testing::ArchiveBuilder dense;
+        for (std::size_t i = 0; i < entries; ++i) dense.Add("", 0, 0, 0);
+        const vexmira::testing::Bytes bytes = dense.Build();
+        const auto size = static_cast<std::int64_t>(bytes.size());
+        EXPECT_EQ(listed(bytes), entries) << entries;
+        EXPECT_EQ(MostEntriesIn(size), entries) << "size " << size;
+        EXPECT_EQ(MostEntriesIn(size - 1), entries - 1) << "size " << size - 1;
+        // The last entry's data past the end still counts: its header is whole.
+        vexmira::testing::ArchiveBuilder pastEnd = dense;
+        pastEnd.Add(vexmira::testing::EntrySpec{.name = "", .compressed_size = 1000, .data_bytes = 0});
+        const vexmira::testing::Bytes cut = pastEnd.Build();
+        EXPECT_EQ(listed(cut), entries + 1);
+        EXPECT_LE(listed(cut), MostEntriesIn(static_cast<std::int64_t>(cut.size())));
+    }
+    EXPECT_EQ(MostEntriesIn(0), 0U);
+    EXPECT_EQ(MostEntriesIn(-5), 0U);
+    EXPECT_EQ(MostEntriesIn(21), 0U);
+}
+
 }  // namespace
 }  // namespace vexmira::listing
