@@ -1,0 +1,72 @@
+// Reads a file ahead of the listing worker, which starts this one where the
+// page is cross-origin isolated. The listing runs in WebAssembly and so can
+// only read synchronously, one slice at a time, with nothing read while it
+// searches; here several asynchronous reads are in flight at once, into
+// slots of memory both workers share, while the listing searches.
+//
+// Shared with the listing worker (see ReadAhead in worker.js): `bytes`, one
+// slice per slot, and `control`, an Int32Array: for each slot the index + 1
+// of the file's slice it holds (0 while it is written), then the first slice
+// still wanted ("low"; slices [low, low + slots) are the ones to hold), then
+// a flag set when a read fails. Only the listing worker moves low.
+'use strict';
+
+// Reads in flight at once: two already read about twice as fast as one here.
+const kInFlight = 3;
+
+self.onmessage = ({ data }) => {
+  const { file, slice, slots } = data;
+  const bytes = new Uint8Array(data.bytes);
+  const control = new Int32Array(data.control);
+  const lowAt = slots;
+  const failedAt = slots + 1;
+  const size = file.size;
+  const inFlight = new Set();
+  let waiting = false;
+
+  const wanted = (index) => {
+    const low = Atomics.load(control, lowAt);
+    return index >= low && index - low < slots && index * slice < size;
+  };
+
+  const store = (index, buffer) => {
+    if (!wanted(index)) return;  // the listing moved on (or back) meanwhile
+    const slot = index % slots;
+    Atomics.store(control, slot, 0);
+    bytes.set(new Uint8Array(buffer), slot * slice);
+    Atomics.store(control, slot, index + 1);
+    Atomics.notify(control, slot);
+  };
+
+  const pump = () => {
+    const low = Atomics.load(control, lowAt);
+    for (let index = low; index - low < slots && index * slice < size && inFlight.size < kInFlight; index += 1) {
+      if (inFlight.has(index) || Atomics.load(control, index % slots) === index + 1) continue;
+      inFlight.add(index);
+      file.slice(index * slice, Math.min(size, (index + 1) * slice)).arrayBuffer().then((buffer) => {
+        inFlight.delete(index);
+        store(index, buffer);
+        pump();
+      }, () => {
+        // The listing worker reads the file itself from now on, and reports what fails.
+        Atomics.store(control, failedAt, 1);
+        for (let slot = 0; slot <= slots; slot += 1) Atomics.notify(control, slot);
+        self.close();
+      });
+    }
+    // Sleeps until the listing moves low.
+    if (waiting) return;
+    const sleep = Atomics.waitAsync(control, lowAt, low);
+    if (!sleep.async) {
+      setTimeout(pump, 0);
+      return;
+    }
+    waiting = true;
+    sleep.value.then(() => {
+      waiting = false;
+      pump();
+    });
+  };
+  pump();
+  postMessage('started');
+};
