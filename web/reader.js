@@ -11,11 +11,37 @@
 // a flag set when a read fails. Only the listing worker moves low.
 'use strict';
 
-// Read buffers are freed only when this worker's heap collects, which one
-// that allocates nothing else would do too seldom (see churnFor in worker.js).
+// Each read fills one of kInFlight buffers of this worker's, used over and
+// over: a new buffer per read would be freed only when this worker's heap
+// collects, which one that allocates nothing else does too seldom (the
+// renderer grew by hundreds of MiB on a 3 GiB file). A browser whose file
+// streams take no buffer of the reader's gets a new one per read, and the
+// heap is made to collect (see churnFor in worker.js).
 let churned = null;
 function churnFor(count) {
   for (let i = 0; i < count / 8192; i += 1) churned = new Array(1024).fill(i);
+}
+
+// Bytes [from, to) of `file` into `buffer`, which the read takes over: the
+// promise gives back the buffer that then holds them.
+async function readInto(file, from, to, buffer) {
+  let reader;
+  try {
+    reader = file.slice(from, to).stream().getReader({ mode: 'byob' });
+  } catch {
+    const read = await file.slice(from, to).arrayBuffer();
+    churnFor(read.byteLength);
+    return read;
+  }
+  let filled = 0;
+  while (filled < to - from) {
+    const { done, value } = await reader.read(new Uint8Array(buffer, filled, to - from - filled));
+    if (done) throw new Error('the file ended early');
+    filled += value.byteLength;
+    buffer = value.buffer;
+  }
+  reader.releaseLock();
+  return buffer;
 }
 
 // Reads in flight at once: two already read about twice as fast as one here.
@@ -29,6 +55,7 @@ self.onmessage = ({ data }) => {
   const failedAt = slots + 1;
   const size = file.size;
   const inFlight = new Set();
+  const spare = Array.from({ length: kInFlight }, () => new ArrayBuffer(slice));
   let waiting = false;
 
   const wanted = (index) => {
@@ -36,12 +63,11 @@ self.onmessage = ({ data }) => {
     return index >= low && index - low < slots && index * slice < size;
   };
 
-  const store = (index, buffer) => {
-    churnFor(buffer.byteLength);
+  const store = (index, buffer, length) => {
     if (!wanted(index)) return;  // the listing moved on (or back) meanwhile
     const slot = index % slots;
     Atomics.store(control, slot, 0);
-    bytes.set(new Uint8Array(buffer), slot * slice);
+    bytes.set(new Uint8Array(buffer, 0, length), slot * slice);
     Atomics.store(control, slot, index + 1);
     Atomics.notify(control, slot);
   };
@@ -51,9 +77,12 @@ self.onmessage = ({ data }) => {
     for (let index = low; index - low < slots && index * slice < size && inFlight.size < kInFlight; index += 1) {
       if (inFlight.has(index) || Atomics.load(control, index % slots) === index + 1) continue;
       inFlight.add(index);
-      file.slice(index * slice, Math.min(size, (index + 1) * slice)).arrayBuffer().then((buffer) => {
+      const from = index * slice;
+      const to = Math.min(size, from + slice);
+      readInto(file, from, to, spare.pop()).then((buffer) => {
         inFlight.delete(index);
-        store(index, buffer);
+        store(index, buffer, to - from);
+        spare.push(buffer.byteLength === slice ? buffer : new ArrayBuffer(slice));
         pump();
       }, () => {
         // The listing worker reads the file itself from now on, and reports what fails.
