@@ -1,9 +1,10 @@
 // The page's worker: lists one file at a time with Vexmira's own core. The
 // page says which build of the module to load (with vector instructions or
 // without) and ends the worker to stop a file at once, starting a new one for
-// the next. The file is read through WORKERFS in slices of at least a MiB,
-// so a file of any size is listed without being loaded. Nothing is fetched
-// but the module's .js and .wasm, from beside this file.
+// the next (which ends its reader.js too). The file is read through WORKERFS
+// in slices of at least a MiB, so a file of any size is listed without being
+// loaded. Nothing is fetched but the module's .js and .wasm and reader.js,
+// from beside this file.
 'use strict';
 
 let listing = null;  // { lines: [], errors: [], plans: [] } for the run going on
@@ -238,7 +239,9 @@ function listWith(vexmira, file, ahead) {
   }
   postMessage({
     type: 'done',
-    memory: { wasmBytes: vexmira.HEAP8.length, largestRead: stats.largestRead, reads: stats.reads,
+    // The largest single read of the file: this worker's, or the reader's slice.
+    memory: { wasmBytes: vexmira.HEAP8.length, largestRead: Math.max(stats.largestRead, stats.aheadBytes > 0 ? kAheadSlice : 0),
+              reads: stats.reads,
               readAhead: ahead !== null && !ahead.broken, aheadBytes: stats.aheadBytes },
   });
 }
