@@ -70,8 +70,11 @@ const kAheadSlots = 8;
 const kAheadPatience = 10_000;
 
 class ReadAhead {
-  static usable() {
-    return self.crossOriginIsolated === true && typeof SharedArrayBuffer === 'function' && typeof Atomics.waitAsync === 'function';
+  // Not for a file that one of this worker's own slices holds: nothing to
+  // overlap, and a second worker per file would slow a folder of small ones.
+  static usable(file) {
+    return file.size > kSlice && self.crossOriginIsolated === true && typeof SharedArrayBuffer === 'function' &&
+           typeof Atomics.waitAsync === 'function';
   }
 
   constructor(file) {
@@ -202,7 +205,7 @@ const kMount = '/input';
 
 async function list(file, moduleScript) {
   const vexmira = await loadRuntime(moduleScript);
-  const ahead = ReadAhead.usable() ? new ReadAhead(file) : null;
+  const ahead = ReadAhead.usable(file) ? new ReadAhead(file) : null;
   await ahead?.started;
   listWith(vexmira, file, ahead);
 }
