@@ -22,26 +22,35 @@ function churnFor(count) {
   for (let i = 0; i < count / 8192; i += 1) churned = new Array(1024).fill(i);
 }
 
+// A stream read that has not filled its slice in this long is given up, and
+// the slice read whole: now and then one here never finished.
+const kStreamPatience = 3000;
+
 // Bytes [from, to) of `file` into `buffer`, which the read takes over: the
 // promise gives back the buffer that then holds them.
 async function readInto(file, from, to, buffer) {
-  let reader;
+  let reader = null;
   try {
     reader = file.slice(from, to).stream().getReader({ mode: 'byob' });
-  } catch {
-    const read = await file.slice(from, to).arrayBuffer();
-    churnFor(read.byteLength);
-    return read;
+  } catch { /* streams that take no buffer: read whole below */ }
+  if (reader) {
+    const timer = setTimeout(() => reader.cancel().catch(() => {}), kStreamPatience);
+    try {
+      let filled = 0;
+      while (filled < to - from) {
+        const { done, value } = await reader.read(new Uint8Array(buffer, filled, to - from - filled));
+        if (done || value.byteLength === 0) throw new Error('the stream ended early');
+        filled += value.byteLength;
+        buffer = value.buffer;
+      }
+      return buffer;
+    } catch { /* read whole below */ } finally {
+      clearTimeout(timer);
+    }
   }
-  let filled = 0;
-  while (filled < to - from) {
-    const { done, value } = await reader.read(new Uint8Array(buffer, filled, to - from - filled));
-    if (done) throw new Error('the file ended early');
-    filled += value.byteLength;
-    buffer = value.buffer;
-  }
-  reader.releaseLock();
-  return buffer;
+  const read = await file.slice(from, to).arrayBuffer();
+  churnFor(read.byteLength);
+  return read;
 }
 
 // Reads in flight at once: two already read about twice as fast as one here.
