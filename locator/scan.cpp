@@ -82,12 +82,18 @@ std::uint32_t PrefixBits(const std::uint8_t* p) noexcept {
     return bits;
 }
 
-std::uint32_t SignatureBits(const std::uint8_t* p) noexcept {
-    std::uint32_t bits = 0;
-    for (std::size_t k = 0; k < kWidth; ++k) {
-        bits |= std::equal(kSignature.begin(), kSignature.end(), p + k) ? std::uint32_t{1} << k : 0;
+// As the vector kernels' SignatureSteps: each 0x1A found by memchr.
+std::size_t SignatureSteps(const std::uint8_t* data, std::size_t i, std::size_t last) noexcept {
+    constexpr std::size_t kAt = kSignature.size() - 1;  // where 0x1A lies in the signature
+    const std::size_t end = last + kWidth;              // the steps' positions lie below it
+    while (i < end) {
+        const void* hit = std::memchr(data + i + kAt, kSignature[kAt], end - i);
+        if (hit == nullptr) return end;
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data) - kAt;
+        if (std::equal(kSignature.begin(), kSignature.end(), data + i)) return i;
+        ++i;
     }
-    return bits;
+    return i;
 }
 
 }  // namespace portable
@@ -164,22 +170,25 @@ struct SearchKernel {
     std::size_t (*WholeWindowSteps)(const std::uint8_t* data, std::size_t whole, std::vector<std::size_t>& found,
                                     std::vector<std::size_t>* others);
     std::uint32_t (*PrefixBits)(const std::uint8_t* p);
-    std::uint32_t (*SignatureBits)(const std::uint8_t* p);  // as many positions
+    // The first position from i where the whole signature starts, among the
+    // steps of Width positions that start at `last` or before; else the first
+    // position past them. Reads data[i, last + Width + 4).
+    std::size_t (*SignatureSteps)(const std::uint8_t* data, std::size_t i, std::size_t last);
 };
 
 SearchKernel KernelFor(SearchPath path) noexcept {
     switch (path) {
 #if defined(__SSE2__)
-        case SearchPath::Sse2: return {sse2::kWidth, sse2::WholeWindowSteps, sse2::PrefixBits, sse2::SignatureBits};
+        case SearchPath::Sse2: return {sse2::kWidth, sse2::WholeWindowSteps, sse2::PrefixBits, sse2::SignatureSteps};
 #endif
 #if defined(VEXMIRA_AVX2_SEARCH)
         case SearchPath::Avx2:
-            if (HasAvx2()) return {avx2::kWidth, avx2::WholeWindowSteps, avx2::PrefixBits, avx2::SignatureBits};
+            if (HasAvx2()) return {avx2::kWidth, avx2::WholeWindowSteps, avx2::PrefixBits, avx2::SignatureSteps};
             break;
 #endif
         default: break;
     }
-    return {portable::kWidth, portable::WholeWindowSteps, portable::PrefixBits, portable::SignatureBits};
+    return {portable::kWidth, portable::WholeWindowSteps, portable::PrefixBits, portable::SignatureSteps};
 }
 
 }  // namespace
@@ -230,12 +239,10 @@ std::size_t NextSignature(const std::uint8_t* data, std::size_t length, std::siz
     if (length < kSize) return length;
     const SearchKernel kernel = KernelFor(path);
     std::size_t i = from;
-    // A step reads kSize - 1 bytes past its last position.
-    while (length - kSize + 1 >= kernel.Width && i <= length - kSize + 1 - kernel.Width) {
-        if (const std::uint32_t bits = kernel.SignatureBits(data + i); bits != 0) {
-            return i + static_cast<std::size_t>(std::countr_zero(bits));
-        }
-        i += kernel.Width;
+    // A step reads kSize - 1 bytes past its last position; the positions past
+    // the last whole step, and a hit the steps return, are looked at here.
+    if (length - kSize + 1 >= kernel.Width && i <= length - kSize + 1 - kernel.Width) {
+        i = kernel.SignatureSteps(data, i, length - kSize + 1 - kernel.Width);
     }
     for (; i + kSize <= length; ++i) {
         if (std::equal(kSignature.begin(), kSignature.end(), data + i)) return i;

@@ -304,6 +304,30 @@ TEST(SignatureSearch, EveryPathFindsEachWholeSignature) {
     }
 }
 
+// Runs without a signature are passed over many steps at a time: one after
+// such a run is found wherever it lies among the steps, from any start, with
+// or without a decoy before it that has the signature's first and last bytes.
+TEST(SignatureSearch, EveryPathFindsASignatureAfterALongRun) {
+    const Bytes signature(kSignature.begin(), kSignature.end());
+    const Bytes decoy = {'S', '.', '.', '.', 0x1A};
+    for (const SearchPath path : SearchPaths()) {
+        for (std::size_t at = 0; at < 300; ++at) {
+            for (const std::size_t tail : {0, 1, 31, 64, 200}) {
+                Bytes data(at + signature.size() + tail, '.');
+                Plant(data, at, signature);
+                if (at >= 70) Plant(data, at - 70, decoy);
+                for (const std::size_t from : {std::size_t{0}, std::min<std::size_t>(1, at), at / 2, at}) {
+                    ASSERT_EQ(NextSignature(data.data(), data.size(), from, path), at)
+                        << "signature at " << at << ", " << tail << " bytes after it, from " << from << ", path "
+                        << static_cast<int>(path);
+                }
+                ASSERT_EQ(NextSignature(data.data(), data.size(), at + 1, path), data.size())
+                    << "none after " << at << ", " << tail << " bytes after it, path " << static_cast<int>(path);
+            }
+        }
+    }
+}
+
 // Every signature position, each once and in order, as the file's bytes say:
 // "c@N" for a candidate, "o@N:reason" for another with the rule's reason.
 std::vector<std::string> ModelSignatures(const Bytes& file) {

@@ -13,7 +13,7 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { downloaded as downloadedBy, openBrowser, requireNativeTools, serveSite, waitIdle } from './harness.mjs';
+import { downloaded as downloadedBy, openBrowser, rendererPeak, requireNativeTools, serveSite, waitIdle } from './harness.mjs';
 
 const [site, vexmira, sampleTool, workdir] = process.argv.slice(2, 6).map((arg) => arg && path.resolve(arg));
 const rest = process.argv.slice(6);
@@ -98,8 +98,21 @@ if (screenshot) {
   programTail();
   // The carrier cut short inside its last entry's stored data.
   fs.writeFileSync(path.join(workdir, 'cut.exe'), fs.readFileSync(path.join(workdir, 'setup.exe')).subarray(0, 141_212));
+  // Archives across the 4 MiB slices the page reads ahead, the last one past
+  // its 8 slots (so a slot is used again), in the same noise every run.
+  const MiB = 1024 ** 2;
+  const archive = fs.readFileSync(path.join(workdir, 'SAMPLE.ARC'));
+  const spread = Buffer.alloc(40 * MiB);
+  for (let at = 0, word = 0x9e3779b9; at < spread.length; at += 4) {
+    word ^= word << 13;
+    word ^= word >>> 17;
+    word ^= word << 5;
+    spread.writeInt32LE(word | 0, at);
+  }
+  for (const at of [4 * MiB - 3, 8 * MiB - Math.floor(archive.length / 2), 37 * MiB - 1]) archive.copy(spread, at);
+  fs.writeFileSync(path.join(workdir, 'spread.bin'), spread);
   files.push('cut.exe', 'setup.exe', 'x.arc', 'SAMPLE.ARC', 'hostile.exe', 'noise.bin', 'tail.exe', 'MANY.ARC', 'repeated.bin', 'empty.exe',
-             'long.exe', 'program-tail.exe');
+             'long.exe', 'program-tail.exe', 'spread.bin');
   // For Stop: a file whose scan takes a while (the archive at 2.5 GiB of 3).
   sample('sparse', 'slow.exe', String(3 * GiB), String(2.5 * GiB));
 }
@@ -115,6 +128,7 @@ function native(...args) {
 
 const server = await serveSite(site);
 const { origin, served, log: serverLog } = server;
+const origins = [origin];  // the test's servers
 const browser = await openBrowser();
 const { context, page, profile } = browser;
 const requests = [];
@@ -278,6 +292,13 @@ try {
     const outcome = await examine(name);
     const seconds = ((Date.now() - started) / 1000).toFixed(1);
     check(outcome === 'done', `${name}: the page finished (${seconds} s)`);
+    // The test server isolates the page, so a second worker reads ahead a
+    // file larger than one of the worker's own 16 MiB slices.
+    const reading = JSON.parse(await page.evaluate(() => document.body.dataset.memory ?? '{}'));
+    const aheadWanted = fs.statSync(path.join(workdir, name)).size > 16 * 1024 * 1024;
+    check(reading.readAhead === aheadWanted && reading.aheadBytes > 0 === aheadWanted,
+          `${name}: ${reading.readAhead ? '' : 'not '}read ahead by a second worker (${reading.aheadBytes} bytes; ` +
+          `${reading.reads} read by the worker itself)`);
 
     // The listing and every candidate, byte for byte as the tool prints them.
     const located = native('--json', '--in-place', name);
@@ -454,7 +475,7 @@ try {
 
     if (name === 'huge.exe') {
       const memory = JSON.parse(await page.evaluate(() => document.body.dataset.memory));
-      const peak = rendererPeak();
+      const peak = rendererPeak(profile);
       console.log(`     huge.exe: wasm memory ${memory.wasmBytes} bytes, largest read ${memory.largestRead} bytes ` +
                   `in ${memory.reads} reads, renderer peak RSS ${(peak / 1048576).toFixed(0)} MiB for a ${3 * GiB}-byte file`);
       check(memory.wasmBytes <= kWasmBound, `huge.exe: wasm memory ${memory.wasmBytes} <= ${kWasmBound}`);
@@ -543,6 +564,30 @@ try {
     check(stopped[1]?.status === 'done' && stopped[1].cells[3] === '1', `Stop: tail.exe listed after it (${stopped[1]?.cells.join(', ')})`);
     check(workers === '2', `Stop: a new worker for the next file (${workers} started)`);
   }
+
+  if (!screenshot && !huge) {
+    // Served without cross-origin isolation (as by `python3 -m http.server`),
+    // the workers share no memory: the worker reads alone, and lists the same.
+    const plain = await serveSite(site, { isolated: false });
+    origins.push(plain.origin);
+    try {
+      await page.goto(`${plain.origin}/index.html`);
+      for (const name of ['setup.exe', 'spread.bin']) {
+        check(await examine(name) === 'done', `${name}, not isolated: the page finished`);
+        const reading = JSON.parse(await page.evaluate(() => document.body.dataset.memory ?? '{}'));
+        check(reading.readAhead === false && reading.aheadBytes === 0 && reading.reads > 0,
+              `${name}, not isolated: read by the worker alone (${reading.reads} reads)`);
+        const listing = await downloaded('#download-json');
+        check(listing.bytes.toString('utf8') === native('--json', '--in-place', name).stdout,
+              `${name}, not isolated: JSON = vexmira --json --in-place`);
+        const candidates = await downloaded('#download-all-json');
+        check(candidates.bytes.toString('utf8') === native('--json', '--in-place', '--all', name).stdout,
+              `${name}, not isolated: every candidate = vexmira --json --in-place --all`);
+      }
+    } finally {
+      plain.close();
+    }
+  }
 } finally {
   await browser.close();
   server.close();
@@ -550,7 +595,7 @@ try {
 }
 
 // Nothing but the page's own files, and the page's own blob: downloads.
-const foreign = requests.filter((url) => !url.startsWith(`${origin}/`) && !url.startsWith(`blob:${origin}/`));
+const foreign = requests.filter((url) => !origins.some((site) => url.startsWith(`${site}/`) || url.startsWith(`blob:${site}/`)));
 check(foreign.length === 0, `no request but the site's: ${foreign.length ? foreign.join(', ') : 'none other'}`);
 const unknown = serverLog.filter((url) => !served.has(url.replace(/^\/+/, '').split('?')[0] || 'index.html'));
 check(unknown.length === 0, `the server was asked only for the site's files (${serverLog.length} requests)`);

@@ -22,7 +22,10 @@ export function requireNativeTools(...tools) {
   }
 }
 
-export async function serveSite(site) {
+// With `isolated`, the headers that make the page cross-origin isolated,
+// which lets its workers share memory (the page then reads ahead).
+export async function serveSite(site, { isolated = true } = {}) {
+  const isolation = isolated ? { 'Cross-Origin-Opener-Policy': 'same-origin', 'Cross-Origin-Embedder-Policy': 'require-corp' } : {};
   const served = new Set(fs.readdirSync(site));
   const log = [];
   const server = http.createServer((request, response) => {
@@ -32,7 +35,7 @@ export async function serveSite(site) {
       response.writeHead(404).end();
       return;
     }
-    response.writeHead(200, { 'Content-Type': kTypes[path.extname(name)] ?? 'application/octet-stream' });
+    response.writeHead(200, { 'Content-Type': kTypes[path.extname(name)] ?? 'application/octet-stream', ...isolation });
     fs.createReadStream(path.join(site, name)).pipe(response);
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
@@ -55,6 +58,31 @@ export async function openBrowser() {
     fs.rmSync(profile, { recursive: true, force: true });
   };
   return { context, page, profile, close };
+}
+
+// Peak resident memory of the renderer processes of the browser that
+// openBrowser started with `profile`.
+export function rendererPeak(profile) {
+  const parents = new Map();
+  const commands = new Map();
+  for (const pid of fs.readdirSync('/proc').filter((entry) => /^\d+$/.test(entry))) {
+    try {
+      const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
+      parents.set(pid, /PPid:\s+(\d+)/.exec(status)[1]);
+      commands.set(pid, fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8'));
+    } catch { /* gone meanwhile */ }
+  }
+  const browser = [...commands].find(([, command]) => command.includes(profile) && !command.includes('--type='))?.[0];
+  const descends = (pid) => { for (let p = pid; p && p !== '1'; p = parents.get(p)) if (p === browser) return true; return false; };
+  let peak = 0;
+  for (const [pid, command] of commands) {
+    if (!command.includes('--type=renderer') || !descends(pid)) continue;
+    try {
+      const hwm = /VmHWM:\s+(\d+) kB/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
+      if (hwm) peak = Math.max(peak, Number(hwm[1]) * 1024);
+    } catch { /* gone meanwhile */ }
+  }
+  return peak;
 }
 
 // Waits until the page has listed every file it was given.
