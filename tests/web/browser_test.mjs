@@ -238,30 +238,6 @@ async function hashesAsTool(name) {
   await page.setChecked('#show-hashes', false);
 }
 
-// Peak resident memory of the renderer processes of this browser.
-function rendererPeak() {
-  const parents = new Map();
-  const commands = new Map();
-  for (const pid of fs.readdirSync('/proc').filter((entry) => /^\d+$/.test(entry))) {
-    try {
-      const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
-      parents.set(pid, /PPid:\s+(\d+)/.exec(status)[1]);
-      commands.set(pid, fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8'));
-    } catch { /* gone meanwhile */ }
-  }
-  const browser = [...commands].find(([, command]) => command.includes(profile) && !command.includes('--type='))?.[0];
-  const descends = (pid) => { for (let p = pid; p && p !== '1'; p = parents.get(p)) if (p === browser) return true; return false; };
-  let peak = 0;
-  for (const [pid, command] of commands) {
-    if (!command.includes('--type=renderer') || !descends(pid)) continue;
-    try {
-      const hwm = /VmHWM:\s+(\d+) kB/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
-      if (hwm) peak = Math.max(peak, Number(hwm[1]) * 1024);
-    } catch { /* gone meanwhile */ }
-  }
-  return peak;
-}
-
 // The table of files as the page shows it, row by row.
 function filesTable() {
   return page.evaluate(() => [...document.querySelectorAll('#files tbody tr')].map((row) => ({
