@@ -385,6 +385,45 @@ void ForEachEntryField(const EntryView& entry, Visit&& visit) {
     detail::VisitEntryFields(entry, visit, std::make_index_sequence<kEntryFields.size()>());
 }
 
+// A member of a listing's end past its rows: one value, or an object of up
+// to three.
+struct EndMember {
+    std::string_view Key;
+    FieldValue Value;  // when it is no object
+    bool IsObject = false;
+    std::array<std::pair<std::string_view, FieldValue>, 3> Members{};
+    std::size_t MemberCount = 0;
+};
+
+// visit(member) for each member of the end past its rows, in order: joins,
+// stopped, carved_in and also_at where they apply, and carved always (null
+// when nothing was carved).
+template <class Visit>
+void ForEachEndMember(const ListingHead& head, const ListingEnd& end, Visit&& visit) {
+    if (end.Joins) visit(EndMember{"joins", *end.Joins});
+    if (end.Stopped) {
+        const bool signature = end.Stopped->Reason == WalkStop::Why::Signature;
+        visit(EndMember{"stopped", {}, true,
+                        {{{"header_offset", end.Stopped->HeaderOffset}, {signature ? "signature" : "overlaps", end.Stopped->At}}},
+                        2});
+    }
+    if (end.CarvedIn) visit(EndMember{"carved_in", FieldText{*end.CarvedIn, head.PathEncoding}});
+    if (end.AlsoAt) {
+        visit(EndMember{"also_at", {}, true,
+                        {{{"count", static_cast<std::int64_t>(end.AlsoAt->Count)}, {"every", end.AlsoAt->Every}}},
+                        2});
+    }
+    if (end.Carved) {
+        visit(EndMember{"carved", {}, true,
+                        {{{"path", FieldText{end.Carved->Path, head.PathEncoding}},
+                          {"size", end.Carved->Size},
+                          {"sha256", FieldText{end.Carved->Sha256, std::nullopt}}}},
+                        3});
+    } else {
+        visit(EndMember{"carved", std::monostate{}});
+    }
+}
+
 // visit(row, value) for each head field, in the table's order; the rows
 // WithHashes only when the listing reads stored data.
 template <class Visit>

@@ -62,8 +62,6 @@ protected:
     void SendError(std::string_view) override {}
 };
 
-py::object Number(std::int64_t value) { return py::int_(value); }
-
 // A listing's messages, as the JSON's "messages" reads them.
 py::list Messages(const listing::ListingHead& head) {
     py::list out;
@@ -87,29 +85,18 @@ py::dict ListingObject(const listing::ListingHead& head, const listing::ListingE
     for (const auto& row : listing::kEndFields) {
         out[py::str(std::string(row.JsonKey))] = python::FieldObject(listing::EndFieldValue(row.Field, head, end));
     }
-    if (end.Joins) out["joins"] = Number(*end.Joins);
-    if (end.Stopped) {
-        py::dict stopped;
-        stopped["header_offset"] = Number(end.Stopped->HeaderOffset);
-        stopped[end.Stopped->Reason == listing::WalkStop::Why::Signature ? "signature" : "overlaps"] = Number(end.Stopped->At);
-        out["stopped"] = stopped;
-    }
-    if (end.CarvedIn) out["carved_in"] = python::FieldObject(listing::FieldText{*end.CarvedIn, head.PathEncoding});
-    if (end.AlsoAt) {
-        py::dict also;
-        also["count"] = py::int_(end.AlsoAt->Count);
-        also["every"] = Number(end.AlsoAt->Every);
-        out["also_at"] = also;
-    }
-    if (end.Carved) {
-        py::dict carved;
-        carved["path"] = python::FieldObject(listing::FieldText{end.Carved->Path, head.PathEncoding});
-        carved["size"] = Number(end.Carved->Size);
-        carved["sha256"] = end.Carved->Sha256;
-        out["carved"] = carved;
-    } else {
-        out["carved"] = py::none();
-    }
+    listing::ForEachEndMember(head, end, [&](const listing::EndMember& member) {
+        const py::str key(std::string(member.Key));
+        if (!member.IsObject) {
+            out[key] = python::FieldObject(member.Value);
+            return;
+        }
+        py::dict members;
+        for (std::size_t i = 0; i < member.MemberCount; ++i) {
+            members[py::str(std::string(member.Members[i].first))] = python::FieldObject(member.Members[i].second);
+        }
+        out[key] = members;
+    });
     return out;
 }
 

@@ -258,34 +258,22 @@ void JsonReport::End(const ListingHead& head, const ListingEnd& end) {
         out += keys[static_cast<std::size_t>(&row - listing::kEndFields.data())];
         AppendJsonValue(out, listing::EndFieldValue(row.Field, head, end));
     }
-    if (end.Joins) {
-        out += ",\"joins\":";
-        AppendNumber(out, *end.Joins);
-    }
-    if (end.Stopped) {
-        out += ",\"stopped\":{\"header_offset\":";
-        AppendNumber(out, end.Stopped->HeaderOffset);
-        out += end.Stopped->Reason == WalkStop::Why::Signature ? ",\"signature\":" : ",\"overlaps\":";
-        AppendNumber(out, end.Stopped->At);
+    listing::ForEachEndMember(head, end, [&](const listing::EndMember& member) {
+        out += ",\"";
+        out += member.Key;
+        out += "\":";
+        if (!member.IsObject) {
+            AppendJsonValue(out, member.Value);
+            return;
+        }
+        for (std::size_t i = 0; i < member.MemberCount; ++i) {
+            out += i == 0 ? "{\"" : ",\"";
+            out += member.Members[i].first;
+            out += "\":";
+            AppendJsonValue(out, member.Members[i].second);
+        }
         out += '}';
-    }
-    if (end.CarvedIn) {
-        out += ",\"carved_in\":";
-        AppendJsonString(out, *end.CarvedIn, head.PathEncoding);
-    }
-    if (end.AlsoAt) AppendAlsoAt(out, *end.AlsoAt);
-    out += ",\"carved\":";
-    if (end.Carved) {
-        out += "{\"path\":";
-        AppendJsonString(out, end.Carved->Path, head.PathEncoding);
-        out += ",\"size\":";
-        AppendNumber(out, end.Carved->Size);
-        out += ",\"sha256\":\"";
-        out += end.Carved->Sha256;
-        out += "\"}";
-    } else {
-        out += "null";
-    }
+    });
     out += "}\n";
     out_.Commit();
 }
