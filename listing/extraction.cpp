@@ -30,6 +30,14 @@ const std::pair<const std::int64_t, ExtractionPlanner::Written>* ExtractionPlann
     return found->second.End > start ? &*found : nullptr;
 }
 
+EntryExtraction ExtractionPlanner::PlanListed(const ListingHead& head, std::string_view name,
+                                              const archive::TCompressedFileInfo& info,
+                                              std::optional<std::string_view> suspect) {
+    archive::TCompressedFileInfo inStream = info;
+    inStream.HeaderOffset -= head.ListedOrigin;
+    return Plan(name, inStream, suspect, head.ListedBytes->Size(), head.ListedOrigin);
+}
+
 EntryExtraction ExtractionPlanner::Plan(std::string_view name, const archive::TCompressedFileInfo& info,
                                         std::optional<std::string_view> suspect, std::int64_t streamSize,
                                         std::int64_t origin) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "archive/compress.hpp"
+#include "listing/examine.hpp"
 #include "listing/safe_names.hpp"
 
 namespace vexmira::listing {
@@ -52,6 +53,10 @@ public:
     // as written: a later one whose bytes overlap theirs is not.
     EntryExtraction Plan(std::string_view name, const archive::TCompressedFileInfo& info,
                          std::optional<std::string_view> suspect, std::int64_t streamSize, std::int64_t origin);
+    // The same for an entry as a sink gets it (offsets in FILE) in the
+    // listing `head` describes, whose listed bytes are held.
+    EntryExtraction PlanListed(const ListingHead& head, std::string_view name, const archive::TCompressedFileInfo& info,
+                               std::optional<std::string_view> suspect);
 
 private:
     struct Written {

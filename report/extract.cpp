@@ -270,10 +270,7 @@ void ExtractingSink::Extract(std::string_view name, const archive::TCompressedFi
     // The folder is made at the first entry: a listing without one leaves nothing.
     if (!opened_) Open(*head_);
     if (!folder_ || !manifest_ || failure_) return;
-    archive::TCompressedFileInfo inStream = info;
-    inStream.HeaderOffset -= head_->ListedOrigin;
-    const listing::EntryExtraction plan =
-        planner_.Plan(name, inStream, suspect, head_->ListedBytes->Size(), head_->ListedOrigin);
+    const listing::EntryExtraction plan = planner_.PlanListed(*head_, name, info, suspect);
     std::optional<std::string> error = plan.NotWritten;
     std::optional<std::string> sha256;
     if (plan.Name) {

@@ -216,10 +216,7 @@ public:
     void Entry(std::string_view name, const vexmira::archive::TCompressedFileInfo& info,
                std::optional<std::string_view> suspect) override {
         if (head_ == nullptr || head_->ListedBytes == nullptr) return;
-        vexmira::archive::TCompressedFileInfo inStream = info;
-        inStream.HeaderOffset -= head_->ListedOrigin;
-        const vexmira::listing::EntryExtraction plan =
-            planner_.Plan(name, inStream, suspect, head_->ListedBytes->Size(), head_->ListedOrigin);
+        const vexmira::listing::EntryExtraction plan = planner_.PlanListed(*head_, name, info, suspect);
         if (info.HeaderOffset != wanted_ || found_) return;
         found_ = true;
         std::string answer = R"({"name":)";
